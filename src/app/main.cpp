@@ -1,0 +1,83 @@
+// Orvandel: streams live TV and media files to a handheld.
+
+#include "app/main_frame.h"
+#include "app/qt_message_sink.h"
+#include "app/startup.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] ssize_t ignored = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT close the main window, so that a service manager or a
+// Ctrl+C ends the program as the user closing it would: settings saved,
+// threads ended.
+void CloseOnTerminationSignals(CMainFrame& frame)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &frame);
+    QObject::connect(notifier, &QSocketNotifier::activated, &frame, [&frame, notifier] {
+        char byte;
+        [[maybe_unused]] ssize_t ignored = ::read(signalPipe[0], &byte, 1);
+        notifier->setEnabled(false);
+        frame.close();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool HasSilentSwitch(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strstr(argv[i], "/u"))
+            return true;
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Orvandel");
+    QApplication::setQuitOnLastWindowClosed(false);
+    QtMessageSink messageSink;
+    SetMessageSink(&messageSink);
+
+    const bool silent = HasSilentSwitch(argc, argv);
+    int exitCode = 1;
+    {
+        CMainFrame frame(silent);
+        if (frame.OnCreate() != 0) {
+            SetMessageSink(nullptr);
+            return 1;
+        }
+        CloseOnTerminationSignals(frame);
+        if (silent)
+            frame.showMinimized();
+        else
+            frame.show();
+        exitCode = app.exec();
+        ShutdownProcess();
+    }
+    SetMessageSink(nullptr);
+    return exitCode;
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The program's one main window: a small fixed-size frame with menus, a
+// toolbar carrying the channel number box, a status bar and a tray icon.
+
+#include <QMainWindow>
+
+class CChildView;
+class QAction;
+class QLabel;
+class QLineEdit;
+class QSystemTrayIcon;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit CMainFrame(bool silent);
+    ~CMainFrame() override;
+
+    // The frame's creation steps; -1 when the program must end.
+    int OnCreate();
+
+    void ShowChannelNumber(int channel);
+    QString ChannelNumberText() const;
+    QString StatusBarText() const;
+    void RefreshCommandStates();
+
+    // Fixes the frame's size so that its view is width x height beside the
+    // menu, tool and status bars.
+    void ResizeFrameToClient(int width, int height);
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void CreateTrayIcon();
+    void OnAppMessage(unsigned message, uintptr_t wParam, intptr_t lParam);
+    void RestoreFromTray();
+
+    CChildView* view_;
+    QLineEdit* channelBox_ = nullptr;
+    QLabel* statusPane_ = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+    QAction* autostartAction_ = nullptr;
+};
+
+extern CMainFrame* gMainFrame;

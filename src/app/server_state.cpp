@@ -1,0 +1,89 @@
+#include "app/server_state.h"
+
+#include "capture/capture_state.h"
+#include "config/settings.h"
+#include "encode/live_params.h"
+#include "platform/messages.h"
+
+#include <mutex>
+
+ServerState gState;
+
+namespace {
+
+std::mutex statusLock;
+std::string statusText = "Status: Disconnected";
+
+const char* StateText()
+{
+    if (gState.streaming)
+        return "Status: Streaming";
+    if (gState.connected)
+        return "Status: Connected";
+    if (gState.disconnected)
+        return "Status: Disconnected";
+    if (gState.configuringPorts)
+        return "Status: Configuring ports, please wait...";
+    if (gState.testing)
+        return "Status: Testing connectivity, please wait...";
+    if (gState.initializing)
+        return "Status: Initializing connection...";
+    return "Status: Ready";
+}
+
+bool CurrentChannelMonitored()
+{
+    int channel = gSettings.record.currentChannel;
+    return channel >= 0 && channel < kChannelCount && gSettings.channels[channel].motionDetection &&
+           gCaptureRunning && gState.monitoring;
+}
+
+std::string BuildStatusText()
+{
+    std::string text = StateText();
+    if (gState.recording)
+        text += ", Recording";
+    if (CurrentChannelMonitored()) {
+        int countdown = gState.monitoringCountdown;
+        int frameRate = gLiveParams.frameRate;
+        if (countdown > 1 && frameRate > 0)
+            text += ", Monitoring in " + std::to_string(countdown * 30 / frameRate) + " seconds...";
+        else
+            text += ", Monitoring";
+    }
+    if (text.size() > kStatusTextSize - 1)
+        text.resize(kStatusTextSize - 1);
+    return text;
+}
+
+} // namespace
+
+void ResetServerState()
+{
+    gState.streaming = 0;
+    gState.connected = 0;
+    gState.disconnected = 1;
+    gState.configuringPorts = 0;
+    gState.testing = 0;
+    gState.initializing = 0;
+    gState.recording = 0;
+    gState.monitoring = 0;
+    gState.monitoringCountdown = 0;
+    gState.running = 0;
+}
+
+void UpdateStatusText()
+{
+    std::string text = BuildStatusText();
+    {
+        std::lock_guard hold(statusLock);
+        statusText = std::move(text);
+    }
+    PostAppMessage(MessageTarget::Frame, kMsgStatusText);
+}
+
+std::string StatusText()
+{
+    std::lock_guard hold(statusLock);
+    return statusText;
+}

@@ -1,0 +1,39 @@
+#pragma once
+// The server's state flags, readable and writable from any thread, and the
+// status line built from them.
+
+#include <atomic>
+#include <string>
+
+struct ServerState {
+    std::atomic<int> streaming{0};
+    std::atomic<int> connected{0};
+    std::atomic<int> disconnected{1};
+    std::atomic<int> configuringPorts{0};
+    std::atomic<int> testing{0};
+    std::atomic<int> initializing{0};
+    std::atomic<int> recording{0};
+    std::atomic<int> monitoring{0};
+    std::atomic<int> monitoringCountdown{0};
+    std::atomic<int> running{0};
+    std::atomic<int> firstRun{0};
+    // The "show" argument that capture, tuning and encoder code pass to
+    // ShowMessage: 0 after a silent start and during handheld sessions.
+    std::atomic<int> showMessages{1};
+    // The user's own choice, to which showMessages returns after a session.
+    std::atomic<int> userShowMessages{1};
+    // The main view's preview window and its audio.
+    std::atomic<int> previewVisible{0};
+    std::atomic<int> previewMuted{1};
+};
+
+extern ServerState gState;
+
+// Back to the start-up state: stopped, nothing running.
+void ResetServerState();
+
+constexpr size_t kStatusTextSize = 128;
+
+// Rebuilds the status line and tells the main frame it changed.
+void UpdateStatusText();
+std::string StatusText();

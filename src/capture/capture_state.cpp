@@ -1,0 +1,3 @@
+#include "capture/capture_state.h"
+
+std::atomic<int> gCaptureRunning{0};

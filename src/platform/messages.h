@@ -1,0 +1,55 @@
+#pragma once
+// Window messages posted from any thread and handled on the GUI thread, and
+// the one place through which every user-visible message box goes.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+constexpr unsigned WM_APP = 0x8000;
+constexpr unsigned kMsgStartStream = WM_APP + 2;
+constexpr unsigned kMsgRefresh = WM_APP + 3;
+constexpr unsigned kMsgStartRecording = WM_APP + 6;
+constexpr unsigned kMsgStopRecording = WM_APP + 7;
+constexpr unsigned kMsgStatusText = WM_APP + 8;
+constexpr unsigned kMsgAutoTuneDone = WM_APP + 9;
+constexpr unsigned kMsgTrayIcon = WM_APP + 10;
+constexpr unsigned kMsgStartMonitoring = WM_APP + 11;
+
+enum class MessageTarget { Frame, View };
+
+using MessageHandler = std::function<void(unsigned message, uintptr_t wParam, intptr_t lParam)>;
+
+// Installs (or with an empty handler removes) the handler of a target. Call
+// on the GUI thread.
+void SetMessageHandler(MessageTarget target, MessageHandler handler);
+
+// Queues a message for the target's handler on the GUI thread. Returns false
+// when no GUI event loop exists to deliver it.
+bool PostAppMessage(MessageTarget target, unsigned message, uintptr_t wParam = 0, intptr_t lParam = 0);
+
+// What a message box is made of; the program shows boxes, tests record them.
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    // An "Error!" box. A blocking box returns once dismissed; otherwise the
+    // caller does not wait.
+    virtual void Error(const std::string& text, bool blocking) = 0;
+    virtual void Info(const std::string& text) = 0;
+    // True for OK, false for Cancel.
+    virtual bool Confirm(const std::string& text) = 0;
+};
+
+// The sink used from now on; nullptr restores the default, which writes to
+// standard error and consents to every question.
+void SetMessageSink(MessageSink* sink);
+
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+
+// Shows text in an "Error!" box when show is nonzero; direct boxes block the
+// caller, others are shown without waiting (the text is cut to 1023 chars).
+void ShowMessage(const char* text, int show, int direct);
+void ShowInfo(const char* text, int show);
+// IDOK or IDCANCEL.
+int AskConfirm(const char* text);

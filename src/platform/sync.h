@@ -1,0 +1,33 @@
+#pragma once
+// Synchronisation primitives in the shapes the rest of the program expects.
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+constexpr int kInfinite = -1;
+
+// A Win32-style mutex: its owner may take it again, and waits may time out.
+using RecursiveTimedMutex = std::recursive_timed_mutex;
+
+// A critical section: a plain, non-recursive lock.
+using CriticalSection = std::mutex;
+
+// An auto-reset event: one Set releases exactly one waiter (or the next one
+// to wait), and the event is unsignalled again afterwards.
+class AutoResetEvent {
+public:
+    void Set();
+    void Reset();
+    // Returns true when the event was signalled, false on time-out.
+    bool Wait(int timeoutMs);
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool signalled_ = false;
+};
+
+// Process-wide events, found by name; the first use of a name creates it.
+// Events live until the process ends so that no thread can wait on a freed one.
+AutoResetEvent& NamedEvent(const std::string& name);

@@ -1,0 +1,61 @@
+#include "platform/thread.h"
+
+#include "platform/sync.h"
+
+#include <chrono>
+#include <system_error>
+
+namespace {
+std::atomic<long> nextThreadId{1};
+}
+
+WorkerThread::~WorkerThread()
+{
+    // A thread still running at exit is left to end with the process, as the
+    // bounded shutdown waits intend.
+    if (thread_.joinable())
+        thread_.detach();
+}
+
+bool WorkerThread::Start(std::function<int()> body)
+{
+    if (Registered())
+        return false;
+    {
+        std::lock_guard hold(lock_);
+        finished_ = false;
+    }
+    try {
+        thread_ = std::thread([this, body = std::move(body)] {
+            int result = body();
+            std::lock_guard hold(lock_);
+            result_ = result;
+            finished_ = true;
+            finishedChanged_.notify_all();
+        });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    id_ = nextThreadId++;
+    return true;
+}
+
+bool WorkerThread::Wait(int timeoutMs)
+{
+    if (!Registered())
+        return true;
+    {
+        std::unique_lock hold(lock_);
+        auto done = [this] { return finished_; };
+        if (timeoutMs == kInfinite)
+            finishedChanged_.wait(hold, done);
+        else if (!finishedChanged_.wait_for(hold, std::chrono::milliseconds(timeoutMs), done))
+            return false;
+    }
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+    else if (thread_.joinable())
+        thread_.detach();
+    id_ = -1;
+    return true;
+}

@@ -1,0 +1,73 @@
+#include "app/view_commands.h"
+#include "config/settings.h"
+#include "platform/paths.h"
+#include "support/temp_config.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ChannelStepTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetDefaultSettings(); }
+
+    static void Enable(std::initializer_list<int> channels)
+    {
+        for (int channel : channels)
+            gSettings.channels[channel].enabled = 1;
+        gSettings.record.enabledChannels = static_cast<int>(channels.size());
+    }
+
+    TempConfig config;
+};
+
+TEST_F(ChannelStepTest, UpWrapsPast999ToTheNextEnabledChannel)
+{
+    Enable({3, 7});
+    gSettings.record.currentChannel = 7;
+    EXPECT_EQ(3, StepChannel(+1));
+    EXPECT_EQ(3, gSettings.record.currentChannel);
+    EXPECT_EQ(7, StepChannel(+1));
+}
+
+TEST_F(ChannelStepTest, DownWrapsPastZero)
+{
+    Enable({3, 7});
+    gSettings.record.currentChannel = 3;
+    EXPECT_EQ(7, StepChannel(-1));
+    Enable({0, 999});
+    gSettings.record.currentChannel = 0;
+    EXPECT_EQ(999, StepChannel(-1));
+}
+
+TEST_F(ChannelStepTest, NothingChangesWithOneOrNoEnabledChannel)
+{
+    gSettings.record.currentChannel = 7;
+    EXPECT_EQ(-1, StepChannel(+1));
+    Enable({7});
+    EXPECT_EQ(-1, StepChannel(+1));
+    EXPECT_EQ(-1, StepChannel(-1));
+    EXPECT_EQ(7, gSettings.record.currentChannel);
+}
+
+TEST_F(ChannelStepTest, DamagedCurrentIndexStillEnds)
+{
+    gSettings.record.enabledChannels = 2;  // the count claims channels no record has
+    gSettings.record.currentChannel = 5000;
+    EXPECT_EQ(-1, StepChannel(+1));
+    gSettings.channels[12].enabled = 1;
+    EXPECT_EQ(12, StepChannel(+1));
+}
+
+TEST_F(ChannelStepTest, AutostartTogglesTheEntryAndTheField)
+{
+    ToggleAutostart();
+    EXPECT_EQ(1, gSettings.record.autostart);
+    std::string entry = ReadFileBytes(AutostartEntryPath());
+    EXPECT_NE(std::string::npos, entry.find("Exec=" + ExecutablePath() + " /u\n"));
+    ToggleAutostart();
+    EXPECT_EQ(0, gSettings.record.autostart);
+    EXPECT_FALSE(AutostartEntryExists());
+}
+
+} // namespace
