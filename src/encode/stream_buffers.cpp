@@ -1,0 +1,189 @@
+#include "encode/stream_buffers.h"
+
+#include "app/resources.h"
+#include "config/settings.h"
+#include "encode/live_params.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+StreamBuffers gStream;
+
+namespace {
+
+const int32_t kRecordingSizes[][2] = {{320, 240}, {320, 256}, {352, 288}, {640, 480}, {720, 576}};
+
+void ResetRing(StreamRing& ring)
+{
+    uint8_t* bytes = ring.bytes;
+    int32_t chunkSize = ring.chunkSize;
+    uint64_t sentTotal = ring.sentTotal;
+    ring = StreamRing{};
+    ring.bytes = bytes;
+    ring.chunkSize = chunkSize;
+    ring.sentTotal = sentTotal;
+    if (bytes)
+        std::memset(bytes, 0, kRingSize);
+}
+
+// Copies count bytes into the ring at offset, wrapping at its end once.
+int32_t CopyIn(StreamRing& ring, int32_t offset, const uint8_t* bytes, int32_t count)
+{
+    int32_t untilEnd = kRingSize - offset;
+    if (count >= untilEnd) {
+        std::memcpy(ring.bytes + offset, bytes, untilEnd);
+        std::memcpy(ring.bytes, bytes + untilEnd, count - untilEnd);
+        return count - untilEnd;
+    }
+    std::memcpy(ring.bytes + offset, bytes, count);
+    return offset + count;
+}
+
+int32_t CopyOut(const StreamRing& ring, int32_t offset, uint8_t* out, int32_t count)
+{
+    int32_t untilEnd = kRingSize - offset;
+    if (count >= untilEnd) {
+        std::memcpy(out, ring.bytes + offset, untilEnd);
+        std::memcpy(out + untilEnd, ring.bytes, count - untilEnd);
+        return count - untilEnd;
+    }
+    std::memcpy(out, ring.bytes + offset, count);
+    return offset + count;
+}
+
+int Append(StreamRing& ring, const uint8_t* bytes, int32_t count)
+{
+    if (count < 0 || count > kRingSize)
+        return -1;
+    ring.writeOffset = CopyIn(ring, ring.writeOffset, bytes, count);
+    ring.fullness += count;
+    ring.encodedTotal += count;
+    ring.chunkCounter += count;
+    while (ring.chunkCounter >= static_cast<uint32_t>(ring.chunkSize)) {
+        ring.index[ring.indexWrite] = TimeStampMs(ring.lastTime);
+        ring.indexWrite = (ring.indexWrite + 1) & (kIndexLength - 1);
+        ring.chunkCounter -= ring.chunkSize;
+    }
+    return 0;
+}
+
+bool Pending(const StreamRing& ring, uint32_t entry)
+{
+    return (ring.indexRead != ring.indexWrite && ring.fullness >= ring.chunkSize) || entry > 0xFEFFFFFF;
+}
+
+// Whether a ring's next chunk goes now: it must not run ahead of the other
+// stream's time while both flow, unless it is overfull.
+bool MayTake(const StreamRing& ring, uint32_t entry, const StreamRing& other, uint32_t otherEntry)
+{
+    return ring.present && (otherEntry >= entry || !other.present || ring.fullness > kOverfull) &&
+           Pending(ring, entry);
+}
+
+size_t TakeFrom(StreamRing& ring, uint32_t header, uint8_t* out, TakenChunks& taken)
+{
+    std::memcpy(out, &header, 4);
+    ring.indexRead = (ring.indexRead + 1) & (kIndexLength - 1);
+    ring.readOffset = CopyOut(ring, ring.readOffset, out + 4, ring.chunkSize);
+    ring.fullness = std::max(0, ring.fullness - ring.chunkSize);
+    ring.sentTotal += ring.chunkSize;
+    ring.sentSinceStart += ring.chunkSize;
+    taken.packets[taken.count++] = {header, ring.chunkSize};
+    return 4 + static_cast<size_t>(ring.chunkSize);
+}
+
+void MarkEnd(StreamRing& ring)
+{
+    if (!ring.present)
+        return;
+    ring.index[ring.indexWrite] = TimeStampMs(ring.lastTime) | kEndMarker;
+    ring.indexWrite = (ring.indexWrite + 1) & (kIndexLength - 1);
+}
+
+} // namespace
+
+uint32_t TimeStampMs(double seconds)
+{
+    return static_cast<uint32_t>(static_cast<int64_t>(seconds * 1000));
+}
+
+void AttachStreamBuffers()
+{
+    gStream.video.bytes = gBuffers.videoRing;
+    gStream.video.chunkSize = kVideoChunk;
+    gStream.audio.bytes = gBuffers.audioRing;
+    gStream.audio.chunkSize = kAudioChunk;
+    gStream.subtitleQueue = gBuffers.subtitleQueue;
+}
+
+void ResetStreamBuffers()
+{
+    AttachStreamBuffers();
+    ResetRing(gStream.video);
+    ResetRing(gStream.audio);
+    gStream.subtitleWrite = gStream.subtitlePending = gStream.subtitleRead = 0;
+    gStream.subtitlesPresent = false;
+    if (gStream.subtitleQueue)
+        std::memset(gStream.subtitleQueue, 0, kRingSize);
+    if (gBuffers.senderStaging)
+        std::memset(gBuffers.senderStaging, 0, kStagingSize);
+    const SettingsRecord& record = gSettings.record;
+    gRecordingParams.profile = record.recordingProfile;
+    int sizeIndex = std::clamp(record.recordingSizeIndex, 0, 4);
+    gRecordingParams.width = kRecordingSizes[sizeIndex][0];
+    gRecordingParams.height = kRecordingSizes[sizeIndex][1];
+}
+
+int AppendVideo(const uint8_t* bytes, int32_t count)
+{
+    return Append(gStream.video, bytes, count);
+}
+
+int AppendAudio(const uint8_t* bytes, int32_t count)
+{
+    return Append(gStream.audio, bytes, count);
+}
+
+void MarkEndOfStream()
+{
+    std::lock_guard hold(gBufferMutex);
+    MarkEnd(gStream.audio);
+    MarkEnd(gStream.video);
+}
+
+size_t TakeChunk(uint8_t* out, TakenChunks& taken)
+{
+    StreamRing& video = gStream.video;
+    StreamRing& audio = gStream.audio;
+    taken.count = 0;
+    size_t written = 0;
+    uint32_t videoEntry = video.index[video.indexRead];
+    uint32_t audioEntry = audio.index[audio.indexRead];
+    if (MayTake(video, videoEntry, audio, audioEntry))
+        written += TakeFrom(video, videoEntry | kVideoHeaderBit, out, taken);
+    videoEntry = video.index[video.indexRead];
+    if (MayTake(audio, audioEntry, video, videoEntry))
+        written += TakeFrom(audio, audioEntry, out + written, taken);
+    return written;
+}
+
+void AppendSubtitle(const char* text, int32_t count, bool timePrefix)
+{
+    char prefix[32] = "";
+    if (timePrefix)
+        std::snprintf(prefix, sizeof prefix, "Time#:%u:", TimeStampMs(gStream.video.lastTime));
+    const int32_t prefixLength = static_cast<int32_t>(std::strlen(prefix));
+    const int64_t recordSize = 4 + int64_t{prefixLength} + count;
+    std::lock_guard hold(gSenderMutex);
+    if (count < 0 || recordSize - 4 > 0xFFFFFF || gStream.subtitlePending + recordSize > kRingSize || gStream.subtitleWrite + recordSize > kRingSize)
+        return;
+    uint32_t header = kSubtitleHeader | static_cast<uint32_t>(recordSize - 4);
+    uint8_t* at = gStream.subtitleQueue + gStream.subtitleWrite;
+    std::memcpy(at, &header, 4);
+    std::memcpy(at + 4, prefix, prefixLength);
+    std::memcpy(at + 4 + prefixLength, text, count);
+    gStream.subtitleWrite += static_cast<int32_t>(recordSize);
+    gStream.subtitlePending += static_cast<int32_t>(recordSize);
+}

@@ -1,0 +1,86 @@
+#pragma once
+// The stream buffers between the producers of compressed data (the live
+// encoder or the file transcoder) and the one consumer, the stream sender.
+// Video and audio bytes sit in two rings; every completed fixed-size chunk is
+// stamped in a time index, and the sender takes the chunks in time order.
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr int32_t kRingSize = 13980000;
+constexpr int32_t kVideoChunk = 8384;
+constexpr int32_t kAudioChunk = 4190;
+constexpr int32_t kIndexLength = 16384;
+constexpr int32_t kLiveProducerLimit = 12232500;  // 7/8 of a ring
+constexpr int32_t kOverfull = 10485000;           // 3/4 of a ring
+constexpr uint32_t kEndMarker = 0xFF000000;
+constexpr uint32_t kVideoHeaderBit = 0x80000000;
+constexpr uint32_t kSubtitleHeader = 0xCC000000;
+
+struct StreamRing {
+    uint8_t* bytes = nullptr;
+    int32_t chunkSize = 0;
+    int32_t writeOffset = 0;
+    int32_t readOffset = 0;
+    int32_t fullness = 0;
+    uint32_t index[kIndexLength] = {};
+    int32_t indexWrite = 0;
+    int32_t indexRead = 0;
+    uint32_t chunkCounter = 0;
+    uint64_t encodedTotal = 0;       // since the last start
+    uint64_t sentTotal = 0;          // since program start
+    uint64_t sentSinceStart = 0;
+    bool present = false;
+    double lastTime = 0;             // seconds, of the newest encoded frame
+};
+
+struct StreamBuffers {
+    StreamRing video;
+    StreamRing audio;
+    uint8_t* subtitleQueue = nullptr;
+    int32_t subtitleWrite = 0;
+    int32_t subtitlePending = 0;
+    int32_t subtitleRead = 0;
+    bool subtitlesPresent = false;
+};
+
+// Guarded by gBufferMutex, except the subtitle queue (gSenderMutex).
+extern StreamBuffers gStream;
+
+// Attaches the rings to the large buffers allocated at start-up.
+void AttachStreamBuffers();
+
+// Empties everything for a new start, while no producer or consumer runs.
+void ResetStreamBuffers();
+
+// Producers, holding the buffer mutex, after setting the stream's lastTime.
+// An append larger than a ring is refused (-1).
+int AppendVideo(const uint8_t* bytes, int32_t count);
+int AppendAudio(const uint8_t* bytes, int32_t count);
+
+// File transcoder, at the end of its input: audio first, then video.
+void MarkEndOfStream();
+
+// One packet as the sender writes it: a 4-byte header and a payload.
+struct TakenPacket {
+    uint32_t header;
+    int32_t payloadSize;
+};
+
+struct TakenChunks {
+    int count = 0;
+    TakenPacket packets[2];
+};
+
+// Consumer, holding the buffer mutex: writes at most one video and one audio
+// packet (header and payload) at out, which must hold kVideoChunk +
+// kAudioChunk + 8 bytes. Returns the bytes written.
+size_t TakeChunk(uint8_t* out, TakenChunks& taken);
+
+// File transcoder: queues a subtitle record under the sender mutex,
+// optionally prefixed "Time#:%u:" with the current video time. Dropped when
+// the queue cannot hold it.
+void AppendSubtitle(const char* text, int32_t count, bool timePrefix);
+
+// The time stamp of a chunk: the newest frame's time in milliseconds.
+uint32_t TimeStampMs(double seconds);
