@@ -1,7 +1,9 @@
 #include "app/child_view.h"
 
 #include "app/main_frame.h"
+#include "app/server_state.h"
 #include "app/view_commands.h"
+#include "server/server_control.h"
 
 #include <QMessageBox>
 
@@ -16,6 +18,17 @@ void CChildView::StepAndShowChannel(int step)
     int channel = StepChannel(step);
     if (channel >= 0)
         frame_->ShowChannelNumber(channel);
+}
+
+void CChildView::OnStart()
+{
+    StartServer();
+    UpdateStatusText();
+}
+
+void CChildView::OnStop()
+{
+    StopServer();
 }
 
 void CChildView::OnChannelUp()

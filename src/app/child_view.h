@@ -12,6 +12,8 @@ public:
     explicit CChildView(CMainFrame* frame);
 
 public slots:
+    void OnStart();
+    void OnStop();
     void OnChannelUp();
     void OnChannelDown();
     void OnAutostart();

@@ -5,6 +5,8 @@
 #include "app/startup.h"
 #include "config/settings.h"
 #include "platform/messages.h"
+#include "platform/sync.h"
+#include "server/server_control.h"
 
 #include <QAction>
 #include <QApplication>
@@ -60,6 +62,7 @@ int CMainFrame::OnCreate()
                       [this](unsigned message, uintptr_t wParam, intptr_t lParam) { OnAppMessage(message, wParam, lParam); });
     ShowChannelNumber(gSettings.record.currentChannel);
     gState.firstRun = AccountIsStored() ? 0 : 1;
+    view_->OnStart();
     CreateTrayIcon();
     RefreshCommandStates();
     UpdateStatusText();
@@ -93,6 +96,10 @@ void CMainFrame::CreateMenus()
     channel->addAction("Channel &Up", view_, &CChildView::OnChannelUp);
     channel->addAction("Channel &Down", view_, &CChildView::OnChannelDown);
 
+    QMenu* stream = menuBar()->addMenu("St&ream");
+    startAction_ = stream->addAction(StandardIcon(QStyle::SP_MediaPlay), "&Start", view_, &CChildView::OnStart);
+    stopAction_ = stream->addAction(StandardIcon(QStyle::SP_MediaStop), "S&top", view_, &CChildView::OnStop);
+
     QMenu* help = menuBar()->addMenu("&Help");
     help->addAction("&About Orvandel...", view_, &CChildView::OnAbout);
 }
@@ -103,6 +110,8 @@ void CMainFrame::CreateToolBar()
     bar->setMovable(false);
     bar->setFloatable(false);
     bar->setIconSize(QSize(16, 16));
+    bar->addAction(startAction_);
+    bar->addAction(stopAction_);
     bar->addAction(StandardIcon(QStyle::SP_ArrowUp), "Channel Up", view_, &CChildView::OnChannelUp);
     bar->addAction(StandardIcon(QStyle::SP_ArrowDown), "Channel Down", view_, &CChildView::OnChannelDown);
     bar->addSeparator();
@@ -159,6 +168,8 @@ QString CMainFrame::StatusBarText() const
 void CMainFrame::RefreshCommandStates()
 {
     autostartAction_->setChecked(gSettings.record.autostart != 0);
+    startAction_->setEnabled(gState.disconnected != 0);
+    stopAction_->setEnabled(gState.disconnected == 0);
 }
 
 void CMainFrame::ResizeFrameToClient(int width, int height)
@@ -171,8 +182,20 @@ void CMainFrame::ResizeFrameToClient(int width, int height)
 
 void CMainFrame::OnAppMessage(unsigned message, uintptr_t, intptr_t)
 {
-    if (message == kMsgStatusText)
+    switch (message) {
+    case kMsgStatusText:
         statusPane_->setText(QString::fromStdString(StatusText()));
+        RefreshCommandStates();
+        break;
+    case kMsgChannelChanged:
+        ShowChannelNumber(gSettings.record.currentChannel);
+        break;
+    case kMsgStartStream:
+        // This build has no live or file pipeline to start: the session
+        // learns at once that nothing is streaming and refuses the request.
+        NamedEvent("StreamerStart").Set();
+        break;
+    }
 }
 
 void CMainFrame::changeEvent(QEvent* event)

@@ -45,6 +45,8 @@ private:
     QLabel* statusPane_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QAction* autostartAction_ = nullptr;
+    QAction* startAction_ = nullptr;
+    QAction* stopAction_ = nullptr;
 };
 
 extern CMainFrame* gMainFrame;

@@ -1,6 +1,10 @@
 #include "app/startup.h"
 
 #include "app/resources.h"
+#include "encode/stream_buffers.h"
+#include "server/net_state.h"
+#include "server/sender.h"
+#include "server/server_control.h"
 #include "app/server_state.h"
 #include "config/settings.h"
 #include "encode/live_params.h"
@@ -12,6 +16,7 @@ int RunInitialisationSequence()
     ResetServerState();
     gState.previewVisible = 0;
     gState.previewMuted = 1;
+    gNet.testPending = 1;
     SetDefaultSettings();
     SetDefaultEncoderParams();
     CreateProgramEvents();
@@ -19,6 +24,8 @@ int RunInitialisationSequence()
         ShowMessage("Out of memory!", 1, 0);
         return 0;
     }
+    AttachStreamBuffers();
+    ResetSeekIndex();
     LoadSettings();
     AuthorizeInFirewall(ExecutablePath());
     return 1;
@@ -29,7 +36,15 @@ void ShutdownProcess()
     SaveSettings();
     gState.disconnected = 1;
     gState.running = 0;
-    FreeLargeBuffers();
+    EndSession();
+    CloseListeningSockets();
+    // Bounded waits: a thread stuck in a network call must not keep the
+    // program from ending. One that does not end in time is left running,
+    // so the buffers it may touch stay allocated.
+    bool ended = gNetworkThread.Wait(2000);
+    ended = gSessionThread.Wait(2000) && ended;
+    if (ended)
+        FreeLargeBuffers();
 }
 
 bool AccountIsStored()

@@ -15,6 +15,8 @@ constexpr unsigned kMsgStatusText = WM_APP + 8;
 constexpr unsigned kMsgAutoTuneDone = WM_APP + 9;
 constexpr unsigned kMsgTrayIcon = WM_APP + 10;
 constexpr unsigned kMsgStartMonitoring = WM_APP + 11;
+// The current channel changed: show it in the channel number box.
+constexpr unsigned kMsgChannelChanged = WM_APP + 12;
 
 enum class MessageTarget { Frame, View };
 

@@ -52,10 +52,21 @@ bool WorkerThread::Wait(int timeoutMs)
         else if (!finishedChanged_.wait_for(hold, std::chrono::milliseconds(timeoutMs), done))
             return false;
     }
+    std::lock_guard collecting(collectLock_);
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
         thread_.join();
     else if (thread_.joinable())
         thread_.detach();
     id_ = -1;
     return true;
+}
+
+void WorkerThread::WaitForExit(AutoResetEvent& exitEvent)
+{
+    while (Registered()) {
+        if (exitEvent.Wait(1000))
+            Wait(kInfinite);
+        else
+            Wait(0);
+    }
 }

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+class AutoResetEvent;
+
 class WorkerThread {
 public:
     WorkerThread() = default;
@@ -31,10 +33,16 @@ public:
     // The thread's result, valid after a successful Wait.
     int Result() const { return result_; }
 
+    // Waits, in one-second slices, for the thread to announce its end on
+    // exitEvent, then collects it. A signal already consumed by someone else
+    // costs at most one slice.
+    void WaitForExit(AutoResetEvent& exitEvent);
+
 private:
     std::thread thread_;
     std::atomic<long> id_{-1};
     std::mutex lock_;
+    std::mutex collectLock_;
     std::condition_variable finishedChanged_;
     bool finished_ = false;
     int result_ = 0;

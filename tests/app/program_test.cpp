@@ -26,6 +26,8 @@ pid_t StartProgram(const std::vector<std::string>& arguments)
     pid_t child = fork();
     if (child == 0) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // The directory service is on by default: keep its requests on this machine.
+        setenv("ORVANDEL_WEB_HOST", "127.0.0.1:9", 1);
         std::vector<char*> argv;
         std::string program = ProgramPath();
         argv.push_back(program.data());

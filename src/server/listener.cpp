@@ -1,0 +1,352 @@
+#include "server/listener.h"
+
+#include "app/resources.h"
+#include "app/server_state.h"
+#include "config/settings.h"
+#include "net/connectivity.h"
+#include "platform/messages.h"
+#include "server/net_state.h"
+#include "server/session_state.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdio>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <udt/udt.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kSupportAddress[] = "https://support.vantorel.net";
+constexpr int kListenResultRestart = -2;
+
+void Sleep(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+int BasePort()
+{
+    return gSettings.record.basePort;
+}
+
+bool DirectoryEnabled()
+{
+    return gSettings.record.directoryDisabled == 0;
+}
+
+void SetIntOption(int socket, int level, int option)
+{
+    const int on = 1;
+    ::setsockopt(socket, level, option, &on, sizeof on);
+}
+
+sockaddr_in SocketAddress(int port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ListenAddress();
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    return address;
+}
+
+void ShowConnectionTestFailure()
+{
+    const bool behindNat = gBehindNat != 0;
+    const int port = BasePort();
+    std::string text = "Remote connection test failed!\r\n";
+    text += behindNat ? "While you may still be able to connect from your mobile device within your LAN (e.g., via "
+                        "Wifi), you may not be able to connect remotely (e.g., via 3G).\r\n\r\n"
+                      : "You may not be able to connect to your PC from your mobile device.\r\n\r\n";
+    char piece[1024];
+    std::snprintf(piece, sizeof piece,
+                  "Please configure any possible active firewall software on your PC to allow connections on ports "
+                  "%d and %d or turn off the firewall.\r\n\r\n",
+                  port, port + 1);
+    text += piece;
+    if (behindNat) {
+        std::snprintf(piece, sizeof piece,
+                      "In addition, your PC seems to be behind a router. Refer to your router's user manual to enable "
+                      "UPNP or manually setup port forwarding on your router for IP address: %s and TCP ports: %d "
+                      "and %d\r\n\r\n",
+                      LocalAddress().c_str(), port, port + 1);
+        text += piece;
+    }
+    text += "Once this is setup, restart Orvandel to repeat the connection test. If you need assistance, please "
+            "contact us at ";
+    text += kSupportAddress;
+    if (text.size() > 1023)
+        text.resize(1023);
+    ShowMessage(text.c_str(), 1, 0);
+}
+
+// The control listening socket on P+1, or -1 after telling the user why not.
+int OpenControlListener()
+{
+    int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (socket < 0) {
+        ShowMessage("Cannot open command socket.", 1, 0);
+        return -1;
+    }
+    SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR);
+    SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY);
+    sockaddr_in address = SocketAddress(BasePort() + 1);
+    if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(socket);
+        ShowMessage("Cannot bind command socket. Please verify that the selected connection ports are not already in "
+                    "use. This may be the case if another version of Orvandel is already running.",
+                    1, 0);
+        return -1;
+    }
+    if (::listen(socket, 1) != 0) {
+        ::close(socket);
+        ShowMessage("Cannot listen on command socket.", 1, 0);
+        return -1;
+    }
+    return socket;
+}
+
+int OpenTcpDataListener()
+{
+    int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (socket < 0)
+        return -1;
+    SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR);
+    sockaddr_in address = SocketAddress(BasePort());
+    if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(socket, 1) != 0) {
+        ::close(socket);
+        return -1;
+    }
+    return socket;
+}
+
+// libudt keeps a just-closed listener's port busy for a moment: a handheld
+// that reconnects at once must still get its data connection.
+int OpenUdtDataListener()
+{
+    UDTSOCKET socket = UDT::socket(AF_INET, SOCK_STREAM, 0);
+    if (socket == UDT::INVALID_SOCK)
+        return -1;
+    sockaddr_in address = SocketAddress(BasePort() + 2);
+    bool bound = false;
+    for (int attempt = 0; attempt < 50 && !bound && gState.running; ++attempt) {
+        bound = UDT::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != UDT::ERROR;
+        if (!bound)
+            Sleep(100);
+    }
+    const bool nonBlocking = false;
+    if (!bound || UDT::listen(socket, 1) == UDT::ERROR ||
+        UDT::setsockopt(socket, 0, UDT_RCVSYN, &nonBlocking, sizeof nonBlocking) == UDT::ERROR) {
+        UDT::close(socket);
+        return -1;
+    }
+    return socket;
+}
+
+// Accepts the handheld's UDT data connection within the connection wait.
+int AcceptUdt(int listener)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(gConnectionWaitSeconds);
+    while (gState.running && std::chrono::steady_clock::now() < deadline) {
+        UDTSOCKET accepted = UDT::accept(listener, nullptr, nullptr);
+        if (accepted != UDT::INVALID_SOCK) {
+            const bool blocking = true;
+            UDT::setsockopt(accepted, 0, UDT_RCVSYN, &blocking, sizeof blocking);
+            return accepted;
+        }
+        if (UDT::getlasterror_code() != CUDTException::EASYNCRCV)
+            return -1;
+        Sleep(20);
+    }
+    return -1;
+}
+
+int AcceptTcp(int listener)
+{
+    if (WaitForSocket(listener, POLLIN, gConnectionWaitSeconds * 1000) <= 0)
+        return -1;
+    return ::accept(listener, nullptr, nullptr);
+}
+
+enum class Negotiation { Accepted, Retry, TestFailed };
+
+// Opens the data connection in the transport the handheld chose.
+Negotiation OpenDataConnection(int control, int& data)
+{
+    const bool udt = gNet.transport == kTransportUdt;
+    const int listener = udt ? OpenUdtDataListener() : OpenTcpDataListener();
+    if (listener < 0)
+        return Negotiation::Retry;
+    gNet.dataListenIsUdt = udt;
+    gNet.dataListenSocket = listener;
+    const uint8_t ready = 0x01;
+    if (SendAll(control, false, &ready, 1) != 0)
+        return Negotiation::Retry;
+    data = udt ? AcceptUdt(listener) : AcceptTcp(listener);
+    if (data >= 0)
+        return Negotiation::Accepted;
+    return gNet.testPending && DirectoryEnabled() ? Negotiation::TestFailed : Negotiation::Retry;
+}
+
+void CloseDataListener()
+{
+    CloseAnySocket(gNet.dataListenSocket.exchange(kInvalidSocket), gNet.dataListenIsUdt);
+}
+
+void StartSession(int control, int data)
+{
+    if (!gNet.testPending) {
+        gState.connected = 1;
+        UpdateStatusText();
+    }
+    gNet.dataSocket = data;
+    gNet.controlSocket = control;
+    gNet.sessionExit = 0;
+    gState.showMessages = 0;
+    gSessionThread.Start(RunCommandSession);
+    gNet.testPending = 0;
+    gState.testing = 0;
+    CloseDataListener();
+}
+
+// Registers with the directory service and, when a connectivity test is
+// due, waits for the tester. 0 to go on, or the listener's result.
+int PrepareForHandheld(int controlListener)
+{
+    if (!DirectoryEnabled())
+        return 0;
+    (gNet.testPending ? gState.testing : gState.initializing) = 1;
+    UpdateStatusText();
+    if (RegisterWithDirectory(gNet.testPending) != 0) {
+        ShowMessage("Could not connect to Vantorel directory service. Please check your internet connection and then "
+                    "select Start from Stream menu or press the antenna icon on the toolbar to retry the connection. "
+                    "If you would like to run the server offline, disable Directory service from Networks "
+                    "Settings->Advanced",
+                    1, 0);
+        return -1;
+    }
+    if (!gNet.testPending) {
+        gState.initializing = 0;
+        UpdateStatusText();
+        return 0;
+    }
+    if (WaitForSocket(controlListener, POLLIN, gConnectionWaitSeconds * 1000) <= 0) {
+        ShowConnectionTestFailure();
+        gNet.testPending = 0;
+        return kListenResultRestart;
+    }
+    return 0;
+}
+
+// Takes the newest handheld: it replaces the session in progress.
+void ReplaceSession()
+{
+    if (gNet.controlSocket != kInvalidSocket || gNet.dataSocket != kInvalidSocket)
+        EndSession();
+    gSessionThread.WaitForExit(NamedEvent("CommandExit"));
+}
+
+int ServeHandhelds(int controlListener)
+{
+    while (gState.running) {
+        if (int prepared = PrepareForHandheld(controlListener); prepared != 0)
+            return prepared;
+        gNetworkMutex.unlock();
+        int control = ::accept(controlListener, nullptr, nullptr);
+        gNetworkMutex.lock();
+        if (control < 0) {
+            Sleep(100);
+            continue;
+        }
+        ReplaceSession();
+        SetIntOption(control, IPPROTO_TCP, TCP_NODELAY);
+        int8_t transport;
+        if (ReceiveExact(control, false, &transport, 1) != 0) {
+            CloseTcpSocket(control);
+            Sleep(100);
+            continue;
+        }
+        gNet.transport = transport;
+        int data = kInvalidSocket;
+        Negotiation negotiation = OpenDataConnection(control, data);
+        if (negotiation != Negotiation::Accepted) {
+            CloseTcpSocket(control);
+            CloseDataListener();
+            if (negotiation == Negotiation::TestFailed) {
+                ShowConnectionTestFailure();
+                gNet.testPending = 0;
+                return kListenResultRestart;
+            }
+            Sleep(100);
+            continue;
+        }
+        StartSession(control, data);
+    }
+    return 0;
+}
+
+int ListenOnce()
+{
+    int controlListener = OpenControlListener();
+    if (controlListener < 0)
+        return -1;
+    gNet.controlListenSocket = controlListener;
+    gState.testing = 0;
+    gState.connected = 0;
+    int result = ServeHandhelds(controlListener);
+    CloseDataListener();
+    CloseTcpSocket(gNet.controlListenSocket.exchange(kInvalidSocket));
+    if (result == -1 && (gNet.controlSocket != kInvalidSocket || gNet.dataSocket != kInvalidSocket))
+        EndSession();
+    return result;
+}
+
+} // namespace
+
+uint32_t ListenAddress()
+{
+    if (gSettings.record.listenAddress != 0)
+        return htonl(gSettings.record.listenAddress);
+    // Without a usable local address the server still serves the LAN.
+    const std::string local = LocalAddress();
+    in_addr parsed{};
+    return !local.empty() && inet_aton(local.c_str(), &parsed) ? parsed.s_addr : htonl(INADDR_ANY);
+}
+
+int RunNetworkStartup()
+{
+    gNetworkMutex.lock();
+    gState.running = 1;
+    NamedEvent("ListenerExit").Reset();
+    gState.disconnected = 0;
+    UpdateStatusText();
+    std::string local;
+    gBehindNat = ChooseLocalAddress(local) ? 0 : 1;
+    SetLocalAddress(local);
+    if (gBehindNat && local.empty() && DirectoryEnabled()) {
+        std::string text = "Your PC does not seem to have an internet connection or Vantorel directory service server "
+                           "is down.\r\nPlease check your connection settings and restart Orvandel.\r\nIf the problem "
+                           "persists, please contact us at ";
+        ShowMessage((text + kSupportAddress).c_str(), 1, 0);
+        gState.disconnected = 1;
+        UpdateStatusText();
+        NamedEvent("ListenerExit").Set();
+        gNetworkMutex.unlock();
+        return -1;
+    }
+    int result;
+    while ((result = ListenOnce()) == kListenResultRestart) {
+    }
+    gNetworkMutex.unlock();
+    if (result == -1) {
+        gState.disconnected = 1;
+        UpdateStatusText();
+    }
+    NamedEvent("ListenerExit").Set();
+    return result;
+}

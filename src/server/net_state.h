@@ -1,0 +1,51 @@
+#pragma once
+// The sockets and flags that the listener, the command session and the
+// stream sender share, and the socket helpers they all use.
+
+#include "platform/thread.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+constexpr int kInvalidSocket = -1;
+constexpr int kTransportUdt = 0;
+
+struct NetState {
+    std::atomic<int> controlListenSocket{kInvalidSocket};
+    std::atomic<int> dataListenSocket{kInvalidSocket};
+    std::atomic<bool> dataListenIsUdt{false};
+    std::atomic<int> controlSocket{kInvalidSocket};
+    std::atomic<int> dataSocket{kInvalidSocket};
+    // From the handheld's first byte, read as signed: 0 = UDT, anything else TCP.
+    std::atomic<int> transport{1};
+    std::atomic<int> testPending{1};
+    std::atomic<int> sessionExit{0};
+};
+
+extern NetState gNet;
+
+extern WorkerThread gNetworkThread;
+extern WorkerThread gSessionThread;
+
+// Waits up to timeoutMs (-1: no limit) for poll events on a TCP socket:
+// above 0 when ready, 0 on time-out, below 0 on error.
+int WaitForSocket(int socket, short events, int timeoutMs);
+
+// Sends every byte on a TCP (isUdt false) or UDT socket: 0, or -1.
+int SendAll(int socket, bool isUdt, const void* bytes, size_t length);
+
+// Receives exactly length bytes: 0, or -1 when the peer closed or failed.
+int ReceiveExact(int socket, bool isUdt, void* buffer, size_t length);
+
+// Closes a TCP socket so that a thread blocked on it wakes up.
+void CloseTcpSocket(int socket);
+// Closes a socket of either transport.
+void CloseAnySocket(int socket, bool isUdt);
+
+// Ends the handheld session: closes both connections, stops the stream
+// sender, clears the connected flag and tells the session thread to end.
+void EndSession();
+
+// The listener's wait for a handheld's connections, in seconds.
+extern int gConnectionWaitSeconds;

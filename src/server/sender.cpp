@@ -1,0 +1,166 @@
+#include "server/sender.h"
+
+#include "app/resources.h"
+#include "app/server_state.h"
+#include "encode/stream_buffers.h"
+#include "platform/messages.h"
+#include "server/net_state.h"
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <udt/udt.h>
+
+SenderState gSender;
+
+namespace {
+
+WorkerThread senderThread;
+
+void Sleep(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+bool IsEndPacket(uint32_t header)
+{
+    return header >= kEndMarker;
+}
+
+void UpdateSeekIndex(const TakenPacket& packet)
+{
+    const uint32_t time = packet.header & 0xFFFFFF;
+    if (gSender.seekNextTime == 0)
+        gSender.seekNextTime = time;
+    if (time >= gSender.seekNextTime) {
+        if (gSender.seekCount < kSeekIndexLength)
+            gSender.seekIndex[gSender.seekCount++] = gSender.seekRunningOffset;
+        gSender.seekNextTime += 1000;
+    }
+    gSender.seekRunningOffset += 4 + packet.payloadSize;
+}
+
+// One write attempt of the destination: the bytes it moved, 0 when none.
+long WriteOnce(const uint8_t* bytes, size_t count)
+{
+    if (gSender.writeToFile)
+        return gSender.file ? static_cast<long>(std::fwrite(bytes, 1, count, gSender.file)) : 0;
+    const int socket = gNet.dataSocket;
+    if (socket == kInvalidSocket)
+        return 0;
+    if (gNet.transport == kTransportUdt)
+        return UDT::send(socket, reinterpret_cast<const char*>(bytes), static_cast<int>(count), 0);
+    if (WaitForSocket(socket, POLLOUT, 10) <= 0)
+        return 0;
+    return ::send(socket, bytes, count, MSG_NOSIGNAL);
+}
+
+// Gathers packets behind the unsent bytes until the batch passes the
+// threshold, the stream has ended or nothing at all is pending.
+void Gather(const SenderPacing& pacing, int32_t& pending, uint32_t& lastHeader)
+{
+    uint8_t* staging = gBuffers.senderStaging;
+    while (pending <= pacing.threshold && !gSender.stop && !IsEndPacket(lastHeader)) {
+        TakenChunks taken;
+        size_t written;
+        {
+            std::lock_guard hold(gBufferMutex);
+            written = TakeChunk(staging + pending, taken);
+        }
+        pending += static_cast<int32_t>(written);
+        for (int i = 0; i < taken.count; ++i) {
+            UpdateSeekIndex(taken.packets[i]);
+            lastHeader = taken.packets[i].header;
+            gSender.lastChunkTime = lastHeader & 0xFFFFFF;
+        }
+        if (written == 0) {
+            if (pending == 0)
+                return;
+            // Part of a batch is here: wait for the rest without burning a core.
+            Sleep(1);
+        }
+    }
+}
+
+void SendBatch(const SenderPacing& pacing, int32_t& pending)
+{
+    uint8_t* staging = gBuffers.senderStaging;
+    int32_t sent = 0;
+    while (sent < pending && !gSender.stop) {
+        long moved = WriteOnce(staging + sent, static_cast<size_t>(pending - sent));
+        if (moved > 0) {
+            sent += static_cast<int32_t>(moved);
+            PostAppMessage(MessageTarget::View, kMsgRefresh);
+        }
+        Sleep(pacing.pauseAfterWriteMs);
+    }
+    pending -= sent;
+    std::memmove(staging, staging + sent, static_cast<size_t>(pending));
+}
+
+void SendSubtitles()
+{
+    while (gStream.subtitlePending > 0 && !gSender.stop) {
+        long moved = WriteOnce(gStream.subtitleQueue + gStream.subtitleRead, gStream.subtitlePending);
+        if (moved > 0) {
+            gStream.subtitleRead += static_cast<int32_t>(moved);
+            gStream.subtitlePending -= static_cast<int32_t>(moved);
+        }
+        Sleep(1);
+    }
+}
+
+int RunSender(SenderPacing pacing)
+{
+    int32_t pending = 0;
+    uint32_t lastHeader = 0;
+    while (!gSender.stop) {
+        Sleep(pacing.pauseBeforeGatherMs);
+        Gather(pacing, pending, lastHeader);
+        std::lock_guard hold(gSenderMutex);
+        if (pending < pacing.threshold && !IsEndPacket(lastHeader))
+            continue;
+        SendBatch(pacing, pending);
+        SendSubtitles();
+        if (gSender.writeToFile && !gSender.endWritten && IsEndPacket(lastHeader)) {
+            gSender.endWritten = 1;
+            PostAppMessage(MessageTarget::View, kMsgRefresh);
+        }
+    }
+    NamedEvent("StreamerExit").Set();
+    return 0;
+}
+
+} // namespace
+
+SenderPacing ChooseSenderPacing(bool toFile, bool udt, int quality)
+{
+    const int threshold = toFile || quality > 1 || quality < 0 ? 64000 : quality == 0 ? 16000 : 32000;
+    if (toFile || !udt)
+        return {threshold, 5, 5};
+    return {threshold, 50, quality == 0 ? 25 : 20};
+}
+
+int StartSender(int quality)
+{
+    SenderPacing pacing = ChooseSenderPacing(gSender.writeToFile != 0, gNet.transport == kTransportUdt, quality);
+    return senderThread.Start([pacing] { return RunSender(pacing); }) ? 0 : -1;
+}
+
+void StopSender()
+{
+    gState.streaming = 0;
+    gSender.stop = 1;
+    senderThread.WaitForExit(NamedEvent("StreamerExit"));
+}
+
+void ResetSeekIndex()
+{
+    std::memset(gSender.seekIndex, 0, sizeof gSender.seekIndex);
+    gSender.seekCount = 0;
+    gSender.seekRunningOffset = 0;
+    gSender.seekNextTime = 0;
+}

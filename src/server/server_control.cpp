@@ -1,0 +1,43 @@
+#include "server/server_control.h"
+
+#include "app/server_state.h"
+#include "config/settings.h"
+#include "encode/stream_buffers.h"
+#include "platform/messages.h"
+#include "platform/sync.h"
+#include "server/listener.h"
+#include "server/net_state.h"
+
+int StartServer()
+{
+    gNet.testPending = gSettings.record.directoryDisabled == 0 ? 1 : 0;
+    if (gState.disconnected)
+        ResetStreamBuffers();
+    gNetworkThread.Wait(0);  // collects a listener that has ended by itself
+    if (gNetworkThread.Registered())
+        return 0;
+    if (!gNetworkThread.Start(RunNetworkStartup)) {
+        ShowMessage("Could not create the listener thread.", 1, 0);
+        gState.disconnected = 1;
+        return -1;
+    }
+    return 0;
+}
+
+void CloseListeningSockets()
+{
+    CloseAnySocket(gNet.dataListenSocket.exchange(kInvalidSocket), gNet.dataListenIsUdt);
+    CloseTcpSocket(gNet.controlListenSocket.exchange(kInvalidSocket));
+}
+
+void StopServer()
+{
+    if (gState.configuringPorts)
+        return;
+    gState.disconnected = 1;
+    gState.running = 0;
+    EndSession();
+    CloseListeningSockets();
+    gNetworkThread.WaitForExit(NamedEvent("ListenerExit"));
+    UpdateStatusText();
+}

@@ -1,0 +1,14 @@
+#pragma once
+// Starting and stopping the server: the Start and Stop commands and the
+// matching steps of shutdown.
+
+// Starts the network start-up thread unless it runs. 0, or -1 when no
+// thread could be made (the user has been told).
+int StartServer();
+
+// Stops the listener and ends the session; ignored while ports are being
+// configured. Returns once the listener has ended.
+void StopServer();
+
+// Closes the listening sockets so that a blocked accept returns.
+void CloseListeningSockets();

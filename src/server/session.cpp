@@ -1,0 +1,345 @@
+#include "server/session_state.h"
+
+#include "app/server_state.h"
+#include "config/settings.h"
+#include "encode/live_params.h"
+#include "encode/stream_buffers.h"
+#include "platform/messages.h"
+#include "platform/sync.h"
+#include "server/net_state.h"
+#include "server/protocol.h"
+#include "server/sender.h"
+
+#include <cstring>
+#include <initializer_list>
+
+SessionState gSession;
+
+namespace {
+
+using Payload = const uint8_t*;
+
+struct Reply {
+    uint8_t code;
+    uint8_t body[kReplyBodySize] = {};
+};
+
+int32_t IntAt(Payload payload, size_t offset)
+{
+    int32_t value;
+    std::memcpy(&value, payload + offset, sizeof value);
+    return value;
+}
+
+int ControlSocket()
+{
+    return gNet.controlSocket;
+}
+
+// Send failures are not reported: the next header read fails and ends the session.
+void SendReply(const Reply& reply)
+{
+    uint8_t bytes[kReplySize] = {kMarker, reply.code};
+    std::memcpy(bytes + 2, reply.body, kReplyBodySize);
+    SendAll(ControlSocket(), false, bytes, sizeof bytes);
+}
+
+void SendCode(uint8_t code)
+{
+    SendReply(Reply{code});
+}
+
+void ResetEvents(std::initializer_list<const char*> names)
+{
+    for (const char* name : names)
+        NamedEvent(name).Reset();
+}
+
+void RestoreMessageSwitch()
+{
+    gState.showMessages = gState.userShowMessages.load();
+}
+
+int LoginResult(Payload payload)
+{
+    char name[32];
+    char password[32];
+    for (int i = 0; i < 32; ++i) {
+        name[i] = static_cast<char>(payload[i] ^ payload[64 + i % 8]);
+        password[i] = static_cast<char>(payload[32 + i] ^ payload[71 + (32 + i) % 8]);
+    }
+    name[31] = password[31] = 0;
+    const SettingsRecord& record = gSettings.record;
+    if (ReadScrambled(record.userName, sizeof record.userName) != name ||
+        ReadScrambled(record.password, sizeof record.password) != password)
+        return -2;
+    for (int i = 0; i < 16; ++i)
+        if (payload[80 + i] & kServerCompatibility[i])
+            return 0;
+    return -7;
+}
+
+Reply StreamHeaderReply(uint8_t code)
+{
+    LiveEncodingParams header = gLiveParams;
+    if (!gSession.fileMode || header.aspectWidth == 0 || header.aspectHeight == 0)
+        header.aspectWidth = header.aspectHeight = 1;
+    Reply reply{code};
+    std::memcpy(reply.body, &header, sizeof header);
+    return reply;
+}
+
+// The stream-start reply, followed on a TCP data connection with transport
+// byte 1 by the data marker.
+void SendStreamHeader(uint8_t code)
+{
+    SendReply(StreamHeaderReply(code));
+    if (gNet.transport == 1)
+        SendAll(gNet.dataSocket, false, kDataMarker, sizeof kDataMarker);
+}
+
+void StoreStreamRequest(Payload payload, bool fileStream)
+{
+    StreamRequest& request = gSession.request;
+    request.startSeconds = IntAt(payload, 4);
+    request.customBitRateKbps = IntAt(payload, 8);
+    request.profile = payload[12];
+    if ((payload[12] >> 4) == 4) {
+        std::memcpy(&request.customWidth, payload + 16, 2);
+        std::memcpy(&request.customHeight, payload + 18, 2);
+    }
+    request.captionsOnVideo = payload[45];
+    request.videoCodec = payload[46];
+    request.audioFormat = payload[47];
+    if (fileStream) {
+        request.videoStream = static_cast<int8_t>(payload[48]);
+        request.audioStream = static_cast<int8_t>(payload[49]);
+        request.subtitleStream = static_cast<int8_t>(payload[50]);
+    }
+}
+
+bool ChannelIsEnabled(int32_t channel)
+{
+    return channel >= 0 && channel < kChannelCount && gSettings.channels[channel].enabled;
+}
+
+// Asks the main window to start the pipeline and, when it did, starts the
+// sender and answers with the stream header.
+void StartPipelineAndReply(uint8_t code, bool fileMode)
+{
+    gStream.video.encodedTotal = gStream.audio.encodedTotal = 0;
+    gStream.video.sentSinceStart = gStream.audio.sentSinceStart = 0;
+    gSession.fileMode = fileMode ? 1 : 0;
+    PostAppMessage(MessageTarget::Frame, kMsgStartStream, 0, fileMode ? 1 : 0);
+    NamedEvent("StreamerStart").Wait(kInfinite);
+    if (!gState.streaming) {
+        SendCode(kRefused);
+        return;
+    }
+    UpdateStatusText();
+    gSender.stop = 0;
+    gSender.writeToFile = 0;
+    StartSender(gSession.request.profile & 0x0F);
+    SendStreamHeader(code);
+    NamedEvent("EncoderThreadStart").Set();
+}
+
+void StartLiveStream(Payload payload)
+{
+    if (gState.streaming) {
+        SendStreamHeader(kStartLiveStream);
+        return;
+    }
+    gState.monitoring = 0;
+    ResetEvents({"EncoderThreadStart", "VideoEncoderExit", "AudioEncoderExit", "StreamerStart", "StreamerExit",
+                 "CommandExit"});
+    const int32_t channel = IntAt(payload, 0);
+    if (!ChannelIsEnabled(channel)) {
+        SendCode(kRefused);
+        return;
+    }
+    gSettings.record.currentChannel = channel;
+    gSession.request.channel = channel;
+    PostAppMessage(MessageTarget::Frame, kMsgChannelChanged);
+    StoreStreamRequest(payload, false);
+    StartPipelineAndReply(kStartLiveStream, false);
+}
+
+void StartFileStream(Payload payload)
+{
+    if (gState.streaming) {
+        SendStreamHeader(kStartFileStream);
+        return;
+    }
+    ResetEvents({"EncoderThreadStart", "EncoderThreadExit", "StreamerStart", "StreamerExit", "CommandExit"});
+    StoreStreamRequest(payload, true);
+    StartPipelineAndReply(kStartFileStream, true);
+}
+
+void StopStream()
+{
+    gState.monitoring = 0;
+    StopSender();
+    SendCode(kStopStream);
+    UpdateStatusText();
+}
+
+void StorePath(char* destination, size_t size, Payload payload)
+{
+    std::memset(destination, 0, size);
+    std::memcpy(destination, payload, kPathSize - 1);
+}
+
+// Commands whose service is not part of this server yet: their payload has
+// been read, so the framing stays intact, and they are refused.
+void Refuse(uint8_t command)
+{
+    SendCode(kRefused);
+    if (command == kGetFileInfo) {
+        const uint8_t emptyRecord[kFileInfoRecordSize] = {};
+        SendAll(ControlSocket(), false, emptyRecord, sizeof emptyRecord);
+    }
+}
+
+enum class Outcome { Continue, Disconnect };
+
+Outcome Dispatch(uint8_t command, Payload payload, bool& loggedIn)
+{
+    if (!loggedIn && command != kLogin && command != kDisconnect && command != kReserved) {
+        Refuse(command);
+        return Outcome::Continue;
+    }
+    Reply reply{command};
+    switch (command) {
+    case kLogin: {
+        const int result = LoginResult(payload);
+        loggedIn = loggedIn || result == 0;
+        reply.body[0] = static_cast<uint8_t>(result);
+        SendReply(reply);
+        break;
+    }
+    case kSetCaptions:
+        gSession.request.captionsOnVideo = payload[0];
+        SendReply(reply);
+        break;
+    case kSetMediaFile:
+        StorePath(gSession.mediaFilePath, sizeof gSession.mediaFilePath, payload);
+        SendReply(reply);
+        break;
+    case kSetSubtitleFile:
+        StorePath(gSession.subtitleFilePath, sizeof gSession.subtitleFilePath, payload);
+        SendReply(reply);
+        break;
+    case kStartLiveStream:
+        StartLiveStream(payload);
+        break;
+    case kStartFileStream:
+        StartFileStream(payload);
+        break;
+    case kStopStream:
+        StopStream();
+        break;
+    case kGetMotionStatus:
+        reply.body[0] = static_cast<uint8_t>(gSession.motionDetected.load());
+        SendReply(reply);
+        break;
+    case kGetRecordingStatus: {
+        const uint32_t seconds = static_cast<uint32_t>(gSession.recordingSeconds.load());
+        reply.body[0] = seconds & 0xFF;
+        reply.body[1] = (seconds >> 8) & 0xFF;
+        reply.body[2] = (seconds >> 16) & 0xFF;
+        reply.body[3] = static_cast<uint8_t>(gState.recording.load());
+        SendReply(reply);
+        break;
+    }
+    case kClearRecordingFlag:
+        gState.recording = 0;
+        SendReply(reply);
+        UpdateStatusText();
+        break;
+    case kReserved:
+        break;
+    case kDisconnect:
+        return Outcome::Disconnect;
+    default:
+        Refuse(command);
+    }
+    return Outcome::Continue;
+}
+
+int EndOfSession()
+{
+    gState.monitoring = 0;
+    EndSession();
+    UpdateStatusText();
+    RestoreMessageSwitch();
+    gState.connected = 0;
+    NamedEvent("CommandExit").Set();
+    return 0;
+}
+
+} // namespace
+
+int PayloadSize(uint8_t command)
+{
+    switch (command) {
+    case kModifySchedule:
+    case kAddSchedule:
+        return 32;
+    case kDeleteSchedule:
+    case kReserved:
+        return 2;
+    case kListSchedules:
+    case kListChannels:
+    case kGetChannel0:
+    case kStopRecording:
+    case kClearRecordingFlag:
+    case kGetMotionStatus:
+    case kDisconnect:
+    case kStopStream:
+    case kGetRecordingStatus:
+        return 0;
+    case kLogin:
+        return static_cast<int>(kLoginSize);
+    case kListSubtitleFolder:
+    case kGetFileInfo:
+    case kListMediaFolder:
+    case kSetMediaFile:
+    case kSetSubtitleFile:
+        return static_cast<int>(kPathSize);
+    case kSetCaptions:
+        return 1;
+    case kStartFileStream:
+    case kStartLiveStream:
+        return static_cast<int>(kStreamStartSize);
+    case kStartMonitoring:
+    case kStartRecording:
+        return 4;
+    default:
+        return -1;
+    }
+}
+
+int RunCommandSession()
+{
+    bool loggedIn = false;
+    uint8_t payload[kPathSize];
+    for (;;) {
+        if (gNet.sessionExit) {
+            gState.monitoring = 0;
+            RestoreMessageSwitch();
+            NamedEvent("CommandExit").Set();
+            return 0;
+        }
+        uint8_t header[2];
+        if (ReceiveExact(ControlSocket(), false, header, sizeof header) != 0)
+            return EndOfSession();
+        const int size = PayloadSize(header[1]);
+        if (header[0] != kMarker || size < 0)
+            continue;
+        if (ReceiveExact(ControlSocket(), false, payload, static_cast<size_t>(size)) != 0)
+            return EndOfSession();
+        if (Dispatch(header[1], payload, loggedIn) == Outcome::Disconnect)
+            return EndOfSession();
+    }
+}

@@ -1,0 +1,98 @@
+#include "server/net_state.h"
+
+#include "app/server_state.h"
+#include "server/sender.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/socket.h>
+#include <udt/udt.h>
+#include <unistd.h>
+
+NetState gNet;
+WorkerThread gNetworkThread;
+WorkerThread gSessionThread;
+int gConnectionWaitSeconds = 15;
+
+int WaitForSocket(int socket, short events, int timeoutMs)
+{
+    if (socket < 0)
+        return -1;
+    pollfd watched{socket, events, 0};
+    int ready;
+    do {
+        ready = ::poll(&watched, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    return ready;
+}
+
+int SendAll(int socket, bool isUdt, const void* bytes, size_t length)
+{
+    const char* next = static_cast<const char*>(bytes);
+    while (length > 0) {
+        long sent = isUdt ? UDT::send(socket, next, static_cast<int>(length), 0)
+                          : ::send(socket, next, length, MSG_NOSIGNAL);
+        if (sent <= 0)
+            return -1;
+        next += sent;
+        length -= static_cast<size_t>(sent);
+    }
+    return 0;
+}
+
+namespace {
+
+bool WaitReadable(int socket)
+{
+    return WaitForSocket(socket, POLLIN, -1) > 0;
+}
+
+} // namespace
+
+int ReceiveExact(int socket, bool isUdt, void* buffer, size_t length)
+{
+    char* next = static_cast<char*>(buffer);
+    while (length > 0) {
+        long received;
+        if (isUdt) {
+            received = UDT::recv(socket, next, static_cast<int>(length), 0);
+        } else {
+            if (!WaitReadable(socket))
+                return -1;
+            received = ::recv(socket, next, length, 0);
+        }
+        if (received <= 0)
+            return -1;
+        next += received;
+        length -= static_cast<size_t>(received);
+    }
+    return 0;
+}
+
+void CloseTcpSocket(int socket)
+{
+    if (socket == kInvalidSocket)
+        return;
+    ::shutdown(socket, SHUT_RDWR);
+    ::close(socket);
+}
+
+void CloseAnySocket(int socket, bool isUdt)
+{
+    if (socket == kInvalidSocket)
+        return;
+    if (isUdt)
+        UDT::close(socket);
+    else
+        CloseTcpSocket(socket);
+}
+
+void EndSession()
+{
+    CloseAnySocket(gNet.dataSocket.exchange(kInvalidSocket), gNet.transport == kTransportUdt);
+    CloseTcpSocket(gNet.controlSocket.exchange(kInvalidSocket));
+    StopSender();
+    gState.connected = 0;
+    UpdateStatusText();
+    gNet.sessionExit = 1;
+}
