@@ -1,0 +1,95 @@
+#include "net/connectivity.h"
+
+#include "config/settings.h"
+#include "net/web_client.h"
+#include "net/web_host.h"
+#include "platform/clock.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr char kBrokerListPath[] = "/site/demos/Orvandel/brokers.xml";
+constexpr char kRegistrationFormat[] =
+    "http://%s/cgi-bin/Orvandelbroker.cgi?cmd=si&un=%s&lip=%s&port=%d&tc=%d&nat=%d";
+
+struct BrokerElement {
+    const char* start;
+    const char* stopList;
+    size_t fieldSize;
+};
+constexpr BrokerElement kHostElement{"<host>", "</host>\0", 128};
+constexpr BrokerElement kAddressElement{"<ip>", "</ip>\0", 32};
+constexpr BrokerElement kPortElement{"<port>", "</port>\0", 6};
+
+std::atomic<uint32_t> lastRegistrationTick{0};
+
+// The element's text after offset, moving offset to its end; -1 when missing.
+int ReadElement(const char* document, size_t length, const BrokerElement& element, size_t& offset,
+                std::string& text)
+{
+    std::vector<char> field(element.fieldSize);
+    if (ExtractText(document, length, field.data(), field.size(), element.start, offset, &offset, element.stopList,
+                    nullptr, 0) != 0)
+        return -1;
+    text = field.data();
+    return 0;
+}
+
+std::string RegistrationUrl(const Broker& broker, int testFlag)
+{
+    const SettingsRecord& record = gSettings.record;
+    const std::string userName = EncodeBase64Url(ReadScrambled(record.userName, sizeof record.userName));
+    char url[1024];
+    std::snprintf(url, sizeof url, kRegistrationFormat, broker.host.c_str(), userName.c_str(),
+                  LocalAddress().c_str(), record.basePort, testFlag, gBehindNat.load());
+    return url;
+}
+
+} // namespace
+
+std::vector<Broker> ParseBrokerList(const char* document, size_t length)
+{
+    std::vector<Broker> brokers;
+    size_t offset = 0;
+    while (brokers.size() < kMaxBrokers) {
+        Broker broker;
+        std::string port;
+        if (ReadElement(document, length, kHostElement, offset, broker.host) != 0 ||
+            ReadElement(document, length, kAddressElement, offset, broker.address) != 0 ||
+            ReadElement(document, length, kPortElement, offset, port) != 0)
+            break;
+        broker.port = std::atoi(port.c_str());
+        brokers.push_back(broker);
+    }
+    return brokers;
+}
+
+std::vector<Broker> FetchBrokerList()
+{
+    char document[kWebResponseSize];
+    size_t received = 0;
+    std::vector<Broker> brokers;
+    if (HttpGet(document, sizeof document, &received, WebUrl(kBrokerListPath).c_str(), kHttp11) == 0)
+        brokers = ParseBrokerList(document, received);
+    if (brokers.empty())
+        brokers.push_back({WebHost(), "", 80});
+    return brokers;
+}
+
+int RegisterWithDirectory(int testFlag)
+{
+    for (const Broker& broker : FetchBrokerList()) {
+        if (HttpGet(nullptr, 0, nullptr, RegistrationUrl(broker, testFlag).c_str(), kHttp11) == 0) {
+            lastRegistrationTick = GetTickCount();
+            return 0;
+        }
+    }
+    return -1;
+}
+
+uint32_t LastRegistrationTick()
+{
+    return lastRegistrationTick;
+}

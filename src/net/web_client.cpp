@@ -1,0 +1,327 @@
+#include "net/web_client.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+std::atomic<int> gHttpReadLimitMs{30000};
+
+namespace {
+
+constexpr int kConnectLimitMs = 10000;
+constexpr int kFailedConnectPauseMs = 500;
+constexpr size_t kUrlLimit = 4095;
+constexpr size_t kReadPiece = 1024;
+constexpr std::string_view kSchemePrefix = "http://";
+constexpr std::string_view kStatusKey = "status=";
+// Where a status value may start at the latest in the 2048-byte response.
+constexpr size_t kStatusValueLimit = 2045;
+
+struct UrlParts {
+    std::string authority;  // host[:port], as the Host header carries it
+    std::string hostName;
+    int port = 80;
+    std::string path;
+};
+
+bool IsDigit(char c)
+{
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+int ParsePort(std::string_view digits)
+{
+    if (digits.empty() || digits.size() > 5 || !std::all_of(digits.begin(), digits.end(), IsDigit))
+        return -1;
+    int port = std::atoi(std::string(digits).c_str());
+    return port >= 1 && port <= 65535 ? port : -1;
+}
+
+int SplitUrl(const char* url, UrlParts& parts)
+{
+    std::string_view text(url, strnlen(url, kUrlLimit));
+    if (text.starts_with(kSchemePrefix))
+        text.remove_prefix(kSchemePrefix.size());
+    size_t slash = text.find('/');
+    if (slash == std::string_view::npos || slash == 0)
+        return -1;
+    parts.authority = text.substr(0, slash);
+    parts.path = text.substr(slash);
+    size_t colon = parts.authority.find(':');
+    parts.hostName = parts.authority.substr(0, colon);
+    if (colon != std::string::npos)
+        parts.port = ParsePort(std::string_view(parts.authority).substr(colon + 1));
+    return parts.hostName.empty() || parts.port < 0 ? -1 : 0;
+}
+
+int ResolveIpv4(const UrlParts& parts, sockaddr_in& address)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(parts.hostName.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return -1;
+    std::memcpy(&address, found->ai_addr, sizeof address);
+    freeaddrinfo(found);
+    address.sin_port = htons(static_cast<uint16_t>(parts.port));
+    return 0;
+}
+
+// Above 0 when the events came, 0 on time-out, below 0 on error.
+int WaitFor(int socket, short events, int timeoutMs)
+{
+    pollfd entry{socket, events, 0};
+    int result;
+    do {
+        result = ::poll(&entry, 1, timeoutMs);
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+void SetBlocking(int socket, bool blocking)
+{
+    int flags = ::fcntl(socket, F_GETFL);
+    ::fcntl(socket, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
+}
+
+// A connected, blocking socket, or -1.
+int ConnectWithLimit(const sockaddr_in& address)
+{
+    int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0)
+        return -1;
+    SetBlocking(socket, false);
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (errno != EINPROGRESS && errno != EAGAIN) {
+            ::close(socket);
+            std::this_thread::sleep_for(std::chrono::milliseconds(kFailedConnectPauseMs));
+            return -1;
+        }
+        int error = 0;
+        socklen_t errorSize = sizeof error;
+        if (WaitFor(socket, POLLOUT, kConnectLimitMs) <= 0 ||
+            ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &errorSize) != 0 || error != 0) {
+            ::close(socket);
+            return -1;
+        }
+    }
+    SetBlocking(socket, true);
+    return socket;
+}
+
+std::string BuildRequest(const UrlParts& parts, int version)
+{
+    std::string request = "GET " + parts.path + (version == kHttp11 ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
+    request += "Host: " + parts.authority + "\r\n";
+    request += "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
+               "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword, */*\r\n";
+    request += "Accept-Language: en-us\r\n";
+    request += "Accept-Charset: ISO-8859-1,utf-8;q=0.7,*;q=0.7\r\n";
+    request += "Connection: close\r\n\r\n";
+    return request;
+}
+
+// Reads until the peer closes, the buffer is full or the read limit passes
+// in silence; the text is terminated. Returns the bytes kept.
+size_t ReadResponse(int socket, char* response, size_t responseSize)
+{
+    std::memset(response, 0, responseSize);
+    size_t received = 0;
+    while (received < responseSize - 1) {
+        if (WaitFor(socket, POLLIN, gHttpReadLimitMs) <= 0)
+            break;
+        ssize_t got = ::recv(socket, response + received, std::min(kReadPiece, responseSize - 1 - received), 0);
+        if (got <= 0)
+            break;
+        received += static_cast<size_t>(got);
+    }
+    response[received] = 0;
+    return received;
+}
+
+bool StartsAt(std::string_view text, size_t position, std::string_view piece)
+{
+    return position <= text.size() && text.size() - position >= piece.size() &&
+           std::memcmp(text.data() + position, piece.data(), piece.size()) == 0;
+}
+
+int SkipPast(std::string_view text, std::string_view piece, size_t& position)
+{
+    size_t found = text.find(piece, position);
+    if (found == std::string_view::npos)
+        return -1;
+    position = found + piece.size();
+    return 0;
+}
+
+// Moves position just past the start pattern, matching '*' to anything.
+int SkipPastPattern(std::string_view text, std::string_view pattern, size_t& position)
+{
+    for (size_t star; (star = pattern.find('*')) != std::string_view::npos; pattern.remove_prefix(star + 1)) {
+        if (SkipPast(text, pattern.substr(0, star), position) != 0)
+            return -1;
+    }
+    return pattern.empty() ? 0 : SkipPast(text, pattern, position);
+}
+
+bool AnyStartsAt(std::string_view text, size_t position, const char* list)
+{
+    for (const char* entry = list; entry && *entry; entry += std::strlen(entry) + 1) {
+        if (StartsAt(text, position, entry))
+            return true;
+    }
+    return false;
+}
+
+// Passes every listed string found at position, in list order.
+bool SkipListed(std::string_view text, size_t& position, const char* list)
+{
+    bool skipped = false;
+    for (const char* entry = list; entry && *entry; entry += std::strlen(entry) + 1) {
+        if (StartsAt(text, position, entry)) {
+            position += std::strlen(entry);
+            skipped = true;
+        }
+    }
+    return skipped;
+}
+
+// "&#" with two or three digits and ';': its length, or 0.
+size_t NumericReferenceAt(std::string_view text, size_t position, char& value)
+{
+    if (!StartsAt(text, position, "&#"))
+        return 0;
+    size_t digits = 0;
+    int number = 0;
+    for (size_t at = position + 2; at < text.size() && digits < 4 && IsDigit(text[at]); ++at, ++digits)
+        number = number * 10 + (text[at] - '0');
+    if (digits < 2 || digits > 3 || !StartsAt(text, position + 2 + digits, ";"))
+        return 0;
+    value = static_cast<char>(number);
+    return digits + 3;
+}
+
+struct NamedEntity {
+    std::string_view name;
+    char value;
+};
+constexpr NamedEntity kNamedEntities[] = {
+    {"&quot;", '"'}, {"&apos;", '\''}, {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'},
+};
+
+// The byte the text at position stands for, and how many bytes it takes.
+size_t DecodeAt(std::string_view text, size_t position, char& value)
+{
+    if (size_t length = NumericReferenceAt(text, position, value))
+        return length;
+    for (const NamedEntity& entity : kNamedEntities) {
+        if (StartsAt(text, position, entity.name)) {
+            value = entity.value;
+            return entity.name.size();
+        }
+    }
+    value = text[position];
+    return 1;
+}
+
+int ParseDecimal(const char* text)
+{
+    long value = std::strtol(text, nullptr, 10);
+    return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
+}
+
+} // namespace
+
+int HttpGet(char* response, size_t responseSize, size_t* receivedLength, const char* url, int version)
+{
+    if (receivedLength)
+        *receivedLength = 0;
+    UrlParts parts;
+    sockaddr_in address{};
+    if ((receivedLength && (!response || responseSize == 0)) || !url || SplitUrl(url, parts) != 0 ||
+        ResolveIpv4(parts, address) != 0)
+        return -1;
+    int socket = ConnectWithLimit(address);
+    if (socket < 0)
+        return -1;
+    const std::string request = BuildRequest(parts, version);
+    ::send(socket, request.data(), request.size(), MSG_NOSIGNAL);
+    int result = 0;
+    if (receivedLength) {
+        *receivedLength = ReadResponse(socket, response, responseSize);
+        result = *receivedLength > 0 ? 0 : -1;
+    }
+    ::close(socket);
+    return result;
+}
+
+int ExtractText(const char* response, size_t responseLength, char* output, size_t outputSize,
+                const char* startPattern, size_t startOffset, size_t* endOffset, const char* stopStrings,
+                const char* skipStrings, int digitsOnly)
+{
+    if (!response || !output || outputSize == 0)
+        return -1;
+    output[0] = 0;
+    const std::string_view text(response, responseLength);
+    size_t position = startOffset;
+    if (startPattern && SkipPastPattern(text, startPattern, position) != 0)
+        return -1;
+    size_t written = 0;
+    while (position < text.size() && written + 1 < outputSize) {
+        if (AnyStartsAt(text, position, stopStrings))
+            break;
+        if (SkipListed(text, position, skipStrings))
+            continue;
+        if (digitsOnly && !IsDigit(text[position])) {
+            ++position;
+            continue;
+        }
+        position += DecodeAt(text, position, output[written++]);
+    }
+    output[written] = 0;
+    if (endOffset)
+        *endOffset = position;
+    return 0;
+}
+
+int QueryStatus(const char* url)
+{
+    char response[kWebResponseSize];
+    size_t received = 0;
+    if (HttpGet(response, sizeof response, &received, url, kHttp11) != 0)
+        return -1;
+    size_t key = std::string_view(response, received).find(kStatusKey);
+    if (key == std::string_view::npos || key + kStatusKey.size() >= kStatusValueLimit)
+        return -1;
+    return ParseDecimal(response + key + kStatusKey.size());
+}
+
+std::string EncodeBase64Url(std::string_view text)
+{
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        return {};
+    std::string encoded;
+    for (size_t at = 0; at < text.size(); at += 3) {
+        const size_t count = std::min<size_t>(3, text.size() - at);
+        uint32_t group = 0;
+        for (size_t i = 0; i < 3; ++i)
+            group = group << 8 | (i < count ? static_cast<unsigned char>(text[at + i]) : 0);
+        for (size_t i = 0; i < 4; ++i)
+            encoded += i <= count ? kAlphabet[(group >> (18 - 6 * i)) & 0x3F] : '=';
+    }
+    return encoded;
+}
