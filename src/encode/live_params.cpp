@@ -1,6 +1,9 @@
 #include "encode/live_params.h"
 
 LiveEncodingParams gLiveParams;
+int32_t gCaptureWidth;
+int32_t gCaptureHeight;
+int32_t gFrameByteSize;
 int32_t gOutputWidth;
 int32_t gOutputHeight;
 RecordingParams gRecordingParams;

@@ -45,6 +45,12 @@ struct RecordingParams {
 };
 
 extern LiveEncodingParams gLiveParams;
+
+// The size of the bottom-up B,G,R frames the capture graph delivers, set when
+// a graph is built; 0 without one.
+extern int32_t gCaptureWidth;
+extern int32_t gCaptureHeight;
+extern int32_t gFrameByteSize;  // width x height x 3
 extern int32_t gOutputWidth;
 extern int32_t gOutputHeight;
 extern RecordingParams gRecordingParams;

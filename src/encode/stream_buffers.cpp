@@ -2,7 +2,9 @@
 
 #include "app/resources.h"
 #include "config/settings.h"
+#include "encode/live_encoder.h"
 #include "encode/live_params.h"
+#include "encode/live_setup.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -129,6 +131,8 @@ void ResetStreamBuffers()
         std::memset(gStream.subtitleQueue, 0, kRingSize);
     if (gBuffers.senderStaging)
         std::memset(gBuffers.senderStaging, 0, kStagingSize);
+    gLivePcmFill = gRecorderPcmFill = 0;
+    ResetVideoPacing();
     const SettingsRecord& record = gSettings.record;
     gRecordingParams.profile = record.recordingProfile;
     int sizeIndex = std::clamp(record.recordingSizeIndex, 0, 4);

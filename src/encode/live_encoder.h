@@ -1,0 +1,42 @@
+#pragma once
+// The live encoder: turns the captured frames and PCM into the raw video and
+// audio streams for the handheld (and, while recording, into the recording's
+// packets). It has no thread of its own: the capture callbacks call its
+// encode steps for every sample.
+
+#include <atomic>
+#include <cstdint>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+}
+
+// The newest video sample, a bottom-up B,G,R picture of capture size; set by
+// the video callback before each EncodeVideoSample and valid only during it.
+struct VideoSample {
+    const uint8_t* bytes = nullptr;
+    int32_t length = 0;
+};
+extern VideoSample gLatestVideoSample;
+
+// PCM staging, interleaved signed 16-bit samples waiting for whole codec
+// frames: the live branch's and the recorder's, in the two 800,000-byte
+// buffers allocated at start-up. The audio callback appends, the audio step
+// consumes.
+extern int32_t gLivePcmFill;
+extern int32_t gRecorderPcmFill;
+
+// The RGB24 picture of capture size through which each sample is converted.
+extern AVFrame* gCapturePicture;
+
+// Set by the capture callbacks on every call: the encode steps are running.
+extern std::atomic<int> gEncoderSlotInUse;
+
+// A frame with a zeroed buffer of its own; nullptr when memory is short.
+AVFrame* AllocPicture(AVPixelFormat format, int width, int height);
+void FreePicture(AVFrame*& picture);
+
+// The encode steps, called by the capture callbacks with the sample time in seconds.
+void EncodeVideoSample(double sampleTime);
+void EncodeAudioSamples(double sampleTime);

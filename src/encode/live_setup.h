@@ -1,0 +1,62 @@
+#pragma once
+// Opening and closing the live encoders, and the choice of their parameters
+// from the handheld's request.
+
+#include <cstdint>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+struct SwsContext;
+struct SwrContext;
+
+constexpr int kAudioOutputSize = 524288;
+
+// The live encoder's state. The context is never written to a file: it only
+// holds the streams whose encoders produce the raw elementary streams.
+struct LiveEncoder {
+    AVFormatContext* output = nullptr;
+    AVCodecContext* video = nullptr;
+    AVCodecContext* audio = nullptr;
+    AVFrame* livePicture = nullptr;
+    SwsContext* liveScaler = nullptr;  // kept across starts, rebuilt only when sizes change
+    AVFrame* audioFrame = nullptr;
+    SwrContext* resampler = nullptr;
+    AVPacket* packet = nullptr;
+    uint8_t* audioOutput = nullptr;
+    int32_t audioOutputFill = 0;
+    int audioFrameSize = 0;            // samples per channel in one codec frame
+    int64_t audioSamplesEncoded = 0;
+    int32_t framesEncoded = 0;         // also the next picture's presentation time
+    double startOffset = 0;            // in frames
+    bool firstVideoCall = true;
+};
+
+extern LiveEncoder gLiveEncoder;
+
+// Fills the live parameters from the stream profile byte (low nibble: bit
+// rate level, high nibble: size level) and the custom bit rate in kbit/s.
+void ChooseLiveParameters(uint8_t profile, int32_t customKbps, uint16_t customWidth, uint16_t customHeight,
+                          bool hasVideo);
+
+// The encoder name for a codec selector: "mpeg4", "libx264" or "h263".
+const char* VideoEncoderName(uint8_t selector);
+
+// The largest picture size the H.263 encoder accepts inside width x height;
+// 128x96 when none fits.
+void FitH263Size(int& width, int& height);
+
+// Opens the live encoders for the devices present. 0, or -1 after telling
+// the user why (through the message-display switch).
+int OpenLiveEncoder(bool hasVideo, bool hasAudio);
+// Closes whatever is open; safe on a partly opened encoder.
+void CloseLiveEncoder();
+
+// Clears the pacing state for a new start.
+void ResetVideoPacing();
+
+// How many times a sample lagging the picture clock by lag frames is encoded:
+// 0 when it is early, round(lag) when late, else once.
+int PacingCopies(double lag);

@@ -1,0 +1,243 @@
+#include "app/resources.h"
+#include "app/server_state.h"
+#include "encode/live_encoder.h"
+#include "encode/live_params.h"
+#include "encode/live_setup.h"
+#include "encode/stream_buffers.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace {
+
+struct DecodedStream {
+    int frames = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// Decodes a raw elementary stream the way a player would: a parser cuts it
+// into packets, the decoder counts the pictures.
+DecodedStream Decode(AVCodecID codecId, const std::vector<uint8_t>& bytes)
+{
+    DecodedStream result;
+    const AVCodec* codec = avcodec_find_decoder(codecId);
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    AVCodecParserContext* parser = av_parser_init(codecId);
+    avcodec_open2(context, codec, nullptr);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    auto drain = [&] {
+        while (avcodec_receive_frame(context, frame) == 0) {
+            ++result.frames;
+            result.width = frame->width;
+            result.height = frame->height;
+        }
+    };
+    std::vector<uint8_t> padded(bytes);
+    padded.resize(bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    const uint8_t* data = padded.data();
+    int left = static_cast<int>(bytes.size());
+    while (left > 0) {
+        int used = av_parser_parse2(parser, context, &packet->data, &packet->size, data, left, AV_NOPTS_VALUE,
+                                    AV_NOPTS_VALUE, 0);
+        data += used;
+        left -= used;
+        if (packet->size > 0 && avcodec_send_packet(context, packet) == 0)
+            drain();
+    }
+    av_parser_parse2(parser, context, &packet->data, &packet->size, nullptr, 0, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    if (packet->size > 0)
+        avcodec_send_packet(context, packet);
+    avcodec_send_packet(context, nullptr);
+    drain();
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    av_parser_close(parser);
+    avcodec_free_context(&context);
+    return result;
+}
+
+std::vector<uint8_t> RingBytes(const StreamRing& ring)
+{
+    return std::vector<uint8_t>(ring.bytes, ring.bytes + ring.writeOffset);
+}
+
+class LiveEncoderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(0, AllocateLargeBuffers()); }
+    static void TearDownTestSuite() { FreeLargeBuffers(); }
+
+    void SetUp() override
+    {
+        SetDefaultEncoderParams();
+        ResetStreamBuffers();
+        gCaptureWidth = 640;
+        gCaptureHeight = 480;
+        gFrameByteSize = 640 * 480 * 3;
+        picture.resize(gFrameByteSize);
+        for (size_t i = 0; i < picture.size(); ++i)
+            picture[i] = static_cast<uint8_t>(i * 7 / 3);
+        gLatestVideoSample = {picture.data(), gFrameByteSize};
+        gState.streaming = 1;
+    }
+
+    void TearDown() override
+    {
+        CloseLiveEncoder();
+        gState.streaming = 0;
+        gLatestVideoSample = {};
+    }
+
+    static void Open(uint8_t codec, int width, int height, bool audio = true)
+    {
+        gLiveParams.videoCodec = codec;
+        gOutputWidth = width;
+        gOutputHeight = height;
+        ASSERT_EQ(0, OpenLiveEncoder(true, audio));
+    }
+
+    void EncodeSeconds(double seconds)
+    {
+        const double frameRate = gLiveParams.frameRate;
+        for (int frame = 0; frame < seconds * frameRate; ++frame) {
+            picture[frame % picture.size()] ^= 0xFF;
+            EncodeVideoSample(frame / frameRate);
+        }
+    }
+
+    std::vector<uint8_t> picture;
+};
+
+TEST_F(LiveEncoderTest, EveryCodecGivesAStreamAPlayerDecodes)
+{
+    struct Case {
+        uint8_t selector;
+        AVCodecID id;
+        int width, height;
+    } cases[] = {{0, AV_CODEC_ID_MPEG4, 320, 240}, {2, AV_CODEC_ID_H264, 320, 240}, {1, AV_CODEC_ID_H263, 176, 144}};
+    for (const Case& c : cases) {
+        ResetStreamBuffers();
+        Open(c.selector, 320, 240, false);
+        EncodeSeconds(6);
+        CloseLiveEncoder();
+        DecodedStream decoded = Decode(c.id, RingBytes(gStream.video));
+        EXPECT_EQ(c.width, decoded.width) << int(c.selector);
+        EXPECT_EQ(c.height, decoded.height) << int(c.selector);
+        // The last pictures may still sit in the encoder's look-ahead (about
+        // 48 frames for H.264).
+        EXPECT_GE(decoded.frames, 6 * gLiveParams.frameRate - 50) << int(c.selector);
+        EXPECT_LE(decoded.frames, 6 * gLiveParams.frameRate) << int(c.selector);
+    }
+}
+
+TEST_F(LiveEncoderTest, FirstSampleIsEncodedOnceWhateverItsTime)
+{
+    Open(0, 320, 240);
+    EncodeVideoSample(1234.5);
+    EXPECT_EQ(1, gLiveEncoder.framesEncoded);
+    EncodeVideoSample(1234.5 + 0.1);  // one period later at 10 frames/s
+    EXPECT_EQ(2, gLiveEncoder.framesEncoded);
+    EncodeVideoSample(1234.5 + 0.05);  // early
+    EXPECT_EQ(2, gLiveEncoder.framesEncoded);
+}
+
+TEST_F(LiveEncoderTest, LateSamplesAreRepeatedToCatchUp)
+{
+    EXPECT_EQ(3, PacingCopies(2.6));
+    EXPECT_EQ(2, PacingCopies(2.5));
+    EXPECT_EQ(4, PacingCopies(3.5));
+    EXPECT_EQ(1, PacingCopies(1.1));
+    EXPECT_EQ(1, PacingCopies(-1.1));
+    EXPECT_EQ(0, PacingCopies(-1.2));
+
+    Open(0, 320, 240);
+    EncodeVideoSample(0);
+    EncodeVideoSample(0.36);  // 2.6 periods behind the clock
+    EXPECT_EQ(4, gLiveEncoder.framesEncoded);
+}
+
+TEST_F(LiveEncoderTest, FullRingStopsLivePictures)
+{
+    Open(0, 320, 240);
+    gStream.video.fullness = kLiveProducerLimit;
+    EncodeVideoSample(0);
+    EncodeVideoSample(0.1);
+    EXPECT_EQ(0, gLiveEncoder.framesEncoded);
+    EXPECT_EQ(0u, gStream.video.encodedTotal);
+    gStream.video.fullness = kLiveProducerLimit - 1;
+    EncodeVideoSample(0.2);
+    EXPECT_EQ(1, gLiveEncoder.framesEncoded);
+}
+
+TEST_F(LiveEncoderTest, Mp3ConsumesWholeFramesAndKeepsTheRest)
+{
+    gLiveParams.audioSampleRate = 44100;
+    gLiveParams.stereo = 1;
+    ASSERT_EQ(0, OpenLiveEncoder(false, true));
+    ASSERT_EQ(1152, gLiveEncoder.audioFrameSize);
+    for (int32_t i = 0; i < 10000; ++i)
+        gBuffers.livePcm[i] = static_cast<uint8_t>(i * 13);
+    gLivePcmFill = 10000;
+    const uint8_t firstKept = gBuffers.livePcm[2 * 4608];
+    EncodeAudioSamples(0.5);
+    EXPECT_EQ(10000 - 2 * 4608, gLivePcmFill);
+    EXPECT_EQ(firstKept, gBuffers.livePcm[0]);
+    EXPECT_EQ(0.5, gStream.audio.lastTime);
+    for (int callback = 0; callback < 40; ++callback) {
+        std::memset(gBuffers.livePcm + gLivePcmFill, 0x10, 4608);
+        gLivePcmFill += 4608;
+        EncodeAudioSamples(0.6 + callback * 0.026);
+    }
+    EXPECT_GT(gStream.audio.encodedTotal, 0u);
+    gStream.audio.present = true;
+    DecodedStream decoded = Decode(AV_CODEC_ID_MP3, RingBytes(gStream.audio));
+    EXPECT_GE(decoded.frames, 30);
+}
+
+TEST_F(LiveEncoderTest, QualityTableAndSizes)
+{
+    ChooseLiveParameters(0x10, 0, 0, 0, true);
+    EXPECT_EQ(320, gOutputWidth);
+    EXPECT_EQ(100000, gLiveParams.videoBitRate);
+    EXPECT_EQ(15, gLiveParams.frameRate);
+    EXPECT_EQ(32000, gLiveParams.audioBitRate);
+    ChooseLiveParameters(0x22, 0, 0, 0, true);
+    EXPECT_EQ(1024, gOutputWidth);
+    EXPECT_EQ(1500000, gLiveParams.videoBitRate);
+    EXPECT_EQ(128000, gLiveParams.audioBitRate);
+    EXPECT_EQ(24, gLiveParams.frameRate);
+    ChooseLiveParameters(0x47, 700, 400, 300, true);
+    EXPECT_EQ(400, gOutputWidth);
+    EXPECT_EQ(300, gOutputHeight);
+    EXPECT_EQ(700000, gLiveParams.videoBitRate);
+    EXPECT_EQ(128000, gLiveParams.audioBitRate);
+    ChooseLiveParameters(0x91, 0, 0, 0, true);  // a size class of 0x80 or more keeps the size
+    EXPECT_EQ(400, gOutputWidth);
+    ChooseLiveParameters(0x0F, 0, 0, 0, true);
+    EXPECT_EQ(200, gOutputWidth);
+    ChooseLiveParameters(0x01, 0, 0, 0, false);
+    EXPECT_EQ(15, gLiveParams.frameRate);
+    EXPECT_EQ(128000, gLiveParams.audioBitRate);
+    ChooseLiveParameters(0x05, 0, 0, 0, false);
+    EXPECT_EQ(192000, gLiveParams.audioBitRate);
+
+    EXPECT_STREQ("h263", VideoEncoderName(1));
+    EXPECT_STREQ("h263", VideoEncoderName(7));
+    int width = 320, height = 240;
+    FitH263Size(width, height);
+    EXPECT_EQ(176, width);
+    EXPECT_EQ(144, height);
+    width = 100, height = 80;
+    FitH263Size(width, height);
+    EXPECT_EQ(128, width);
+    EXPECT_EQ(96, height);
+}
+
+} // namespace
