@@ -2,6 +2,7 @@
 
 #include "app/resources.h"
 #include "encode/stream_buffers.h"
+#include "net/connectivity.h"
 #include "server/net_state.h"
 #include "server/sender.h"
 #include "server/server_control.h"
@@ -17,6 +18,8 @@ int RunInitialisationSequence()
     gState.previewVisible = 0;
     gState.previewMuted = 1;
     gNet.testPending = 1;
+    gBehindNat = 1;
+    gPortsMapped = 0;
     SetDefaultSettings();
     SetDefaultEncoderParams();
     CreateProgramEvents();
@@ -28,6 +31,7 @@ int RunInitialisationSequence()
     ResetSeekIndex();
     LoadSettings();
     AuthorizeInFirewall(ExecutablePath());
+    StartAddressWatcher();
     return 1;
 }
 
@@ -41,6 +45,7 @@ void ShutdownProcess()
     // Bounded waits: a thread stuck in a network call must not keep the
     // program from ending. One that does not end in time is left running,
     // so the buffers it may touch stay allocated.
+    StopAddressWatcher(2000);
     bool ended = gNetworkThread.Wait(2000);
     ended = gSessionThread.Wait(2000) && ended;
     if (ended)

@@ -105,7 +105,7 @@ int ConnectWithLimit(const sockaddr_in& address)
         return -1;
     SetBlocking(socket, false);
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        if (errno != EINPROGRESS && errno != EAGAIN) {
+        if (errno != EINPROGRESS) {
             ::close(socket);
             std::this_thread::sleep_for(std::chrono::milliseconds(kFailedConnectPauseMs));
             return -1;

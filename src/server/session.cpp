@@ -130,7 +130,11 @@ void StartPipelineAndReply(uint8_t code, bool fileMode)
     gStream.video.encodedTotal = gStream.audio.encodedTotal = 0;
     gStream.video.sentSinceStart = gStream.audio.sentSinceStart = 0;
     gSession.fileMode = fileMode ? 1 : 0;
-    PostAppMessage(MessageTarget::Frame, kMsgStartStream, 0, fileMode ? 1 : 0);
+    // Without a main window to post to, nothing would ever answer the wait.
+    if (!PostAppMessage(MessageTarget::Frame, kMsgStartStream, 0, fileMode ? 1 : 0)) {
+        SendCode(kRefused);
+        return;
+    }
     NamedEvent("StreamerStart").Wait(kInfinite);
     if (!gState.streaming) {
         SendCode(kRefused);

@@ -1,0 +1,127 @@
+#include "canned_server.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kPollSliceMs = 20;
+constexpr int kRequestWaitMs = 2000;
+
+// A socket bound to 127.0.0.1 on a free port, and that port.
+int BindLoopback(int& port)
+{
+    int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (socket < 0 || ::bind(socket, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        if (socket >= 0)
+            ::close(socket);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return socket;
+}
+
+bool Readable(int socket, int timeoutMs)
+{
+    pollfd entry{socket, POLLIN, 0};
+    return ::poll(&entry, 1, timeoutMs) > 0;
+}
+
+std::string ReadRequestHead(int connection)
+{
+    std::string head;
+    char piece[1024];
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRequestWaitMs);
+    while (head.find("\r\n\r\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        if (!Readable(connection, kPollSliceMs))
+            continue;
+        ssize_t got = ::recv(connection, piece, sizeof piece, 0);
+        if (got <= 0)
+            break;
+        head.append(piece, static_cast<size_t>(got));
+    }
+    return head;
+}
+
+} // namespace
+
+CannedServer::CannedServer(std::string answer, After after) : answer_(std::move(answer)), after_(after)
+{
+    listener_ = BindLoopback(port_);
+    if (listener_ >= 0 && ::listen(listener_, 8) == 0)
+        thread_ = std::thread([this] { Serve(); });
+}
+
+CannedServer::~CannedServer()
+{
+    stopping_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    if (listener_ >= 0)
+        ::close(listener_);
+}
+
+std::string CannedServer::Url(const std::string& path) const
+{
+    return "127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::vector<std::string> CannedServer::Requests() const
+{
+    std::lock_guard hold(lock_);
+    return requests_;
+}
+
+bool CannedServer::WaitForRequests(size_t count, int timeoutMs) const
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Requests().size() < count) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollSliceMs));
+    }
+    return true;
+}
+
+void CannedServer::Serve()
+{
+    while (!stopping_) {
+        if (!Readable(listener_, kPollSliceMs))
+            continue;
+        int connection = ::accept(listener_, nullptr, nullptr);
+        if (connection >= 0)
+            Answer(connection);
+    }
+}
+
+void CannedServer::Answer(int connection)
+{
+    std::string request = ReadRequestHead(connection);
+    {
+        std::lock_guard hold(lock_);
+        requests_.push_back(std::move(request));
+    }
+    ::send(connection, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+    while (after_ == After::HoldOpen && !stopping_)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollSliceMs));
+    ::close(connection);
+}
+
+int UnusedLoopbackPort()
+{
+    int port = 0;
+    int socket = BindLoopback(port);
+    if (socket < 0)
+        return 0;
+    ::close(socket);
+    return port;
+}
