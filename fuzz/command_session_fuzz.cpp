@@ -1,0 +1,57 @@
+// Feeds arbitrary bytes to a command session as a handheld would send them
+// on its control connection, and reads every reply, until the session ends.
+
+#include "app/resources.h"
+#include "config/settings.h"
+#include "encode/stream_buffers.h"
+#include "server/net_state.h"
+#include "server/session_state.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+bool Initialise()
+{
+    if (AllocateLargeBuffers() != 0)
+        return false;
+    AttachStreamBuffers();
+    SetDefaultSettings();
+    gSettings.channels[3].enabled = 1;
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static const bool ready = Initialise();
+    if (!ready)
+        return 0;
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
+        return 0;
+    gNet.controlSocket = ends[0];
+    gNet.dataSocket = kInvalidSocket;
+    gNet.sessionExit = 0;
+    std::thread handheld([&] {
+        for (size_t sent = 0; sent < size;) {
+            ssize_t n = ::send(ends[1], data + sent, size - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += static_cast<size_t>(n);
+        }
+        ::shutdown(ends[1], SHUT_WR);
+        char reply[4096];
+        while (::recv(ends[1], reply, sizeof reply, 0) > 0) {
+        }
+    });
+    RunCommandSession();
+    handheld.join();
+    ::close(ends[1]);
+    return 0;
+}
