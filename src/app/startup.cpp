@@ -12,6 +12,10 @@
 #include "platform/messages.h"
 #include "platform/paths.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 int RunInitialisationSequence()
 {
     ResetServerState();
@@ -22,6 +26,8 @@ int RunInitialisationSequence()
     gPortsMapped = 0;
     SetDefaultSettings();
     SetDefaultEncoderParams();
+    // The encoders' own statistics and notes have no reader in a desktop program.
+    av_log_set_level(AV_LOG_ERROR);
     CreateProgramEvents();
     if (AllocateLargeBuffers() != 0) {
         ShowMessage("Out of memory!", 1, 0);

@@ -1,0 +1,251 @@
+// CPU per frame of the live video path against the ffmpeg command-line tool
+// on the same raw frames, and the latency from a frame's sample time to the
+// arrival of its chunk at a handheld on loopback.
+
+#include "app/resources.h"
+#include "app/server_state.h"
+#include "encode/live_encoder.h"
+#include "encode/live_params.h"
+#include "encode/live_setup.h"
+#include "encode/stream_buffers.h"
+#include "server/net_state.h"
+#include "server/sender.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <netinet/in.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr int kFrameBytes = kWidth * kHeight * 3;
+constexpr int kFrames = 300;
+constexpr int kFrameRate = 25;
+
+struct Codec {
+    const char* name;
+    uint8_t selector;
+    int bitRate;
+    const char* commandLine;  // encoder options of the ffmpeg tool matching ours
+};
+
+const Codec kCodecs[] = {
+    {"MPEG-4 100 kbit/s", 0, 100000, "-c:v mpeg4 -b:v 100k -bt 4000k -g 60 -threads 4 -f m4v"},
+    {"H.264 300 kbit/s", 2, 300000,
+     "-c:v libx264 -b:v 300k -bt 4000k -g 60 -threads 4 -coder 0 -trellis 1 -refs 3 -qmin 10 -qmax 51 "
+     "-i_qfactor 0.71 -flags +loop -x264-params subme=6:mixed-refs=1 -f h264"},
+};
+
+// A moving picture: diagonal colour bands drifting, a bright block crossing.
+std::vector<uint8_t> RenderFrames()
+{
+    std::vector<uint8_t> frames(static_cast<size_t>(kFrameBytes) * kFrames);
+    for (int f = 0; f < kFrames; ++f) {
+        uint8_t* frame = frames.data() + static_cast<size_t>(f) * kFrameBytes;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                uint8_t* pixel = frame + (y * kWidth + x) * 3;
+                const bool block = std::abs(x - (f * 4) % kWidth) < 40 && std::abs(y - 240) < 40;
+                pixel[0] = block ? 250 : static_cast<uint8_t>((x + y + f * 3) & 0xFF);
+                pixel[1] = block ? 250 : static_cast<uint8_t>((x * 2 - f * 2) & 0xFF);
+                pixel[2] = block ? 250 : static_cast<uint8_t>((y * 3 + f) & 0xFF);
+            }
+        }
+    }
+    return frames;
+}
+
+double ProcessCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
+}
+
+void OpenEncoder(const Codec& codec, int frameRate)
+{
+    ResetStreamBuffers();
+    SetDefaultEncoderParams();
+    gCaptureWidth = kWidth;
+    gCaptureHeight = kHeight;
+    gFrameByteSize = kFrameBytes;
+    gLiveParams.videoCodec = codec.selector;
+    gLiveParams.videoBitRate = codec.bitRate;
+    gLiveParams.frameRate = static_cast<uint8_t>(frameRate);
+    gOutputWidth = 320;
+    gOutputHeight = 240;
+    gState.streaming = 1;
+    if (OpenLiveEncoder(true, false) != 0)
+        std::exit(1);
+}
+
+// Drops what the encoder appended, as a sender that keeps up would.
+void DiscardVideo()
+{
+    std::lock_guard hold(gBufferMutex);
+    gStream.video.fullness = 0;
+}
+
+double OrvandelCpuPerFrame(const Codec& codec, const std::vector<uint8_t>& frames)
+{
+    OpenEncoder(codec, kFrameRate);
+    const double start = ProcessCpuSeconds();
+    for (int f = 0; f < kFrames; ++f) {
+        gLatestVideoSample = {frames.data() + static_cast<size_t>(f) * kFrameBytes, kFrameBytes};
+        EncodeVideoSample(static_cast<double>(f) / kFrameRate);
+        DiscardVideo();
+    }
+    CloseLiveEncoder();
+    return (ProcessCpuSeconds() - start) / kFrames;
+}
+
+double ToolCpuPerFrame(const Codec& codec, const std::string& rawPath)
+{
+    const std::string command = "exec ffmpeg -loglevel error -y -f rawvideo -pix_fmt bgr24 -s 640x480 -r 25 -i " +
+                                rawPath + " -vf vflip,scale=320:240:flags=bicubic " + codec.commandLine + " /dev/null";
+    pid_t child = fork();
+    if (child == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "the ffmpeg tool failed: %s\n", command.c_str());
+        return NAN;
+    }
+    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                       usage.ru_stime.tv_usec / 1e6;
+    return cpu / kFrames;
+}
+
+void CompareWithTool(const std::vector<uint8_t>& frames)
+{
+    const std::string rawPath = "/tmp/orvandel-bench-frames.bgr";
+    FILE* raw = std::fopen(rawPath.c_str(), "wb");
+    std::fwrite(frames.data(), 1, frames.size(), raw);
+    std::fclose(raw);
+    std::printf("CPU per frame, %d frames 640x480 bottom-up B,G,R to 320x240 at %d frames/s:\n", kFrames, kFrameRate);
+    for (const Codec& codec : kCodecs) {
+        const double ours = OrvandelCpuPerFrame(codec, frames);
+        const double tool = ToolCpuPerFrame(codec, rawPath);
+        std::printf("  %-18s Orvandel %6.3f ms   ffmpeg tool %6.3f ms   ratio %.2f (target <= 0.90)\n", codec.name,
+                    ours * 1000, tool * 1000, ours / tool);
+    }
+    std::remove(rawPath.c_str());
+}
+
+struct LoopbackLink {
+    int senderEnd = -1;
+    int receiverEnd = -1;
+};
+
+LoopbackLink Connect()
+{
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener, 1);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    LoopbackLink link;
+    link.receiverEnd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::connect(link.receiverEnd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    link.senderEnd = ::accept(listener, nullptr, nullptr);
+    ::close(listener);
+    return link;
+}
+
+// Reads packets and notes, for each video chunk, how long after its stamp it arrived.
+void ReceiveLatencies(int socket, double clockStart, std::vector<double>& latencies)
+{
+    std::vector<uint8_t> payload(kVideoChunk);
+    uint32_t header;
+    while (::recv(socket, &header, 4, MSG_WAITALL) == 4) {
+        const int size = header & kVideoHeaderBit ? kVideoChunk : kAudioChunk;
+        if (::recv(socket, payload.data(), size, MSG_WAITALL) != size)
+            break;
+        const double now = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+        if (header & kVideoHeaderBit)
+            latencies.push_back(now - clockStart - (header & 0xFFFFFF) / 1000.0);
+    }
+}
+
+void MeasureLatency(int quality, const std::vector<uint8_t>& frames)
+{
+    ChooseLiveParameters(static_cast<uint8_t>(0x10 | quality), 0, 0, 0, true);
+    const Codec codec{"", 0, gLiveParams.videoBitRate, ""};
+    const int frameRate = gLiveParams.frameRate;
+    OpenEncoder(codec, frameRate);
+    gStream.video.present = true;
+    LoopbackLink link = Connect();
+    gNet.transport = 1;
+    gNet.dataSocket = link.senderEnd;
+    gSender.stop = 0;
+    StartSender(quality);
+    std::vector<double> latencies;
+    const double clockStart =
+        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    std::thread receiver(ReceiveLatencies, link.receiverEnd, clockStart, std::ref(latencies));
+    const auto start = std::chrono::steady_clock::now();
+    for (int f = 0; f < 10 * frameRate; ++f) {
+        std::this_thread::sleep_until(start + std::chrono::microseconds(1000000LL * f / frameRate));
+        gLatestVideoSample = {frames.data() + static_cast<size_t>(f % kFrames) * kFrameBytes, kFrameBytes};
+        EncodeVideoSample(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    gNet.dataSocket = kInvalidSocket;
+    StopSender();
+    ::shutdown(link.senderEnd, SHUT_RDWR);
+    receiver.join();
+    ::close(link.senderEnd);
+    ::close(link.receiverEnd);
+    CloseLiveEncoder();
+    double sum = 0;
+    double worst = 0;
+    for (double latency : latencies) {
+        sum += latency;
+        worst = std::max(worst, latency);
+    }
+    std::printf("  quality %d (MPEG-4 %d kbit/s, %d frames/s): %zu chunks, mean %.0f ms, worst %.0f ms\n", quality,
+                gLiveParams.videoBitRate / 1000, frameRate, latencies.size(),
+                latencies.empty() ? 0 : 1000 * sum / latencies.size(), 1000 * worst);
+}
+
+} // namespace
+
+int main()
+{
+    av_log_set_level(AV_LOG_ERROR);
+    if (AllocateLargeBuffers() != 0)
+        return 1;
+    AttachStreamBuffers();
+    const std::vector<uint8_t> frames = RenderFrames();
+    CompareWithTool(frames);
+    std::printf("Latency from a frame's sample time to its video chunk's arrival on loopback TCP\n"
+                "(video only, 10 s in real time each):\n");
+    for (int quality : {0, 1, 2})
+        MeasureLatency(quality, frames);
+    FreeLargeBuffers();
+    return 0;
+}
