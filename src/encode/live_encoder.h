@@ -27,9 +27,6 @@ extern VideoSample gLatestVideoSample;
 extern int32_t gLivePcmFill;
 extern int32_t gRecorderPcmFill;
 
-// The RGB24 picture of capture size through which each sample is converted.
-extern AVFrame* gCapturePicture;
-
 // Set by the capture callbacks on every call: the encode steps are running.
 extern std::atomic<int> gEncoderSlotInUse;
 

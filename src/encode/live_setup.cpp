@@ -17,8 +17,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-AVFrame* gCapturePicture;
-
 namespace {
 
 constexpr int kVideoStreamId = 0;

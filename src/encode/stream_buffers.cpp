@@ -1,6 +1,7 @@
 #include "encode/stream_buffers.h"
 
 #include "app/resources.h"
+#include "capture/grabber_callbacks.h"
 #include "config/settings.h"
 #include "encode/live_encoder.h"
 #include "encode/live_params.h"
@@ -132,6 +133,7 @@ void ResetStreamBuffers()
     if (gBuffers.senderStaging)
         std::memset(gBuffers.senderStaging, 0, kStagingSize);
     gLivePcmFill = gRecorderPcmFill = 0;
+    ResetCaptionBuffer();
     ResetVideoPacing();
     const SettingsRecord& record = gSettings.record;
     gRecordingParams.profile = record.recordingProfile;

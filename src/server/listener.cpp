@@ -296,6 +296,12 @@ int ListenOnce()
     if (controlListener < 0)
         return -1;
     gNet.controlListenSocket = controlListener;
+    // Stop clears the flag before it closes the listening sockets: either it
+    // closed this one, or the server is seen stopping here.
+    if (!gState.running) {
+        CloseTcpSocket(gNet.controlListenSocket.exchange(kInvalidSocket));
+        return 0;
+    }
     gState.testing = 0;
     gState.connected = 0;
     int result = ServeHandhelds(controlListener);
@@ -321,7 +327,6 @@ uint32_t ListenAddress()
 int RunNetworkStartup()
 {
     gNetworkMutex.lock();
-    gState.running = 1;
     NamedEvent("ListenerExit").Reset();
     gState.disconnected = 0;
     UpdateStatusText();

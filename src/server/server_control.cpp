@@ -2,6 +2,7 @@
 
 #include "app/server_state.h"
 #include "config/settings.h"
+#include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
@@ -16,7 +17,11 @@ int StartServer()
     gNetworkThread.Wait(0);  // collects a listener that has ended by itself
     if (gNetworkThread.Registered())
         return 0;
+    // Set here rather than by the thread, so that a Stop right after this
+    // Start is never undone by a thread that has not run yet.
+    gState.running = 1;
     if (!gNetworkThread.Start(RunNetworkStartup)) {
+        gState.running = 0;
         ShowMessage("Could not create the listener thread.", 1, 0);
         gState.disconnected = 1;
         return -1;
@@ -37,6 +42,7 @@ void StopServer()
     gState.disconnected = 1;
     gState.running = 0;
     EndSession();
+    StopStreaming();
     CloseListeningSockets();
     gNetworkThread.WaitForExit(NamedEvent("ListenerExit"));
     UpdateStatusText();

@@ -1,0 +1,125 @@
+#include "capture_fixture.h"
+
+#include "app/server_state.h"
+#include "capture/channel_setup_dlg.h"
+#include "capture/preview_widget.h"
+#include "config/settings.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+
+namespace {
+
+QApplication& Application()
+{
+    static int argc = 1;
+    static char name[] = "capture_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication application(argc, argv);
+    return application;
+}
+
+class ChannelSetupDlgTest : public CaptureTest {
+protected:
+    void SetUp() override
+    {
+        Application();
+        CaptureTest::SetUp();
+    }
+
+    template <class T> static T* Control(QWidget& dialog, const char* name)
+    {
+        T* control = dialog.findChild<T*>(name);
+        EXPECT_NE(nullptr, control) << name;
+        return control;
+    }
+};
+
+TEST_F(ChannelSetupDlgTest, TheTvCardShowsItsRoutesWithTheTunerPreselected)
+{
+    ChannelRecord& record = gSettings.channels[3];
+    record.editSelection = VideoSlot("Virtual TV Tuner") << 8 | 0xFF;
+    CChannelSetupDlg dialog(nullptr, 3);
+    QComboBox* inputs = Control<QComboBox>(dialog, "videoInput");
+    ASSERT_EQ(3, inputs->count());
+    EXPECT_EQ("Video Tuner", inputs->itemText(0));
+    EXPECT_EQ("Video Composite", inputs->itemText(1));
+    EXPECT_EQ("Video SVideo", inputs->itemText(2));
+    EXPECT_EQ(0, inputs->currentIndex());
+    for (const char* empty : {"videoOutput", "audioInput", "audioOutput"})
+        EXPECT_EQ(0, Control<QComboBox>(dialog, empty)->count());
+    EXPECT_TRUE(Control<QSpinBox>(dialog, "channel")->isEnabled());
+    EXPECT_TRUE(Control<QRadioButton>(dialog, "cable")->isChecked());  // a new record's input type is 0
+    EXPECT_FALSE(Control<QPushButton>(dialog, "autoTune")->isEnabled());
+}
+
+TEST_F(ChannelSetupDlgTest, OkWritesWhatTheControlsShow)
+{
+    ChannelRecord& record = gSettings.channels[3];
+    record.editSelection = VideoSlot("Virtual TV Tuner") << 8 | 0xFF;
+    CChannelSetupDlg dialog(nullptr, 3);
+    Control<QComboBox>(dialog, "videoInput")->setCurrentIndex(2);
+    QSpinBox* channel = Control<QSpinBox>(dialog, "channel");
+    EXPECT_EQ(-1, channel->value());
+    channel->stepBy(1);
+    channel->stepBy(-1);
+    EXPECT_EQ(0, channel->value());
+    channel->setValue(999);
+    channel->stepBy(5);
+    EXPECT_EQ(1000, channel->value());
+    Control<QRadioButton>(dialog, "antenna")->setChecked(true);
+    Control<QCheckBox>(dialog, "motion")->setChecked(true);
+    dialog.accept();
+    EXPECT_EQ(QDialog::Accepted, dialog.result());
+    EXPECT_EQ(2, record.videoCrossbarIn);
+    EXPECT_EQ(1000, record.tunerChannel);
+    EXPECT_EQ(1, record.tunerInputType);
+    EXPECT_EQ(1, record.tunerCountry);
+    EXPECT_EQ(1, record.motionDetection);
+    EXPECT_EQ(-1, record.audioCrossbarIn);
+}
+
+TEST_F(ChannelSetupDlgTest, WithoutATunerTheTuningControlsStayOffAndTheRecordKeepsItsValues)
+{
+    AddVirtualDevice(VideoDevice("Composite Card", {{640, 480}}, {{2, 3}}));
+    Enumerate();
+    ChannelRecord& record = gSettings.channels[5];
+    record.editSelection = VideoSlot("Composite Card") << 8 | 0xFF;
+    record.tunerChannel = 12;
+    record.tunerCountry = 49;
+    CChannelSetupDlg dialog(nullptr, 5);
+    EXPECT_FALSE(Control<QSpinBox>(dialog, "channel")->isEnabled());
+    EXPECT_FALSE(Control<QRadioButton>(dialog, "cable")->isEnabled());
+    EXPECT_EQ(-1, Control<QComboBox>(dialog, "videoInput")->currentIndex());
+    dialog.accept();
+    EXPECT_EQ(12, record.tunerChannel);
+    EXPECT_EQ(49, record.tunerCountry);
+    EXPECT_EQ(-1, record.videoCrossbarIn);
+}
+
+TEST_F(ChannelSetupDlgTest, ThePreviewShowsTheRunningGraphsPictures)
+{
+    QWidget parent;
+    CPreviewWidget* preview = GetPreviewWidget(&parent);
+    EXPECT_EQ(preview, GetPreviewWidget(&parent));
+    gState.previewVisible = 1;
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, 0));
+    ASSERT_EQ(0, StartCapture());
+    for (int wait = 0; wait < 100 && preview->Image().isNull(); ++wait) {
+        QTest::qWait(20);
+        preview->Refresh();
+    }
+    EXPECT_EQ(QSize(640, 480), preview->Image().size());
+    EXPECT_FALSE(preview->isHidden());
+    EXPECT_EQ(0, StopCapture());
+    preview->Refresh();
+    EXPECT_TRUE(preview->isHidden());
+}
+
+} // namespace
