@@ -3,9 +3,11 @@
 #include "app/server_state.h"
 #include "config/settings.h"
 #include "encode/live_params.h"
+#include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
+#include "server/catalogue.h"
 #include "server/net_state.h"
 #include "server/protocol.h"
 #include "server/sender.h"
@@ -138,6 +140,7 @@ void StartPipelineAndReply(uint8_t code, bool fileMode)
     NamedEvent("StreamerStart").Wait(kInfinite);
     if (!gState.streaming) {
         SendCode(kRefused);
+        StopStreaming();
         return;
     }
     UpdateStatusText();
@@ -184,6 +187,7 @@ void StopStream()
 {
     gState.monitoring = 0;
     StopSender();
+    StopStreaming();
     SendCode(kStopStream);
     UpdateStatusText();
 }
@@ -265,6 +269,17 @@ Outcome Dispatch(uint8_t command, Payload payload, bool& loggedIn)
         break;
     case kDisconnect:
         return Outcome::Disconnect;
+    case kListMediaFolder:
+    case kListSubtitleFolder:
+    case kGetFileInfo:
+    case kListChannels:
+    case kGetChannel0:
+    case kListSchedules:
+    case kAddSchedule:
+    case kModifySchedule:
+    case kDeleteSchedule:
+        ServeCatalogueRequest(command, payload);
+        break;
     default:
         Refuse(command);
     }
@@ -275,6 +290,7 @@ int EndOfSession()
 {
     gState.monitoring = 0;
     EndSession();
+    StopStreaming();
     UpdateStatusText();
     RestoreMessageSwitch();
     gState.connected = 0;

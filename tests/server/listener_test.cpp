@@ -1,22 +1,9 @@
 // The listener, the command session and the sender together, driven over
 // loopback by the handheld client and by raw sockets.
 
-#include "app/resources.h"
-#include "app/server_state.h"
-#include "config/settings.h"
-#include "encode/live_params.h"
-#include "encode/stream_buffers.h"
-#include "platform/messages.h"
-#include "platform/recording_sink.h"
 #include "platform/sync.h"
-#include "server/net_state.h"
 #include "server/protocol.h"
-#include "server/server_control.h"
-#include "support/loopback.h"
-#include "support/process.h"
-#include "support/temp_config.h"
-
-#include <QCoreApplication>
+#include "support/server_fixture.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -31,15 +18,6 @@
 #include <thread>
 
 namespace {
-
-QCoreApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "server_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
 
 // Stands in for the live pipeline: when the main window is asked to start a
 // stream it marks the stream running and appends known bytes until the
@@ -98,68 +76,24 @@ private:
     std::thread thread_;
 };
 
-class ListenerTest : public ::testing::Test {
+class ListenerTest : public LoopbackServerTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        App();
-        ASSERT_EQ(0, AllocateLargeBuffers());
-        AttachStreamBuffers();
-    }
-    static void TearDownTestSuite() { FreeLargeBuffers(); }
-
     void SetUp() override
     {
-        SetMessageSink(&sink);
-        SetDefaultSettings();
-        SetDefaultEncoderParams();
-        ResetServerState();
-        port = FreePortTriple();
-        SettingsRecord& record = gSettings.record;
-        record.basePort = port;
-        record.listenAddress = kLoopbackHostOrder;
-        record.directoryDisabled = 1;
-        StoreScrambled(record.userName, sizeof record.userName, "viewer");
-        StoreScrambled(record.password, sizeof record.password, "secret");
+        LoopbackServerTest::SetUp();
         gSettings.channels[3].enabled = 1;
         gSettings.record.enabledChannels = 1;
-        gConnectionWaitSeconds = 2;
         SetMessageHandler(MessageTarget::Frame, [this](unsigned message, uintptr_t, intptr_t) {
             if (message == kMsgStartStream)
                 producer.Start();
         });
-        ASSERT_EQ(0, StartServer());
-        WaitUntil([] { return gState.disconnected == 0; });
     }
 
     void TearDown() override
     {
-        StopServer();
+        LoopbackServerTest::TearDown();
         producer.Join();
         SetMessageHandler(MessageTarget::Frame, {});
-        SetMessageSink(nullptr);
-        gConnectionWaitSeconds = 15;
-    }
-
-    template <typename Condition>
-    static bool WaitUntil(Condition condition, int timeoutMs = 5000)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            App().processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
-    }
-
-    ProcessResult Handheld(std::vector<std::string> arguments, int timeoutMs = 20000)
-    {
-        std::vector<std::string> argv = {BinPath("orvandel-handheld"), "--port", std::to_string(port), "--timeout",
-                                         "5", "--user", "viewer", "--password", "secret"};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        return RunProcess(argv, timeoutMs);
     }
 
     // A control connection that has chosen its transport and got its 0x01.
@@ -196,9 +130,6 @@ protected:
         return ::recv(socket, &byte, 1, MSG_DONTWAIT) == 0;
     }
 
-    int port = 0;
-    TempConfig config;
-    RecordingMessageSink sink;
     InTestProducer producer;
 };
 

@@ -1,0 +1,15 @@
+#pragma once
+// Reading files whose names come from the handheld or from a folder listing:
+// only regular files are opened, so a FIFO or a device never blocks a thread.
+
+#include <cstddef>
+#include <string>
+
+// A descriptor open for reading, or -1 when path is no readable regular file.
+int OpenRegularFile(const char* path);
+
+// Reads a whole regular file of at most limit bytes. 0, or -1.
+int ReadRegularFile(const char* path, size_t limit, std::string& contents);
+
+// Reads the first limit bytes of a regular file, all of it when smaller. 0, or -1.
+int ReadFileStart(const char* path, size_t limit, std::string& contents);

@@ -1,0 +1,27 @@
+#pragma once
+// The handheld's catalogue and schedule requests: folder listings, file
+// information, the channel list and the scheduled recordings.
+
+#include "server/protocol.h"
+
+#include <cstdint>
+#include <vector>
+
+// The 42-byte reply to a request and the data that follows it, pauseMs
+// after the reply.
+struct CatalogueAnswer {
+    explicit CatalogueAnswer(uint8_t replyCode = kRefused) : code(replyCode) {}
+
+    uint8_t code;
+    uint8_t body[kReplyBodySize] = {};
+    int pauseMs = 0;
+    std::vector<uint8_t> data;
+};
+
+// The answer to ListMediaFolder, ListSubtitleFolder, GetFileInfo,
+// ListChannels, GetChannel0, ListSchedules, AddSchedule, ModifySchedule or
+// DeleteSchedule, whose payload has been read whole.
+CatalogueAnswer AnswerCatalogueRequest(uint8_t command, const uint8_t* payload);
+
+// Answers such a request on the control connection.
+void ServeCatalogueRequest(uint8_t command, const uint8_t* payload);

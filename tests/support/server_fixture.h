@@ -1,0 +1,97 @@
+#pragma once
+// The real server on a free loopback port, with a known account, and the
+// handheld client to talk to it. Tests of the listener, the session and the
+// catalogue derive their fixtures from this one.
+
+#include "app/resources.h"
+#include "app/server_state.h"
+#include "config/settings.h"
+#include "encode/live_params.h"
+#include "encode/stream_buffers.h"
+#include "platform/messages.h"
+#include "platform/recording_sink.h"
+#include "server/net_state.h"
+#include "server/server_control.h"
+#include "support/loopback.h"
+#include "support/process.h"
+#include "support/temp_config.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+class LoopbackServerTest : public ::testing::Test {
+protected:
+    static QCoreApplication& App()
+    {
+        static int argc = 1;
+        static char name[] = "server_tests";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication app(argc, argv);
+        return app;
+    }
+
+    static void SetUpTestSuite()
+    {
+        App();
+        ASSERT_EQ(0, AllocateLargeBuffers());
+        AttachStreamBuffers();
+    }
+    static void TearDownTestSuite() { FreeLargeBuffers(); }
+
+    void SetUp() override
+    {
+        SetMessageSink(&sink);
+        SetDefaultSettings();
+        SetDefaultEncoderParams();
+        ResetServerState();
+        port = FreePortTriple();
+        SettingsRecord& record = gSettings.record;
+        record.basePort = port;
+        record.listenAddress = kLoopbackHostOrder;
+        record.directoryDisabled = 1;
+        StoreScrambled(record.userName, sizeof record.userName, "viewer");
+        StoreScrambled(record.password, sizeof record.password, "secret");
+        gConnectionWaitSeconds = 2;
+        ASSERT_EQ(0, StartServer());
+        WaitUntil([] { return gState.disconnected == 0; });
+    }
+
+    void TearDown() override
+    {
+        StopServer();
+        SetMessageSink(nullptr);
+        gConnectionWaitSeconds = 15;
+    }
+
+    template <typename Condition>
+    static bool WaitUntil(Condition condition, int timeoutMs = 5000)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            App().processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    // Runs the handheld client, logged in as the known account, with the arguments.
+    ProcessResult Handheld(std::vector<std::string> arguments, int timeoutMs = 20000)
+    {
+        std::vector<std::string> argv = {BinPath("orvandel-handheld"), "--port", std::to_string(port), "--timeout",
+                                         "5", "--user", "viewer", "--password", "secret"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return RunProcess(argv, timeoutMs);
+    }
+
+    int port = 0;
+    TempConfig config;
+    RecordingMessageSink sink;
+};
