@@ -1,16 +1,59 @@
 #include "app/child_view.h"
 
+#include "app/caption_font.h"
 #include "app/main_frame.h"
 #include "app/server_state.h"
 #include "app/view_commands.h"
+#include "capture/capture_graph.h"
+#include "capture/preview_widget.h"
+#include "config/settings.h"
+#include "media/media_folder_dialog.h"
+#include "net/network_dialogs.h"
+#include "platform/messages.h"
 #include "server/server_control.h"
+#include "ui/channel_dlg.h"
 
+#include <QCoreApplication>
+#include <QDesktopServices>
 #include <QMessageBox>
+#include <QUrl>
+#include <QVBoxLayout>
 
 CChildView::CChildView(CMainFrame* frame) : QWidget(frame), frame_(frame)
 {
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Base);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(GetPreviewWidget(this));
+}
+
+void CChildView::OnStart()
+{
+    if (gSettings.record.enabledChannels == 0 && gState.firstRun)
+        RunFirstRunDialogs();
+    StartServer();
+    UpdateStatusText();
+}
+
+// A new user is led through the settings a server cannot do without.
+void CChildView::RunFirstRunDialogs()
+{
+    ShowInfo("Please setup your channel lineup.", 1);
+    RunChannelLineupDialog(frame_);
+    ShowInfo("Please add a media folder that includes media files to be streamed to your handheld.", 1);
+    RunMediaFolderDialog(frame_);
+    gState.firstRun = 0;
+}
+
+void CChildView::OnStop()
+{
+    StopServer();
+}
+
+void CChildView::OnRecord()
+{
+    ToggleRecording();
 }
 
 void CChildView::StepAndShowChannel(int step)
@@ -18,17 +61,6 @@ void CChildView::StepAndShowChannel(int step)
     int channel = StepChannel(step);
     if (channel >= 0)
         frame_->ShowChannelNumber(channel);
-}
-
-void CChildView::OnStart()
-{
-    StartServer();
-    UpdateStatusText();
-}
-
-void CChildView::OnStop()
-{
-    StopServer();
 }
 
 void CChildView::OnChannelUp()
@@ -41,10 +73,64 @@ void CChildView::OnChannelDown()
     StepAndShowChannel(-1);
 }
 
+void CChildView::OnChannelLineup()
+{
+    RunChannelLineupDialog(frame_);
+}
+
+void CChildView::OnPreviewWindow()
+{
+    gState.previewVisible = gState.previewVisible ? 0 : 1;
+    ApplyPreviewVisibility();
+    frame_->RefreshCommandStates();
+}
+
+void CChildView::OnMutePreviewAudio()
+{
+    TogglePreviewMute();
+    frame_->RefreshCommandStates();
+}
+
 void CChildView::OnAutostart()
 {
     ToggleAutostart();
     frame_->RefreshCommandStates();
+}
+
+// New network settings take effect with a fresh listener, whatever the
+// dialog's answer.
+void CChildView::OnNetworkSettings()
+{
+    RunNetworkSetupDialog(frame_);
+    OnStop();
+    OnStart();
+}
+
+void CChildView::OnMediaFolders()
+{
+    RunMediaFolderDialog(frame_);
+}
+
+void CChildView::OnClosedCaptions()
+{
+    ChooseCaptionFont(frame_);
+}
+
+void CChildView::OpenHelpPage(const QString& page)
+{
+    const QString path = QCoreApplication::applicationDirPath() + "/help/" + page;
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        ShowMessage(("Cannot open the help page " + path.toStdString() + ".").c_str(), 1, 1);
+}
+
+void CChildView::OnHelpContents()
+{
+    OpenHelpPage("index.html");
+}
+
+void CChildView::OnTroubleshooting()
+{
+    OpenHelpPage("troubleshooting.html");
 }
 
 void CChildView::OnAbout()

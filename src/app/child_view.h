@@ -14,13 +14,24 @@ public:
 public slots:
     void OnStart();
     void OnStop();
+    void OnRecord();
     void OnChannelUp();
     void OnChannelDown();
+    void OnChannelLineup();
+    void OnPreviewWindow();
+    void OnMutePreviewAudio();
     void OnAutostart();
+    void OnNetworkSettings();
+    void OnMediaFolders();
+    void OnClosedCaptions();
+    void OnHelpContents();
+    void OnTroubleshooting();
     void OnAbout();
 
 private:
+    void RunFirstRunDialogs();
     void StepAndShowChannel(int step);
+    void OpenHelpPage(const QString& page);
 
     CMainFrame* frame_;
 };

@@ -3,32 +3,37 @@
 #include "app/child_view.h"
 #include "app/server_state.h"
 #include "app/startup.h"
+#include "capture/capture_graph.h"
 #include "config/settings.h"
+#include "encode/pipeline.h"
 #include "platform/messages.h"
-#include "platform/sync.h"
-#include "server/server_control.h"
+#include "ui/toolbar_icons.h"
+#include "ui/true_color_toolbar.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenuBar>
+#include <QSpinBox>
 #include <QStatusBar>
-#include <QStyle>
 #include <QSystemTrayIcon>
-#include <QToolBar>
 
 CMainFrame* gMainFrame = nullptr;
 
 namespace {
 
-constexpr int kFrameWidth = 340;
-constexpr int kHiddenViewHeight = 2;
-
-QIcon StandardIcon(QStyle::StandardPixmap which)
+QAction* AddCheckable(QMenu* menu, const QString& text)
 {
-    return QApplication::style()->standardIcon(which);
+    QAction* action = menu->addAction(text);
+    action->setCheckable(true);
+    return action;
+}
+
+// Commands whose windows this build does not have stay greyed.
+void AddUnavailable(QMenu* menu, const QString& text)
+{
+    menu->addAction(text)->setEnabled(false);
 }
 
 } // namespace
@@ -39,10 +44,14 @@ CMainFrame::CMainFrame(bool silent) : view_(new CChildView(this))
     gState.userShowMessages = gState.showMessages.load();
     gMainFrame = this;
     setWindowTitle("Orvandel");
-    setWindowIcon(StandardIcon(QStyle::SP_ComputerIcon));
+    setWindowIcon(PaintedIcon(ProgramIcon::Program));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setCentralWidget(view_);
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+    RefreshCommandStates();
 }
 
 CMainFrame::~CMainFrame()
@@ -53,9 +62,6 @@ CMainFrame::~CMainFrame()
 
 int CMainFrame::OnCreate()
 {
-    CreateMenus();
-    CreateToolBar();
-    CreateStatusBar();
     if (!RunInitialisationSequence())
         return -1;
     SetMessageHandler(MessageTarget::Frame,
@@ -66,67 +72,91 @@ int CMainFrame::OnCreate()
     CreateTrayIcon();
     RefreshCommandStates();
     UpdateStatusText();
-    ResizeFrameToClient(kFrameWidth, kHiddenViewHeight);
+    ApplyPreviewVisibility();
     return 0;
+}
+
+QMenu* CMainFrame::AddMenu(const QString& title)
+{
+    QMenu* menu = menuBar()->addMenu(title);
+    connect(menu, &QMenu::aboutToShow, this, &CMainFrame::RefreshCommandStates);
+    return menu;
 }
 
 void CMainFrame::CreateMenus()
 {
-    QMenu* file = menuBar()->addMenu("&File");
+    QMenu* file = AddMenu("&File");
+    AddUnavailable(file, "Encode File...");
+    file->addSeparator();
     file->addAction("E&xit", this, &QWidget::close);
 
-    QMenu* view = menuBar()->addMenu("&View");
-    QAction* toolbar = view->addAction("&Toolbar");
-    toolbar->setCheckable(true);
+    QMenu* view = AddMenu("&View");
+    QAction* toolbar = AddCheckable(view, "&Toolbar");
     toolbar->setChecked(true);
-    connect(toolbar, &QAction::toggled, this, [this](bool on) {
-        for (QToolBar* bar : findChildren<QToolBar*>())
-            bar->setVisible(on);
-    });
-    QAction* statusBarAction = view->addAction("&Status Bar");
-    statusBarAction->setCheckable(true);
+    connect(toolbar, &QAction::toggled, this, [this](bool on) { toolBar_->setVisible(on); });
+    QAction* statusBarAction = AddCheckable(view, "&Status Bar");
     statusBarAction->setChecked(true);
     connect(statusBarAction, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
+    view->addSeparator();
+    statisticsAction_ = view->addAction(PaintedIcon(ProgramIcon::Statistics), "St&atistics");
+    statisticsAction_->setEnabled(false);
+    previewAction_ = AddCheckable(view, "&Preview Window");
+    connect(previewAction_, &QAction::triggered, view_, &CChildView::OnPreviewWindow);
 
-    QMenu* settings = menuBar()->addMenu("&Settings");
-    autostartAction_ = settings->addAction("Start automatically after boot", view_, &CChildView::OnAutostart);
-    autostartAction_->setCheckable(true);
+    QMenu* settings = AddMenu("&Settings");
+    settings->addAction("Network &Settings...", view_, &CChildView::OnNetworkSettings);
+    AddUnavailable(settings, "&Recording Options...");
+    settings->addAction("Select Media Folders...", view_, &CChildView::OnMediaFolders);
+    settings->addAction("Closed Captions...", view_, &CChildView::OnClosedCaptions);
+    settings->addSeparator();
+    AddUnavailable(settings, "Change &Password...");
+    AddUnavailable(settings, "New &Account...");
+    settings->addSeparator();
+    muteAction_ = AddCheckable(settings, "&Mute Preview Audio");
+    connect(muteAction_, &QAction::triggered, view_, &CChildView::OnMutePreviewAudio);
+    autostartAction_ = AddCheckable(settings, "Start automatically after boot");
+    connect(autostartAction_, &QAction::triggered, view_, &CChildView::OnAutostart);
 
-    QMenu* channel = menuBar()->addMenu("&Channel");
+    QMenu* channel = AddMenu("&Channel");
+    lineupAction_ = channel->addAction(PaintedIcon(ProgramIcon::Lineup), "Channel &Lineup...", view_,
+                                       &CChildView::OnChannelLineup);
+    lineupAction_->setToolTip("Channel Lineup");
+    channel->addSeparator();
     channel->addAction("Channel &Up", view_, &CChildView::OnChannelUp);
     channel->addAction("Channel &Down", view_, &CChildView::OnChannelDown);
 
-    QMenu* stream = menuBar()->addMenu("St&ream");
-    startAction_ = stream->addAction(StandardIcon(QStyle::SP_MediaPlay), "&Start", view_, &CChildView::OnStart);
-    stopAction_ = stream->addAction(StandardIcon(QStyle::SP_MediaStop), "S&top", view_, &CChildView::OnStop);
+    QMenu* stream = AddMenu("St&ream");
+    startAction_ = stream->addAction(PaintedIcon(ProgramIcon::Start), "&Start", view_, &CChildView::OnStart);
+    stopAction_ = stream->addAction(PaintedIcon(ProgramIcon::Stop), "S&top", view_, &CChildView::OnStop);
 
-    QMenu* help = menuBar()->addMenu("&Help");
+    // Recording is driven by the recorder's messages; the button stays
+    // greyed while no recorder answers them.
+    recordAction_ = new QAction(PaintedIcon(ProgramIcon::Record), "Record", this);
+    recordAction_->setCheckable(true);
+    recordAction_->setEnabled(false);
+    connect(recordAction_, &QAction::triggered, view_, &CChildView::OnRecord);
+
+    QMenu* help = AddMenu("&Help");
+    helpAction_ = help->addAction(PaintedIcon(ProgramIcon::Help), "Contents", view_, &CChildView::OnHelpContents);
+    helpAction_->setToolTip("Help");
+    help->addAction("Troubleshooting", view_, &CChildView::OnTroubleshooting);
+    help->addSeparator();
+    AddUnavailable(help, "Check for Updates");
+    help->addSeparator();
     help->addAction("&About Orvandel...", view_, &CChildView::OnAbout);
 }
 
+// The two places after the separator hold the channel label and box.
 void CMainFrame::CreateToolBar()
 {
-    QToolBar* bar = addToolBar("Toolbar");
-    bar->setMovable(false);
-    bar->setFloatable(false);
-    bar->setIconSize(QSize(16, 16));
-    bar->addAction(startAction_);
-    bar->addAction(stopAction_);
-    bar->addAction(StandardIcon(QStyle::SP_ArrowUp), "Channel Up", view_, &CChildView::OnChannelUp);
-    bar->addAction(StandardIcon(QStyle::SP_ArrowDown), "Channel Down", view_, &CChildView::OnChannelDown);
-    bar->addSeparator();
-    channelBox_ = new QLineEdit(bar);
-    channelBox_->setReadOnly(true);
-    channelBox_->setFixedWidth(48);
-    channelBox_->setAlignment(Qt::AlignRight);
-    channelBox_->setToolTip("Current channel");
-    bar->addWidget(channelBox_);
+    toolBar_ = new CTrueColorToolBar(
+        {startAction_, stopAction_, recordAction_, lineupAction_, statisticsAction_, helpAction_}, this);
+    addToolBar(toolBar_);
 }
 
 void CMainFrame::CreateStatusBar()
 {
     statusPane_ = new QLabel(QString::fromStdString(StatusText()), this);
-    statusPane_->setMinimumWidth(kFrameWidth - 20);
     statusBar()->addWidget(statusPane_, 1);
     statusBar()->setSizeGripEnabled(false);
 }
@@ -152,12 +182,12 @@ void CMainFrame::RestoreFromTray()
 
 void CMainFrame::ShowChannelNumber(int channel)
 {
-    channelBox_->setText(QString::number(channel));
+    toolBar_->ShowChannel(channel);
 }
 
 QString CMainFrame::ChannelNumberText() const
 {
-    return channelBox_->text();
+    return toolBar_->ChannelBox()->text();
 }
 
 QString CMainFrame::StatusBarText() const
@@ -167,20 +197,23 @@ QString CMainFrame::StatusBarText() const
 
 void CMainFrame::RefreshCommandStates()
 {
-    autostartAction_->setChecked(gSettings.record.autostart != 0);
     startAction_->setEnabled(gState.disconnected != 0);
     stopAction_->setEnabled(gState.disconnected == 0);
+    recordAction_->setChecked(gState.recording != 0);
+    previewAction_->setChecked(gState.previewVisible != 0);
+    muteAction_->setChecked(gState.previewMuted != 0);
+    autostartAction_->setChecked(gSettings.record.autostart != 0);
 }
 
 void CMainFrame::ResizeFrameToClient(int width, int height)
 {
-    int bars = menuBar()->sizeHint().height() + statusBar()->sizeHint().height();
-    for (QToolBar* bar : findChildren<QToolBar*>())
-        bars += bar->isVisible() ? bar->sizeHint().height() : 0;
+    int bars = menuBar()->sizeHint().height();
+    for (const QWidget* bar : {static_cast<QWidget*>(toolBar_), static_cast<QWidget*>(statusBar())})
+        bars += bar->isHidden() ? 0 : bar->sizeHint().height();
     setFixedSize(width, height + bars);
 }
 
-void CMainFrame::OnAppMessage(unsigned message, uintptr_t, intptr_t)
+void CMainFrame::OnAppMessage(unsigned message, uintptr_t, intptr_t lParam)
 {
     switch (message) {
     case kMsgStatusText:
@@ -191,9 +224,7 @@ void CMainFrame::OnAppMessage(unsigned message, uintptr_t, intptr_t)
         ShowChannelNumber(gSettings.record.currentChannel);
         break;
     case kMsgStartStream:
-        // This build has no live or file pipeline to start: the session
-        // learns at once that nothing is streaming and refuses the request.
-        NamedEvent("StreamerStart").Set();
+        StartLiveStreaming(static_cast<int>(lParam));
         break;
     }
 }

@@ -5,9 +5,10 @@
 #include <QMainWindow>
 
 class CChildView;
+class CTrueColorToolBar;
 class QAction;
 class QLabel;
-class QLineEdit;
+class QMenu;
 class QSystemTrayIcon;
 
 class CMainFrame : public QMainWindow {
@@ -19,9 +20,11 @@ public:
     // The frame's creation steps; -1 when the program must end.
     int OnCreate();
 
+    CChildView* View() const { return view_; }
     void ShowChannelNumber(int channel);
     QString ChannelNumberText() const;
     QString StatusBarText() const;
+    // Enables and checks the commands as the program's state says.
     void RefreshCommandStates();
 
     // Fixes the frame's size so that its view is width x height beside the
@@ -34,6 +37,7 @@ protected:
 
 private:
     void CreateMenus();
+    QMenu* AddMenu(const QString& title);
     void CreateToolBar();
     void CreateStatusBar();
     void CreateTrayIcon();
@@ -41,12 +45,18 @@ private:
     void RestoreFromTray();
 
     CChildView* view_;
-    QLineEdit* channelBox_ = nullptr;
+    CTrueColorToolBar* toolBar_ = nullptr;
     QLabel* statusPane_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
-    QAction* autostartAction_ = nullptr;
     QAction* startAction_ = nullptr;
     QAction* stopAction_ = nullptr;
+    QAction* recordAction_ = nullptr;
+    QAction* lineupAction_ = nullptr;
+    QAction* statisticsAction_ = nullptr;
+    QAction* helpAction_ = nullptr;
+    QAction* previewAction_ = nullptr;
+    QAction* muteAction_ = nullptr;
+    QAction* autostartAction_ = nullptr;
 };
 
 extern CMainFrame* gMainFrame;

@@ -1,6 +1,9 @@
 #include "app/view_commands.h"
 
+#include "app/server_state.h"
+#include "capture/capture_graph.h"
 #include "config/settings.h"
+#include "platform/messages.h"
 #include "platform/paths.h"
 
 int StepChannel(int step)
@@ -24,6 +27,14 @@ int StepChannel(int step)
     return channel;
 }
 
+int ChannelSpinGuard()
+{
+    if (!gState.streaming && !gState.recording)
+        return 0;
+    ShowMessage("Current channel is being streamed/recorded. Please stop the streaming/recording first.", 1, 1);
+    return -1;
+}
+
 void ToggleAutostart()
 {
     SettingsRecord& record = gSettings.record;
@@ -33,4 +44,45 @@ void ToggleAutostart()
     } else if (WriteAutostartEntry(ExecutablePath() + " /u") == 0) {
         record.autostart = 1;
     }
+}
+
+void ToggleRecording()
+{
+    if (!gState.recording) {
+        PostAppMessage(MessageTarget::Frame, kMsgStartRecording);
+        return;
+    }
+    for (ScheduleSlot& slot : gSettings.record.schedules) {
+        if (slot.used && slot.active) {
+            slot.used = 0;
+            slot.active = 0;
+            break;
+        }
+    }
+    PostAppMessage(MessageTarget::Frame, kMsgStopRecording);
+}
+
+void TogglePreviewMute()
+{
+    gState.previewMuted = gState.previewMuted ? 0 : 1;
+    const int result = SetPreviewVolume(gState.previewMuted);
+    if (result == -1)
+        ShowMessage("Cannot set audio volume.", 1, 1);
+    else if (result == -2)
+        ShowMessage("Cannot change audio volume.", 1, 1);
+}
+
+int EncodeFileGuard(bool windowOpen)
+{
+    const char* refusal = nullptr;
+    if (windowOpen)
+        refusal = "You cannot encode more than one file simultaneously.";
+    else if (gState.streaming)
+        refusal = "Cannot encode a file while streaming. Please stop the streaming first.";
+    else if (gState.configuringPorts || gState.testing)
+        refusal = "Please wait for the Orvandel to go to ready state.";
+    if (!refusal)
+        return 0;
+    ShowMessage(refusal, 1, 1);
+    return -1;
 }

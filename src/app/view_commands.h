@@ -7,7 +7,24 @@
 // Returns the new current channel, or -1 when nothing changed.
 int StepChannel(int step);
 
+// The channel box may change the channel only while it is neither streamed
+// nor recorded: 0 when it may, -1 after telling the user.
+int ChannelSpinGuard();
+
 // Turns autostart after login on or off through the autostart entry, whose
 // command is the executable followed by " /u"; the settings field follows
 // only when the change succeeded.
 void ToggleAutostart();
+
+// Asks the main frame to start recording, or to stop it; a stop by hand
+// also ends the scheduled recording that runs, so that the scheduler does
+// not start it again.
+void ToggleRecording();
+
+// Mutes the preview's sound or turns it up again; the switch changes even
+// when the volume cannot be set, which the user is told.
+void TogglePreviewMute();
+
+// The checks in front of the Encode File window: 0 when it may open, -1
+// after telling the user why not.
+int EncodeFileGuard(bool windowOpen);

@@ -2,6 +2,8 @@
 // would.
 
 #include "config/settings.h"
+#include "support/loopback.h"
+#include "support/process.h"
 #include "support/temp_config.h"
 
 #include <gtest/gtest.h>
@@ -61,6 +63,12 @@ class ProgramTest : public ::testing::TestWithParam<std::vector<std::string>> {}
 TEST_P(ProgramTest, StartsAndClosesCleanlyOnSigterm)
 {
     TempConfig config;
+    // With an account stored the program starts without its first-run dialogs.
+    SetDefaultSettings();
+    StoreScrambled(gSettings.record.userName, sizeof gSettings.record.userName, "viewer");
+    StoreScrambled(gSettings.record.password, sizeof gSettings.record.password, "secret");
+    StoreScrambled(gSettings.record.email, sizeof gSettings.record.email, "viewer@example.org");
+    ASSERT_EQ(0, SaveSettings());
     pid_t program = StartProgram(GetParam());
     ASSERT_GT(program, 0);
     std::this_thread::sleep_for(std::chrono::seconds(3));
@@ -80,6 +88,40 @@ TEST_P(ProgramTest, StartsAndClosesCleanlyOnSigterm)
     EXPECT_EQ(2, written.record.version);
     EXPECT_EQ(7000, written.record.basePort);
     EXPECT_EQ(255, written.channels[0].videoDevice);
+}
+
+// A silent start from the autostart entry serves the handheld on the
+// configured port without anyone touching the window.
+TEST(SilentProgram, ServesLoginsOnItsConfiguredPort)
+{
+    TempConfig config;
+    SetDefaultSettings();
+    const int port = FreePortTriple();
+    gSettings.record.basePort = port;
+    gSettings.record.listenAddress = kLoopbackHostOrder;
+    gSettings.record.directoryDisabled = 1;
+    StoreScrambled(gSettings.record.email, sizeof gSettings.record.email, "viewer@example.org");
+    StoreScrambled(gSettings.record.userName, sizeof gSettings.record.userName, "viewer");
+    StoreScrambled(gSettings.record.password, sizeof gSettings.record.password, "secret");
+    ASSERT_EQ(0, SaveSettings());
+
+    pid_t program = StartProgram({"/u"});
+    ProcessResult login;
+    for (int attempt = 0; attempt < 40 && login.Value("login_result") != "0"; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        login = RunProcess({BinPath("orvandel-handheld"), "--port", std::to_string(port), "--timeout", "5", "--user",
+                            "viewer", "--password", "secret", "login"},
+                           15000);
+    }
+    EXPECT_EQ("0", login.Value("login_result")) << login.output;
+    ProcessResult wrong = RunProcess({BinPath("orvandel-handheld"), "--port", std::to_string(port), "--timeout", "5",
+                                      "--user", "viewer", "--password", "guess", "login"},
+                                     15000);
+    EXPECT_EQ("-2", wrong.Value("login_result")) << wrong.output;
+    ASSERT_EQ(0, kill(program, SIGTERM));
+    int status = WaitFor(program, std::chrono::seconds(30));
+    ASSERT_NE(-1, status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Switches, ProgramTest,

@@ -1,6 +1,8 @@
+#include "app/server_state.h"
 #include "app/view_commands.h"
 #include "config/settings.h"
 #include "platform/paths.h"
+#include "platform/recording_sink.h"
 #include "support/temp_config.h"
 
 #include <gtest/gtest.h>
@@ -68,6 +70,31 @@ TEST_F(ChannelStepTest, AutostartTogglesTheEntryAndTheField)
     ToggleAutostart();
     EXPECT_EQ(0, gSettings.record.autostart);
     EXPECT_FALSE(AutostartEntryExists());
+}
+
+TEST(EncodeFileGuardTest, RefusesInTheOrderOfItsChecks)
+{
+    RecordingMessageSink sink;
+    SetMessageSink(&sink);
+    ResetServerState();
+    gState.streaming = 1;
+    gState.testing = 1;
+    EXPECT_EQ(-1, EncodeFileGuard(true));
+    EXPECT_EQ(-1, EncodeFileGuard(false));
+    gState.streaming = 0;
+    EXPECT_EQ(-1, EncodeFileGuard(false));
+    gState.testing = 0;
+    gState.configuringPorts = 1;
+    EXPECT_EQ(-1, EncodeFileGuard(false));
+    gState.configuringPorts = 0;
+    EXPECT_EQ(0, EncodeFileGuard(false));
+    const char wait[] = "Please wait for the Orvandel to go to ready state.";
+    EXPECT_EQ(sink.Texts(), (std::vector<std::string>{"You cannot encode more than one file simultaneously.",
+                                                       "Cannot encode a file while streaming. Please stop the streaming first.",
+                                                       wait, wait}));
+    for (const auto& entry : sink.Entries())
+        EXPECT_TRUE(entry.blocking);
+    SetMessageSink(nullptr);
 }
 
 } // namespace

@@ -1,0 +1,19 @@
+#pragma once
+// The main window's toolbar: its command buttons, then the channel number
+// box, whose spin moves to any channel index unless the channel is in use.
+
+#include <QToolBar>
+
+class QSpinBox;
+
+class CTrueColorToolBar : public QToolBar {
+    Q_OBJECT
+public:
+    CTrueColorToolBar(const QList<QAction*>& buttons, QWidget* parent);
+
+    void ShowChannel(int channel);
+    QSpinBox* ChannelBox() const { return channelBox_; }
+
+private:
+    QSpinBox* channelBox_;
+};
