@@ -86,6 +86,8 @@ Reply StreamHeaderReply(uint8_t code)
     LiveEncodingParams header = gLiveParams;
     if (!gSession.fileMode || header.aspectWidth == 0 || header.aspectHeight == 0)
         header.aspectWidth = header.aspectHeight = 1;
+    // The handheld is told bytes per sample where the encoder keeps bits.
+    header.audioSampleBits /= 8;
     Reply reply{code};
     std::memcpy(reply.body, &header, sizeof header);
     return reply;

@@ -18,46 +18,6 @@
 
 namespace {
 
-std::string ProgramPath()
-{
-    return ORVANDEL_BIN_DIR "/orvandel";
-}
-
-pid_t StartProgram(const std::vector<std::string>& arguments)
-{
-    pid_t child = fork();
-    if (child == 0) {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        // The directory service is on by default: keep its requests on this machine.
-        setenv("ORVANDEL_WEB_HOST", "127.0.0.1:9", 1);
-        std::vector<char*> argv;
-        std::string program = ProgramPath();
-        argv.push_back(program.data());
-        std::vector<std::string> copies = arguments;
-        for (std::string& argument : copies)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    return child;
-}
-
-// Waits up to timeout for the child; its wait status, or -1 when it is still running.
-int WaitFor(pid_t child, std::chrono::seconds timeout)
-{
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (waitpid(child, &status, WNOHANG) == child)
-            return status;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-    return -1;
-}
-
 class ProgramTest : public ::testing::TestWithParam<std::vector<std::string>> {};
 
 TEST_P(ProgramTest, StartsAndClosesCleanlyOnSigterm)
@@ -69,11 +29,11 @@ TEST_P(ProgramTest, StartsAndClosesCleanlyOnSigterm)
     StoreScrambled(gSettings.record.password, sizeof gSettings.record.password, "secret");
     StoreScrambled(gSettings.record.email, sizeof gSettings.record.email, "viewer@example.org");
     ASSERT_EQ(0, SaveSettings());
-    pid_t program = StartProgram(GetParam());
+    pid_t program = StartOrvandel(GetParam());
     ASSERT_GT(program, 0);
     std::this_thread::sleep_for(std::chrono::seconds(3));
     ASSERT_EQ(0, kill(program, SIGTERM));
-    int status = WaitFor(program, std::chrono::seconds(30));
+    int status = WaitForExit(program, 30);
     ASSERT_NE(-1, status) << "the program did not end";
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(0, WEXITSTATUS(status));
@@ -105,7 +65,7 @@ TEST(SilentProgram, ServesLoginsOnItsConfiguredPort)
     StoreScrambled(gSettings.record.password, sizeof gSettings.record.password, "secret");
     ASSERT_EQ(0, SaveSettings());
 
-    pid_t program = StartProgram({"/u"});
+    pid_t program = StartOrvandel({"/u"});
     ProcessResult login;
     for (int attempt = 0; attempt < 40 && login.Value("login_result") != "0"; ++attempt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
@@ -119,7 +79,7 @@ TEST(SilentProgram, ServesLoginsOnItsConfiguredPort)
                                      15000);
     EXPECT_EQ("-2", wrong.Value("login_result")) << wrong.output;
     ASSERT_EQ(0, kill(program, SIGTERM));
-    int status = WaitFor(program, std::chrono::seconds(30));
+    int status = WaitForExit(program, 30);
     ASSERT_NE(-1, status);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }

@@ -67,3 +67,35 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutMs)
         result.exitCode = WEXITSTATUS(status);
     return result;
 }
+
+pid_t StartOrvandel(const std::vector<std::string>& arguments)
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("ORVANDEL_WEB_HOST", "127.0.0.1:9", 1);
+        std::vector<std::string> argv = {BinPath("orvandel")};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<char*> args;
+        for (std::string& arg : argv)
+            args.push_back(arg.data());
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    return child;
+}
+
+int WaitForExit(pid_t child, int timeoutSeconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (::waitpid(child, &status, WNOHANG) == child)
+            return status;
+        ::usleep(50000);
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    return -1;
+}

@@ -4,6 +4,7 @@
 // code under test can have its posted messages handled.
 
 #include <map>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -19,3 +20,11 @@ struct ProcessResult {
 std::string BinPath(const std::string& program);
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutMs);
+
+// Starts the program headless, with the web services pointed at a closed
+// port on this machine so that nothing leaves it.
+pid_t StartOrvandel(const std::vector<std::string>& arguments);
+
+// Waits up to timeoutSeconds for a child; its wait status, or -1 when it had
+// to be killed.
+int WaitForExit(pid_t child, int timeoutSeconds);

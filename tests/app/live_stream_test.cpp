@@ -1,0 +1,192 @@
+// The program's main job, end to end: started headless with the virtual TV
+// card, it streams live channels to the handheld client, and what arrives
+// is what a player can play.
+
+#include "config/settings.h"
+#include "support/loopback.h"
+#include "support/process.h"
+#include "support/temp_config.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <sys/wait.h>
+
+namespace {
+
+struct Probe {
+    std::string codec;
+    int width = 0;
+    int height = 0;
+    int frames = 0;
+    int sampleRate = 0;
+};
+
+Probe ProbeFile(const std::string& path)
+{
+    ProcessResult result = RunProcess({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-show_entries",
+                                       "stream=codec_name,width,height,nb_read_frames,sample_rate", "-of",
+                                       "default=noprint_wrappers=1", path},
+                                      60000);
+    Probe probe;
+    probe.codec = result.Value("codec_name");
+    auto number = [&](const char* key) { return std::atoi(result.Value(key).c_str()); };
+    probe.width = number("width");
+    probe.height = number("height");
+    probe.frames = number("nb_read_frames");
+    probe.sampleRate = number("sample_rate");
+    return probe;
+}
+
+void SetUpChannel(int index, const char* videoDevice, const char* audioDevice, int tunerChannel)
+{
+    ChannelRecord& channel = gSettings.channels[index];
+    channel.enabled = 1;
+    if (videoDevice) {
+        std::snprintf(channel.videoDeviceName, sizeof channel.videoDeviceName, "%s", videoDevice);
+        channel.videoDevice = 0;
+        channel.videoCrossbarIn = 0;
+    }
+    std::snprintf(channel.audioDeviceName, sizeof channel.audioDeviceName, "%s", audioDevice);
+    channel.audioDevice = 0;
+    channel.tunerChannel = tunerChannel;
+}
+
+class LiveStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetDefaultSettings();
+        port = FreePortTriple();
+        SettingsRecord& record = gSettings.record;
+        record.basePort = port;
+        record.listenAddress = kLoopbackHostOrder;
+        record.directoryDisabled = 1;
+        StoreScrambled(record.email, sizeof record.email, "viewer@example.org");
+        StoreScrambled(record.userName, sizeof record.userName, "viewer");
+        StoreScrambled(record.password, sizeof record.password, "secret");
+        SetUpChannel(3, "Virtual TV Tuner", "Virtual TV Tuner", 3);
+        SetUpChannel(5, "Virtual TV Tuner", "Virtual TV Tuner", 5);
+        SetUpChannel(20, nullptr, "Virtual Line In", -1);
+        record.enabledChannels = 3;
+        ASSERT_EQ(0, SaveSettings());
+        program = StartOrvandel({"/u"});
+        ASSERT_GT(program, 0);
+        for (int attempt = 0; attempt < 60 && Handheld({"login"}).Value("login_result") != "0"; ++attempt)
+            usleep(250000);
+    }
+
+    // The program must also end cleanly: no thread left hanging, no leak.
+    void TearDown() override
+    {
+        ASSERT_EQ(0, kill(program, SIGTERM));
+        int status = WaitForExit(program, 60);
+        ASSERT_NE(-1, status) << "the program did not end";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "exit status " << status;
+    }
+
+    ProcessResult Handheld(std::vector<std::string> arguments, int timeoutMs = 60000)
+    {
+        std::vector<std::string> argv = {BinPath("orvandel-handheld"), "--port", std::to_string(port), "--timeout",
+                                         "10", "--user", "viewer", "--password", "secret"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return RunProcess(argv, timeoutMs);
+    }
+
+    ProcessResult Watch(const std::string& prefix, std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.end(), {"--seconds", "10", "--out", config.Root() + "/" + prefix});
+        return Handheld(arguments, 90000);
+    }
+
+    TempConfig config;
+    int port = 0;
+    pid_t program = -1;
+};
+
+TEST_F(LiveStreamTest, Mpeg4AndMp3ArriveAsThePlayerExpects)
+{
+    ProcessResult result = Watch("mpeg4", {"live", "5", "--quality", "0", "--codec", "mpeg4"});
+    ASSERT_EQ("0xD4", result.Value("stream_code")) << result.output;
+    EXPECT_EQ("3", result.Value("header_format"));
+    EXPECT_EQ("1", result.Value("header_stereo"));
+    EXPECT_EQ("0", result.Value("header_video_codec"));
+    EXPECT_EQ("15", result.Value("header_frame_rate"));
+    EXPECT_EQ("100000", result.Value("header_video_bitrate"));
+    EXPECT_EQ("44100", result.Value("header_audio_sample_rate"));
+    EXPECT_EQ("2", result.Value("header_audio_bytes_per_sample"));
+    EXPECT_EQ("32000", result.Value("header_audio_bitrate"));
+    EXPECT_EQ("0", result.Value("header_duration_ms"));
+    EXPECT_EQ("1", result.Value("header_ratio_width"));
+    EXPECT_EQ("1", result.Value("header_ratio_height"));
+    EXPECT_EQ("0xED", result.Value("stop_code"));
+
+    Probe video = ProbeFile(config.Root() + "/mpeg4.m4v");
+    EXPECT_EQ("mpeg4", video.codec);
+    EXPECT_EQ(320, video.width);
+    EXPECT_EQ(240, video.height);
+    // The chunk still filling when the stream stops never leaves the PC.
+    EXPECT_GE(video.frames, 15 * 7);
+    EXPECT_LE(video.frames, 15 * 11);
+    Probe audio = ProbeFile(config.Root() + "/mpeg4.mp3");
+    EXPECT_EQ("mp3", audio.codec);
+    EXPECT_EQ(44100, audio.sampleRate);
+}
+
+TEST_F(LiveStreamTest, H264AndH263)
+{
+    ProcessResult h264 = Watch("h264", {"live", "5", "--quality", "1", "--codec", "h264"});
+    ASSERT_EQ("0xD4", h264.Value("stream_code")) << h264.output;
+    EXPECT_EQ("2", h264.Value("header_video_codec"));
+    Probe video = ProbeFile(config.Root() + "/h264.h264");
+    EXPECT_EQ("h264", video.codec);
+    EXPECT_EQ(320, video.width);
+    EXPECT_GT(video.frames, 24 * 4);
+
+    ProcessResult h263 = Watch("h263", {"live", "5", "--quality", "1", "--codec", "h263"});
+    ASSERT_EQ("0xD4", h263.Value("stream_code")) << h263.output;
+    video = ProbeFile(config.Root() + "/h263.h263");
+    EXPECT_EQ("h263", video.codec);
+    EXPECT_EQ(176, video.width);
+    EXPECT_EQ(144, video.height);
+    EXPECT_GT(video.frames, 24 * 6);
+}
+
+TEST_F(LiveStreamTest, SoundOnlyChannelSendsOnlyAudio)
+{
+    ProcessResult result = Watch("radio", {"live", "20", "--quality", "1"});
+    ASSERT_EQ("0xD4", result.Value("stream_code")) << result.output;
+    EXPECT_EQ("255", result.Value("header_video_codec"));
+    EXPECT_EQ("15", result.Value("header_frame_rate"));
+    EXPECT_EQ("128000", result.Value("header_audio_bitrate"));
+    EXPECT_EQ("0", result.Value("video_packets"));
+    EXPECT_GT(std::atoi(result.Value("audio_packets").c_str()), 20);
+    EXPECT_EQ("mp3", ProbeFile(config.Root() + "/radio.mp3").codec);
+}
+
+TEST_F(LiveStreamTest, RepeatedStartsStopsAndRefusals)
+{
+    std::string start = "AAD4050000000000000000000000" "10";
+    start += std::string(2 * 39, '0');
+    ProcessResult twice = Handheld({"login", "raw", start, "raw", start, "raw", "AAED"});
+    size_t first = twice.output.find("raw_hex=AAD403");
+    ASSERT_NE(std::string::npos, first) << twice.output;
+    EXPECT_NE(std::string::npos, twice.output.find("raw_hex=AAD403", first + 1));
+
+    ProcessResult disabled = Handheld({"live", "4", "--seconds", "1"});
+    EXPECT_EQ("0xFF", disabled.Value("stream_code")) << disabled.output;
+
+    std::vector<std::string> loop;
+    for (int round = 0; round < 20; ++round)
+        loop.insert(loop.end(), {"live", round % 2 ? "3" : "5", "--seconds", "1"});
+    ProcessResult rounds = Handheld(loop, 240000);
+    EXPECT_EQ(0, rounds.exitCode) << rounds.output;
+    size_t started = 0;
+    for (size_t at = rounds.output.find("stream_code=0xD4"); at != std::string::npos;
+         at = rounds.output.find("stream_code=0xD4", at + 1))
+        ++started;
+    EXPECT_EQ(20u, started);
+}
+
+} // namespace
