@@ -59,8 +59,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName("Orvandel");
     QApplication::setQuitOnLastWindowClosed(false);
+    // Without a screen nobody could answer a box: messages go to standard
+    // error and questions are taken as consent.
     QtMessageSink messageSink;
-    SetMessageSink(&messageSink);
+    if (QGuiApplication::platformName() != "offscreen")
+        SetMessageSink(&messageSink);
 
     const bool silent = HasSilentSwitch(argc, argv);
     int exitCode = 1;
