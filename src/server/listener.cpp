@@ -312,6 +312,20 @@ int ListenOnce()
     return result;
 }
 
+// With a server address set in the advanced settings, handhelds can only
+// reach the server there: that address is also the one registered.
+int ChooseServerAddress(std::string& local)
+{
+    const uint32_t configured = gSettings.record.listenAddress;
+    if (configured == 0)
+        return ChooseLocalAddress(local);
+    const in_addr address{htonl(configured)};
+    char text[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    local = text;
+    return IsPrivateAddress(local) ? 0 : 1;
+}
+
 } // namespace
 
 uint32_t ListenAddress()
@@ -331,7 +345,7 @@ int RunNetworkStartup()
     gState.disconnected = 0;
     UpdateStatusText();
     std::string local;
-    gBehindNat = ChooseLocalAddress(local) ? 0 : 1;
+    gBehindNat = ChooseServerAddress(local) ? 0 : 1;
     SetLocalAddress(local);
     if (gBehindNat && local.empty() && DirectoryEnabled()) {
         std::string text = "Your PC does not seem to have an internet connection or Vantorel directory service server "

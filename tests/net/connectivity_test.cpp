@@ -6,7 +6,7 @@
 #include "net/connectivity.h"
 #include "platform/clock.h"
 #include "support/temp_config.h"
-#include "web_standin_process.h"
+#include "support/web_standin_process.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include "canned_server.h"
 #include "net/web_client.h"
-#include "web_standin_process.h"
+#include "support/web_standin_process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "web_standin_process.h"
+#include "support/web_standin_process.h"
 
 #include <chrono>
 #include <csignal>
