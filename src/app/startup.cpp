@@ -10,6 +10,7 @@
 #include "net/connectivity.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
+#include "record/recorder.h"
 #include "server/net_state.h"
 #include "server/sender.h"
 #include "server/server_control.h"
@@ -55,6 +56,7 @@ void ShutdownProcess()
     gState.running = 0;
     EndSession();
     StopStreaming();
+    CloseRecorder();
     CloseListeningSockets();
     ReleaseGraphObjects();
     // Bounded waits: a thread stuck in a network call must not keep the

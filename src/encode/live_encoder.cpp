@@ -2,10 +2,13 @@
 
 #include "app/resources.h"
 #include "app/server_state.h"
+#include "config/settings.h"
 #include "encode/live_params.h"
 #include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
+#include "platform/clock.h"
 #include "platform/messages.h"
+#include "record/recorder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -28,66 +31,167 @@ namespace {
 // Converts the bottom-up B,G,R sample straight into the branch's YUV
 // picture: the scaler reads the rows from the last one upwards, so no
 // intermediate copy or byte reordering is needed.
-bool ScaleSample(SwsContext* scaler, AVFrame* target)
+bool ScaleSample(const EncoderBranch& branch)
 {
     const int stride = gCaptureWidth * 3;
-    if (!scaler || !gLatestVideoSample.bytes || gLatestVideoSample.length < stride * gCaptureHeight)
+    if (!branch.scaler || !gLatestVideoSample.bytes || gLatestVideoSample.length < stride * gCaptureHeight)
         return false;
     const uint8_t* lastRow = gLatestVideoSample.bytes + static_cast<ptrdiff_t>(stride) * (gCaptureHeight - 1);
     const uint8_t* source[4] = {lastRow, nullptr, nullptr, nullptr};
     const int sourceStride[4] = {-stride, 0, 0, 0};
-    return sws_scale(scaler, source, sourceStride, 0, gCaptureHeight, target->data, target->linesize) > 0;
+    return sws_scale(branch.scaler, source, sourceStride, 0, gCaptureHeight, branch.picture->data,
+                     branch.picture->linesize) > 0;
 }
 
-// Feeds one frame to the encoder and appends every packet it gives back to
-// the video ring. Returns whether the encoder took the frame.
+// Converts one codec frame of interleaved PCM into the branch's audio frame
+// and hands it to the encoder.
+bool SendAudioFrame(EncoderBranch& branch, const uint8_t* pcm)
+{
+    if (av_frame_make_writable(branch.audioFrame) < 0)
+        return false;
+    const uint8_t* input[1] = {pcm};
+    swr_convert(branch.resampler, branch.audioFrame->data, branch.audioFrameSize, input, branch.audioFrameSize);
+    branch.audioFrame->pts = branch.audioSamplesEncoded;
+    branch.audioSamplesEncoded += branch.audioFrameSize;
+    return avcodec_send_frame(branch.audio, branch.audioFrame) >= 0;
+}
+
+// Feeds one picture to the live encoder and appends every packet it gives
+// back to the video ring. Returns whether the encoder took the picture.
 bool EncodeLivePicture(double sampleTime)
 {
-    LiveEncoder& encoder = gLiveEncoder;
-    encoder.livePicture->pts = encoder.framesEncoded;
-    if (avcodec_send_frame(encoder.video, encoder.livePicture) < 0)
+    EncoderBranch& branch = gLiveEncoder.branch;
+    branch.picture->pts = gLiveEncoder.framesEncoded;
+    if (avcodec_send_frame(branch.video, branch.picture) < 0)
         return false;
-    // A frame the encoder keeps for look-ahead still counts as encoded: its
+    // A picture the encoder keeps for look-ahead still counts as encoded: its
     // bytes follow, and the picture clock must keep advancing.
-    ++encoder.framesEncoded;
-    while (avcodec_receive_packet(encoder.video, encoder.packet) == 0) {
+    ++gLiveEncoder.framesEncoded;
+    while (avcodec_receive_packet(branch.video, branch.packet) == 0) {
         gStream.video.lastTime = std::max(sampleTime, 0.0);
-        AppendVideo(encoder.packet->data, encoder.packet->size);
-        av_packet_unref(encoder.packet);
+        AppendVideo(branch.packet->data, branch.packet->size);
+        av_packet_unref(branch.packet);
     }
     return true;
 }
 
-void EncodeLiveVideoCopy(double sampleTime)
+bool EncodeLiveVideoCopy(double sampleTime)
 {
     std::lock_guard hold(gBufferMutex);
-    if (gState.streaming && gStream.video.fullness < kLiveProducerLimit &&
-        ScaleSample(gLiveEncoder.liveScaler, gLiveEncoder.livePicture))
-        EncodeLivePicture(sampleTime);
+    const bool encoded = gLiveEncoder.branch.video && gState.streaming &&
+                         gStream.video.fullness < kLiveProducerLimit && ScaleSample(gLiveEncoder.branch) &&
+                         EncodeLivePicture(sampleTime);
     PostAppMessage(MessageTarget::View, kMsgRefresh);
+    return encoded;
 }
 
-// Encodes one codec frame of staged PCM; its packets go behind the bytes
-// already gathered in the audio output buffer.
-void EncodeLiveAudioFrame(const uint8_t* pcm)
+// Writes the recorder's pending packets of one stream into the file. The
+// encoder lock keeps video and audio packets from entering the writer at
+// the same time; a packet whose recording ended meanwhile is dropped.
+void WriteRecordedPackets(AVCodecContext* codec, int streamIndex, bool countAudioFrames)
 {
-    LiveEncoder& encoder = gLiveEncoder;
-    if (av_frame_make_writable(encoder.audioFrame) < 0)
-        return;
-    const uint8_t* input[1] = {pcm};
-    swr_convert(encoder.resampler, encoder.audioFrame->data, encoder.audioFrameSize, input, encoder.audioFrameSize);
-    encoder.audioFrame->pts = encoder.audioSamplesEncoded;
-    encoder.audioSamplesEncoded += encoder.audioFrameSize;
-    if (avcodec_send_frame(encoder.audio, encoder.audioFrame) < 0)
-        return;
-    while (avcodec_receive_packet(encoder.audio, encoder.packet) == 0) {
-        const int room = kAudioOutputSize - encoder.audioOutputFill;
-        if (encoder.packet->size <= room) {
-            std::memcpy(encoder.audioOutput + encoder.audioOutputFill, encoder.packet->data, encoder.packet->size);
-            encoder.audioOutputFill += encoder.packet->size;
+    EncoderBranch& branch = gRecorder.branch;
+    AVStream* stream = branch.output->streams[streamIndex];
+    while (avcodec_receive_packet(codec, branch.packet) == 0) {
+        gRecorder.recordedBytes += static_cast<uint32_t>(branch.packet->size);
+        if (countAudioFrames) {
+            ++gRecorder.recordedAudioFrames;
+            branch.packet->flags |= AV_PKT_FLAG_KEY;
         }
-        av_packet_unref(encoder.packet);
+        av_packet_rescale_ts(branch.packet, codec->time_base, stream->time_base);
+        branch.packet->stream_index = streamIndex;
+        while (gState.recording && !gEncoderLock.try_lock()) {
+        }
+        if (gState.recording) {
+            av_write_frame(branch.output, branch.packet);
+            gEncoderLock.unlock();
+        }
+        av_packet_unref(branch.packet);
     }
+}
+
+int StreamIndexOf(const AVCodecContext* codec)
+{
+    const AVFormatContext* output = gRecorder.branch.output;
+    for (unsigned i = 0; i < output->nb_streams; ++i)
+        if (output->streams[i]->codecpar->codec_type == codec->codec_type)
+            return static_cast<int>(i);
+    return 0;
+}
+
+// Asks for the recording to stop once it has run out of time or room.
+void CheckRecordingLimits()
+{
+    const SettingsRecord& record = gSettings.record;
+    gRecorder.elapsedSeconds = (GetTickCount() - gRecorder.startTick) / 1000;
+    const bool timeUp = record.limitRecordingTime &&
+                        gRecorder.elapsedSeconds > static_cast<uint32_t>(std::max(record.recordingTimeLimit, 0));
+    const bool full = record.limitRecordingSize && static_cast<uint64_t>(gRecorder.recordedBytes) >=
+                                                       static_cast<uint64_t>(std::max(record.recordingSizeLimitMb, 0)) *
+                                                           1048576;
+    if (timeUp || full)
+        PostAppMessage(MessageTarget::Frame, kMsgStopRecording);
+}
+
+void EncodeRecordedPicture(int32_t framesBefore)
+{
+    EncoderBranch& branch = gRecorder.branch;
+    if (!ScaleSample(branch))
+        return;
+    branch.picture->pts = framesBefore;
+    if (avcodec_send_frame(branch.video, branch.picture) < 0)
+        return;
+    if (gLiveEncoder.framesEncoded == framesBefore)
+        ++gLiveEncoder.framesEncoded;
+    WriteRecordedPackets(branch.video, StreamIndexOf(branch.video), false);
+    CheckRecordingLimits();
+}
+
+void EncodeLiveAudio(double sampleTime)
+{
+    EncoderBranch& branch = gLiveEncoder.branch;
+    std::lock_guard hold(gBufferMutex);
+    if (!branch.audio || !gState.streaming || gStream.audio.fullness >= kLiveProducerLimit)
+        return;
+    const int32_t frameBytes = branch.audioFrameSize * branch.audio->ch_layout.nb_channels * 2;
+    int32_t consumed = 0;
+    gLiveEncoder.audioOutputFill = 0;
+    while (gLivePcmFill - consumed >= frameBytes && gState.streaming) {
+        if (SendAudioFrame(branch, gBuffers.livePcm + consumed)) {
+            while (avcodec_receive_packet(branch.audio, branch.packet) == 0) {
+                if (branch.packet->size <= kAudioOutputSize - gLiveEncoder.audioOutputFill) {
+                    std::memcpy(gLiveEncoder.audioOutput + gLiveEncoder.audioOutputFill, branch.packet->data,
+                                branch.packet->size);
+                    gLiveEncoder.audioOutputFill += branch.packet->size;
+                }
+                av_packet_unref(branch.packet);
+            }
+        }
+        consumed += frameBytes;
+    }
+    gStream.audio.lastTime = std::max(sampleTime, 0.0);
+    AppendAudio(gLiveEncoder.audioOutput, gLiveEncoder.audioOutputFill);
+    PostAppMessage(MessageTarget::View, kMsgRefresh);
+    std::memmove(gBuffers.livePcm, gBuffers.livePcm + consumed, static_cast<size_t>(gLivePcmFill - consumed));
+    gLivePcmFill -= consumed;
+}
+
+void EncodeRecordedAudio()
+{
+    EncoderBranch& branch = gRecorder.branch;
+    if (!branch.audio || !gState.recording)
+        return;
+    const int32_t frameBytes = branch.audioFrameSize * branch.audio->ch_layout.nb_channels * 2;
+    int32_t consumed = 0;
+    while (gRecorderPcmFill - consumed >= frameBytes && gState.recording) {
+        if (SendAudioFrame(branch, gBuffers.recorderPcm + consumed))
+            WriteRecordedPackets(branch.audio, StreamIndexOf(branch.audio), true);
+        consumed += frameBytes;
+    }
+    CheckRecordingLimits();
+    std::memmove(gBuffers.recorderPcm, gBuffers.recorderPcm + consumed,
+                 static_cast<size_t>(gRecorderPcmFill - consumed));
+    gRecorderPcmFill -= consumed;
 }
 
 } // namespace
@@ -104,7 +208,8 @@ int PacingCopies(double lag)
 void EncodeVideoSample(double sampleTime)
 {
     LiveEncoder& encoder = gLiveEncoder;
-    if (!encoder.video)
+    const bool recordingVideo = gRecorder.branch.video != nullptr;
+    if (!encoder.branch.video && !recordingVideo)
         return;
     const double frameRate = gLiveParams.frameRate;
     if (encoder.firstVideoCall) {
@@ -112,28 +217,18 @@ void EncodeVideoSample(double sampleTime)
         encoder.firstVideoCall = false;
     }
     const int copies = PacingCopies(frameRate * sampleTime - encoder.framesEncoded - encoder.startOffset);
-    for (int copy = 0; copy < copies; ++copy)
+    for (int copy = 0; copy < copies; ++copy) {
+        const int32_t framesBefore = encoder.framesEncoded;
         EncodeLiveVideoCopy(sampleTime);
+        if (recordingVideo && gState.recording)
+            EncodeRecordedPicture(framesBefore);
+    }
 }
 
 void EncodeAudioSamples(double sampleTime)
 {
-    LiveEncoder& encoder = gLiveEncoder;
-    if (!encoder.audio)
+    if (!gLiveEncoder.branch.audio && !gRecorder.branch.audio)
         return;
-    std::lock_guard hold(gBufferMutex);
-    if (!gState.streaming || gStream.audio.fullness >= kLiveProducerLimit)
-        return;
-    const int32_t frameBytes = encoder.audioFrameSize * encoder.audio->ch_layout.nb_channels * 2;
-    int32_t consumed = 0;
-    encoder.audioOutputFill = 0;
-    while (gLivePcmFill - consumed >= frameBytes && gState.streaming) {
-        EncodeLiveAudioFrame(gBuffers.livePcm + consumed);
-        consumed += frameBytes;
-    }
-    gStream.audio.lastTime = std::max(sampleTime, 0.0);
-    AppendAudio(encoder.audioOutput, encoder.audioOutputFill);
-    PostAppMessage(MessageTarget::View, kMsgRefresh);
-    std::memmove(gBuffers.livePcm, gBuffers.livePcm + consumed, static_cast<size_t>(gLivePcmFill - consumed));
-    gLivePcmFill -= consumed;
+    EncodeLiveAudio(sampleTime);
+    EncodeRecordedAudio();
 }

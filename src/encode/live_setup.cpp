@@ -28,12 +28,6 @@ int Fail(const char* text)
     return -1;
 }
 
-const AVCodec* FindEncoder(const char* name, AVMediaType type)
-{
-    const AVCodec* codec = avcodec_find_encoder_by_name(name);
-    return codec && codec->type == type ? codec : nullptr;
-}
-
 void SetH264Options(AVCodecContext* context)
 {
     av_opt_set_int(context->priv_data, "coder", 0, 0);
@@ -73,6 +67,8 @@ AVCodecContext* AddVideoStream(AVFormatContext* output, const AVCodec* codec, in
     context->thread_count = codec->id == AV_CODEC_ID_WMV2 ? 1 : 4;
     if (codec->id == AV_CODEC_ID_H264)
         SetH264Options(context);
+    if (output->oformat->flags & AVFMT_GLOBALHEADER && codec->id != AV_CODEC_ID_WMV2)
+        context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     stream->time_base = context->time_base;
     return context;
 }
@@ -98,47 +94,34 @@ AVCodecContext* AddAudioStream(AVFormatContext* output, const AVCodec* codec, in
     return context;
 }
 
-int OpenVideoCodec(AVCodecContext*& context, AVFrame*& picture, SwsContext*& scaler)
+// Opens the encoder of the stream just added, and gives the stream the
+// parameters a container writes into its header.
+int OpenCodec(AVFormatContext* output, AVCodecContext*& context, const char* failure)
 {
     if (avcodec_open2(context, nullptr, nullptr) < 0) {
         avcodec_free_context(&context);
-        return Fail("Could not open the video codec.");
+        return Fail(failure);
     }
-    picture = AllocPicture(AV_PIX_FMT_YUV420P, context->width, context->height);
-    if (!picture)
-        return Fail("Could not allocate picture.");
-    scaler = sws_getCachedContext(scaler, gCaptureWidth, gCaptureHeight, AV_PIX_FMT_BGR24, context->width,
-                                  context->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    return scaler ? 0 : Fail("Could not initialize the video scaler.");
+    AVStream* stream = output->streams[output->nb_streams - 1];
+    return avcodec_parameters_from_context(stream->codecpar, context) < 0 ? -1 : 0;
 }
 
-int OpenAudioCodec(AVCodecContext*& context, int& frameSize)
+int PrepareAudioConversion(EncoderBranch& branch)
 {
-    if (avcodec_open2(context, nullptr, nullptr) < 0) {
-        avcodec_free_context(&context);
-        return Fail("Could not open the audio codec.");
-    }
-    const int channels = context->ch_layout.nb_channels;
-    frameSize = context->frame_size > 1 ? context->frame_size : kAudioOutputSize / channels;
-    return 0;
-}
-
-int PrepareAudioConversion(LiveEncoder& encoder)
-{
-    AVCodecContext* audio = encoder.audio;
-    encoder.audioFrame = av_frame_alloc();
-    if (!encoder.audioFrame)
+    AVCodecContext* audio = branch.audio;
+    branch.audioFrame = av_frame_alloc();
+    if (!branch.audioFrame)
         return -1;
-    encoder.audioFrame->format = audio->sample_fmt;
-    encoder.audioFrame->nb_samples = encoder.audioFrameSize;
-    encoder.audioFrame->sample_rate = audio->sample_rate;
-    av_channel_layout_copy(&encoder.audioFrame->ch_layout, &audio->ch_layout);
-    if (av_frame_get_buffer(encoder.audioFrame, 0) < 0)
+    branch.audioFrame->format = audio->sample_fmt;
+    branch.audioFrame->nb_samples = branch.audioFrameSize;
+    branch.audioFrame->sample_rate = audio->sample_rate;
+    av_channel_layout_copy(&branch.audioFrame->ch_layout, &audio->ch_layout);
+    if (av_frame_get_buffer(branch.audioFrame, 0) < 0)
         return -1;
-    if (swr_alloc_set_opts2(&encoder.resampler, &audio->ch_layout, audio->sample_fmt, audio->sample_rate,
+    if (swr_alloc_set_opts2(&branch.resampler, &audio->ch_layout, audio->sample_fmt, audio->sample_rate,
                             &audio->ch_layout, AV_SAMPLE_FMT_S16, audio->sample_rate, 0, nullptr) < 0)
         return -1;
-    return swr_init(encoder.resampler) < 0 ? -1 : 0;
+    return swr_init(branch.resampler) < 0 ? -1 : 0;
 }
 
 int OpenVideo(LiveEncoder& encoder)
@@ -148,11 +131,8 @@ int OpenVideo(LiveEncoder& encoder)
         return Fail("Unknown video codec.");
     if (codec->id == AV_CODEC_ID_H263)
         FitH263Size(gOutputWidth, gOutputHeight);
-    encoder.video = AddVideoStream(encoder.output, codec, gLiveParams.videoBitRate, gOutputWidth, gOutputHeight,
-                                   gLiveParams.frameRate);
-    if (!encoder.video)
-        return -1;
-    return OpenVideoCodec(encoder.video, encoder.livePicture, encoder.liveScaler);
+    return OpenVideoBranch(encoder.branch, codec, gLiveParams.videoBitRate, gOutputWidth, gOutputHeight,
+                           gLiveParams.frameRate);
 }
 
 int OpenAudio(LiveEncoder& encoder)
@@ -160,14 +140,11 @@ int OpenAudio(LiveEncoder& encoder)
     const AVCodec* codec = FindEncoder("libmp3lame", AVMEDIA_TYPE_AUDIO);
     if (!codec)
         return Fail("Unknown audio codec.");
-    encoder.audio =
-        AddAudioStream(encoder.output, codec, gLiveParams.audioBitRate, gLiveParams.audioSampleRate, gLiveParams.stereo);
-    if (!encoder.audio || OpenAudioCodec(encoder.audio, encoder.audioFrameSize) != 0)
+    if (OpenAudioBranch(encoder.branch, codec, gLiveParams.audioBitRate, gLiveParams.audioSampleRate,
+                        gLiveParams.stereo) != 0)
         return -1;
     encoder.audioOutput = static_cast<uint8_t*>(av_mallocz(kAudioOutputSize));
-    if (!encoder.audioOutput)
-        return Fail("Could not allocate output audio buffer.");
-    return PrepareAudioConversion(encoder);
+    return encoder.audioOutput ? 0 : Fail("Could not allocate output audio buffer.");
 }
 
 } // namespace
@@ -252,15 +229,51 @@ void ChooseLiveParameters(uint8_t profile, int32_t customKbps, uint16_t customWi
     }
 }
 
+const AVCodec* FindEncoder(const char* name, AVMediaType type)
+{
+    const AVCodec* codec = avcodec_find_encoder_by_name(name);
+    return codec && codec->type == type ? codec : nullptr;
+}
+
+int OpenVideoBranch(EncoderBranch& branch, const AVCodec* codec, int bitRate, int width, int height, int frameRate)
+{
+    branch.video = AddVideoStream(branch.output, codec, bitRate, width, height, frameRate);
+    if (!branch.video || OpenCodec(branch.output, branch.video, "Could not open the video codec.") != 0)
+        return -1;
+    branch.picture = AllocPicture(AV_PIX_FMT_YUV420P, width, height);
+    if (!branch.picture)
+        return Fail("Could not allocate picture.");
+    branch.scaler = sws_getCachedContext(branch.scaler, gCaptureWidth, gCaptureHeight, AV_PIX_FMT_BGR24, width,
+                                         height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    return branch.scaler ? 0 : Fail("Could not initialize the video scaler.");
+}
+
+int OpenAudioBranch(EncoderBranch& branch, const AVCodec* codec, int bitRate, int sampleRate, bool stereo)
+{
+    branch.audio = AddAudioStream(branch.output, codec, bitRate, sampleRate, stereo);
+    if (!branch.audio || OpenCodec(branch.output, branch.audio, "Could not open the audio codec.") != 0)
+        return -1;
+    const int channels = branch.audio->ch_layout.nb_channels;
+    branch.audioFrameSize = branch.audio->frame_size > 1 ? branch.audio->frame_size : kAudioOutputSize / channels;
+    branch.audioSamplesEncoded = 0;
+    return PrepareAudioConversion(branch);
+}
+
+void CloseBranchEncoders(EncoderBranch& branch)
+{
+    avcodec_free_context(&branch.video);
+    FreePicture(branch.picture);
+    avcodec_free_context(&branch.audio);
+    av_frame_free(&branch.audioFrame);
+    swr_free(&branch.resampler);
+    av_packet_free(&branch.packet);
+}
+
 int OpenLiveEncoder(bool hasVideo, bool hasAudio)
 {
     LiveEncoder& encoder = gLiveEncoder;
-    if (avformat_alloc_output_context2(&encoder.output, nullptr, nullptr, "out.avi") < 0 &&
-        avformat_alloc_output_context2(&encoder.output, nullptr, "mpeg", nullptr) < 0)
-        return Fail("Could not find suitable output format.");
-    encoder.packet = av_packet_alloc();
-    if (!encoder.packet)
-        return Fail("Out of memory!");
+    if (OpenOutputContext(encoder.branch, nullptr) != 0)
+        return -1;
     if (hasVideo && OpenVideo(encoder) != 0)
         return -1;
     if (hasAudio && OpenAudio(encoder) != 0)
@@ -268,18 +281,30 @@ int OpenLiveEncoder(bool hasVideo, bool hasAudio)
     return 0;
 }
 
+int OpenOutputContext(EncoderBranch& branch, const char* path)
+{
+    if (avformat_alloc_output_context2(&branch.output, nullptr, nullptr, "out.avi") < 0 &&
+        avformat_alloc_output_context2(&branch.output, nullptr, "mpeg", nullptr) < 0)
+        return Fail("Could not find suitable output format.");
+    branch.packet = av_packet_alloc();
+    if (!branch.packet)
+        return Fail("Out of memory!");
+    if (path) {
+        av_freep(&branch.output->url);
+        branch.output->url = av_strdup(path);
+        if (!branch.output->url)
+            return Fail("Out of memory!");
+    }
+    return 0;
+}
+
 void CloseLiveEncoder()
 {
     LiveEncoder& encoder = gLiveEncoder;
-    avcodec_free_context(&encoder.video);
-    FreePicture(encoder.livePicture);
-    avcodec_free_context(&encoder.audio);
-    av_frame_free(&encoder.audioFrame);
-    swr_free(&encoder.resampler);
-    av_packet_free(&encoder.packet);
+    CloseBranchEncoders(encoder.branch);
     av_freep(&encoder.audioOutput);
-    avformat_free_context(encoder.output);
-    encoder.output = nullptr;
+    avformat_free_context(encoder.branch.output);
+    encoder.branch.output = nullptr;
 }
 
 void ResetVideoPacing()
@@ -287,5 +312,5 @@ void ResetVideoPacing()
     gLiveEncoder.framesEncoded = 0;
     gLiveEncoder.startOffset = 0;
     gLiveEncoder.firstVideoCall = true;
-    gLiveEncoder.audioSamplesEncoded = 0;
+    gLiveEncoder.branch.audioSamplesEncoded = 0;
 }

@@ -14,23 +14,28 @@ struct SwrContext;
 
 constexpr int kAudioOutputSize = 524288;
 
-// The live encoder's state. The context is never written to a file: it only
-// holds the streams whose encoders produce the raw elementary streams.
-struct LiveEncoder {
+// The encoders of one branch: the live stream's, or the recording's. The
+// live branch's context is never written to a file: it only holds the
+// streams whose encoders produce the raw elementary streams.
+struct EncoderBranch {
     AVFormatContext* output = nullptr;
     AVCodecContext* video = nullptr;
     AVCodecContext* audio = nullptr;
-    AVFrame* livePicture = nullptr;
-    SwsContext* liveScaler = nullptr;  // kept across starts, rebuilt only when sizes change
+    AVFrame* picture = nullptr;
+    SwsContext* scaler = nullptr;  // kept across starts, rebuilt only when sizes change
     AVFrame* audioFrame = nullptr;
     SwrContext* resampler = nullptr;
     AVPacket* packet = nullptr;
+    int audioFrameSize = 0;        // samples per channel in one codec frame
+    int64_t audioSamplesEncoded = 0;
+};
+
+struct LiveEncoder {
+    EncoderBranch branch;
     uint8_t* audioOutput = nullptr;
     int32_t audioOutputFill = 0;
-    int audioFrameSize = 0;            // samples per channel in one codec frame
-    int64_t audioSamplesEncoded = 0;
-    int32_t framesEncoded = 0;         // also the next picture's presentation time
-    double startOffset = 0;            // in frames
+    int32_t framesEncoded = 0;     // also the next picture's presentation time
+    double startOffset = 0;        // in frames
     bool firstVideoCall = true;
 };
 
@@ -47,6 +52,23 @@ const char* VideoEncoderName(uint8_t selector);
 // The largest picture size the H.263 encoder accepts inside width x height;
 // 128x96 when none fits.
 void FitH263Size(int& width, int& height);
+
+// The encoder by name, when it exists and encodes the given media type.
+const AVCodec* FindEncoder(const char* name, AVMediaType type);
+
+// Makes the branch's AVI context (the live branch gives no path) and its
+// packet. 0, or -1 after telling the user why.
+int OpenOutputContext(EncoderBranch& branch, const char* path);
+
+// Adds a video stream to the branch's context and opens its encoder, its
+// picture and its scaler from the capture size. 0, or -1 after telling the
+// user why.
+int OpenVideoBranch(EncoderBranch& branch, const AVCodec* codec, int bitRate, int width, int height, int frameRate);
+// Adds an audio stream and opens its encoder and the conversion from
+// interleaved 16-bit PCM.
+int OpenAudioBranch(EncoderBranch& branch, const AVCodec* codec, int bitRate, int sampleRate, bool stereo);
+// Frees the encoders, pictures and streams; the context and the scaler stay.
+void CloseBranchEncoders(EncoderBranch& branch);
 
 // Opens the live encoders for the devices present. 0, or -1 after telling
 // the user why (through the message-display switch).

@@ -6,6 +6,7 @@
 #include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
 #include "platform/messages.h"
+#include "record/recorder.h"
 #include "platform/sync.h"
 #include "server/catalogue.h"
 #include "server/net_state.h"
@@ -254,7 +255,7 @@ Outcome Dispatch(uint8_t command, Payload payload, bool& loggedIn)
         SendReply(reply);
         break;
     case kGetRecordingStatus: {
-        const uint32_t seconds = static_cast<uint32_t>(gSession.recordingSeconds.load());
+        const uint32_t seconds = gRecorder.elapsedSeconds;
         reply.body[0] = seconds & 0xFF;
         reply.body[1] = (seconds >> 8) & 0xFF;
         reply.body[2] = (seconds >> 16) & 0xFF;

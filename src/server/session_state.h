@@ -25,7 +25,6 @@ struct SessionState {
     StreamRequest request{};
     std::atomic<int> fileMode{0};
     std::atomic<int> motionDetected{0};
-    std::atomic<int> recordingSeconds{0};
     char mediaFilePath[256] = {};
     char subtitleFilePath[288] = {};
 };

@@ -181,7 +181,7 @@ TEST_F(LiveEncoderTest, Mp3ConsumesWholeFramesAndKeepsTheRest)
     gLiveParams.audioSampleRate = 44100;
     gLiveParams.stereo = 1;
     ASSERT_EQ(0, OpenLiveEncoder(false, true));
-    ASSERT_EQ(1152, gLiveEncoder.audioFrameSize);
+    ASSERT_EQ(1152, gLiveEncoder.branch.audioFrameSize);
     for (int32_t i = 0; i < 10000; ++i)
         gBuffers.livePcm[i] = static_cast<uint8_t>(i * 13);
     gLivePcmFill = 10000;

@@ -1,0 +1,83 @@
+#include "record/recorder.h"
+
+#include "app/server_state.h"
+#include "config/settings.h"
+#include "encode/live_params.h"
+#include "encode/stream_buffers.h"
+#include "platform/clock.h"
+#include "platform/messages.h"
+
+#include <cstdio>
+
+RecordingOutput gRecorder;
+
+namespace {
+
+const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+int Fail(const char* text)
+{
+    ShowMessage(text, gState.showMessages, 0);
+    return -1;
+}
+
+int OpenEncoders(EncoderBranch& branch)
+{
+    const AVCodec* video = FindEncoder("wmv2", AVMEDIA_TYPE_VIDEO);
+    if (!video)
+        return Fail("Unknown video codec.");
+    const AVCodec* audio = FindEncoder("wmav2", AVMEDIA_TYPE_AUDIO);
+    if (!audio)
+        return Fail("Unknown audio codec.");
+    const RecordingParams& params = gRecordingParams;
+    if (gStream.video.present && OpenVideoBranch(branch, video, params.profile.videoBitRate, params.width,
+                                                 params.height, params.profile.frameRate) != 0)
+        return -1;
+    if (gStream.audio.present && OpenAudioBranch(branch, audio, params.profile.audioBitRate,
+                                                 params.profile.audioSampleRate, params.profile.stereo) != 0)
+        return -1;
+    return 0;
+}
+
+} // namespace
+
+std::string RecordingFileName(int channel)
+{
+    const SystemTime now = GetLocalTime();
+    char name[128];
+    std::snprintf(name, sizeof name, "Rec_ch%d_%d%s%d_%02d_%02d_%02d.avi", channel, now.day,
+                  kMonths[(now.month + 11) % 12], now.year, now.hour, now.minute, now.second);
+    return name;
+}
+
+int OpenRecorder()
+{
+    SettingsRecord& record = gSettings.record;
+    const std::string path = std::string(record.recordingFolder) + "/" + RecordingFileName(record.currentChannel);
+    EncoderBranch& branch = gRecorder.branch;
+    if (OpenOutputContext(branch, path.c_str()) != 0 || OpenEncoders(branch) != 0)
+        return -1;
+    if (avio_open(&branch.output->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
+        return Fail("Could not open output file.");
+    gRecorder.fileOpen = true;
+    if (avformat_write_header(branch.output, nullptr) < 0)
+        return Fail("Could not open output file.");
+    gRecorder.recordedBytes = 0;
+    gRecorder.elapsedSeconds = 0;
+    gRecorder.recordedAudioFrames = 0;
+    gRecorder.startTick = GetTickCount();
+    return 0;
+}
+
+void CloseRecorder()
+{
+    EncoderBranch& branch = gRecorder.branch;
+    CloseBranchEncoders(branch);
+    if (gRecorder.fileOpen) {
+        av_write_trailer(branch.output);
+        avio_closep(&branch.output->pb);
+        gRecorder.fileOpen = false;
+    }
+    avformat_free_context(branch.output);
+    branch.output = nullptr;
+}
