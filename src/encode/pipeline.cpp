@@ -85,6 +85,9 @@ int StartLiveStreaming(int fileMode)
 
 void StopStreaming()
 {
+    // The Stop command and an ending session may both stop the pipeline.
+    static std::mutex stopping;
+    std::lock_guard serialised(stopping);
     WaitForEncoderExit(gStream.video.present, "VideoEncoderExit");
     WaitForEncoderExit(gStream.audio.present, "AudioEncoderExit");
     if (gCaptureRunning && !gState.recording)
