@@ -66,8 +66,21 @@ int SplitUrl(const char* url, UrlParts& parts)
     return parts.hostName.empty() || parts.port < 0 ? -1 : 0;
 }
 
+// Names under .invalid never exist; they are answered here rather than by
+// asking a name server.
+bool IsReservedInvalidName(std::string_view host)
+{
+    std::string name(host);
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (!name.empty() && name.back() == '.')
+        name.pop_back();
+    return name == "invalid" || name.ends_with(".invalid");
+}
+
 int ResolveIpv4(const UrlParts& parts, sockaddr_in& address)
 {
+    if (IsReservedInvalidName(parts.hostName))
+        return -1;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
