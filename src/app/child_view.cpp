@@ -9,6 +9,7 @@
 #include "config/settings.h"
 #include "media/media_folder_dialog.h"
 #include "net/network_dialogs.h"
+#include "record/recording_setup_dlg.h"
 #include "platform/messages.h"
 #include "server/server_control.h"
 #include "ui/channel_dlg.h"
@@ -109,6 +110,11 @@ void CChildView::OnNetworkSettings()
 void CChildView::OnMediaFolders()
 {
     RunMediaFolderDialog(frame_);
+}
+
+void CChildView::OnRecordingOptions()
+{
+    RunRecordingSetupDialog(frame_);
 }
 
 void CChildView::OnClosedCaptions()

@@ -23,6 +23,7 @@ public slots:
     void OnAutostart();
     void OnNetworkSettings();
     void OnMediaFolders();
+    void OnRecordingOptions();
     void OnClosedCaptions();
     void OnHelpContents();
     void OnTroubleshooting();

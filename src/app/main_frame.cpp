@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "encode/pipeline.h"
 #include "platform/messages.h"
+#include "record/recording_control.h"
 #include "ui/toolbar_icons.h"
 #include "ui/true_color_toolbar.h"
 
@@ -105,7 +106,7 @@ void CMainFrame::CreateMenus()
 
     QMenu* settings = AddMenu("&Settings");
     settings->addAction("Network &Settings...", view_, &CChildView::OnNetworkSettings);
-    AddUnavailable(settings, "&Recording Options...");
+    settings->addAction("&Recording Options...", view_, &CChildView::OnRecordingOptions);
     settings->addAction("Select Media Folders...", view_, &CChildView::OnMediaFolders);
     settings->addAction("Closed Captions...", view_, &CChildView::OnClosedCaptions);
     settings->addSeparator();
@@ -129,11 +130,8 @@ void CMainFrame::CreateMenus()
     startAction_ = stream->addAction(PaintedIcon(ProgramIcon::Start), "&Start", view_, &CChildView::OnStart);
     stopAction_ = stream->addAction(PaintedIcon(ProgramIcon::Stop), "S&top", view_, &CChildView::OnStop);
 
-    // Recording is driven by the recorder's messages; the button stays
-    // greyed while no recorder answers them.
     recordAction_ = new QAction(PaintedIcon(ProgramIcon::Record), "Record", this);
     recordAction_->setCheckable(true);
-    recordAction_->setEnabled(false);
     connect(recordAction_, &QAction::triggered, view_, &CChildView::OnRecord);
 
     QMenu* help = AddMenu("&Help");
@@ -225,6 +223,12 @@ void CMainFrame::OnAppMessage(unsigned message, uintptr_t, intptr_t lParam)
         break;
     case kMsgStartStream:
         StartLiveStreaming(static_cast<int>(lParam));
+        break;
+    case kMsgStartRecording:
+        StartRecordingCurrentChannel();
+        break;
+    case kMsgStopRecording:
+        StopRecording();
         break;
     }
 }

@@ -1,6 +1,7 @@
 #include "capture/crossbar_router.h"
 
 #include "capture/capture_graph.h"
+#include "config/settings.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -132,4 +133,12 @@ int TuneChannel(int channel, int countryCode, int inputType)
     tuner->SetCountryCode(countryCode);
     tuner->SetChannel(channel, -2, -2);
     return 0;
+}
+
+void RouteAndTune(const ChannelRecord& channel)
+{
+    if (channel.videoCrossbarIn != -1 && gCapture.router)
+        gCapture.router->SelectRoute(channel.videoCrossbarIn);
+    if (channel.tunerChannel != -1)
+        TuneChannel(channel.tunerChannel, channel.tunerCountry, channel.tunerInputType);
 }

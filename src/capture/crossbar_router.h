@@ -54,3 +54,9 @@ TvTuner* FindTuner();
 // Puts the input type (1 antenna, 0 cable), the country and the channel onto
 // the tuner. -1 when the graph has no tuner.
 int TuneChannel(int channel, int countryCode, int inputType);
+
+struct ChannelRecord;
+
+// Puts the freshly built graph onto the channel: its crossbar input, when it
+// has one and the graph a crossbar, and its tuner channel, when it has one.
+void RouteAndTune(const ChannelRecord& channel);

@@ -33,14 +33,6 @@ void WaitForEncoderExit(bool present, const char* exitEvent)
     }
 }
 
-void RouteAndTune(const ChannelRecord& channel)
-{
-    if (channel.videoCrossbarIn != -1 && gCapture.router)
-        gCapture.router->SelectRoute(channel.videoCrossbarIn);
-    if (channel.tunerChannel != -1)
-        TuneChannel(channel.tunerChannel, channel.tunerCountry, channel.tunerInputType);
-}
-
 void ChooseStreamParameters(bool hasVideo, bool hasAudio)
 {
     const StreamRequest& request = gSession.request;

@@ -6,6 +6,7 @@
 #include "encode/stream_buffers.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "platform/paths.h"
 
 #include <cstdio>
 
@@ -53,6 +54,8 @@ std::string RecordingFileName(int channel)
 int OpenRecorder()
 {
     SettingsRecord& record = gSettings.record;
+    if (record.recordingFolder[0] == 0)
+        std::snprintf(record.recordingFolder, sizeof record.recordingFolder, "%s", HomeDir().c_str());
     const std::string path = std::string(record.recordingFolder) + "/" + RecordingFileName(record.currentChannel);
     EncoderBranch& branch = gRecorder.branch;
     if (OpenOutputContext(branch, path.c_str()) != 0 || OpenEncoders(branch) != 0)

@@ -6,8 +6,9 @@
 #include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
 #include "platform/messages.h"
-#include "record/recorder.h"
 #include "platform/sync.h"
+#include "record/recorder.h"
+#include "record/recording_control.h"
 #include "server/catalogue.h"
 #include "server/net_state.h"
 #include "server/protocol.h"
@@ -160,6 +161,8 @@ void StartLiveStream(Payload payload)
         SendStreamHeader(kStartLiveStream);
         return;
     }
+    if (gState.recording)
+        StopRecording();
     gState.monitoring = 0;
     ResetEvents({"EncoderThreadStart", "VideoEncoderExit", "AudioEncoderExit", "StreamerStart", "StreamerExit",
                  "CommandExit"});
@@ -184,6 +187,30 @@ void StartFileStream(Payload payload)
     ResetEvents({"EncoderThreadStart", "EncoderThreadExit", "StreamerStart", "StreamerExit", "CommandExit"});
     StoreStreamRequest(payload, true);
     StartPipelineAndReply(kStartFileStream, true);
+}
+
+void StartRecording(Payload payload)
+{
+    if (gState.recording) {
+        SendCode(kStartRecording);
+        return;
+    }
+    ResetEvents({"RecorderStart", "VideoRecorderExit", "AudioRecorderExit", "StreamerStart", "StreamerExit",
+                 "CommandExit"});
+    const int32_t channel = IntAt(payload, 0);
+    if (!ChannelIsEnabled(channel)) {
+        SendCode(kRefused);
+        return;
+    }
+    gSettings.record.currentChannel = channel;
+    PostAppMessage(MessageTarget::Frame, kMsgChannelChanged);
+    // Without a main window to post to, nothing would ever answer the wait.
+    if (!PostAppMessage(MessageTarget::Frame, kMsgStartRecording)) {
+        SendCode(kRefused);
+        return;
+    }
+    NamedEvent("RecorderStart").Wait(kInfinite);
+    SendCode(gState.recording ? static_cast<uint8_t>(kStartRecording) : kRefused);
 }
 
 void StopStream()
@@ -249,6 +276,13 @@ Outcome Dispatch(uint8_t command, Payload payload, bool& loggedIn)
         break;
     case kStopStream:
         StopStream();
+        break;
+    case kStartRecording:
+        StartRecording(payload);
+        break;
+    case kStopRecording:
+        StopRecording();
+        SendReply(reply);
         break;
     case kGetMotionStatus:
         reply.body[0] = static_cast<uint8_t>(gSession.motionDetected.load());

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <cstring>
 #include <sys/wait.h>
 
@@ -70,6 +71,7 @@ protected:
         SetUpChannel(5, "Virtual TV Tuner", "Virtual TV Tuner", 5);
         SetUpChannel(20, nullptr, "Virtual Line In", -1);
         record.enabledChannels = 3;
+        std::snprintf(record.recordingFolder, sizeof record.recordingFolder, "%s", config.Root().c_str());
         ASSERT_EQ(0, SaveSettings());
         program = StartOrvandel({"/u"});
         ASSERT_GT(program, 0);
@@ -187,6 +189,38 @@ TEST_F(LiveStreamTest, RepeatedStartsStopsAndRefusals)
          at = rounds.output.find("stream_code=0xD4", at + 1))
         ++started;
     EXPECT_EQ(20u, started);
+}
+
+std::vector<std::string> Recordings(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with("Rec_ch5_"))
+            names.push_back(entry.path().string());
+    return names;
+}
+
+TEST_F(LiveStreamTest, HandheldRecordsAChannelOnThePc)
+{
+    EXPECT_EQ("0xFF", Handheld({"record", "4"}).Value("record_code")) << "not enabled";
+    ProcessResult start = Handheld({"record", "5"});
+    ASSERT_EQ("0xDC", start.Value("record_code")) << start.output;
+    sleep(3);
+    ProcessResult status = Handheld({"status", "record", "5"});
+    EXPECT_EQ("1", status.Value("recording")) << status.output;
+    EXPECT_GE(std::atoi(status.Value("recording_seconds").c_str()), 2);
+    EXPECT_EQ("0xDC", status.Value("record_code")) << "a second start only answers";
+    ProcessResult stop = Handheld({"stop-record", "status"});
+    EXPECT_EQ("0xDD", stop.Value("stop_record_code")) << stop.output;
+    EXPECT_EQ("0", stop.Value("recording"));
+
+    const std::vector<std::string> files = Recordings(config.Root());
+    ASSERT_EQ(1u, files.size());
+    ProcessResult streams = RunProcess({"/usr/bin/ffprobe", "-v", "error", "-show_entries", "stream=codec_name",
+                                        "-of", "csv=p=0", files[0]},
+                                       60000);
+    EXPECT_NE(std::string::npos, streams.output.find("wmv2\n")) << streams.output;
+    EXPECT_NE(std::string::npos, streams.output.find("wmav2\n")) << streams.output;
 }
 
 } // namespace

@@ -1,0 +1,13 @@
+#pragma once
+// Starting and stopping a recording of the current channel. Both run on the
+// main window's thread when the frame receives the recorder's messages; the
+// handheld's stop request calls the stop directly from its session thread.
+
+// 0 when the recording runs, -1 when it could not start or one already runs.
+// Always signals "RecorderStart", so that a waiting session goes on.
+int StartRecordingCurrentChannel();
+
+// Finishes the recording file once the grabbers have left it, and stops the
+// capture unless streaming or monitoring still needs it. -1 when no
+// recording ran.
+int StopRecording();

@@ -1,0 +1,153 @@
+// The start and stop handlers on the virtual TV card: real capture, real
+// encoders, a real AVI in the recording folder.
+
+#include "app/resources.h"
+#include "app/server_state.h"
+#include "capture/capture_state.h"
+#include "capture/capture_fixture.h"
+#include "config/settings.h"
+#include "platform/clock.h"
+#include "platform/messages.h"
+#include "record/recorder.h"
+#include "record/recording_control.h"
+#include "support/process.h"
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+namespace {
+
+QCoreApplication& App()
+{
+    static int argc = 1;
+    static char name[] = "record_tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+class RecordingControlTest : public CaptureTest {
+protected:
+    void SetUp() override
+    {
+        App();
+        CaptureTest::SetUp();
+        ChannelRecord& channel = gSettings.channels[5];
+        channel.enabled = 1;
+        channel.videoDevice = VideoSlot("Virtual TV Tuner");
+        channel.audioDevice = AudioSlot("Virtual TV Tuner");
+        channel.videoCrossbarIn = 0;
+        channel.tunerChannel = 5;
+        gSettings.record.currentChannel = 5;
+        std::snprintf(gSettings.record.recordingFolder, sizeof gSettings.record.recordingFolder, "%s",
+                      config.Root().c_str());
+        SetLocalTimeOverride(&kStart);
+        SetMessageHandler(MessageTarget::Frame, [](unsigned message, uintptr_t, intptr_t) {
+            if (message == kMsgStopRecording)
+                StopRecording();
+        });
+    }
+
+    void TearDown() override
+    {
+        StopRecording();
+        SetMessageHandler(MessageTarget::Frame, {});
+        SetLocalTimeOverride(nullptr);
+        CaptureTest::TearDown();
+    }
+
+    static bool RecordingEndsWithin(std::chrono::milliseconds limit)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (gState.recording && std::chrono::steady_clock::now() < deadline) {
+            App().processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return !gState.recording;
+    }
+
+    int FilesInFolder() const
+    {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(config.Root()))
+            count += entry.path().extension() == ".avi";
+        return count;
+    }
+
+    std::string Probe() const
+    {
+        return RunProcess({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-show_entries",
+                           "stream=codec_name,nb_read_frames", "-of", "default=noprint_wrappers=1",
+                           config.Root() + "/Rec_ch5_6Dec2026_09_05_03.avi"},
+                          60000)
+            .output;
+    }
+
+    static constexpr SystemTime kStart{2026, 12, 0, 6, 9, 5, 3, 0};
+};
+
+TEST_F(RecordingControlTest, RecordsTheChannelIntoANamedAvi)
+{
+    ASSERT_EQ(0, StartRecordingCurrentChannel());
+    EXPECT_TRUE(NamedEvent("RecorderStart").Wait(0));
+    EXPECT_EQ(1, gState.recording.load());
+    EXPECT_NE(std::string::npos, StatusText().find(", Recording"));
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(0, StopRecording());
+    EXPECT_EQ(0, gCaptureRunning.load()) << "nothing else needs the capture";
+    EXPECT_EQ(std::string::npos, StatusText().find(", Recording"));
+
+    const std::string probe = Probe();
+    EXPECT_NE(std::string::npos, probe.find("codec_name=wmv2")) << probe;
+    EXPECT_NE(std::string::npos, probe.find("codec_name=wmav2")) << probe;
+    const size_t frames = probe.find("nb_read_frames=");
+    ASSERT_NE(std::string::npos, frames);
+    EXPECT_GE(std::atoi(probe.c_str() + frames + 15), 50);
+    EXPECT_EQ(-1, StopRecording()) << "a second stop finds nothing to stop";
+}
+
+TEST_F(RecordingControlTest, TheTimeLimitStopsTheRecordingByItself)
+{
+    gSettings.record.limitRecordingTime = 1;
+    gSettings.record.recordingTimeLimit = 1;
+    ASSERT_EQ(0, StartRecordingCurrentChannel());
+    ASSERT_TRUE(RecordingEndsWithin(std::chrono::seconds(8)));
+    EXPECT_GE(gRecorder.elapsedSeconds.load(), 2u) << "more than one whole second";
+    EXPECT_LE(gRecorder.elapsedSeconds.load(), 3u);
+    EXPECT_EQ(0, gCaptureRunning.load());
+    EXPECT_NE(std::string::npos, Probe().find("codec_name=wmv2"));
+}
+
+TEST_F(RecordingControlTest, AStartWhileRecordingIsRefused)
+{
+    ASSERT_EQ(0, StartRecordingCurrentChannel());
+    ASSERT_TRUE(NamedEvent("RecorderStart").Wait(0));
+    EXPECT_EQ(-1, StartRecordingCurrentChannel());
+    EXPECT_TRUE(NamedEvent("RecorderStart").Wait(0)) << "a waiting session must go on";
+    EXPECT_EQ(1, gState.recording.load());
+    EXPECT_EQ(1, FilesInFolder());
+    EXPECT_EQ(0, StopRecording());
+}
+
+TEST_F(RecordingControlTest, AChannelWithoutDevicesRecordsNothing)
+{
+    gSettings.channels[5].videoDevice = gSettings.channels[5].audioDevice = kNoDevice;
+    EXPECT_EQ(-1, StartRecordingCurrentChannel());
+    EXPECT_TRUE(NamedEvent("RecorderStart").Wait(0));
+    EXPECT_TRUE(messages.Saw("Please select a video and/or audio device for the current channel."));
+    EXPECT_EQ(0, gState.recording.load());
+    EXPECT_EQ(0, FilesInFolder());
+}
+
+TEST_F(RecordingControlTest, ADisabledChannelIsNotSetUp)
+{
+    gSettings.channels[5].enabled = 0;
+    EXPECT_EQ(-1, StartRecordingCurrentChannel());
+    EXPECT_TRUE(messages.Saw("This channel is not setup."));
+    EXPECT_EQ(0, FilesInFolder());
+}
+
+} // namespace
