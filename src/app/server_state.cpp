@@ -74,10 +74,11 @@ void ResetServerState()
 
 void UpdateStatusText()
 {
-    std::string text = BuildStatusText();
     {
+        // Built under the lock: a thread that changed a flag and then
+        // updates must never be overtaken by one that read the flags before.
         std::lock_guard hold(statusLock);
-        statusText = std::move(text);
+        statusText = BuildStatusText();
     }
     PostAppMessage(MessageTarget::Frame, kMsgStatusText);
 }

@@ -53,8 +53,8 @@ TEST_F(DirectoryListenerTest, UnreachableDirectoryStopsTheServerWithItsMessage)
     RestartWithDirectory("127.0.0.1:" + std::to_string(FreePortTriple()));
     ASSERT_TRUE(WaitUntil([this] { return !sink.Entries().empty(); }, 15000));
     EXPECT_EQ(0u, sink.Texts()[0].find("Could not connect to Vantorel directory service."));
-    ASSERT_TRUE(WaitUntil([] { return gState.disconnected == 1; }, 5000));
-    EXPECT_EQ("Status: Disconnected", StatusText());
+    ASSERT_TRUE(WaitUntil([] { return StatusText() == "Status: Disconnected"; }, 5000)) << StatusText();
+    EXPECT_EQ(1, gState.disconnected.load());
 }
 
 } // namespace

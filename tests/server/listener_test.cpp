@@ -270,8 +270,7 @@ TEST_F(ListenerTest, StopEndsTheSessionAndTheListener)
 {
     int control = ConnectControl();
     int data = ConnectTcpData();
-    ASSERT_TRUE(WaitUntil([] { return gState.connected == 1; }));
-    EXPECT_EQ("Status: Connected", StatusText());
+    ASSERT_TRUE(WaitUntil([] { return StatusText() == "Status: Connected"; })) << StatusText();
     StopServer();
     EXPECT_TRUE(ClosedByPeer(control, 3000));
     EXPECT_EQ(1, gState.disconnected.load());
