@@ -1,5 +1,6 @@
 #include "app/child_view.h"
 
+#include "account/account_dialogs.h"
 #include "app/caption_font.h"
 #include "app/main_frame.h"
 #include "app/server_state.h"
@@ -12,6 +13,7 @@
 #include "record/recording_setup_dlg.h"
 #include "platform/messages.h"
 #include "server/server_control.h"
+#include "server/stats_dlg.h"
 #include "ui/channel_dlg.h"
 
 #include <QCoreApplication>
@@ -27,6 +29,19 @@ CChildView::CChildView(CMainFrame* frame) : QWidget(frame), frame_(frame)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(GetPreviewWidget(this));
+    SetMessageHandler(MessageTarget::View,
+                      [this](unsigned message, uintptr_t wParam, intptr_t lParam) { OnAppMessage(message, wParam, lParam); });
+}
+
+CChildView::~CChildView()
+{
+    SetMessageHandler(MessageTarget::View, {});
+}
+
+void CChildView::OnAppMessage(unsigned message, uintptr_t, intptr_t)
+{
+    if (message == kMsgRefresh && statsDlg_)
+        statsDlg_->Refresh();
 }
 
 void CChildView::OnStart()
@@ -79,6 +94,21 @@ void CChildView::OnChannelLineup()
     RunChannelLineupDialog(frame_);
 }
 
+CStatsDlg* CChildView::StatsWindow() const
+{
+    return statsDlg_;
+}
+
+// Modeless and single: a second use only brings the open window forward.
+void CChildView::OnStatistics()
+{
+    if (!statsDlg_)
+        statsDlg_ = new CStatsDlg(frame_);
+    statsDlg_->show();
+    statsDlg_->raise();
+    statsDlg_->activateWindow();
+}
+
 void CChildView::OnPreviewWindow()
 {
     gState.previewVisible = gState.previewVisible ? 0 : 1;
@@ -105,6 +135,20 @@ void CChildView::OnNetworkSettings()
     RunNetworkSetupDialog(frame_);
     OnStop();
     OnStart();
+}
+
+// The listener and the directory registration must pick up the new account,
+// whatever the dialog's answer.
+void CChildView::OnNewAccount()
+{
+    RunAccountSetupDialog(frame_, AccountDialogMode::NewAccount);
+    OnStop();
+    OnStart();
+}
+
+void CChildView::OnChangePassword()
+{
+    RunPasswordDialog(frame_);
 }
 
 void CChildView::OnMediaFolders()

@@ -2,14 +2,22 @@
 // The main frame's client area. It owns the user's commands; the frame
 // routes every menu and toolbar action here.
 
+#include <QPointer>
 #include <QWidget>
 
+#include <cstdint>
+
 class CMainFrame;
+class CStatsDlg;
 
 class CChildView : public QWidget {
     Q_OBJECT
 public:
     explicit CChildView(CMainFrame* frame);
+    ~CChildView() override;
+
+    // The open statistics window, or nullptr.
+    CStatsDlg* StatsWindow() const;
 
 public slots:
     void OnStart();
@@ -18,10 +26,13 @@ public slots:
     void OnChannelUp();
     void OnChannelDown();
     void OnChannelLineup();
+    void OnStatistics();
     void OnPreviewWindow();
     void OnMutePreviewAudio();
     void OnAutostart();
     void OnNetworkSettings();
+    void OnNewAccount();
+    void OnChangePassword();
     void OnMediaFolders();
     void OnRecordingOptions();
     void OnClosedCaptions();
@@ -33,6 +44,9 @@ private:
     void RunFirstRunDialogs();
     void StepAndShowChannel(int step);
     void OpenHelpPage(const QString& page);
+    void OnAppMessage(unsigned message, uintptr_t wParam, intptr_t lParam);
 
     CMainFrame* frame_;
+    // Cleared by Qt when the window closes and deletes itself.
+    QPointer<CStatsDlg> statsDlg_;
 };

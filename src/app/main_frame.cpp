@@ -1,5 +1,6 @@
 #include "app/main_frame.h"
 
+#include "account/account_dialogs.h"
 #include "app/child_view.h"
 #include "app/server_state.h"
 #include "app/startup.h"
@@ -14,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
 #include <QSpinBox>
@@ -68,7 +70,15 @@ int CMainFrame::OnCreate()
     SetMessageHandler(MessageTarget::Frame,
                       [this](unsigned message, uintptr_t wParam, intptr_t lParam) { OnAppMessage(message, wParam, lParam); });
     ShowChannelNumber(gSettings.record.currentChannel);
-    gState.firstRun = AccountIsStored() ? 0 : 1;
+    if (AccountIsStored()) {
+        gState.firstRun = 0;
+    } else {
+        // Headless, no one could answer the dialog; the account stays empty
+        // and the next start asks again.
+        if (QGuiApplication::platformName() != "offscreen")
+            RunAccountSetupDialog(this, AccountDialogMode::StartUp);
+        gState.firstRun = 1;
+    }
     view_->OnStart();
     CreateTrayIcon();
     RefreshCommandStates();
@@ -99,8 +109,8 @@ void CMainFrame::CreateMenus()
     statusBarAction->setChecked(true);
     connect(statusBarAction, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
     view->addSeparator();
-    statisticsAction_ = view->addAction(PaintedIcon(ProgramIcon::Statistics), "St&atistics");
-    statisticsAction_->setEnabled(false);
+    statisticsAction_ = view->addAction(PaintedIcon(ProgramIcon::Statistics), "St&atistics", view_,
+                                        &CChildView::OnStatistics);
     previewAction_ = AddCheckable(view, "&Preview Window");
     connect(previewAction_, &QAction::triggered, view_, &CChildView::OnPreviewWindow);
 
@@ -110,8 +120,8 @@ void CMainFrame::CreateMenus()
     settings->addAction("Select Media Folders...", view_, &CChildView::OnMediaFolders);
     settings->addAction("Closed Captions...", view_, &CChildView::OnClosedCaptions);
     settings->addSeparator();
-    AddUnavailable(settings, "Change &Password...");
-    AddUnavailable(settings, "New &Account...");
+    settings->addAction("Change &Password...", view_, &CChildView::OnChangePassword);
+    settings->addAction("New &Account...", view_, &CChildView::OnNewAccount);
     settings->addSeparator();
     muteAction_ = AddCheckable(settings, "&Mute Preview Audio");
     connect(muteAction_, &QAction::triggered, view_, &CChildView::OnMutePreviewAudio);
