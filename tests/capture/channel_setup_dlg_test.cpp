@@ -4,6 +4,7 @@
 #include "capture/channel_setup_dlg.h"
 #include "capture/preview_widget.h"
 #include "config/settings.h"
+#include "support/test_application.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -15,15 +16,6 @@
 #include <QTest>
 
 namespace {
-
-QApplication& Application()
-{
-    static int argc = 1;
-    static char name[] = "capture_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
-    return application;
-}
 
 class ChannelSetupDlgTest : public CaptureTest {
 protected:

@@ -8,6 +8,8 @@
 #include "platform/recording_sink.h"
 #include "support/temp_config.h"
 
+#include "support/test_application.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -84,15 +86,6 @@ TEST_F(MediaFoldersTest, RowsFollowSlotsAndRemovalAsksFirst)
     EXPECT_EQ(0, RemoveAllMediaFolders());
     EXPECT_TRUE(AssignMediaFolderRows().empty());
     EXPECT_EQ(std::vector<std::string>(2, kRemoveAllMediaFoldersText), sink.Texts());
-}
-
-QApplication& Application()
-{
-    static int argc = 1;
-    static char name[] = "media_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
-    return application;
 }
 
 template <typename Widget>

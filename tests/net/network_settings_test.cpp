@@ -8,6 +8,8 @@
 #include "platform/messages.h"
 #include "support/temp_config.h"
 
+#include "support/test_application.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -65,15 +67,6 @@ TEST(NetworkSettingsTest, ReadsAndShowsTheNicAddress)
     EXPECT_EQ(NicAddressText(0), "");
     EXPECT_EQ(NicAddressText(0xC0A80114u), "192.168.1.20");
     EXPECT_EQ(NicAddressText(0xFFFFFFFFu), "255.255.255.255");
-}
-
-QApplication& Application()
-{
-    static int argc = 1;
-    static char name[] = "net_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
-    return application;
 }
 
 QPushButton* DialogButton(QDialog* dialog, QDialogButtonBox::StandardButton which)

@@ -14,6 +14,8 @@
 
 #include <QCoreApplication>
 
+#include "support/test_application.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -22,20 +24,11 @@
 
 namespace {
 
-QCoreApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "record_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
 class RecorderTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        App();
+        Application();
         ASSERT_EQ(0, AllocateLargeBuffers());
     }
     static void TearDownTestSuite() { FreeLargeBuffers(); }
@@ -146,7 +139,7 @@ TEST_F(RecorderTest, LimitsAskForTheRecordingToStop)
     ASSERT_EQ(0, OpenRecorder());
     gState.recording = 1;
     CaptureOneSecond(0);
-    App().processEvents();
+    Application().processEvents();
     EXPECT_GT(stopRequests, 0);
 
     stopRequests = 0;
@@ -154,7 +147,7 @@ TEST_F(RecorderTest, LimitsAskForTheRecordingToStop)
     gSettings.record.limitRecordingTime = 1;
     gSettings.record.recordingTimeLimit = 3600;
     CaptureOneSecond(1);
-    App().processEvents();
+    Application().processEvents();
     EXPECT_EQ(0, stopRequests);
 }
 

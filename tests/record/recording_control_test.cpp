@@ -11,6 +11,7 @@
 #include "record/recorder.h"
 #include "record/recording_control.h"
 #include "support/process.h"
+#include "support/test_application.h"
 
 #include <QCoreApplication>
 
@@ -20,20 +21,11 @@
 
 namespace {
 
-QCoreApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "record_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
 class RecordingControlTest : public CaptureTest {
 protected:
     void SetUp() override
     {
-        App();
+        Application();
         CaptureTest::SetUp();
         ChannelRecord& channel = gSettings.channels[5];
         channel.enabled = 1;
@@ -63,7 +55,7 @@ protected:
     {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (gState.recording && std::chrono::steady_clock::now() < deadline) {
-            App().processEvents();
+            Application().processEvents();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return !gState.recording;

@@ -10,6 +10,8 @@
 
 #include <QCoreApplication>
 
+#include "support/test_application.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -140,10 +142,7 @@ TEST_F(ScheduleTest, ListsShowWhatIsStillToComeByStart)
 
 TEST_F(ScheduleTest, DeletingARowFreesItsSlotAndStopsTheRecordingItStarted)
 {
-    static int argc = 1;
-    static char name[] = "record_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
+    Application();
     int stops = 0;
     SetMessageHandler(MessageTarget::Frame, [&stops](unsigned message, uintptr_t, intptr_t) {
         stops += message == kMsgStopRecording;

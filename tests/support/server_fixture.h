@@ -15,6 +15,7 @@
 #include "support/loopback.h"
 #include "support/process.h"
 #include "support/temp_config.h"
+#include "support/test_application.h"
 
 #include <QCoreApplication>
 
@@ -27,18 +28,9 @@
 
 class LoopbackServerTest : public ::testing::Test {
 protected:
-    static QCoreApplication& App()
-    {
-        static int argc = 1;
-        static char name[] = "server_tests";
-        static char* argv[] = {name, nullptr};
-        static QCoreApplication app(argc, argv);
-        return app;
-    }
-
     static void SetUpTestSuite()
     {
-        App();
+        Application();
         ASSERT_EQ(0, AllocateLargeBuffers());
         AttachStreamBuffers();
     }
@@ -67,19 +59,6 @@ protected:
         StopServer();
         SetMessageSink(nullptr);
         gConnectionWaitSeconds = 15;
-    }
-
-    template <typename Condition>
-    static bool WaitUntil(Condition condition, int timeoutMs = 5000)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            App().processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
     }
 
     // Runs the handheld client, logged in as the known account, with the arguments.

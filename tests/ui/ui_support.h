@@ -1,6 +1,8 @@
 #pragma once
-// What widget tests share: one application object, a way to answer a modal
-// window once it is up, and waiting on the event loop.
+// What widget tests share: a way to answer a modal window once it is up, and
+// finding shown windows and children.
+
+#include "support/test_application.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -10,7 +12,6 @@
 #include <functional>
 #include <memory>
 
-QApplication& Application();
 
 // The visible top-level window of type T, or nullptr.
 template <typename T>
@@ -58,6 +59,3 @@ T* VisibleChild(QWidget* parent)
             return child;
     return nullptr;
 }
-
-// Runs the event loop until condition holds; false when it did not within timeoutMs.
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);

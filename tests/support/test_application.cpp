@@ -1,7 +1,8 @@
-#include "ui_support.h"
+#include "support/test_application.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 namespace {
