@@ -129,6 +129,22 @@ bool ChannelIsEnabled(int32_t channel)
     return channel >= 0 && channel < kChannelCount && gSettings.channels[channel].enabled;
 }
 
+// Posts a request to the main window and waits for the event its handler
+// signals. False when there is no main window, which would never answer.
+bool AskMainWindow(unsigned message, intptr_t lParam, const char* answerEvent)
+{
+    if (!PostAppMessage(MessageTarget::Frame, message, 0, lParam))
+        return false;
+    NamedEvent(answerEvent).Wait(kInfinite);
+    return true;
+}
+
+void MakeCurrentChannel(int32_t channel)
+{
+    gSettings.record.currentChannel = channel;
+    PostAppMessage(MessageTarget::Frame, kMsgChannelChanged);
+}
+
 // Asks the main window to start the pipeline and, when it did, starts the
 // sender and answers with the stream header.
 void StartPipelineAndReply(uint8_t code, bool fileMode)
@@ -136,13 +152,7 @@ void StartPipelineAndReply(uint8_t code, bool fileMode)
     gStream.video.encodedTotal = gStream.audio.encodedTotal = 0;
     gStream.video.sentSinceStart = gStream.audio.sentSinceStart = 0;
     gSession.fileMode = fileMode ? 1 : 0;
-    // Without a main window to post to, nothing would ever answer the wait.
-    if (!PostAppMessage(MessageTarget::Frame, kMsgStartStream, 0, fileMode ? 1 : 0)) {
-        SendCode(kRefused);
-        return;
-    }
-    NamedEvent("StreamerStart").Wait(kInfinite);
-    if (!gState.streaming) {
+    if (!AskMainWindow(kMsgStartStream, fileMode ? 1 : 0, "StreamerStart") || !gState.streaming) {
         SendCode(kRefused);
         StopStreaming();
         return;
@@ -171,9 +181,8 @@ void StartLiveStream(Payload payload)
         SendCode(kRefused);
         return;
     }
-    gSettings.record.currentChannel = channel;
+    MakeCurrentChannel(channel);
     gSession.request.channel = channel;
-    PostAppMessage(MessageTarget::Frame, kMsgChannelChanged);
     StoreStreamRequest(payload, false);
     StartPipelineAndReply(kStartLiveStream, false);
 }
@@ -202,15 +211,9 @@ void StartRecording(Payload payload)
         SendCode(kRefused);
         return;
     }
-    gSettings.record.currentChannel = channel;
-    PostAppMessage(MessageTarget::Frame, kMsgChannelChanged);
-    // Without a main window to post to, nothing would ever answer the wait.
-    if (!PostAppMessage(MessageTarget::Frame, kMsgStartRecording)) {
-        SendCode(kRefused);
-        return;
-    }
-    NamedEvent("RecorderStart").Wait(kInfinite);
-    SendCode(gState.recording ? static_cast<uint8_t>(kStartRecording) : kRefused);
+    MakeCurrentChannel(channel);
+    const bool started = AskMainWindow(kMsgStartRecording, 0, "RecorderStart") && gState.recording;
+    SendCode(started ? static_cast<uint8_t>(kStartRecording) : kRefused);
 }
 
 void StopStream()
