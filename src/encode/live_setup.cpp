@@ -40,16 +40,28 @@ void SetH264Options(AVCodecContext* context)
     context->flags |= AV_CODEC_FLAG_LOOP_FILTER;
 }
 
+// A new stream of the context with an encoder context for codec; nullptr
+// after telling the user why.
+AVCodecContext* NewStream(AVFormatContext* output, const AVCodec* codec, int id, const char* failure,
+                          AVStream*& stream)
+{
+    stream = avformat_new_stream(output, nullptr);
+    AVCodecContext* context = stream ? avcodec_alloc_context3(codec) : nullptr;
+    if (!context) {
+        Fail(failure);
+        return nullptr;
+    }
+    stream->id = id;
+    return context;
+}
+
 AVCodecContext* AddVideoStream(AVFormatContext* output, const AVCodec* codec, int bitRate, int width, int height,
                                int frameRate)
 {
-    AVStream* stream = avformat_new_stream(output, nullptr);
-    AVCodecContext* context = stream ? avcodec_alloc_context3(codec) : nullptr;
-    if (!context) {
-        Fail("Could not allocate video stream.");
+    AVStream* stream = nullptr;
+    AVCodecContext* context = NewStream(output, codec, kVideoStreamId, "Could not allocate video stream.", stream);
+    if (!context)
         return nullptr;
-    }
-    stream->id = kVideoStreamId;
     AVRational rate;
     if (av_parse_video_rate(&rate, std::to_string(frameRate).c_str()) < 0) {
         avcodec_free_context(&context);
@@ -75,13 +87,10 @@ AVCodecContext* AddVideoStream(AVFormatContext* output, const AVCodec* codec, in
 
 AVCodecContext* AddAudioStream(AVFormatContext* output, const AVCodec* codec, int bitRate, int sampleRate, bool stereo)
 {
-    AVStream* stream = avformat_new_stream(output, nullptr);
-    AVCodecContext* context = stream ? avcodec_alloc_context3(codec) : nullptr;
-    if (!context) {
-        Fail("Could not allocate audio stream.");
+    AVStream* stream = nullptr;
+    AVCodecContext* context = NewStream(output, codec, kAudioStreamId, "Could not allocate audio stream.", stream);
+    if (!context)
         return nullptr;
-    }
-    stream->id = kAudioStreamId;
     // The encoder's first planar format; the interleaved PCM is converted to it.
     context->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
     context->bit_rate = bitRate;
