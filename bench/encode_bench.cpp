@@ -2,10 +2,10 @@
 // on the same raw frames, and the latency from a frame's sample time to the
 // arrival of its chunk at a handheld on loopback.
 
-#include "app/resources.h"
-#include "app/server_state.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "encode/live_encoder.h"
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
 #include "server/net_state.h"

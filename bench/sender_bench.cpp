@@ -2,7 +2,7 @@
 // keeps the rings full. Prints bytes per second beside the ceiling that the
 // sender's own pauses set, to show how close the code gets to its own limit.
 
-#include "app/resources.h"
+#include "shared/resources.h"
 #include "encode/stream_buffers.h"
 #include "server/net_state.h"
 #include "server/sender.h"

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to a command session as a handheld would send them
 // on its control connection, and reads every reply, until the session ends.
 
-#include "app/resources.h"
+#include "shared/resources.h"
 #include "config/settings.h"
 #include "encode/stream_buffers.h"
 #include "server/net_state.h"

@@ -3,7 +3,8 @@
 #include "account/account_dialogs.h"
 #include "app/caption_font.h"
 #include "app/main_frame.h"
-#include "app/server_state.h"
+#include "app/startup.h"
+#include "shared/server_state.h"
 #include "app/view_commands.h"
 #include "capture/capture_graph.h"
 #include "capture/preview_widget.h"
@@ -46,7 +47,9 @@ void CChildView::OnAppMessage(unsigned message, uintptr_t, intptr_t)
 
 void CChildView::OnStart()
 {
-    if (gSettings.record.enabledChannels == 0 && gState.firstRun)
+    // Without a display the dialogs are skipped: start-up has logged what
+    // is missing.
+    if (gSettings.record.enabledChannels == 0 && gState.firstRun && !RunningHeadless())
         RunFirstRunDialogs();
     StartServer();
     UpdateStatusText();

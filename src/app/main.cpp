@@ -62,7 +62,8 @@ int main(int argc, char** argv)
     // Without a screen nobody could answer a box: messages go to standard
     // error and questions are taken as consent.
     QtMessageSink messageSink;
-    if (QGuiApplication::platformName() != "offscreen")
+    SetHeadless(QGuiApplication::platformName() == "offscreen");
+    if (!RunningHeadless())
         SetMessageSink(&messageSink);
 
     const bool silent = HasSilentSwitch(argc, argv);

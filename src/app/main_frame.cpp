@@ -2,13 +2,14 @@
 
 #include "account/account_dialogs.h"
 #include "app/child_view.h"
-#include "app/server_state.h"
+#include "shared/server_state.h"
 #include "app/startup.h"
 #include "capture/capture_graph.h"
 #include "config/settings.h"
 #include "encode/pipeline.h"
 #include "platform/messages.h"
 #include "record/recording_control.h"
+#include "server/session_state.h"
 #include "ui/toolbar_icons.h"
 #include "ui/true_color_toolbar.h"
 
@@ -55,10 +56,12 @@ CMainFrame::CMainFrame(bool silent) : view_(new CChildView(this))
     CreateToolBar();
     CreateStatusBar();
     RefreshCommandStates();
+    SetFrameResizer([this](int width, int height) { ResizeFrameToClient(width, height); });
 }
 
 CMainFrame::~CMainFrame()
 {
+    SetFrameResizer(nullptr);
     SetMessageHandler(MessageTarget::Frame, {});
     gMainFrame = nullptr;
 }
@@ -75,10 +78,12 @@ int CMainFrame::OnCreate()
     } else {
         // Headless, no one could answer the dialog; the account stays empty
         // and the next start asks again.
-        if (QGuiApplication::platformName() != "offscreen")
+        if (!RunningHeadless())
             RunAccountSetupDialog(this, AccountDialogMode::StartUp);
         gState.firstRun = 1;
     }
+    if (RunningHeadless())
+        LogMissingSetUp();
     view_->OnStart();
     CreateTrayIcon();
     RefreshCommandStates();
@@ -232,7 +237,7 @@ void CMainFrame::OnAppMessage(unsigned message, uintptr_t, intptr_t lParam)
         ShowChannelNumber(gSettings.record.currentChannel);
         break;
     case kMsgStartStream:
-        StartLiveStreaming(static_cast<int>(lParam));
+        StartLiveStreaming(static_cast<int>(lParam), gSession.request);
         break;
     case kMsgStartRecording:
         StartRecordingCurrentChannel();

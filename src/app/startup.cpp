@@ -1,19 +1,21 @@
 #include "app/startup.h"
 
-#include "app/resources.h"
-#include "app/server_state.h"
 #include "capture/capture_graph.h"
 #include "config/settings.h"
-#include "encode/live_params.h"
+#include "encode/live_encoder.h"
 #include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
 #include "net/connectivity.h"
+#include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
 #include "record/recorder.h"
 #include "server/net_state.h"
 #include "server/sender.h"
 #include "server/server_control.h"
+#include "shared/live_params.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -34,12 +36,13 @@ int RunInitialisationSequence()
     if (CreateGraphObjects() != 0)
         return 0;
     EnumerateCaptureDevices();
-    CreateProgramEvents();
+    gEvents.ResetAll();
     if (AllocateLargeBuffers() != 0) {
         ShowMessage("Out of memory!", 1, 0);
         return 0;
     }
     AttachStreamBuffers();
+    SetSampleConsumer(&LiveEncodeSteps());
     ResetSeekIndex();
     LoadSettings();
     AuthorizeInFirewall(ExecutablePath());
@@ -51,11 +54,17 @@ int RunInitialisationSequence()
 void ShutdownProcess()
 {
     SaveSettings();
+    // From here a session that would ask the window thread goes on without
+    // it: what it would have stopped, shutdown stops.
+    CloseWindowThreadCalls();
+    // Stopping the capture joins its streaming threads, so nothing encodes
+    // or writes the recording after this.
     StopCapture();
     gState.disconnected = 1;
     gState.running = 0;
     EndSession();
     StopStreaming();
+    gState.recording = 0;
     CloseRecorder();
     CloseListeningSockets();
     ReleaseGraphObjects();
@@ -67,6 +76,46 @@ void ShutdownProcess()
     ended = gSessionThread.Wait(2000) && ended;
     if (ended)
         FreeLargeBuffers();
+}
+
+namespace {
+bool headless = false;
+}
+
+void SetHeadless(bool withoutDisplay)
+{
+    headless = withoutDisplay;
+}
+
+bool RunningHeadless()
+{
+    return headless;
+}
+
+namespace {
+
+bool AnyMediaFolderShared()
+{
+    for (const MediaFolderEntry& folder : gSettings.record.mediaFolders)
+        if (folder.used)
+            return true;
+    return false;
+}
+
+} // namespace
+
+void LogMissingSetUp()
+{
+    const std::string settings = SettingsFilePath();
+    if (!AccountIsStored())
+        Log("No account is stored, so no handheld can log in. Set one up with Settings > New Account... on a "
+            "desktop, or put a settings file with an account at " + settings + ".");
+    if (gSettings.record.enabledChannels == 0)
+        Log("No channel is set up in the lineup. Set it up with Channel > Channel Lineup... on a desktop, or put a "
+            "settings file with a lineup at " + settings + ".");
+    if (!AnyMediaFolderShared())
+        Log("No media folder is shared. Add one with Settings > Select Media Folders... on a desktop, or put a "
+            "settings file with media folders at " + settings + ".");
 }
 
 bool AccountIsStored()

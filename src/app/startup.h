@@ -11,3 +11,12 @@ void ShutdownProcess();
 
 // True when the stored account texts are all present.
 bool AccountIsStored();
+
+// Without a display nobody can answer a dialog: the program then skips its
+// first-run dialogs. Set once by the program before the main frame is made.
+void SetHeadless(bool withoutDisplay);
+bool RunningHeadless();
+
+// Tells the log what a server without a screen still lacks (account,
+// lineup, media folders) and how to set it up.
+void LogMissingSetUp();

@@ -1,6 +1,6 @@
 #include "app/view_commands.h"
 
-#include "app/server_state.h"
+#include "shared/server_state.h"
 #include "capture/capture_graph.h"
 #include "config/settings.h"
 #include "platform/messages.h"
@@ -25,14 +25,6 @@ int StepChannel(int step)
         return -1;
     record.currentChannel = channel;
     return channel;
-}
-
-int ChannelSpinGuard()
-{
-    if (!gState.streaming && !gState.recording)
-        return 0;
-    ShowMessage("Current channel is being streamed/recorded. Please stop the streaming/recording first.", 1, 1);
-    return -1;
 }
 
 void ToggleAutostart()

@@ -7,10 +7,6 @@
 // Returns the new current channel, or -1 when nothing changed.
 int StepChannel(int step);
 
-// The channel box may change the channel only while it is neither streamed
-// nor recorded: 0 when it may, -1 after telling the user.
-int ChannelSpinGuard();
-
 // Turns autostart after login on or off through the autostart entry, whose
 // command is the executable followed by " /u"; the settings field follows
 // only when the change succeeded.

@@ -1,16 +1,12 @@
 #include "capture/capture_graph.h"
 
-#include "app/server_state.h"
-#include "capture/capture_state.h"
 #include "capture/crossbar_router.h"
 #include "capture/grabber_callbacks.h"
 #include "config/settings.h"
-#include "encode/live_encoder.h"
-#include "encode/live_params.h"
-#include "encode/live_setup.h"
-#include "encode/stream_buffers.h"
+#include "platform/log.h"
 #include "platform/messages.h"
-#include "server/session_state.h"
+#include "shared/live_params.h"
+#include "shared/server_state.h"
 
 #include <cstdio>
 #include <new>
@@ -212,8 +208,6 @@ int TakeConnectedFormat(VideoStreamConfig& config)
 
 int BuildVideoPart(int recording)
 {
-    const StreamRequest& request = gSession.request;
-    ChooseLiveParameters(request.profile, request.customBitRateKbps, request.customWidth, request.customHeight, true);
     gCapture.videoGrabber = CreateSampleGrabber();
     if (!gCapture.videoGrabber) {
         Say("Could not obtain a video grabber filter.");
@@ -243,7 +237,6 @@ int BuildVideoPart(int recording)
     if (TakeConnectedFormat(*config) != 0)
         return Fail("Cannot set video parameters for capture.");
     SetUpPreview();
-    gStream.video.present = true;
     return 0;
 }
 
@@ -258,11 +251,6 @@ void SetPreviewSound()
 
 int BuildAudioPart()
 {
-    if (!gStream.video.present) {
-        const StreamRequest& request = gSession.request;
-        ChooseLiveParameters(request.profile, request.customBitRateKbps, request.customWidth, request.customHeight,
-                             false);
-    }
     gCapture.audioGrabber = CreateSampleGrabber();
     if (!gCapture.audioGrabber)
         return Fail("Could not obtain an audio grabber filter.");
@@ -288,7 +276,6 @@ int BuildAudioPart()
                     "program?");
     SetPreviewSound();
     gCapture.audioGrabber->SetCallback(&gAudioCallback);
-    gStream.audio.present = true;
     return 0;
 }
 
@@ -351,7 +338,7 @@ void ReconcileChannelDevices()
 int SelectCaptureDevices(const std::shared_ptr<DeviceMoniker>& video, const std::shared_ptr<DeviceMoniker>& audio,
                          int recording)
 {
-    if (gCaptureRunning)
+    if (gState.captureRunning)
         StopCapture();
     gCapture.selectedVideo = video;
     gCapture.selectedAudio = audio;
@@ -413,14 +400,14 @@ void TearDownCaptureGraph()
 
 int StartCapture()
 {
-    if (gCaptureRunning)
+    if (gState.captureRunning)
         return 0;
     if (gCapture.graph->Run() != 0) {
         gCapture.graph->Stop();
         Say("Could not start the capture. Please disconnect and reconnect the capture device and try again.");
         return -1;
     }
-    gCaptureRunning = 1;
+    gState.captureRunning = 1;
     if (gCapture.videoWindow)
         gCapture.videoWindow->SetVisible(gState.previewVisible != 0);
     PostAppMessage(MessageTarget::Frame, kMsgChannelChanged);
@@ -430,7 +417,7 @@ int StartCapture()
 
 int StopCapture()
 {
-    if (!gCaptureRunning)
+    if (!gState.captureRunning)
         return 0;
     gCapture.graph->Pause();
     if (gCapture.graph->Stop() != 0) {
@@ -441,7 +428,7 @@ int StopCapture()
         gCapture.videoWindow->SetVisible(false);
         gCapture.videoWindow->SetOwned(false);
     }
-    gCaptureRunning = 0;
+    gState.captureRunning = 0;
     UpdateStatusText();
     ResizeFrame(kHiddenFrameWidth, kHiddenFrameHeight);
     return 0;
@@ -476,6 +463,16 @@ FrameSize ChooseCaptureSize(const VideoStreamConfig& config)
     return chosen;
 }
 
+bool GraphHasVideo()
+{
+    return gCapture.videoGrabber != nullptr;
+}
+
+bool GraphHasAudio()
+{
+    return gCapture.audioGrabber != nullptr;
+}
+
 void SetFrameResizer(std::function<void(int width, int height)> resizer)
 {
     frameResizer = std::move(resizer);
@@ -485,7 +482,7 @@ void ApplyPreviewVisibility()
 {
     const bool shown = gState.previewVisible && gCaptureWidth >= 1 && gCaptureHeight >= 1;
     ResizeFrame(shown ? gCaptureWidth : kHiddenFrameWidth, shown ? gCaptureHeight : kHiddenFrameHeight);
-    if (gCaptureRunning && gCapture.videoWindow)
+    if (gState.captureRunning && gCapture.videoWindow)
         gCapture.videoWindow->SetVisible(gState.previewVisible != 0);
 }
 

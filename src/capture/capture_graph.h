@@ -74,6 +74,10 @@ int ConnectFilters(CaptureFilter& upstream, CaptureFilter& downstream);
 // else the nearest size above it, except that a first size below it stays.
 FrameSize ChooseCaptureSize(const VideoStreamConfig& config);
 
+// Whether the built graph carries pictures, and sound, to the grabbers.
+bool GraphHasVideo();
+bool GraphHasAudio();
+
 // How the graph resizes the main frame around the preview.
 void SetFrameResizer(std::function<void(int width, int height)> resizer);
 

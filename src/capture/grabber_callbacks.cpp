@@ -1,8 +1,7 @@
 #include "capture/grabber_callbacks.h"
 
-#include "app/resources.h"
-#include "app/server_state.h"
-#include "encode/live_encoder.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,43 +13,18 @@ CCCSampleGrabberCB gCaptionCallback;
 uint8_t gCaptionBytes[kCaptionBufferSize];
 int32_t gCaptionFill = 0;
 
+std::atomic<int> gEncoderSlotInUse{0};
+
 namespace {
 
-// Each event is looked up once: the callbacks run for every sample.
-AutoResetEvent& VideoEncoderExit()
-{
-    static AutoResetEvent& event = NamedEvent("VideoEncoderExit");
-    return event;
-}
-
-AutoResetEvent& VideoRecorderExit()
-{
-    static AutoResetEvent& event = NamedEvent("VideoRecorderExit");
-    return event;
-}
-
-AutoResetEvent& AudioEncoderExit()
-{
-    static AutoResetEvent& event = NamedEvent("AudioEncoderExit");
-    return event;
-}
-
-AutoResetEvent& AudioRecorderExit()
-{
-    static AutoResetEvent& event = NamedEvent("AudioRecorderExit");
-    return event;
-}
-
-// A block that does not fit whole is dropped whole.
-void Stage(uint8_t* staging, int32_t& fill, const uint8_t* block, int length)
-{
-    if (fill + static_cast<int64_t>(length) > static_cast<int64_t>(kPcmStagingSize))
-        return;
-    std::memcpy(staging + fill, block, static_cast<size_t>(length));
-    fill += length;
-}
+std::atomic<SampleConsumer*> consumer{nullptr};
 
 } // namespace
+
+void SetSampleConsumer(SampleConsumer* sampleConsumer)
+{
+    consumer = sampleConsumer;
+}
 
 int CVSampleGrabberCB::BufferCB(double sampleTime, const uint8_t* buffer, int length)
 {
@@ -58,18 +32,17 @@ int CVSampleGrabberCB::BufferCB(double sampleTime, const uint8_t* buffer, int le
     const bool streaming = gState.streaming != 0;
     const bool recording = gState.recording != 0;
     if (!streaming)
-        VideoEncoderExit().Set();
+        gEvents.videoEncoderExit.Set();
     if (!recording)
-        VideoRecorderExit().Set();
+        gEvents.videoRecorderExit.Set();
     if (!streaming && !recording && !gState.monitoring)
         return 0;
     if (!buffer)
         return -1;
-    gLatestVideoSample = {buffer, length};
     // Motion monitoring's comparison period (every 32nd frame while the
     // channel's motion switch and the monitoring flag are on) joins here.
-    if (streaming || recording)
-        EncodeVideoSample(sampleTime);
+    if (SampleConsumer* to = consumer; to && (streaming || recording))
+        to->VideoSample(sampleTime, buffer, length);
     return 0;
 }
 
@@ -79,18 +52,15 @@ int CASampleGrabberCB::BufferCB(double sampleTime, const uint8_t* buffer, int le
     const bool streaming = gState.streaming != 0;
     const bool recording = gState.recording != 0;
     if (!streaming)
-        AudioEncoderExit().Set();
+        gEvents.audioEncoderExit.Set();
     if (!recording)
-        AudioRecorderExit().Set();
+        gEvents.audioRecorderExit.Set();
     if (!streaming && !recording)
         return 0;
     if (!buffer || length < 0)
         return -1;
-    if (streaming)
-        Stage(gBuffers.livePcm, gLivePcmFill, buffer, length);
-    if (recording)
-        Stage(gBuffers.recorderPcm, gRecorderPcmFill, buffer, length);
-    EncodeAudioSamples(sampleTime);
+    if (SampleConsumer* to = consumer)
+        to->AudioSamples(sampleTime, buffer, length);
     return 0;
 }
 

@@ -5,7 +5,29 @@
 
 #include "platform/capture/capture_layer.h"
 
+#include <atomic>
 #include <cstdint>
+
+// Where the grabbers hand pictures and sound on: the encode steps, installed
+// by the live pipeline. Called on the streaming threads, only while
+// streaming or recording is on, and never for two samples of one stream at
+// once.
+class SampleConsumer {
+public:
+    virtual ~SampleConsumer() = default;
+    // A bottom-up B,G,R picture of capture size, valid during the call.
+    virtual void VideoSample(double sampleTime, const uint8_t* picture, int length) = 0;
+    // Interleaved signed 16-bit PCM, valid during the call.
+    virtual void AudioSamples(double sampleTime, const uint8_t* pcm, int length) = 0;
+};
+
+// Installs the consumer (nullptr: samples are dropped). Set it while no
+// graph runs.
+void SetSampleConsumer(SampleConsumer* consumer);
+
+// Set by the video and audio callbacks on every call: once set, stopping a
+// stream must wait for them to see it stopped.
+extern std::atomic<int> gEncoderSlotInUse;
 
 // Each returns 0, or -1 for a missing buffer.
 class CVSampleGrabberCB : public GrabberCallback {

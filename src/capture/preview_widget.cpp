@@ -1,6 +1,5 @@
 #include "capture/preview_widget.h"
 
-#include "app/main_frame.h"
 #include "capture/capture_graph.h"
 
 #include <QPainter>
@@ -49,14 +48,7 @@ CPreviewWidget* GetPreviewWidget(QWidget* parent)
 {
     if (!previewWidget) {
         previewWidget = new CPreviewWidget(parent);
-        QObject::connect(previewWidget, &QObject::destroyed, [] {
-            previewWidget = nullptr;
-            SetFrameResizer(nullptr);
-        });
-        SetFrameResizer([](int width, int height) {
-            if (gMainFrame)
-                gMainFrame->ResizeFrameToClient(width, height);
-        });
+        QObject::connect(previewWidget, &QObject::destroyed, [] { previewWidget = nullptr; });
     }
     return previewWidget;
 }

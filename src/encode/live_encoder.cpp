@@ -1,14 +1,13 @@
 #include "encode/live_encoder.h"
 
-#include "app/resources.h"
-#include "app/server_state.h"
 #include "config/settings.h"
-#include "encode/live_params.h"
 #include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
-#include "record/recorder.h"
+#include "shared/live_params.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,8 +22,8 @@ extern "C" {
 VideoSample gLatestVideoSample;
 int32_t gLivePcmFill;
 int32_t gRecorderPcmFill;
-std::atomic<int> gEncoderSlotInUse{0};
 LiveEncoder gLiveEncoder;
+RecordingOutput gRecorder;
 
 namespace {
 
@@ -56,30 +55,41 @@ bool SendAudioFrame(EncoderBranch& branch, const uint8_t* pcm)
     return avcodec_send_frame(branch.audio, branch.audioFrame) >= 0;
 }
 
+bool RingHasRoom(const StreamRing& ring)
+{
+    std::lock_guard hold(gBufferMutex);
+    return ring.fullness < kLiveProducerLimit;
+}
+
 // Feeds one picture to the live encoder and appends every packet it gives
-// back to the video ring. Returns whether the encoder took the picture.
+// back to the video ring. Scaling and encoding run outside the buffer
+// mutex: it is held only for the append. Returns whether the encoder took
+// the picture.
 bool EncodeLivePicture(double sampleTime)
 {
     EncoderBranch& branch = gLiveEncoder.branch;
+    if (!ScaleSample(branch))
+        return false;
     branch.picture->pts = gLiveEncoder.framesEncoded;
     if (avcodec_send_frame(branch.video, branch.picture) < 0)
         return false;
     // A picture the encoder keeps for look-ahead still counts as encoded: its
     // bytes follow, and the picture clock must keep advancing.
     ++gLiveEncoder.framesEncoded;
-    while (avcodec_receive_packet(branch.video, branch.packet) == 0) {
-        gStream.video.lastTime = std::max(sampleTime, 0.0);
-        AppendVideo(branch.packet->data, branch.packet->size);
-        av_packet_unref(branch.packet);
+    while (avcodec_receive_packet(branch.video, branch.videoPacket) == 0) {
+        {
+            std::lock_guard hold(gBufferMutex);
+            gStream.video.lastTime = std::max(sampleTime, 0.0);
+            AppendVideo(branch.videoPacket->data, branch.videoPacket->size);
+        }
+        av_packet_unref(branch.videoPacket);
     }
     return true;
 }
 
 bool EncodeLiveVideoCopy(double sampleTime)
 {
-    std::lock_guard hold(gBufferMutex);
-    const bool encoded = gLiveEncoder.branch.video && gState.streaming &&
-                         gStream.video.fullness < kLiveProducerLimit && ScaleSample(gLiveEncoder.branch) &&
+    const bool encoded = gLiveEncoder.branch.video && gState.streaming && RingHasRoom(gStream.video) &&
                          EncodeLivePicture(sampleTime);
     PostAppMessage(MessageTarget::View, kMsgRefresh);
     return encoded;
@@ -88,25 +98,24 @@ bool EncodeLiveVideoCopy(double sampleTime)
 // Writes the recorder's pending packets of one stream into the file. The
 // encoder lock keeps video and audio packets from entering the writer at
 // the same time; a packet whose recording ended meanwhile is dropped.
-void WriteRecordedPackets(AVCodecContext* codec, int streamIndex, bool countAudioFrames)
+void WriteRecordedPackets(AVCodecContext* codec, AVPacket* packet, int streamIndex, bool countAudioFrames)
 {
     EncoderBranch& branch = gRecorder.branch;
     AVStream* stream = branch.output->streams[streamIndex];
-    while (avcodec_receive_packet(codec, branch.packet) == 0) {
-        gRecorder.recordedBytes += static_cast<uint32_t>(branch.packet->size);
+    while (avcodec_receive_packet(codec, packet) == 0) {
+        gRecorder.recordedBytes += static_cast<uint32_t>(packet->size);
         if (countAudioFrames) {
             ++gRecorder.recordedAudioFrames;
-            branch.packet->flags |= AV_PKT_FLAG_KEY;
+            packet->flags |= AV_PKT_FLAG_KEY;
         }
-        av_packet_rescale_ts(branch.packet, codec->time_base, stream->time_base);
-        branch.packet->stream_index = streamIndex;
-        while (gState.recording && !gEncoderLock.try_lock()) {
+        av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+        packet->stream_index = streamIndex;
+        {
+            std::lock_guard hold(gEncoderLock);
+            if (gState.recording)
+                av_write_frame(branch.output, packet);
         }
-        if (gState.recording) {
-            av_write_frame(branch.output, branch.packet);
-            gEncoderLock.unlock();
-        }
-        av_packet_unref(branch.packet);
+        av_packet_unref(packet);
     }
 }
 
@@ -143,34 +152,36 @@ void EncodeRecordedPicture(int32_t framesBefore)
         return;
     if (gLiveEncoder.framesEncoded == framesBefore)
         ++gLiveEncoder.framesEncoded;
-    WriteRecordedPackets(branch.video, StreamIndexOf(branch.video), false);
+    WriteRecordedPackets(branch.video, branch.videoPacket, StreamIndexOf(branch.video), false);
     CheckRecordingLimits();
 }
 
 void EncodeLiveAudio(double sampleTime)
 {
     EncoderBranch& branch = gLiveEncoder.branch;
-    std::lock_guard hold(gBufferMutex);
-    if (!branch.audio || !gState.streaming || gStream.audio.fullness >= kLiveProducerLimit)
+    if (!branch.audio || !gState.streaming || !RingHasRoom(gStream.audio))
         return;
     const int32_t frameBytes = branch.audioFrameSize * branch.audio->ch_layout.nb_channels * 2;
     int32_t consumed = 0;
     gLiveEncoder.audioOutputFill = 0;
     while (gLivePcmFill - consumed >= frameBytes && gState.streaming) {
         if (SendAudioFrame(branch, gBuffers.livePcm + consumed)) {
-            while (avcodec_receive_packet(branch.audio, branch.packet) == 0) {
-                if (branch.packet->size <= kAudioOutputSize - gLiveEncoder.audioOutputFill) {
-                    std::memcpy(gLiveEncoder.audioOutput + gLiveEncoder.audioOutputFill, branch.packet->data,
-                                branch.packet->size);
-                    gLiveEncoder.audioOutputFill += branch.packet->size;
+            AVPacket* packet = branch.audioPacket;
+            while (avcodec_receive_packet(branch.audio, packet) == 0) {
+                if (packet->size <= kAudioOutputSize - gLiveEncoder.audioOutputFill) {
+                    std::memcpy(gLiveEncoder.audioOutput + gLiveEncoder.audioOutputFill, packet->data, packet->size);
+                    gLiveEncoder.audioOutputFill += packet->size;
                 }
-                av_packet_unref(branch.packet);
+                av_packet_unref(packet);
             }
         }
         consumed += frameBytes;
     }
-    gStream.audio.lastTime = std::max(sampleTime, 0.0);
-    AppendAudio(gLiveEncoder.audioOutput, gLiveEncoder.audioOutputFill);
+    {
+        std::lock_guard hold(gBufferMutex);
+        gStream.audio.lastTime = std::max(sampleTime, 0.0);
+        AppendAudio(gLiveEncoder.audioOutput, gLiveEncoder.audioOutputFill);
+    }
     PostAppMessage(MessageTarget::View, kMsgRefresh);
     std::memmove(gBuffers.livePcm, gBuffers.livePcm + consumed, static_cast<size_t>(gLivePcmFill - consumed));
     gLivePcmFill -= consumed;
@@ -185,7 +196,7 @@ void EncodeRecordedAudio()
     int32_t consumed = 0;
     while (gRecorderPcmFill - consumed >= frameBytes && gState.recording) {
         if (SendAudioFrame(branch, gBuffers.recorderPcm + consumed))
-            WriteRecordedPackets(branch.audio, StreamIndexOf(branch.audio), true);
+            WriteRecordedPackets(branch.audio, branch.audioPacket, StreamIndexOf(branch.audio), true);
         consumed += frameBytes;
     }
     CheckRecordingLimits();
@@ -194,7 +205,41 @@ void EncodeRecordedAudio()
     gRecorderPcmFill -= consumed;
 }
 
+// A block that does not fit whole is dropped whole.
+void Stage(uint8_t* staging, int32_t& fill, const uint8_t* block, int length)
+{
+    if (length < 0 || fill + static_cast<int64_t>(length) > static_cast<int64_t>(kPcmStagingSize))
+        return;
+    std::memcpy(staging + fill, block, static_cast<size_t>(length));
+    fill += length;
+}
+
+class EncodeSteps : public SampleConsumer {
+public:
+    void VideoSample(double sampleTime, const uint8_t* picture, int length) override
+    {
+        gLatestVideoSample = {picture, length};
+        EncodeVideoSample(sampleTime);
+    }
+
+    void AudioSamples(double sampleTime, const uint8_t* pcm, int length) override
+    {
+        if (gState.streaming)
+            Stage(gBuffers.livePcm, gLivePcmFill, pcm, length);
+        if (gState.recording)
+            Stage(gBuffers.recorderPcm, gRecorderPcmFill, pcm, length);
+        EncodeAudioSamples(sampleTime);
+    }
+};
+
+EncodeSteps encodeSteps;
+
 } // namespace
+
+SampleConsumer& LiveEncodeSteps()
+{
+    return encodeSteps;
+}
 
 int PacingCopies(double lag)
 {

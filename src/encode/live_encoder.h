@@ -4,7 +4,8 @@
 // packets). It has no thread of its own: the capture callbacks call its
 // encode steps for every sample.
 
-#include <atomic>
+#include "capture/grabber_callbacks.h"
+
 #include <cstdint>
 
 extern "C" {
@@ -27,9 +28,6 @@ extern VideoSample gLatestVideoSample;
 extern int32_t gLivePcmFill;
 extern int32_t gRecorderPcmFill;
 
-// Set by the capture callbacks on every call: the encode steps are running.
-extern std::atomic<int> gEncoderSlotInUse;
-
 // A frame with a zeroed buffer of its own; nullptr when memory is short.
 AVFrame* AllocPicture(AVPixelFormat format, int width, int height);
 void FreePicture(AVFrame*& picture);
@@ -37,3 +35,6 @@ void FreePicture(AVFrame*& picture);
 // The encode steps, called by the capture callbacks with the sample time in seconds.
 void EncodeVideoSample(double sampleTime);
 void EncodeAudioSamples(double sampleTime);
+
+// The encode steps as the grabbers' consumer: stages the PCM, then encodes.
+SampleConsumer& LiveEncodeSteps();

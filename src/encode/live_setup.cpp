@@ -1,8 +1,8 @@
 #include "encode/live_setup.h"
 
-#include "app/server_state.h"
+#include "shared/server_state.h"
 #include "encode/live_encoder.h"
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "platform/messages.h"
 
 #include <cstdlib>
@@ -275,7 +275,8 @@ void CloseBranchEncoders(EncoderBranch& branch)
     avcodec_free_context(&branch.audio);
     av_frame_free(&branch.audioFrame);
     swr_free(&branch.resampler);
-    av_packet_free(&branch.packet);
+    av_packet_free(&branch.videoPacket);
+    av_packet_free(&branch.audioPacket);
 }
 
 int OpenLiveEncoder(bool hasVideo, bool hasAudio)
@@ -295,8 +296,9 @@ int OpenOutputContext(EncoderBranch& branch, const char* path)
     if (avformat_alloc_output_context2(&branch.output, nullptr, nullptr, "out.avi") < 0 &&
         avformat_alloc_output_context2(&branch.output, nullptr, "mpeg", nullptr) < 0)
         return Fail("Could not find suitable output format.");
-    branch.packet = av_packet_alloc();
-    if (!branch.packet)
+    branch.videoPacket = av_packet_alloc();
+    branch.audioPacket = av_packet_alloc();
+    if (!branch.videoPacket || !branch.audioPacket)
         return Fail("Out of memory!");
     if (path) {
         av_freep(&branch.output->url);

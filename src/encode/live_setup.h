@@ -2,6 +2,7 @@
 // Opening and closing the live encoders, and the choice of their parameters
 // from the handheld's request.
 
+#include <atomic>
 #include <cstdint>
 
 extern "C" {
@@ -25,7 +26,9 @@ struct EncoderBranch {
     SwsContext* scaler = nullptr;  // kept across starts, rebuilt only when sizes change
     AVFrame* audioFrame = nullptr;
     SwrContext* resampler = nullptr;
-    AVPacket* packet = nullptr;
+    // One packet for each stream: the video and audio steps run on two threads.
+    AVPacket* videoPacket = nullptr;
+    AVPacket* audioPacket = nullptr;
     int audioFrameSize = 0;        // samples per channel in one codec frame
     int64_t audioSamplesEncoded = 0;
 };
@@ -34,12 +37,28 @@ struct LiveEncoder {
     EncoderBranch branch;
     uint8_t* audioOutput = nullptr;
     int32_t audioOutputFill = 0;
-    int32_t framesEncoded = 0;     // also the next picture's presentation time
+    // Also the next picture's presentation time; read by the statistics.
+    std::atomic<int32_t> framesEncoded{0};
     double startOffset = 0;        // in frames
     bool firstVideoCall = true;
 };
 
 extern LiveEncoder gLiveEncoder;
+
+// The recording output: an AVI file with WMV2 video and WMA audio. The
+// recorder opens and closes it; the encode steps write into it while the
+// recording flag is set.
+struct RecordingOutput {
+    EncoderBranch branch;
+    bool headerWritten = false;
+    // Updated by the encode steps; the handheld is told the elapsed seconds.
+    std::atomic<uint32_t> recordedBytes{0};
+    std::atomic<uint32_t> elapsedSeconds{0};
+    uint32_t recordedAudioFrames = 0;
+    uint32_t startTick = 0;
+};
+
+extern RecordingOutput gRecorder;
 
 // Fills the live parameters from the stream profile byte (low nibble: bit
 // rate level, high nibble: size level) and the custom bit rate in kbit/s.

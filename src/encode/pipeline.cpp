@@ -1,41 +1,40 @@
 #include "encode/pipeline.h"
 
-#include "app/resources.h"
-#include "app/server_state.h"
 #include "capture/capture_graph.h"
-#include "capture/capture_state.h"
 #include "capture/crossbar_router.h"
+#include "capture/grabber_callbacks.h"
 #include "config/settings.h"
 #include "encode/live_encoder.h"
-#include "encode/live_params.h"
 #include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
+#include "platform/log.h"
+#include "platform/messages.h"
 #include "platform/sync.h"
-#include "server/session_state.h"
+#include "shared/live_params.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 
-#include <mutex>
+#include <chrono>
+#include <limits>
 
 namespace {
 
 constexpr uint8_t kNoStream = 0xFF;
+constexpr int kSizeLevelCustom = 4;
+constexpr int kMinCustomSide = 16;
+constexpr int kMaxCustomSide = 4096;
+// A callback comes every frame; this is only for a device that went silent.
+constexpr int kEncoderExitLimitMs = 5000;
+constexpr int kWindowCallLimitMs = 30000;
 
 int SignalStarted(int result)
 {
-    NamedEvent("StreamerStart").Set();
+    gEvents.streamerStart.Set();
     return result;
 }
 
-// Waits, one second at a time, for the callback of one stream to report that
-// it has seen streaming switched off.
-void WaitForEncoderExit(bool present, const char* exitEvent)
+void ChooseStreamParameters(const StreamRequest& request, bool hasVideo, bool hasAudio)
 {
-    while (present && gEncoderSlotInUse && !NamedEvent(exitEvent).Wait(1000)) {
-    }
-}
-
-void ChooseStreamParameters(bool hasVideo, bool hasAudio)
-{
-    const StreamRequest& request = gSession.request;
     ChooseLiveParameters(request.profile, request.customBitRateKbps, request.customWidth, request.customHeight,
                          hasVideo);
     gLiveParams.videoCodec = hasVideo ? request.videoCodec : kNoStream;
@@ -44,15 +43,21 @@ void ChooseStreamParameters(bool hasVideo, bool hasAudio)
     gLiveParams.subtitleKind = 0;
 }
 
-} // namespace
-
-int StartLiveStreaming(int fileMode)
+// What a start that failed after the graph was built leaves: no encoder, and
+// the capture running only for a recording that still needs it.
+int AbandonStart()
 {
-    ResetStreamBuffers();
-    // Media files are not streamed by this build: the session sees the
-    // streaming flag still clear and refuses.
-    if (fileMode)
-        return SignalStarted(-1);
+    gState.streaming = 0;
+    CloseLiveEncoder();
+    if (gState.recording)
+        StartCapture();
+    else
+        StopCapture();
+    return SignalStarted(-1);
+}
+
+int StartLive(const StreamRequest& request)
+{
     const int current = gSettings.record.currentChannel;
     if (current < 0 || current >= kChannelCount)
         return SignalStarted(-1);
@@ -61,32 +66,85 @@ int StartLiveStreaming(int fileMode)
     const bool hasAudio = channel.audioDevice != kNoDevice;
     if (!hasVideo && !hasAudio)
         return SignalStarted(-1);
-    ChooseStreamParameters(hasVideo, hasAudio);
-    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 0) != 0)
-        return SignalStarted(-1);
+    ChooseStreamParameters(request, hasVideo, hasAudio);
+    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 0) != 0) {
+        Log("The capture graph for channel " + std::to_string(current) + " could not be built.");
+        return gState.recording ? AbandonStart() : SignalStarted(-1);
+    }
+    gStream.video.present = GraphHasVideo();
+    gStream.audio.present = GraphHasAudio();
     RouteAndTune(channel);
-    if (OpenLiveEncoder(gStream.video.present, gStream.audio.present) != 0)
-        return SignalStarted(-1);
+    if (OpenLiveEncoder(gStream.video.present, gStream.audio.present) != 0) {
+        Log("The live encoders could not be opened.");
+        return AbandonStart();
+    }
+    SetSampleConsumer(&LiveEncodeSteps());
     gState.streaming = 1;
     if (StartCapture() != 0) {
-        gState.streaming = 0;
-        return SignalStarted(-1);
+        Log("The capture did not start.");
+        return AbandonStart();
     }
     return SignalStarted(0);
 }
 
+} // namespace
+
+bool StreamRequestFits(const StreamRequest& request)
+{
+    const int sizeLevel = static_cast<int8_t>(request.profile) >> 4;
+    const int level = request.profile & 0x0F;
+    auto sideFits = [](int side) { return side >= kMinCustomSide && side <= kMaxCustomSide; };
+    if (sizeLevel == kSizeLevelCustom && (!sideFits(request.customWidth) || !sideFits(request.customHeight)))
+        return false;
+    // The header carries the bit rate in bits per second as a 32-bit value.
+    return level < 3 ||
+           (request.customBitRateKbps > 0 && request.customBitRateKbps <= std::numeric_limits<int32_t>::max() / 1000);
+}
+
+int StartLiveStreaming(int fileMode, const StreamRequest& request)
+{
+    // Media files are not streamed by this build: the session sees the
+    // streaming flag still clear and refuses.
+    if (fileMode || gState.streaming)
+        return SignalStarted(-1);
+    ResetStreamBuffers();
+    return StartLive(request);
+}
+
+bool WaitForGrabberExit(AutoResetEvent& exitEvent, int limitMs)
+{
+    constexpr int kSliceMs = 50;
+    for (int waited = 0; waited < limitMs; waited += kSliceMs)
+        if (!gState.captureRunning || exitEvent.Wait(kSliceMs))
+            return true;
+    return false;
+}
+
 void StopStreaming()
 {
-    // The Stop command and an ending session may both stop the pipeline.
-    static std::mutex stopping;
-    std::lock_guard serialised(stopping);
-    WaitForEncoderExit(gStream.video.present, "VideoEncoderExit");
-    WaitForEncoderExit(gStream.audio.present, "AudioEncoderExit");
-    if (gCaptureRunning && !gState.recording)
-        StopCapture();
-    {
-        std::lock_guard hold(gBufferMutex);
-        CloseLiveEncoder();
+    if (!OnWindowThread()) {
+        CallOnWindowThread(StopStreaming, kWindowCallLimitMs);
+        return;
     }
+    gState.streaming = 0;
+    // Signals from before the flag was cleared prove nothing: the next
+    // callback's does, since the callbacks of one stream never overlap.
+    gEvents.videoEncoderExit.Reset();
+    gEvents.audioEncoderExit.Reset();
+    bool left = true;
+    if (gEncoderSlotInUse && gLiveEncoder.branch.video)
+        left = WaitForGrabberExit(gEvents.videoEncoderExit, kEncoderExitLimitMs);
+    if (gEncoderSlotInUse && gLiveEncoder.branch.audio)
+        left = WaitForGrabberExit(gEvents.audioEncoderExit, kEncoderExitLimitMs) && left;
+    if (!left) {
+        // Stopping joins the streaming threads: no callback runs after it.
+        Log("The capture callbacks did not leave the live encoders in time; stopping the capture.");
+        StopCapture();
+    }
+    if (gState.captureRunning && !gState.recording)
+        StopCapture();
+    CloseLiveEncoder();
+    if (!left && gState.recording)
+        StartCapture();
     gEncoderSlotInUse = 0;
 }

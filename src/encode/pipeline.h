@@ -1,13 +1,43 @@
 #pragma once
 // Start and stop of the whole live pipeline: capture graph, live encoders and
-// the flags the capture callbacks obey.
+// the flags the capture callbacks obey. Only the window thread starts and
+// stops it; a call from another thread is handed to the window thread and
+// waited for.
+
+#include <cstdint>
+
+// The handheld's stream-start request, as the session stored it.
+struct StreamRequest {
+    int32_t channel;
+    int32_t startSeconds;
+    int32_t customBitRateKbps;
+    uint8_t profile;          // low nibble: quality; high nibble: picture size class
+    uint16_t customWidth;
+    uint16_t customHeight;
+    uint8_t captionsOnVideo;
+    uint8_t videoCodec;       // 0 = MPEG-4 part 2, 2 = H.264, other = H.263
+    uint8_t audioFormat;
+    int8_t videoStream;       // files: -1 = automatic
+    int8_t audioStream;
+    int8_t subtitleStream;    // files: -1 = none
+};
+
+// Whether the encoders can take the request's picture size and bit rate;
+// a request they cannot take is refused before anything is allocated.
+bool StreamRequestFits(const StreamRequest& request);
 
 // On the main window's thread, when the command session asks for a stream
 // (fileMode 1 for a media file). Signals "StreamerStart" when done; the
-// session learns success from the streaming flag. 0, or -1.
-int StartLiveStreaming(int fileMode);
+// session learns success from the streaming flag. 0, or -1 with nothing
+// left half started.
+int StartLiveStreaming(int fileMode, const StreamRequest& request);
 
-// After the sender has stopped and the streaming flag is clear: waits for the
+// After the sender has stopped: clears the streaming flag, waits for the
 // capture callbacks to leave the encoders, stops capture unless a recording
 // needs it, and closes the encoders.
 void StopStreaming();
+
+// Waits, in short slices, for a grabber callback to report on exitEvent that
+// it has seen its flag off. Ends also when the capture no longer runs (no
+// callback can come then) or after limitMs. False when it ended by time.
+bool WaitForGrabberExit(class AutoResetEvent& exitEvent, int limitMs);

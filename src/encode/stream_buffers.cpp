@@ -1,11 +1,12 @@
 #include "encode/stream_buffers.h"
 
-#include "app/resources.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "capture/grabber_callbacks.h"
 #include "config/settings.h"
 #include "encode/live_encoder.h"
-#include "encode/live_params.h"
 #include "encode/live_setup.h"
+#include "shared/live_params.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -132,9 +133,14 @@ void ResetStreamBuffers()
         std::memset(gStream.subtitleQueue, 0, kRingSize);
     if (gBuffers.senderStaging)
         std::memset(gBuffers.senderStaging, 0, kStagingSize);
-    gLivePcmFill = gRecorderPcmFill = 0;
+    gLivePcmFill = 0;
     ResetCaptionBuffer();
-    ResetVideoPacing();
+    // A running recording keeps its staged sound and the picture clock that
+    // the live branch shares with it: its callbacks are using them.
+    if (!gState.recording) {
+        gRecorderPcmFill = 0;
+        ResetVideoPacing();
+    }
     const SettingsRecord& record = gSettings.record;
     gRecordingParams.profile = record.recordingProfile;
     int sizeIndex = std::clamp(record.recordingSizeIndex, 0, 4);

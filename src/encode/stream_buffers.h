@@ -50,7 +50,8 @@ extern StreamBuffers gStream;
 // Attaches the rings to the large buffers allocated at start-up.
 void AttachStreamBuffers();
 
-// Empties everything for a new start, while no producer or consumer runs.
+// Empties everything for a new start, while no live producer or consumer
+// runs; a running recording's own state is kept.
 void ResetStreamBuffers();
 
 // Producers, holding the buffer mutex, after setting the stream's lastTime.

@@ -2,7 +2,6 @@
 
 #include "media/files.h"
 #include "media/utf8.h"
-#include "server/session_state.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,10 +14,12 @@ extern "C" {
 #include <sys/stat.h>
 #include <unistd.h>
 
+MediaSelection gMediaSelection;
+
 namespace {
 
 // The companion path must leave room for "srt" and its terminator.
-constexpr size_t kCompanionPathMax = sizeof gSession.subtitleFilePath - 1;
+constexpr size_t kCompanionPathMax = sizeof gMediaSelection.subtitleFilePath - 1;
 constexpr size_t kCompanionDotLimit = kCompanionPathMax - 3;
 
 // Only the file itself: a name like "concat:..." or "http:..." from the
@@ -124,7 +125,7 @@ bool DescribeStreams(const AVFormatContext* format, MediaInfoRecord& record)
 }
 
 // The media path with the text after its last dot replaced by "srt".
-bool CompanionPath(const char* path, char (&companion)[sizeof gSession.subtitleFilePath])
+bool CompanionPath(const char* path, char (&companion)[sizeof gMediaSelection.subtitleFilePath])
 {
     const size_t length = strnlen(path, kCompanionPathMax);
     std::memcpy(companion, path, length);
@@ -138,14 +139,14 @@ bool CompanionPath(const char* path, char (&companion)[sizeof gSession.subtitleF
 
 void AddCompanionSubtitles(const char* path, MediaInfoRecord& record)
 {
-    char companion[sizeof gSession.subtitleFilePath] = {};
+    char companion[sizeof gMediaSelection.subtitleFilePath] = {};
     if (!CompanionPath(path, companion))
         return;
     const int file = OpenRegularFile(companion);
     if (file < 0)
         return;
     ::close(file);
-    std::memcpy(gSession.subtitleFilePath, companion, sizeof companion);
+    std::memcpy(gMediaSelection.subtitleFilePath, companion, sizeof companion);
     const std::string text = std::string("Subtitle: srt: ") + companion;
     CopyText(record.streams[record.streamCount++].text, sizeof record.streams[0].text, text.c_str());
 }
@@ -155,7 +156,7 @@ void AddCompanionSubtitles(const char* path, MediaInfoRecord& record)
 int GetMediaInfo(const char* path, MediaInfoRecord& record)
 {
     record = {};
-    std::memset(gSession.subtitleFilePath, 0, sizeof gSession.subtitleFilePath);
+    std::memset(gMediaSelection.subtitleFilePath, 0, sizeof gMediaSelection.subtitleFilePath);
     struct stat info;
     if (::stat(path, &info) != 0)
         return -1;

@@ -47,3 +47,11 @@ static_assert(sizeof(MediaInfoRecord) == 584);
 // cleared. 0, or -1 when FFmpeg cannot open the file (the record then holds
 // at most the file size).
 int GetMediaInfo(const char* path, MediaInfoRecord& record);
+
+// The media file and the subtitle file the handheld chose for its next file
+// stream. GetMediaInfo puts a companion ".srt" file here.
+struct MediaSelection {
+    char mediaFilePath[256] = {};
+    char subtitleFilePath[288] = {};
+};
+extern MediaSelection gMediaSelection;

@@ -1,6 +1,6 @@
 #include "media/subtitles.h"
 
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "media/files.h"
 
 #include <cstring>

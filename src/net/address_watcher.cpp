@@ -1,7 +1,7 @@
 #include "net/connectivity.h"
 
-#include "app/resources.h"
-#include "app/server_state.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "config/settings.h"
 #include "net/web_client.h"
 #include "net/web_host.h"

@@ -1,31 +1,122 @@
 #include "platform/messages.h"
 
+#include "platform/log.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QThread>
 
 #include <atomic>
-#include <cstdio>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <memory>
+#include <mutex>
 
 namespace {
 
 std::map<MessageTarget, MessageHandler> handlers;
 
-class StderrSink : public MessageSink {
+class LogOnlySink : public MessageSink {
 public:
-    void Error(const std::string& text, bool) override { std::fprintf(stderr, "Error! %s\n", text.c_str()); }
-    void Info(const std::string& text) override { std::fprintf(stderr, "Info: %s\n", text.c_str()); }
-    bool Confirm(const std::string& text) override
-    {
-        std::fprintf(stderr, "Confirm: %s (OK)\n", text.c_str());
-        return true;
-    }
+    // The log has the text already.
+    void Error(const std::string&, bool) override {}
+    void Info(const std::string&) override {}
+    bool Confirm(const std::string&) override { return true; }
 };
 
-StderrSink stderrSink;
-std::atomic<MessageSink*> currentSink{&stderrSink};
+LogOnlySink logOnlySink;
+std::atomic<MessageSink*> currentSink{&logOnlySink};
+
+// One job another thread waits for. Once taken off the queue it is either
+// run or was given up by its caller, never both.
+struct WindowCall {
+    std::function<void()> job;
+    enum class Stage { Queued, Running, Done, GivenUp } stage = Stage::Queued;
+};
+
+std::mutex callsLock;
+std::condition_variable callsChanged;
+std::deque<std::shared_ptr<WindowCall>> queuedCalls;
+std::atomic<bool> callsClosed{false};
+
+// The next call to run, or nullptr; marks it running.
+std::shared_ptr<WindowCall> TakeQueuedCall()
+{
+    std::lock_guard hold(callsLock);
+    while (!queuedCalls.empty()) {
+        std::shared_ptr<WindowCall> call = std::move(queuedCalls.front());
+        queuedCalls.pop_front();
+        if (call->stage == WindowCall::Stage::Queued) {
+            call->stage = WindowCall::Stage::Running;
+            return call;
+        }
+    }
+    return nullptr;
+}
 
 } // namespace
+
+bool OnWindowThread()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return !app || app->thread() == QThread::currentThread();
+}
+
+void ServeWindowThreadCalls()
+{
+    while (std::shared_ptr<WindowCall> call = TakeQueuedCall()) {
+        call->job();
+        {
+            std::lock_guard hold(callsLock);
+            call->stage = WindowCall::Stage::Done;
+        }
+        callsChanged.notify_all();
+    }
+}
+
+bool CallOnWindowThread(std::function<void()> job, int timeoutMs)
+{
+    if (callsClosed)
+        return false;
+    if (OnWindowThread()) {
+        job();
+        return true;
+    }
+    auto call = std::make_shared<WindowCall>();
+    call->job = std::move(job);
+    {
+        std::lock_guard hold(callsLock);
+        queuedCalls.push_back(call);
+    }
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { ServeWindowThreadCalls(); }, Qt::QueuedConnection);
+    std::unique_lock hold(callsLock);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    callsChanged.wait_until(hold, deadline, [&] {
+        return call->stage == WindowCall::Stage::Done || (callsClosed && call->stage == WindowCall::Stage::Queued);
+    });
+    // A call that has begun is let finish: what it stops must not be half done.
+    callsChanged.wait(hold, [&] { return call->stage != WindowCall::Stage::Running; });
+    if (call->stage == WindowCall::Stage::Done)
+        return true;
+    call->stage = WindowCall::Stage::GivenUp;
+    return false;
+}
+
+void CloseWindowThreadCalls()
+{
+    {
+        std::lock_guard hold(callsLock);
+        callsClosed = true;
+    }
+    callsChanged.notify_all();
+}
+
+bool WindowThreadClosing()
+{
+    return callsClosed;
+}
 
 void SetMessageHandler(MessageTarget target, MessageHandler handler)
 {
@@ -52,11 +143,12 @@ bool PostAppMessage(MessageTarget target, unsigned message, uintptr_t wParam, in
 
 void SetMessageSink(MessageSink* sink)
 {
-    currentSink = sink ? sink : &stderrSink;
+    currentSink = sink ? sink : &logOnlySink;
 }
 
-void ShowMessage(const char* text, int show, int direct)
+void ShowMessage(const char* text, int show, int direct, std::source_location where)
 {
+    Log(std::string(show ? "Error! " : "Error (not shown): ") + text, where);
     if (!show)
         return;
     std::string copy(text);
@@ -65,13 +157,15 @@ void ShowMessage(const char* text, int show, int direct)
     currentSink.load()->Error(copy, direct != 0);
 }
 
-void ShowInfo(const char* text, int show)
+void ShowInfo(const char* text, int show, std::source_location where)
 {
+    Log(std::string(show ? "Info: " : "Info (not shown): ") + text, where);
     if (show)
         currentSink.load()->Info(text);
 }
 
-int AskConfirm(const char* text)
+int AskConfirm(const char* text, std::source_location where)
 {
+    Log(std::string("Confirm: ") + text, where);
     return currentSink.load()->Confirm(text) ? IDOK : IDCANCEL;
 }

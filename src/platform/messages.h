@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <source_location>
 #include <string>
 
 constexpr unsigned WM_APP = 0x8000;
@@ -30,6 +31,24 @@ void SetMessageHandler(MessageTarget target, MessageHandler handler);
 // when no GUI event loop exists to deliver it.
 bool PostAppMessage(MessageTarget target, unsigned message, uintptr_t wParam = 0, intptr_t lParam = 0);
 
+// Runs job on the GUI thread and waits for it: at once when called there
+// (or when there is no GUI event loop at all), otherwise queued for it.
+// False, with the job not run, when the GUI thread is closing or has not
+// taken the job within timeoutMs.
+bool CallOnWindowThread(std::function<void()> job, int timeoutMs);
+
+// Runs the queued calls that other threads wait for. The GUI thread calls it
+// while it waits for another thread itself, so that neither waits for ever.
+void ServeWindowThreadCalls();
+
+// At shutdown: from now on calls are refused, and callers already waiting
+// are released.
+void CloseWindowThreadCalls();
+bool WindowThreadClosing();
+
+// Whether the calling thread is the GUI thread.
+bool OnWindowThread();
+
 // What a message box is made of; the program shows boxes, tests record them.
 class MessageSink {
 public:
@@ -42,8 +61,8 @@ public:
     virtual bool Confirm(const std::string& text) = 0;
 };
 
-// The sink used from now on; nullptr restores the default, which writes to
-// standard error and consents to every question.
+// The sink used from now on; nullptr restores the default, which only logs
+// and consents to every question.
 void SetMessageSink(MessageSink* sink);
 
 constexpr int IDOK = 1;
@@ -51,7 +70,9 @@ constexpr int IDCANCEL = 2;
 
 // Shows text in an "Error!" box when show is nonzero; direct boxes block the
 // caller, others are shown without waiting (the text is cut to 1023 chars).
-void ShowMessage(const char* text, int show, int direct);
-void ShowInfo(const char* text, int show);
+// Every text is logged, shown or not.
+void ShowMessage(const char* text, int show, int direct,
+                 std::source_location where = std::source_location::current());
+void ShowInfo(const char* text, int show, std::source_location where = std::source_location::current());
 // IDOK or IDCANCEL.
-int AskConfirm(const char* text);
+int AskConfirm(const char* text, std::source_location where = std::source_location::current());

@@ -1,8 +1,6 @@
 #include "platform/sync.h"
 
 #include <chrono>
-#include <map>
-#include <memory>
 
 void AutoResetEvent::Set()
 {
@@ -28,15 +26,4 @@ bool AutoResetEvent::Wait(int timeoutMs)
         return false;
     signalled_ = false;
     return true;
-}
-
-AutoResetEvent& NamedEvent(const std::string& name)
-{
-    static std::mutex registryLock;
-    static std::map<std::string, std::unique_ptr<AutoResetEvent>> registry;
-    std::lock_guard hold(registryLock);
-    auto& slot = registry[name];
-    if (!slot)
-        slot = std::make_unique<AutoResetEvent>();
-    return *slot;
 }

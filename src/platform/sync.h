@@ -3,7 +3,6 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <string>
 
 constexpr int kInfinite = -1;
 
@@ -27,7 +26,3 @@ private:
     std::condition_variable changed_;
     bool signalled_ = false;
 };
-
-// Process-wide events, found by name; the first use of a name creates it.
-// Events live until the process ends so that no thread can wait on a freed one.
-AutoResetEvent& NamedEvent(const std::string& name);

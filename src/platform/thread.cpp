@@ -1,5 +1,6 @@
 #include "platform/thread.h"
 
+#include "platform/messages.h"
 #include "platform/sync.h"
 
 #include <chrono>
@@ -63,8 +64,15 @@ bool WorkerThread::Wait(int timeoutMs)
 
 void WorkerThread::WaitForExit(AutoResetEvent& exitEvent)
 {
+    // On the GUI thread the slices are short and the calls of other threads
+    // are served in between: the thread waited for may itself be waiting for
+    // the GUI thread.
+    const bool serveCalls = OnWindowThread();
+    const int sliceMs = serveCalls ? 20 : 1000;
     while (Registered()) {
-        if (exitEvent.Wait(1000))
+        if (serveCalls)
+            ServeWindowThreadCalls();
+        if (exitEvent.Wait(sliceMs))
             Wait(kInfinite);
         else
             Wait(0);

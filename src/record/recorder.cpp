@@ -1,16 +1,16 @@
 #include "record/recorder.h"
 
-#include "app/server_state.h"
-#include "config/settings.h"
-#include "encode/live_params.h"
 #include "encode/stream_buffers.h"
+#include "config/settings.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
+#include "shared/live_params.h"
+#include "shared/server_state.h"
 
 #include <cstdio>
 
-RecordingOutput gRecorder;
 
 namespace {
 
@@ -62,9 +62,14 @@ int OpenRecorder()
         return -1;
     if (avio_open(&branch.output->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
         return Fail("Could not open output file.");
-    gRecorder.fileOpen = true;
-    if (avformat_write_header(branch.output, nullptr) < 0)
+    if (avformat_write_header(branch.output, nullptr) < 0) {
+        // A file without its header could not be played: nothing is kept.
+        avio_closep(&branch.output->pb);
+        std::remove(path.c_str());
+        Log("The recording header could not be written to " + path + ".");
         return Fail("Could not open output file.");
+    }
+    gRecorder.headerWritten = true;
     gRecorder.recordedBytes = 0;
     gRecorder.elapsedSeconds = 0;
     gRecorder.recordedAudioFrames = 0;
@@ -76,11 +81,11 @@ void CloseRecorder()
 {
     EncoderBranch& branch = gRecorder.branch;
     CloseBranchEncoders(branch);
-    if (gRecorder.fileOpen) {
+    if (gRecorder.headerWritten)
         av_write_trailer(branch.output);
+    gRecorder.headerWritten = false;
+    if (branch.output)
         avio_closep(&branch.output->pb);
-        gRecorder.fileOpen = false;
-    }
     avformat_free_context(branch.output);
     branch.output = nullptr;
 }

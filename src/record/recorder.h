@@ -4,21 +4,7 @@
 
 #include "encode/live_setup.h"
 
-#include <atomic>
-#include <cstdint>
 #include <string>
-
-struct RecordingOutput {
-    EncoderBranch branch;
-    bool fileOpen = false;
-    // Updated by the encode steps; the handheld is told the elapsed seconds.
-    std::atomic<uint32_t> recordedBytes{0};
-    std::atomic<uint32_t> elapsedSeconds{0};
-    uint32_t recordedAudioFrames = 0;
-    uint32_t startTick = 0;
-};
-
-extern RecordingOutput gRecorder;
 
 // "Rec_ch%d_%d%s%d_%02d_%02d_%02d.avi" for the channel and the local time now.
 std::string RecordingFileName(int channel);

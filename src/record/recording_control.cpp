@@ -1,21 +1,24 @@
 #include "record/recording_control.h"
 
-#include "app/resources.h"
-#include "app/server_state.h"
 #include "capture/capture_graph.h"
-#include "capture/capture_state.h"
 #include "capture/crossbar_router.h"
 #include "config/settings.h"
+#include "encode/live_encoder.h"
+#include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
+#include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
 #include "record/recorder.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 
 #include <mutex>
 
 namespace {
 
 constexpr int kExitWaitMs = 10000;
+constexpr int kWindowCallLimitMs = 30000;
 
 int Fail(const char* text)
 {
@@ -30,8 +33,12 @@ int PrepareCapture(const ChannelRecord& channel)
     ResetStreamBuffers();
     if (!channel.enabled)
         return Fail("This channel is not setup.");
-    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 1) != 0)
+    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 1) != 0) {
+        Log("The capture graph for recording could not be built.");
         return -1;
+    }
+    gStream.video.present = GraphHasVideo();
+    gStream.audio.present = GraphHasAudio();
     RouteAndTune(channel);
     return 0;
 }
@@ -52,11 +59,14 @@ int TryStartRecording()
     CloseRecorder();
     if (OpenRecorder() != 0) {
         CloseRecorder();
+        if (!gState.streaming)
+            StopCapture();
         return -1;
     }
+    SetSampleConsumer(&LiveEncodeSteps());
     gState.recording = 1;
-    NamedEvent("VideoRecorderExit").Reset();
-    NamedEvent("AudioRecorderExit").Reset();
+    gEvents.videoRecorderExit.Reset();
+    gEvents.audioRecorderExit.Reset();
     if (StartCapture() == 0) {
         UpdateStatusText();
         return 0;
@@ -64,6 +74,7 @@ int TryStartRecording()
     gState.recording = 0;
     // Nothing writes into the output while the capture is not running.
     CloseRecorder();
+    Log("The capture for the recording did not start.");
     return -1;
 }
 
@@ -71,23 +82,46 @@ int TryStartRecording()
 
 int StartRecordingCurrentChannel()
 {
+    if (!OnWindowThread()) {
+        int result = -1;
+        if (!CallOnWindowThread([&result] { result = StartRecordingCurrentChannel(); }, kWindowCallLimitMs))
+            gEvents.recorderStart.Set();
+        return result;
+    }
     std::lock_guard hold(gRecorderMutex);
     const int result = TryStartRecording();
-    NamedEvent("RecorderStart").Set();
+    gEvents.recorderStart.Set();
     return result;
 }
 
 int StopRecording()
 {
+    if (!OnWindowThread()) {
+        int result = -1;
+        CallOnWindowThread([&result] { result = StopRecording(); }, kWindowCallLimitMs);
+        return result;
+    }
     std::lock_guard hold(gRecorderMutex);
     if (!gState.recording)
         return -1;
     gState.recording = 0;
-    if (gStream.video.present)
-        NamedEvent("VideoRecorderExit").Wait(kExitWaitMs);
-    if (gStream.audio.present)
-        NamedEvent("AudioRecorderExit").Wait(kExitWaitMs);
-    if (!gState.streaming && !gState.monitoring && gCaptureRunning)
+    // Only a signal given after the flag was cleared shows that the
+    // callbacks have left the file.
+    gEvents.videoRecorderExit.Reset();
+    gEvents.audioRecorderExit.Reset();
+    bool left = true;
+    if (gRecorder.branch.video)
+        left = WaitForGrabberExit(gEvents.videoRecorderExit, kExitWaitMs);
+    if (gRecorder.branch.audio)
+        left = WaitForGrabberExit(gEvents.audioRecorderExit, kExitWaitMs) && left;
+    if (!left) {
+        // Stopping joins the streaming threads: nothing writes into the file after it.
+        Log("The capture callbacks did not leave the recording in time; stopping the capture.");
+        StopCapture();
+        if (gState.streaming)
+            StartCapture();
+    }
+    if (!gState.streaming && !gState.monitoring && gState.captureRunning)
         StopCapture();
     UpdateStatusText();
     CloseRecorder();

@@ -1,7 +1,7 @@
 #pragma once
 // Starting and stopping a recording of the current channel. Both run on the
-// main window's thread when the frame receives the recorder's messages; the
-// handheld's stop request calls the stop directly from its session thread.
+// main window's thread, when the frame receives the recorder's messages; a
+// call from another thread is handed to the window thread and waited for.
 
 // 0 when the recording runs, -1 when it could not start or one already runs.
 // Always signals "RecorderStart", so that a waiting session goes on.

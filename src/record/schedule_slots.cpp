@@ -1,6 +1,6 @@
 #include "record/schedule_slots.h"
 
-#include "app/server_state.h"
+#include "shared/server_state.h"
 #include "config/settings.h"
 #include "platform/messages.h"
 

@@ -1,9 +1,10 @@
 #include "server/listener.h"
 
-#include "app/resources.h"
-#include "app/server_state.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "config/settings.h"
 #include "net/connectivity.h"
+#include "platform/log.h"
 #include "platform/messages.h"
 #include "server/net_state.h"
 #include "server/session_state.h"
@@ -15,6 +16,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
+#include <vector>
 #include <sys/socket.h>
 #include <thread>
 #include <udt/udt.h>
@@ -155,8 +157,12 @@ int AcceptUdt(int listener)
     while (gState.running && std::chrono::steady_clock::now() < deadline) {
         UDTSOCKET accepted = UDT::accept(listener, nullptr, nullptr);
         if (accepted != UDT::INVALID_SOCK) {
+            // Reads block as the session expects; the sender's writes must not,
+            // so that it sees its stop flag while the handheld does not read.
             const bool blocking = true;
+            const bool nonBlocking = false;
             UDT::setsockopt(accepted, 0, UDT_RCVSYN, &blocking, sizeof blocking);
+            UDT::setsockopt(accepted, 0, UDT_SNDSYN, &nonBlocking, sizeof nonBlocking);
             return accepted;
         }
         if (UDT::getlasterror_code() != CUDTException::EASYNCRCV)
@@ -248,29 +254,101 @@ void ReplaceSession()
 {
     if (gNet.controlSocket != kInvalidSocket || gNet.dataSocket != kInvalidSocket)
         EndSession();
-    gSessionThread.WaitForExit(NamedEvent("CommandExit"));
+    gSessionThread.WaitForExit(gEvents.commandExit);
 }
+
+// Control connections accepted but not yet negotiated. Each has the
+// connection wait to send its transport byte; meanwhile the listener keeps
+// accepting, so a silent connection neither cuts off the session in
+// progress nor keeps the next handheld out.
+class WaitingConnections {
+public:
+    ~WaitingConnections()
+    {
+        for (const Waiting& waiting : waiting_)
+            CloseTcpSocket(waiting.socket);
+    }
+
+    // The first connection to send its transport byte, or -1 when the
+    // listener should look at its flags again (about once a second).
+    int NextNegotiating(int listener, int8_t& transport)
+    {
+        std::vector<pollfd> watched{{listener, POLLIN, 0}};
+        for (const Waiting& waiting : waiting_)
+            watched.push_back({waiting.socket, POLLIN, 0});
+        gNetworkMutex.unlock();
+        const int ready = ::poll(watched.data(), watched.size(), kSliceMs);
+        gNetworkMutex.lock();
+        if (ready > 0 && watched[0].revents)
+            AcceptOne(listener);
+        const int chosen = ready > 0 ? TakeReady(watched, transport) : -1;
+        DropExpired();
+        return chosen;
+    }
+
+private:
+    struct Waiting {
+        int socket;
+        std::chrono::steady_clock::time_point deadline;
+    };
+    static constexpr int kSliceMs = 1000;
+
+    void AcceptOne(int listener)
+    {
+        const int control = ::accept(listener, nullptr, nullptr);
+        if (control < 0) {
+            Sleep(100);
+            return;
+        }
+        SetIntOption(control, IPPROTO_TCP, TCP_NODELAY);
+        waiting_.push_back({control, std::chrono::steady_clock::now() + std::chrono::seconds(gConnectionWaitSeconds)});
+    }
+
+    // Reads the byte of the first readable connection; one that closed or
+    // failed instead is dropped.
+    int TakeReady(const std::vector<pollfd>& watched, int8_t& transport)
+    {
+        for (size_t i = 1; i < watched.size(); ++i) {
+            if (!watched[i].revents)
+                continue;
+            const int socket = watched[i].fd;
+            std::erase_if(waiting_, [socket](const Waiting& waiting) { return waiting.socket == socket; });
+            if (::recv(socket, &transport, 1, MSG_DONTWAIT) == 1)
+                return socket;
+            CloseTcpSocket(socket);
+        }
+        return -1;
+    }
+
+    void DropExpired()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        std::erase_if(waiting_, [now](const Waiting& waiting) {
+            if (waiting.deadline > now)
+                return false;
+            Log("A control connection that sent nothing was closed.");
+            CloseTcpSocket(waiting.socket);
+            return true;
+        });
+    }
+
+    std::vector<Waiting> waiting_;
+};
 
 int ServeHandhelds(int controlListener)
 {
+    WaitingConnections waiting;
     while (gState.running) {
         if (int prepared = PrepareForHandheld(controlListener); prepared != 0)
             return prepared;
-        gNetworkMutex.unlock();
-        int control = ::accept(controlListener, nullptr, nullptr);
-        gNetworkMutex.lock();
-        if (control < 0) {
-            Sleep(100);
-            continue;
+        int8_t transport = 0;
+        int control = -1;
+        while (gState.running && (control = waiting.NextNegotiating(controlListener, transport)) < 0) {
         }
+        if (control < 0)
+            break;
+        // Only a connection that has chosen its transport replaces the session.
         ReplaceSession();
-        SetIntOption(control, IPPROTO_TCP, TCP_NODELAY);
-        int8_t transport;
-        if (ReceiveExact(control, false, &transport, 1) != 0) {
-            CloseTcpSocket(control);
-            Sleep(100);
-            continue;
-        }
         gNet.transport = transport;
         int data = kInvalidSocket;
         Negotiation negotiation = OpenDataConnection(control, data);
@@ -341,7 +419,7 @@ uint32_t ListenAddress()
 int RunNetworkStartup()
 {
     gNetworkMutex.lock();
-    NamedEvent("ListenerExit").Reset();
+    gEvents.listenerExit.Reset();
     gState.disconnected = 0;
     UpdateStatusText();
     std::string local;
@@ -354,7 +432,7 @@ int RunNetworkStartup()
         ShowMessage((text + kSupportAddress).c_str(), 1, 0);
         gState.disconnected = 1;
         UpdateStatusText();
-        NamedEvent("ListenerExit").Set();
+        gEvents.listenerExit.Set();
         gNetworkMutex.unlock();
         return -1;
     }
@@ -366,6 +444,6 @@ int RunNetworkStartup()
         gState.disconnected = 1;
         UpdateStatusText();
     }
-    NamedEvent("ListenerExit").Set();
+    gEvents.listenerExit.Set();
     return result;
 }

@@ -1,13 +1,16 @@
 #include "server/sender.h"
 
-#include "app/resources.h"
-#include "app/server_state.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "encode/stream_buffers.h"
 #include "platform/messages.h"
 #include "server/net_state.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <tuple>
+#include <utility>
 #include <mutex>
 #include <poll.h>
 #include <sys/socket.h>
@@ -44,6 +47,8 @@ void UpdateSeekIndex(const TakenPacket& packet)
 }
 
 // One write attempt of the destination: the bytes it moved, 0 when none.
+// Socket writes never block (the UDT data socket is non-blocking), so the
+// stop flag is seen within one pause even when the handheld stops reading.
 long WriteOnce(const uint8_t* bytes, size_t count)
 {
     if (gSender.writeToFile)
@@ -51,11 +56,14 @@ long WriteOnce(const uint8_t* bytes, size_t count)
     const int socket = gNet.dataSocket;
     if (socket == kInvalidSocket)
         return 0;
+    long moved;
     if (gNet.transport == kTransportUdt)
-        return UDT::send(socket, reinterpret_cast<const char*>(bytes), static_cast<int>(count), 0);
-    if (WaitForSocket(socket, POLLOUT, 10) <= 0)
-        return 0;
-    return ::send(socket, bytes, count, MSG_NOSIGNAL);
+        moved = UDT::send(socket, reinterpret_cast<const char*>(bytes), static_cast<int>(count), 0);
+    else if (WaitForSocket(socket, POLLOUT, 10) > 0)
+        moved = ::send(socket, bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+    else
+        moved = 0;
+    return std::max(moved, 0L);
 }
 
 // Gathers packets behind the unsent bytes until the batch passes the
@@ -101,14 +109,26 @@ void SendBatch(const SenderPacing& pacing, int32_t& pending)
     std::memmove(staging, staging + sent, static_cast<size_t>(pending));
 }
 
+// The queued records not yet sent: the producer only appends behind them, so
+// the bytes can be written without holding the sender mutex.
+std::pair<const uint8_t*, int32_t> PendingSubtitles()
+{
+    std::lock_guard hold(gSenderMutex);
+    return {gStream.subtitleQueue + gStream.subtitleRead, gStream.subtitlePending};
+}
+
+void MarkSubtitlesSent(long count)
+{
+    std::lock_guard hold(gSenderMutex);
+    gStream.subtitleRead += static_cast<int32_t>(count);
+    gStream.subtitlePending -= static_cast<int32_t>(count);
+}
+
 void SendSubtitles()
 {
-    while (gStream.subtitlePending > 0 && !gSender.stop) {
-        long moved = WriteOnce(gStream.subtitleQueue + gStream.subtitleRead, gStream.subtitlePending);
-        if (moved > 0) {
-            gStream.subtitleRead += static_cast<int32_t>(moved);
-            gStream.subtitlePending -= static_cast<int32_t>(moved);
-        }
+    for (auto [bytes, count] = PendingSubtitles(); count > 0 && !gSender.stop; std::tie(bytes, count) = PendingSubtitles()) {
+        if (long moved = WriteOnce(bytes, static_cast<size_t>(count)); moved > 0)
+            MarkSubtitlesSent(moved);
         Sleep(1);
     }
 }
@@ -120,7 +140,6 @@ int RunSender(SenderPacing pacing)
     while (!gSender.stop) {
         Sleep(pacing.pauseBeforeGatherMs);
         Gather(pacing, pending, lastHeader);
-        std::lock_guard hold(gSenderMutex);
         if (pending < pacing.threshold && !IsEndPacket(lastHeader))
             continue;
         SendBatch(pacing, pending);
@@ -130,7 +149,7 @@ int RunSender(SenderPacing pacing)
             PostAppMessage(MessageTarget::View, kMsgRefresh);
         }
     }
-    NamedEvent("StreamerExit").Set();
+    gEvents.streamerExit.Set();
     return 0;
 }
 
@@ -154,7 +173,7 @@ void StopSender()
 {
     gState.streaming = 0;
     gSender.stop = 1;
-    senderThread.WaitForExit(NamedEvent("StreamerExit"));
+    senderThread.WaitForExit(gEvents.streamerExit);
 }
 
 void ResetSeekIndex()

@@ -1,11 +1,12 @@
 #include "server/server_control.h"
 
-#include "app/server_state.h"
+#include "shared/server_state.h"
 #include "config/settings.h"
 #include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
+#include "shared/resources.h"
 #include "server/listener.h"
 #include "server/net_state.h"
 
@@ -44,6 +45,6 @@ void StopServer()
     EndSession();
     StopStreaming();
     CloseListeningSockets();
-    gNetworkThread.WaitForExit(NamedEvent("ListenerExit"));
+    gNetworkThread.WaitForExit(gEvents.listenerExit);
     UpdateStatusText();
 }

@@ -1,14 +1,17 @@
 #include "server/session_state.h"
 
-#include "app/server_state.h"
 #include "config/settings.h"
-#include "encode/live_params.h"
+#include "encode/live_setup.h"
 #include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
+#include "media/media_info.h"
+#include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
-#include "record/recorder.h"
 #include "record/recording_control.h"
+#include "shared/live_params.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "server/catalogue.h"
 #include "server/net_state.h"
 #include "server/protocol.h"
@@ -53,10 +56,13 @@ void SendCode(uint8_t code)
     SendReply(Reply{code});
 }
 
-void ResetEvents(std::initializer_list<const char*> names)
+// A start takes longer than this only when the window thread is stuck.
+constexpr int kMainWindowAnswerLimitMs = 60000;
+
+void ResetEvents(std::initializer_list<AutoResetEvent*> events)
 {
-    for (const char* name : names)
-        NamedEvent(name).Reset();
+    for (AutoResetEvent* event : events)
+        event->Reset();
 }
 
 void RestoreMessageSwitch()
@@ -130,13 +136,18 @@ bool ChannelIsEnabled(int32_t channel)
 }
 
 // Posts a request to the main window and waits for the event its handler
-// signals. False when there is no main window, which would never answer.
-bool AskMainWindow(unsigned message, intptr_t lParam, const char* answerEvent)
+// signals. False when there is no main window, when the program is shutting
+// down, or when no answer came in time.
+bool AskMainWindow(unsigned message, intptr_t lParam, AutoResetEvent& answer)
 {
     if (!PostAppMessage(MessageTarget::Frame, message, 0, lParam))
         return false;
-    NamedEvent(answerEvent).Wait(kInfinite);
-    return true;
+    constexpr int kSliceMs = 100;
+    for (int waited = 0; waited < kMainWindowAnswerLimitMs && !WindowThreadClosing(); waited += kSliceMs)
+        if (answer.Wait(kSliceMs))
+            return true;
+    Log("The main window did not answer the session's request.");
+    return false;
 }
 
 void MakeCurrentChannel(int32_t channel)
@@ -152,7 +163,7 @@ void StartPipelineAndReply(uint8_t code, bool fileMode)
     gStream.video.encodedTotal = gStream.audio.encodedTotal = 0;
     gStream.video.sentSinceStart = gStream.audio.sentSinceStart = 0;
     gSession.fileMode = fileMode ? 1 : 0;
-    if (!AskMainWindow(kMsgStartStream, fileMode ? 1 : 0, "StreamerStart") || !gState.streaming) {
+    if (!AskMainWindow(kMsgStartStream, fileMode ? 1 : 0, gEvents.streamerStart) || !gState.streaming) {
         SendCode(kRefused);
         StopStreaming();
         return;
@@ -162,7 +173,6 @@ void StartPipelineAndReply(uint8_t code, bool fileMode)
     gSender.writeToFile = 0;
     StartSender(gSession.request.profile & 0x0F);
     SendStreamHeader(code);
-    NamedEvent("EncoderThreadStart").Set();
 }
 
 void StartLiveStream(Payload payload)
@@ -174,16 +184,21 @@ void StartLiveStream(Payload payload)
     if (gState.recording)
         StopRecording();
     gState.monitoring = 0;
-    ResetEvents({"EncoderThreadStart", "VideoEncoderExit", "AudioEncoderExit", "StreamerStart", "StreamerExit",
-                 "CommandExit"});
+    ResetEvents({&gEvents.videoEncoderExit, &gEvents.audioEncoderExit, &gEvents.streamerStart,
+                 &gEvents.streamerExit, &gEvents.commandExit});
     const int32_t channel = IntAt(payload, 0);
     if (!ChannelIsEnabled(channel)) {
         SendCode(kRefused);
         return;
     }
+    StoreStreamRequest(payload, false);
+    if (!StreamRequestFits(gSession.request)) {
+        Log("A stream request with a picture size or bit rate the encoders cannot take was refused.");
+        SendCode(kRefused);
+        return;
+    }
     MakeCurrentChannel(channel);
     gSession.request.channel = channel;
-    StoreStreamRequest(payload, false);
     StartPipelineAndReply(kStartLiveStream, false);
 }
 
@@ -193,7 +208,7 @@ void StartFileStream(Payload payload)
         SendStreamHeader(kStartFileStream);
         return;
     }
-    ResetEvents({"EncoderThreadStart", "EncoderThreadExit", "StreamerStart", "StreamerExit", "CommandExit"});
+    ResetEvents({&gEvents.streamerStart, &gEvents.streamerExit, &gEvents.commandExit});
     StoreStreamRequest(payload, true);
     StartPipelineAndReply(kStartFileStream, true);
 }
@@ -204,15 +219,15 @@ void StartRecording(Payload payload)
         SendCode(kStartRecording);
         return;
     }
-    ResetEvents({"RecorderStart", "VideoRecorderExit", "AudioRecorderExit", "StreamerStart", "StreamerExit",
-                 "CommandExit"});
+    ResetEvents({&gEvents.recorderStart, &gEvents.videoRecorderExit, &gEvents.audioRecorderExit,
+                 &gEvents.streamerStart, &gEvents.streamerExit, &gEvents.commandExit});
     const int32_t channel = IntAt(payload, 0);
     if (!ChannelIsEnabled(channel)) {
         SendCode(kRefused);
         return;
     }
     MakeCurrentChannel(channel);
-    const bool started = AskMainWindow(kMsgStartRecording, 0, "RecorderStart") && gState.recording;
+    const bool started = AskMainWindow(kMsgStartRecording, 0, gEvents.recorderStart) && gState.recording;
     SendCode(started ? static_cast<uint8_t>(kStartRecording) : kRefused);
 }
 
@@ -264,11 +279,11 @@ Outcome Dispatch(uint8_t command, Payload payload, bool& loggedIn)
         SendReply(reply);
         break;
     case kSetMediaFile:
-        StorePath(gSession.mediaFilePath, sizeof gSession.mediaFilePath, payload);
+        StorePath(gMediaSelection.mediaFilePath, sizeof gMediaSelection.mediaFilePath, payload);
         SendReply(reply);
         break;
     case kSetSubtitleFile:
-        StorePath(gSession.subtitleFilePath, sizeof gSession.subtitleFilePath, payload);
+        StorePath(gMediaSelection.subtitleFilePath, sizeof gMediaSelection.subtitleFilePath, payload);
         SendReply(reply);
         break;
     case kStartLiveStream:
@@ -334,7 +349,7 @@ int EndOfSession()
     UpdateStatusText();
     RestoreMessageSwitch();
     gState.connected = 0;
-    NamedEvent("CommandExit").Set();
+    gEvents.commandExit.Set();
     return 0;
 }
 
@@ -388,7 +403,7 @@ int RunCommandSession()
         if (gNet.sessionExit) {
             gState.monitoring = 0;
             RestoreMessageSwitch();
-            NamedEvent("CommandExit").Set();
+            gEvents.commandExit.Set();
             return 0;
         }
         uint8_t header[2];

@@ -1,6 +1,6 @@
 #include "server/net_state.h"
 
-#include "app/server_state.h"
+#include "shared/server_state.h"
 #include "server/sender.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "server/statistics.h"
 
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
 

@@ -1,6 +1,6 @@
 #include "ui/channel_lineup.h"
 
-#include "app/server_state.h"
+#include "shared/server_state.h"
 #include "capture/devices.h"
 #include "config/settings.h"
 #include "platform/messages.h"

@@ -1,12 +1,21 @@
 #include "ui/true_color_toolbar.h"
 
-#include "app/view_commands.h"
 #include "config/settings.h"
+#include "platform/messages.h"
+#include "shared/server_state.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QSpinBox>
+
+int ChannelSpinGuard()
+{
+    if (!gState.streaming && !gState.recording)
+        return 0;
+    ShowMessage("Current channel is being streamed/recorded. Please stop the streaming/recording first.", 1, 1);
+    return -1;
+}
 
 namespace {
 

@@ -6,6 +6,10 @@
 
 class QSpinBox;
 
+// The channel box may change the channel only while it is neither streamed
+// nor recorded: 0 when it may, -1 after telling the user.
+int ChannelSpinGuard();
+
 class CTrueColorToolBar : public QToolBar {
     Q_OBJECT
 public:

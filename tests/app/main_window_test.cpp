@@ -4,12 +4,12 @@
 #include "app/caption_font.h"
 #include "app/child_view.h"
 #include "app/main_frame.h"
-#include "app/resources.h"
-#include "app/server_state.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "capture/capture_graph.h"
 #include "capture/preview_widget.h"
 #include "config/settings.h"
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "encode/stream_buffers.h"
 #include "media/media_folder_dialog.h"
 #include "net/network_dialogs.h"
@@ -197,7 +197,7 @@ protected:
     void SetUp() override
     {
         MainWindowTest::SetUp();
-        CreateProgramEvents();
+        gEvents.ResetAll();
         ASSERT_EQ(0, CreateGraphObjects());
         ASSERT_EQ(0, EnumerateCaptureDevices());
         ASSERT_EQ(gVideoDeviceNames.at(1), "Virtual TV Tuner");

@@ -1,7 +1,6 @@
-#include "app/server_state.h"
-#include "capture/capture_state.h"
+#include "shared/server_state.h"
 #include "config/settings.h"
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "support/temp_config.h"
 
 #include <gtest/gtest.h>
@@ -15,12 +14,12 @@ protected:
         SetDefaultSettings();
         SetDefaultEncoderParams();
         ResetServerState();
-        gCaptureRunning = 0;
+        gState.captureRunning = 0;
     }
     void TearDown() override
     {
         ResetServerState();
-        gCaptureRunning = 0;
+        gState.captureRunning = 0;
     }
 
     static std::string Text()
@@ -33,7 +32,7 @@ protected:
     {
         gSettings.record.currentChannel = 4;
         gSettings.channels[4].motionDetection = 1;
-        gCaptureRunning = 1;
+        gState.captureRunning = 1;
         gState.monitoring = 1;
         gState.monitoringCountdown = countdown;
     }
@@ -85,7 +84,7 @@ TEST_F(StatusTextTest, MonitoringNeedsChannelCaptureAndFlag)
     gSettings.channels[4].motionDetection = 0;
     EXPECT_EQ("Status: Disconnected", Text());
     MonitorCurrentChannel(5);
-    gCaptureRunning = 0;
+    gState.captureRunning = 0;
     EXPECT_EQ("Status: Disconnected", Text());
     MonitorCurrentChannel(5);
     gState.monitoring = 0;

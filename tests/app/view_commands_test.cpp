@@ -1,4 +1,4 @@
-#include "app/server_state.h"
+#include "shared/server_state.h"
 #include "app/view_commands.h"
 #include "config/settings.h"
 #include "platform/paths.h"

@@ -1,11 +1,10 @@
 #include "capture_fixture.h"
 
-#include "app/resources.h"
-#include "app/server_state.h"
-#include "capture/capture_state.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "capture/devices.h"
 #include "config/settings.h"
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "encode/stream_buffers.h"
 #include "platform/messages.h"
 
@@ -21,7 +20,7 @@ void CaptureTest::SetUp()
     gState.previewMuted = 1;
     SetDefaultSettings();
     SetDefaultEncoderParams();
-    CreateProgramEvents();
+    gEvents.ResetAll();
     ASSERT_EQ(0, AllocateLargeBuffers());
     ResetStreamBuffers();
     ResetVirtualDevices();

@@ -1,12 +1,11 @@
 #include "capture_fixture.h"
 
-#include "app/server_state.h"
-#include "capture/capture_state.h"
+#include "shared/server_state.h"
 #include "capture/crossbar_router.h"
 #include "capture/devices.h"
 #include "config/settings.h"
 #include "encode/live_encoder.h"
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "encode/stream_buffers.h"
 #include "server/session_state.h"
 
@@ -118,8 +117,8 @@ TEST_F(GraphBuildTest, TheTvCardForPictureAndSoundIsOneCaptureFilter)
     EXPECT_FALSE(GraphHas("ACap"));
     for (const char* name : {"VGrabber", "AGrabber", "CCGrabber", "VBI Codec", "Video Renderer", "Audio Renderer"})
         EXPECT_TRUE(GraphHas(name)) << name;
-    EXPECT_TRUE(gStream.video.present);
-    EXPECT_TRUE(gStream.audio.present);
+    EXPECT_TRUE(GraphHasVideo());
+    EXPECT_TRUE(GraphHasAudio());
     EXPECT_EQ(1, gLiveParams.stereo);
     EXPECT_EQ(44100, gLiveParams.audioSampleRate);
     EXPECT_EQ(16, gRecordingParams.profile.audioSampleBits);
@@ -128,18 +127,14 @@ TEST_F(GraphBuildTest, TheTvCardForPictureAndSoundIsOneCaptureFilter)
     EXPECT_TRUE(messages.Texts().empty());
 }
 
-TEST_F(GraphBuildTest, AnAudioOnlyChannelTakesTheAudioOnlyRates)
+TEST_F(GraphBuildTest, AnAudioOnlyChannelBuildsOnlyTheSoundBranch)
 {
-    gSession.request.profile = 0x11;
     ASSERT_EQ(0, SelectCaptureDevicesByIndex(kNoDevice, AudioSlot("Virtual Line In"), 0));
     EXPECT_TRUE(GraphHas("ACap"));
     EXPECT_FALSE(GraphHas("VCap"));
     EXPECT_FALSE(GraphHas("VGrabber"));
-    EXPECT_FALSE(gStream.video.present);
-    EXPECT_TRUE(gStream.audio.present);
-    EXPECT_EQ(15, gLiveParams.frameRate);
-    EXPECT_EQ(128000, gLiveParams.audioBitRate);
-    gSession.request = {};
+    EXPECT_FALSE(GraphHasVideo());
+    EXPECT_TRUE(GraphHasAudio());
 }
 
 TEST_F(GraphBuildTest, AnOversizedConnectedFormatFailsAndLeavesNothingBound)
@@ -207,7 +202,7 @@ TEST_F(GraphBuildTest, StartAndStopFollowTheRunningFlagAndThePreview)
     gState.previewVisible = 1;
     ASSERT_EQ(0, SelectCaptureDevicesByIndex(0, kNoDevice, 0));
     ASSERT_EQ(0, StartCapture());
-    EXPECT_EQ(1, gCaptureRunning);
+    EXPECT_EQ(1, gState.captureRunning);
     EXPECT_EQ(0, StartCapture());
     PreviewPicture picture;
     for (int wait = 0; wait < 100 && !TakePreviewPicture(picture, 0); ++wait)
@@ -215,7 +210,7 @@ TEST_F(GraphBuildTest, StartAndStopFollowTheRunningFlagAndThePreview)
     EXPECT_TRUE(picture.shown);
     EXPECT_EQ(640, picture.width);
     EXPECT_EQ(0, StopCapture());
-    EXPECT_EQ(0, gCaptureRunning);
+    EXPECT_EQ(0, gState.captureRunning);
     TakePreviewPicture(picture, 0);
     EXPECT_FALSE(picture.shown);
     EXPECT_EQ((std::vector<std::pair<int, int>>{{640, 480}, {340, 2}}), sizes);

@@ -1,6 +1,6 @@
 #include "capture_fixture.h"
 
-#include "app/server_state.h"
+#include "shared/server_state.h"
 #include "capture/channel_setup_dlg.h"
 #include "capture/preview_widget.h"
 #include "config/settings.h"

@@ -1,7 +1,7 @@
 #include "capture_fixture.h"
 
-#include "app/resources.h"
-#include "app/server_state.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "capture/grabber_callbacks.h"
 #include "encode/live_encoder.h"
 #include "encode/live_setup.h"
@@ -13,9 +13,9 @@
 
 namespace {
 
-bool Signalled(const char* event)
+bool Signalled(AutoResetEvent& event)
 {
-    return NamedEvent(event).Wait(0);
+    return event.Wait(0);
 }
 
 class GrabberCallbackTest : public CaptureTest {
@@ -23,8 +23,8 @@ protected:
     void SetUp() override
     {
         CaptureTest::SetUp();
-        for (const char* event : kProgramEvents)
-            NamedEvent(event).Reset();
+        gEvents.ResetAll();
+        SetSampleConsumer(&LiveEncodeSteps());
         gEncoderSlotInUse = 0;
         ResetCaptionBuffer();
     }
@@ -42,9 +42,9 @@ TEST_F(GrabberCallbackTest, WithEverythingOffTheVideoCallbackSignalsBothExitsAnd
     gLatestVideoSample = {};
     EXPECT_EQ(0, gVideoCallback.BufferCB(1.0, frame.data(), static_cast<int>(frame.size())));
     EXPECT_EQ(1, gEncoderSlotInUse);
-    EXPECT_TRUE(Signalled("VideoEncoderExit"));
-    EXPECT_TRUE(Signalled("VideoRecorderExit"));
-    EXPECT_FALSE(Signalled("AudioEncoderExit"));
+    EXPECT_TRUE(Signalled(gEvents.videoEncoderExit));
+    EXPECT_TRUE(Signalled(gEvents.videoRecorderExit));
+    EXPECT_FALSE(Signalled(gEvents.audioEncoderExit));
     EXPECT_EQ(nullptr, gLatestVideoSample.bytes);
 }
 
@@ -52,25 +52,26 @@ TEST_F(GrabberCallbackTest, TheGatesDecideWhichExitsAreSignalledAndWhatIsPublish
 {
     gState.streaming = 1;
     EXPECT_EQ(0, gVideoCallback.BufferCB(1.0, frame.data(), static_cast<int>(frame.size())));
-    EXPECT_FALSE(Signalled("VideoEncoderExit"));
-    EXPECT_TRUE(Signalled("VideoRecorderExit"));
+    EXPECT_FALSE(Signalled(gEvents.videoEncoderExit));
+    EXPECT_TRUE(Signalled(gEvents.videoRecorderExit));
     EXPECT_EQ(frame.data(), gLatestVideoSample.bytes);
     EXPECT_EQ(-1, gVideoCallback.BufferCB(1.0, nullptr, 0));
 
     gState.streaming = 0;
     gState.recording = 1;
     EXPECT_EQ(0, gAudioCallback.BufferCB(1.0, frame.data(), 100));
-    EXPECT_TRUE(Signalled("AudioEncoderExit"));
-    EXPECT_FALSE(Signalled("AudioRecorderExit"));
+    EXPECT_TRUE(Signalled(gEvents.audioEncoderExit));
+    EXPECT_FALSE(Signalled(gEvents.audioRecorderExit));
     EXPECT_EQ(0, gLivePcmFill);
     EXPECT_EQ(100, gRecorderPcmFill);
     EXPECT_EQ(-1, gAudioCallback.BufferCB(1.0, nullptr, 100));
 
+    // Monitoring alone looks at the picture but encodes nothing.
     gState.recording = 0;
     gState.monitoring = 1;
     gLatestVideoSample = {};
     EXPECT_EQ(0, gVideoCallback.BufferCB(2.0, frame.data(), static_cast<int>(frame.size())));
-    EXPECT_EQ(frame.data(), gLatestVideoSample.bytes);
+    EXPECT_EQ(nullptr, gLatestVideoSample.bytes);
     EXPECT_EQ(0, gAudioCallback.BufferCB(2.0, frame.data(), 100));
     EXPECT_EQ(100, gRecorderPcmFill);
 }
@@ -117,8 +118,8 @@ TEST_F(GrabberCallbackTest, ALiveStreamFromTheTvCardFillsBothRings)
     ASSERT_EQ(0, StartCapture());
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     gState.streaming = 0;
-    EXPECT_TRUE(NamedEvent("VideoEncoderExit").Wait(2000));
-    EXPECT_TRUE(NamedEvent("AudioEncoderExit").Wait(2000));
+    EXPECT_TRUE(gEvents.videoEncoderExit.Wait(2000));
+    EXPECT_TRUE(gEvents.audioEncoderExit.Wait(2000));
     EXPECT_EQ(0, StopCapture());
     CloseLiveEncoder();
     EXPECT_GT(gStream.video.encodedTotal, 0u);

@@ -1,7 +1,7 @@
 #include "capture_fixture.h"
 
 #include "capture/crossbar_router.h"
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "platform/capture/line21.h"
 #include "platform/capture/virtual_pictures.h"
 

@@ -1,7 +1,7 @@
-#include "app/resources.h"
-#include "app/server_state.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "encode/live_encoder.h"
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
 

@@ -1,4 +1,4 @@
-#include "app/resources.h"
+#include "shared/resources.h"
 #include "encode/stream_buffers.h"
 
 #include <gtest/gtest.h>

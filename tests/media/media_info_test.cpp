@@ -58,7 +58,7 @@ protected:
 
     static uint32_t SizeOf(const std::string& name) { return static_cast<uint32_t>(fs::file_size(Path(name))); }
 
-    static void SetStaleSubtitlePath() { std::snprintf(gSession.subtitleFilePath, 288, "/stale.srt"); }
+    static void SetStaleSubtitlePath() { std::snprintf(gMediaSelection.subtitleFilePath, 288, "/stale.srt"); }
 
     static std::unique_ptr<TempConfig> temp;
     static bool made;
@@ -92,7 +92,7 @@ TEST_F(MediaInfoTest, VideoWithSoundAndTags)
     // Cut to the field, before a character that would not fit whole.
     EXPECT_EQ(kLongAlbum.substr(0, 62), record.album);
     EXPECT_STREQ("Jazz", record.genre);
-    EXPECT_STREQ("", gSession.subtitleFilePath);
+    EXPECT_STREQ("", gMediaSelection.subtitleFilePath);
     const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
     for (size_t i = offsetof(MediaInfoRecord, streams) + 2 * sizeof(StreamDescription); i < 424; ++i)
         ASSERT_EQ(0, bytes[i]) << i;
@@ -109,7 +109,7 @@ TEST_F(MediaInfoTest, SoundOnlyGetsNoCompanionSubtitles)
     EXPECT_STREQ("Solo", record.artist);
     EXPECT_STREQ("Tones", record.album);
     EXPECT_STREQ("Test", record.genre);
-    EXPECT_STREQ("", gSession.subtitleFilePath);
+    EXPECT_STREQ("", gMediaSelection.subtitleFilePath);
 }
 
 TEST_F(MediaInfoTest, VideoWithACompanionSrtFile)
@@ -120,20 +120,20 @@ TEST_F(MediaInfoTest, VideoWithACompanionSrtFile)
     const std::string expected = "Subtitle: srt: " + Path("clip.srt");
     EXPECT_EQ(expected.substr(0, 63), record.streams[1].text);
     EXPECT_EQ(0.0f, record.streams[1].frameRate);
-    EXPECT_EQ(Path("clip.srt"), gSession.subtitleFilePath);
+    EXPECT_EQ(Path("clip.srt"), gMediaSelection.subtitleFilePath);
 
     // Six streams leave no room for it.
     ASSERT_EQ(0, GetMediaInfo(Path("six.mkv").c_str(), record));
     EXPECT_EQ(6, record.streamCount);
     EXPECT_TRUE(StartsWith(record.streams[5].text, "Audio: mp3")) << record.streams[5].text;
-    EXPECT_STREQ("", gSession.subtitleFilePath);
+    EXPECT_STREQ("", gMediaSelection.subtitleFilePath);
 
     // A folder named like the companion is not one.
     fs::rename(Path("clip.srt"), Path("clip.srt.bak"));
     fs::create_directory(Path("clip.srt"));
     ASSERT_EQ(0, GetMediaInfo(Path("clip.avi").c_str(), record));
     EXPECT_EQ(1, record.streamCount);
-    EXPECT_STREQ("", gSession.subtitleFilePath);
+    EXPECT_STREQ("", gMediaSelection.subtitleFilePath);
     fs::remove(Path("clip.srt"));
     fs::rename(Path("clip.srt.bak"), Path("clip.srt"));
 }
@@ -173,13 +173,13 @@ TEST_F(MediaInfoTest, FilesThatAreNoMediaGiveAtMostTheirSize)
         EXPECT_LE(record.streamCount, kMediaInfoStreams) << name;
         for (const StreamDescription& stream : record.streams)
             EXPECT_TRUE(IsValidUtf8(stream.text, strnlen(stream.text, sizeof stream.text))) << name;
-        EXPECT_STREQ("", gSession.subtitleFilePath);
+        EXPECT_STREQ("", gMediaSelection.subtitleFilePath);
     }
     for (const char* name : {"empty.avi", "pipe.avi", "folder.avi", "missing.avi"}) {
         SetStaleSubtitlePath();
         EXPECT_EQ(-1, GetMediaInfo(Path(name).c_str(), record)) << name;
         EXPECT_EQ(0, record.streamCount) << name;
-        EXPECT_STREQ("", gSession.subtitleFilePath);
+        EXPECT_STREQ("", gMediaSelection.subtitleFilePath);
     }
     EXPECT_EQ(-1, GetMediaInfo("", record));
 }

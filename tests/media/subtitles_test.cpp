@@ -1,6 +1,6 @@
 // Subtitle files: timing lines, blocks, limits and broken files.
 
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "media/subtitles.h"
 #include "support/temp_config.h"
 

@@ -1,8 +1,8 @@
 // The external-address watcher against the stand-in's address echo, with
 // its periods shortened from seconds and minutes to milliseconds.
 
-#include "app/resources.h"
-#include "app/server_state.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "config/settings.h"
 #include "net/connectivity.h"
 #include "support/temp_config.h"

@@ -31,8 +31,7 @@ TEST(AutoResetEvent, OneSetReleasesOneWaitAndThenResets)
 
 TEST(AutoResetEvent, WakesAWaiterOnAnotherThread)
 {
-    AutoResetEvent& event = NamedEvent("TestWake");
-    EXPECT_EQ(&event, &NamedEvent("TestWake"));
+    AutoResetEvent event;
     std::thread setter([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         event.Set();

@@ -1,9 +1,8 @@
 // The start and stop handlers on the virtual TV card: real capture, real
 // encoders, a real AVI in the recording folder.
 
-#include "app/resources.h"
-#include "app/server_state.h"
-#include "capture/capture_state.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "capture/capture_fixture.h"
 #include "config/settings.h"
 #include "platform/clock.h"
@@ -84,12 +83,12 @@ protected:
 TEST_F(RecordingControlTest, RecordsTheChannelIntoANamedAvi)
 {
     ASSERT_EQ(0, StartRecordingCurrentChannel());
-    EXPECT_TRUE(NamedEvent("RecorderStart").Wait(0));
+    EXPECT_TRUE(gEvents.recorderStart.Wait(0));
     EXPECT_EQ(1, gState.recording.load());
     EXPECT_NE(std::string::npos, StatusText().find(", Recording"));
     std::this_thread::sleep_for(std::chrono::seconds(3));
     EXPECT_EQ(0, StopRecording());
-    EXPECT_EQ(0, gCaptureRunning.load()) << "nothing else needs the capture";
+    EXPECT_EQ(0, gState.captureRunning.load()) << "nothing else needs the capture";
     EXPECT_EQ(std::string::npos, StatusText().find(", Recording"));
 
     const std::string probe = Probe();
@@ -109,16 +108,16 @@ TEST_F(RecordingControlTest, TheTimeLimitStopsTheRecordingByItself)
     ASSERT_TRUE(RecordingEndsWithin(std::chrono::seconds(8)));
     EXPECT_GE(gRecorder.elapsedSeconds.load(), 2u) << "more than one whole second";
     EXPECT_LE(gRecorder.elapsedSeconds.load(), 3u);
-    EXPECT_EQ(0, gCaptureRunning.load());
+    EXPECT_EQ(0, gState.captureRunning.load());
     EXPECT_NE(std::string::npos, Probe().find("codec_name=wmv2"));
 }
 
 TEST_F(RecordingControlTest, AStartWhileRecordingIsRefused)
 {
     ASSERT_EQ(0, StartRecordingCurrentChannel());
-    ASSERT_TRUE(NamedEvent("RecorderStart").Wait(0));
+    ASSERT_TRUE(gEvents.recorderStart.Wait(0));
     EXPECT_EQ(-1, StartRecordingCurrentChannel());
-    EXPECT_TRUE(NamedEvent("RecorderStart").Wait(0)) << "a waiting session must go on";
+    EXPECT_TRUE(gEvents.recorderStart.Wait(0)) << "a waiting session must go on";
     EXPECT_EQ(1, gState.recording.load());
     EXPECT_EQ(1, FilesInFolder());
     EXPECT_EQ(0, StopRecording());
@@ -128,7 +127,7 @@ TEST_F(RecordingControlTest, AChannelWithoutDevicesRecordsNothing)
 {
     gSettings.channels[5].videoDevice = gSettings.channels[5].audioDevice = kNoDevice;
     EXPECT_EQ(-1, StartRecordingCurrentChannel());
-    EXPECT_TRUE(NamedEvent("RecorderStart").Wait(0));
+    EXPECT_TRUE(gEvents.recorderStart.Wait(0));
     EXPECT_TRUE(messages.Saw("Please select a video and/or audio device for the current channel."));
     EXPECT_EQ(0, gState.recording.load());
     EXPECT_EQ(0, FilesInFolder());

@@ -1,7 +1,7 @@
 // Storing, refusing, ordering and deleting scheduled recordings, on a clock
 // fixed at Monday 2024-03-04 20:00.
 
-#include "app/server_state.h"
+#include "shared/server_state.h"
 #include "config/settings.h"
 #include "platform/clock.h"
 #include "platform/messages.h"

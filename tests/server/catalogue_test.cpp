@@ -4,6 +4,7 @@
 
 #include "media/listing.h"
 #include "platform/clock.h"
+#include "media/media_info.h"
 #include "server/session_state.h"
 #include "support/media_files.h"
 #include "support/server_fixture.h"
@@ -129,7 +130,7 @@ TEST_F(CatalogueTest, FileInformationFollowsEveryReply)
     EXPECT_EQ(0u, result.Value("stream_0").rfind("Video: mpeg4", 0)) << result.output;
     EXPECT_EQ("25.000", result.Value("stream_0_frame_rate"));
     EXPECT_EQ(("Subtitle: srt: " + config.Root() + "/clip.srt").substr(0, 63), result.Value("stream_1"));
-    EXPECT_EQ(config.Root() + "/clip.srt", gSession.subtitleFilePath);
+    EXPECT_EQ(config.Root() + "/clip.srt", gMediaSelection.subtitleFilePath);
 
     // Paths that fill the whole field without a terminator.
     const std::string unterminated(512, '6');

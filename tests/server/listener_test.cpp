@@ -35,7 +35,7 @@ public:
         gState.streaming = 1;
         ++starts;
         thread_ = std::thread([this] { Produce(); });
-        NamedEvent("StreamerStart").Set();
+        gEvents.streamerStart.Set();
     }
 
     void Join()
@@ -234,18 +234,31 @@ TEST_F(ListenerTest, SecondStartWhileStreamingRepeatsTheHeader)
     EXPECT_NE(std::string::npos, result.output.find("raw_hex=AAED"));
 }
 
-TEST_F(ListenerTest, NewestHandheldEndsTheSessionBeforeItsTransportByte)
+// A connection that says nothing neither ends the session in progress nor
+// keeps the next handheld out; it is closed once its wait is over. Only a
+// newcomer that has chosen its transport replaces the session.
+TEST_F(ListenerTest, ASilentConnectionNeitherEndsTheSessionNorDelaysTheNext)
 {
     int firstControl = ConnectControl();
     int firstData = ConnectTcpData();
     ASSERT_TRUE(WaitUntil([] { return gState.connected == 1; }));
-    int newcomer = ConnectControl(0xFE);  // connects, says nothing yet
-    EXPECT_TRUE(ClosedByPeer(firstControl, 3000));
+    const auto silentSince = std::chrono::steady_clock::now();
+    int silent = ConnectControl(0xFE);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const uint8_t motion[2] = {kMarker, 0xEA};
+    ::send(firstControl, motion, sizeof motion, 0);
+    EXPECT_EQ(kReplySize, ReadBytes(firstControl, kReplySize, 3000).size()) << "the first session still answers";
+
+    const auto newcomerSince = std::chrono::steady_clock::now();
+    ProcessResult newcomer = Handheld({"login"});
+    EXPECT_EQ("0", newcomer.Value("login_result")) << newcomer.output;
+    EXPECT_LT(std::chrono::steady_clock::now() - newcomerSince, std::chrono::seconds(gConnectionWaitSeconds));
+    EXPECT_TRUE(ClosedByPeer(firstControl, 3000)) << "the newcomer took over";
     EXPECT_TRUE(ClosedByPeer(firstData, 3000));
-    const uint8_t tcp = 1;
-    ::send(newcomer, &tcp, 1, 0);
-    EXPECT_EQ(std::vector<uint8_t>{0x01}, ReadBytes(newcomer, 1, 3000));
-    for (int socket : {firstControl, firstData, newcomer})
+
+    EXPECT_TRUE(ClosedByPeer(silent, 2000 * gConnectionWaitSeconds));
+    EXPECT_GE(std::chrono::steady_clock::now() - silentSince, std::chrono::seconds(gConnectionWaitSeconds));
+    for (int socket : {firstControl, firstData, silent})
         ::close(socket);
 }
 

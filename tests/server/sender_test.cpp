@@ -1,4 +1,4 @@
-#include "app/resources.h"
+#include "shared/resources.h"
 #include "encode/stream_buffers.h"
 #include "server/net_state.h"
 #include "server/sender.h"

@@ -1,6 +1,6 @@
 // The figures of the statistics window, from counters given by each test.
 
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
 #include "server/statistics.h"

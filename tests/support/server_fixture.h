@@ -3,10 +3,10 @@
 // handheld client to talk to it. Tests of the listener, the session and the
 // catalogue derive their fixtures from this one.
 
-#include "app/resources.h"
-#include "app/server_state.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "config/settings.h"
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "encode/stream_buffers.h"
 #include "platform/messages.h"
 #include "platform/recording_sink.h"

@@ -1,5 +1,5 @@
-#include "app/resources.h"
-#include "app/server_state.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "capture/capture_graph.h"
 #include "capture/channel_setup_dlg.h"
 #include "capture/devices.h"
@@ -285,7 +285,7 @@ protected:
     void SetUp() override
     {
         LineupDialogTest::SetUp();
-        CreateProgramEvents();
+        gEvents.ResetAll();
         ASSERT_EQ(0, AllocateLargeBuffers());
         ASSERT_EQ(0, CreateGraphObjects());
         ASSERT_EQ(0, EnumerateCaptureDevices());

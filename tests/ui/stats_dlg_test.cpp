@@ -4,7 +4,7 @@
 #include "app/child_view.h"
 #include "app/main_frame.h"
 #include "config/settings.h"
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
 #include "platform/messages.h"

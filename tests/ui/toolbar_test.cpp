@@ -1,4 +1,4 @@
-#include "app/server_state.h"
+#include "shared/server_state.h"
 #include "config/settings.h"
 #include "platform/recording_sink.h"
 #include "ui/true_color_toolbar.h"

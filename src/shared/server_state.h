@@ -25,6 +25,8 @@ struct ServerState {
     // The main view's preview window and its audio.
     std::atomic<int> previewVisible{0};
     std::atomic<int> previewMuted{1};
+    // Set while a capture graph runs.
+    std::atomic<int> captureRunning{0};
 };
 
 extern ServerState gState;

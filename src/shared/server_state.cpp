@@ -1,8 +1,7 @@
-#include "app/server_state.h"
+#include "shared/server_state.h"
 
-#include "capture/capture_state.h"
 #include "config/settings.h"
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 #include "platform/messages.h"
 
 #include <mutex>
@@ -35,7 +34,7 @@ bool CurrentChannelMonitored()
 {
     int channel = gSettings.record.currentChannel;
     return channel >= 0 && channel < kChannelCount && gSettings.channels[channel].motionDetection &&
-           gCaptureRunning && gState.monitoring;
+           gState.captureRunning && gState.monitoring;
 }
 
 std::string BuildStatusText()

@@ -1,5 +1,6 @@
-#include "app/resources.h"
+#include "shared/resources.h"
 
+#include <initializer_list>
 #include <new>
 
 LargeBuffers gBuffers;
@@ -9,13 +10,8 @@ RecursiveTimedMutex gSenderMutex;
 RecursiveTimedMutex gRecorderMutex;
 RecursiveTimedMutex gNetworkMutex;
 CriticalSection gEncoderLock;
-CriticalSection gPortMappingLock;
 
-const char* const kProgramEvents[12] = {
-    "EncoderThreadStart", "EncoderThreadExit", "VideoEncoderExit", "AudioEncoderExit",
-    "RecorderStart",      "VideoRecorderExit", "AudioRecorderExit", "StreamerStart",
-    "StreamerExit",       "CommandExit",       "ListenerExit",      "NATConfig",
-};
+ProgramEvents gEvents;
 
 namespace {
 
@@ -26,10 +22,11 @@ const size_t kBufferSizes[] = {kRingCapacity, kRingCapacity,   kRingCapacity,
 
 } // namespace
 
-void CreateProgramEvents()
+void ProgramEvents::ResetAll()
 {
-    for (const char* name : kProgramEvents)
-        NamedEvent(name).Reset();
+    for (AutoResetEvent* event : {&videoEncoderExit, &audioEncoderExit, &recorderStart, &videoRecorderExit,
+                                  &audioRecorderExit, &streamerStart, &streamerExit, &commandExit, &listenerExit})
+        event->Reset();
 }
 
 int AllocateLargeBuffers()

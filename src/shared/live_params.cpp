@@ -1,4 +1,4 @@
-#include "encode/live_params.h"
+#include "shared/live_params.h"
 
 LiveEncodingParams gLiveParams;
 int32_t gCaptureWidth;

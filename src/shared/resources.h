@@ -1,0 +1,68 @@
+#pragma once
+// Process-wide synchronisation objects and large buffers, made once at
+// start-up and kept for the life of the program.
+
+#include "platform/sync.h"
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr size_t kRingCapacity = 13980000;
+constexpr size_t kStagingSize = 76582;
+constexpr size_t kPcmStagingSize = 800000;
+
+struct LargeBuffers {
+    uint8_t* videoRing = nullptr;
+    uint8_t* audioRing = nullptr;
+    uint8_t* subtitleQueue = nullptr;
+    uint8_t* senderStaging = nullptr;
+    uint8_t* livePcm = nullptr;
+    uint8_t* recorderPcm = nullptr;
+};
+
+extern LargeBuffers gBuffers;
+
+extern RecursiveTimedMutex gBufferMutex;
+extern RecursiveTimedMutex gSenderMutex;
+extern RecursiveTimedMutex gRecorderMutex;
+extern RecursiveTimedMutex gNetworkMutex;
+extern CriticalSection gEncoderLock;
+
+// The events through which threads hand work to each other: auto-reset,
+// unsignalled at start-up.
+struct ProgramEvents {
+    // Set by the video grabber callback whenever it finds streaming off;
+    // StopStreaming waits for it before it closes the live encoders.
+    AutoResetEvent videoEncoderExit;
+    // The same for the audio grabber callback.
+    AutoResetEvent audioEncoderExit;
+    // Set by the start-recording handler whether it started or not; the
+    // session that asked for the recording waits for it.
+    AutoResetEvent recorderStart;
+    // Set by the video grabber callback whenever it finds recording off; the
+    // stop-recording handler waits for it before it closes the file.
+    AutoResetEvent videoRecorderExit;
+    // The same for the audio grabber callback.
+    AutoResetEvent audioRecorderExit;
+    // Set by StartLiveStreaming when it is done, started or not; the session
+    // that asked for the stream waits for it.
+    AutoResetEvent streamerStart;
+    // Set by the sender thread as it ends; StopSender waits for it.
+    AutoResetEvent streamerExit;
+    // Set by the command-session thread as it ends; the listener waits for it
+    // before it starts the next session.
+    AutoResetEvent commandExit;
+    // Set by the network start-up thread as it ends; Stop waits for it.
+    AutoResetEvent listenerExit;
+
+    // Back to unsignalled, as at start-up.
+    void ResetAll();
+};
+
+// Live for the whole process, so that no thread can wait on a freed one.
+extern ProgramEvents gEvents;
+
+// Allocates the six large buffers, zeroed; on failure frees what it got and
+// returns -1.
+int AllocateLargeBuffers();
+void FreeLargeBuffers();
