@@ -2,109 +2,22 @@
 // card, it streams live channels to the handheld client, and what arrives
 // is what a player can play.
 
-#include "config/settings.h"
-#include "support/loopback.h"
-#include "support/process.h"
-#include "support/temp_config.h"
+#include "support/program_fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <filesystem>
-#include <cstring>
-#include <sys/wait.h>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
-struct Probe {
-    std::string codec;
-    int width = 0;
-    int height = 0;
-    int frames = 0;
-    int sampleRate = 0;
-};
-
-Probe ProbeFile(const std::string& path)
-{
-    ProcessResult result = RunProcess({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-show_entries",
-                                       "stream=codec_name,width,height,nb_read_frames,sample_rate", "-of",
-                                       "default=noprint_wrappers=1", path},
-                                      60000);
-    Probe probe;
-    probe.codec = result.Value("codec_name");
-    auto number = [&](const char* key) { return std::atoi(result.Value(key).c_str()); };
-    probe.width = number("width");
-    probe.height = number("height");
-    probe.frames = number("nb_read_frames");
-    probe.sampleRate = number("sample_rate");
-    return probe;
-}
-
-void SetUpChannel(int index, const char* videoDevice, const char* audioDevice, int tunerChannel)
-{
-    ChannelRecord& channel = gSettings.channels[index];
-    channel.enabled = 1;
-    if (videoDevice) {
-        std::snprintf(channel.videoDeviceName, sizeof channel.videoDeviceName, "%s", videoDevice);
-        channel.videoDevice = 0;
-        channel.videoCrossbarIn = 0;
-    }
-    std::snprintf(channel.audioDeviceName, sizeof channel.audioDeviceName, "%s", audioDevice);
-    channel.audioDevice = 0;
-    channel.tunerChannel = tunerChannel;
-}
-
-class LiveStreamTest : public ::testing::Test {
+class LiveStreamTest : public RunningProgramTest {
 protected:
-    void SetUp() override
-    {
-        SetDefaultSettings();
-        port = FreePortTriple();
-        SettingsRecord& record = gSettings.record;
-        record.basePort = port;
-        record.listenAddress = kLoopbackHostOrder;
-        record.directoryDisabled = 1;
-        StoreScrambled(record.email, sizeof record.email, "viewer@example.org");
-        StoreScrambled(record.userName, sizeof record.userName, "viewer");
-        StoreScrambled(record.password, sizeof record.password, "secret");
-        SetUpChannel(3, "Virtual TV Tuner", "Virtual TV Tuner", 3);
-        SetUpChannel(5, "Virtual TV Tuner", "Virtual TV Tuner", 5);
-        SetUpChannel(20, nullptr, "Virtual Line In", -1);
-        record.enabledChannels = 3;
-        std::snprintf(record.recordingFolder, sizeof record.recordingFolder, "%s", config.Root().c_str());
-        ASSERT_EQ(0, SaveSettings());
-        program = StartOrvandel({"/u"});
-        ASSERT_GT(program, 0);
-        for (int attempt = 0; attempt < 60 && Handheld({"login"}).Value("login_result") != "0"; ++attempt)
-            usleep(250000);
-    }
-
-    // The program must also end cleanly: no thread left hanging, no leak.
-    void TearDown() override
-    {
-        ASSERT_EQ(0, kill(program, SIGTERM));
-        int status = WaitForExit(program, 60);
-        ASSERT_NE(-1, status) << "the program did not end";
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "exit status " << status;
-    }
-
-    ProcessResult Handheld(std::vector<std::string> arguments, int timeoutMs = 60000)
-    {
-        std::vector<std::string> argv = {BinPath("orvandel-handheld"), "--port", std::to_string(port), "--timeout",
-                                         "10", "--user", "viewer", "--password", "secret"};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        return RunProcess(argv, timeoutMs);
-    }
-
     ProcessResult Watch(const std::string& prefix, std::vector<std::string> arguments)
     {
         arguments.insert(arguments.end(), {"--seconds", "10", "--out", config.Root() + "/" + prefix});
         return Handheld(arguments, 90000);
     }
-
-    TempConfig config;
-    int port = 0;
-    pid_t program = -1;
 };
 
 TEST_F(LiveStreamTest, Mpeg4AndMp3ArriveAsThePlayerExpects)
@@ -191,15 +104,6 @@ TEST_F(LiveStreamTest, RepeatedStartsStopsAndRefusals)
     EXPECT_EQ(20u, started);
 }
 
-std::vector<std::string> Recordings(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        if (entry.path().filename().string().starts_with("Rec_ch5_"))
-            names.push_back(entry.path().string());
-    return names;
-}
-
 TEST_F(LiveStreamTest, HandheldRecordsAChannelOnThePc)
 {
     EXPECT_EQ("0xFF", Handheld({"record", "4"}).Value("record_code")) << "not enabled";
@@ -214,7 +118,7 @@ TEST_F(LiveStreamTest, HandheldRecordsAChannelOnThePc)
     EXPECT_EQ("0xDD", stop.Value("stop_record_code")) << stop.output;
     EXPECT_EQ("0", stop.Value("recording"));
 
-    const std::vector<std::string> files = Recordings(config.Root());
+    const std::vector<std::string> files = Recordings(5);
     ASSERT_EQ(1u, files.size());
     ProcessResult streams = RunProcess({"/usr/bin/ffprobe", "-v", "error", "-show_entries", "stream=codec_name",
                                         "-of", "csv=p=0", files[0]},
