@@ -127,25 +127,31 @@ int OpenTcpDataListener()
     return socket;
 }
 
-// libudt keeps a just-closed listener's port busy for a moment: a handheld
-// that reconnects at once must still get its data connection.
-int OpenUdtDataListener()
+// libudt keeps a just-closed listener's port busy for a moment, for binding
+// and for listening: a handheld that reconnects at once must still get its
+// data connection, so the whole opening is tried again for a while.
+int TryOpenUdtDataListener()
 {
     UDTSOCKET socket = UDT::socket(AF_INET, SOCK_STREAM, 0);
     if (socket == UDT::INVALID_SOCK)
         return -1;
     sockaddr_in address = SocketAddress(BasePort() + 2);
-    bool bound = false;
-    for (int attempt = 0; attempt < 50 && !bound && gState.running; ++attempt) {
-        bound = UDT::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != UDT::ERROR;
-        if (!bound)
-            Sleep(100);
-    }
     const bool nonBlocking = false;
-    if (!bound || UDT::listen(socket, 1) == UDT::ERROR ||
+    if (UDT::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == UDT::ERROR ||
+        UDT::listen(socket, 1) == UDT::ERROR ||
         UDT::setsockopt(socket, 0, UDT_RCVSYN, &nonBlocking, sizeof nonBlocking) == UDT::ERROR) {
         UDT::close(socket);
         return -1;
+    }
+    return socket;
+}
+
+int OpenUdtDataListener()
+{
+    int socket = TryOpenUdtDataListener();
+    for (int attempt = 1; attempt < 50 && socket < 0 && gState.running; ++attempt) {
+        Sleep(100);
+        socket = TryOpenUdtDataListener();
     }
     return socket;
 }
@@ -186,8 +192,10 @@ Negotiation OpenDataConnection(int control, int& data)
 {
     const bool udt = gNet.transport == kTransportUdt;
     const int listener = udt ? OpenUdtDataListener() : OpenTcpDataListener();
-    if (listener < 0)
+    if (listener < 0) {
+        Log(std::string("The ") + (udt ? "UDT" : "TCP") + " data port could not be opened for a handheld.");
         return Negotiation::Retry;
+    }
     gNet.dataListenIsUdt = udt;
     gNet.dataListenSocket = listener;
     const uint8_t ready = 0x01;
@@ -196,6 +204,7 @@ Negotiation OpenDataConnection(int control, int& data)
     data = udt ? AcceptUdt(listener) : AcceptTcp(listener);
     if (data >= 0)
         return Negotiation::Accepted;
+    Log("A handheld did not open its data connection in time.");
     return gNet.testPending && DirectoryEnabled() ? Negotiation::TestFailed : Negotiation::Retry;
 }
 
@@ -214,7 +223,10 @@ void StartSession(int control, int data)
     gNet.controlSocket = control;
     gNet.sessionExit = 0;
     gState.showMessages = 0;
-    gSessionThread.Start(RunCommandSession);
+    if (!gSessionThread.Start(RunCommandSession)) {
+        Log("No thread could be started for the handheld's session.");
+        CloseSessionSockets();
+    }
     gNet.testPending = 0;
     gState.testing = 0;
     CloseDataListener();

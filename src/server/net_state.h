@@ -25,7 +25,11 @@ struct NetState {
 
 extern NetState gNet;
 
+// The network start-up thread: started by Start, waited for by Stop (on
+// listenerExit) and at shutdown.
 extern WorkerThread gNetworkThread;
+// The command session: started by the listener, which waits for it (on
+// commandExit) before the next session; waited for at shutdown.
 extern WorkerThread gSessionThread;
 
 // Waits up to timeoutMs (-1: no limit) for poll events on a TCP socket:
@@ -43,9 +47,12 @@ void CloseTcpSocket(int socket);
 // Closes a socket of either transport.
 void CloseAnySocket(int socket, bool isUdt);
 
-// Ends the handheld session: closes both connections, stops the stream
+// Ends the handheld session: shuts both connections down, stops the stream
 // sender, clears the connected flag and tells the session thread to end.
 void EndSession();
+// Closes the session's connections; by the session thread as it ends, once
+// nothing else uses them.
+void CloseSessionSockets();
 
 // The listener's wait for a handheld's connections, in seconds.
 extern int gConnectionWaitSeconds;

@@ -21,6 +21,8 @@ SenderState gSender;
 
 namespace {
 
+// Started by the session for each stream; StopSender waits for it on
+// streamerExit.
 WorkerThread senderThread;
 
 void Sleep(int ms)

@@ -46,5 +46,8 @@ void StopServer()
     StopStreaming();
     CloseListeningSockets();
     gNetworkThread.WaitForExit(gEvents.listenerExit);
+    // The session ends by itself once its sockets are closed; stopped means
+    // no thread of the server left running.
+    gSessionThread.WaitForExit(gEvents.commandExit);
     UpdateStatusText();
 }

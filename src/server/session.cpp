@@ -19,6 +19,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <mutex>
 
 SessionState gSession;
 
@@ -160,8 +161,11 @@ void MakeCurrentChannel(int32_t channel)
 // sender and answers with the stream header.
 void StartPipelineAndReply(uint8_t code, bool fileMode)
 {
-    gStream.video.encodedTotal = gStream.audio.encodedTotal = 0;
-    gStream.video.sentSinceStart = gStream.audio.sentSinceStart = 0;
+    {
+        std::lock_guard hold(gBufferMutex);
+        gStream.video.encodedTotal = gStream.audio.encodedTotal = 0;
+        gStream.video.sentSinceStart = gStream.audio.sentSinceStart = 0;
+    }
     gSession.fileMode = fileMode ? 1 : 0;
     if (!AskMainWindow(kMsgStartStream, fileMode ? 1 : 0, gEvents.streamerStart) || !gState.streaming) {
         SendCode(kRefused);
@@ -349,8 +353,30 @@ int EndOfSession()
     UpdateStatusText();
     RestoreMessageSwitch();
     gState.connected = 0;
-    gEvents.commandExit.Set();
     return 0;
+}
+
+int ServeCommands()
+{
+    bool loggedIn = false;
+    uint8_t payload[kPathSize];
+    for (;;) {
+        if (gNet.sessionExit) {
+            gState.monitoring = 0;
+            RestoreMessageSwitch();
+            return 0;
+        }
+        uint8_t header[2];
+        if (ReceiveExact(ControlSocket(), false, header, sizeof header) != 0)
+            return EndOfSession();
+        const int size = PayloadSize(header[1]);
+        if (header[0] != kMarker || size < 0)
+            continue;
+        if (ReceiveExact(ControlSocket(), false, payload, static_cast<size_t>(size)) != 0)
+            return EndOfSession();
+        if (Dispatch(header[1], payload, loggedIn) == Outcome::Disconnect)
+            return EndOfSession();
+    }
 }
 
 } // namespace
@@ -397,24 +423,11 @@ int PayloadSize(uint8_t command)
 
 int RunCommandSession()
 {
-    bool loggedIn = false;
-    uint8_t payload[kPathSize];
-    for (;;) {
-        if (gNet.sessionExit) {
-            gState.monitoring = 0;
-            RestoreMessageSwitch();
-            gEvents.commandExit.Set();
-            return 0;
-        }
-        uint8_t header[2];
-        if (ReceiveExact(ControlSocket(), false, header, sizeof header) != 0)
-            return EndOfSession();
-        const int size = PayloadSize(header[1]);
-        if (header[0] != kMarker || size < 0)
-            continue;
-        if (ReceiveExact(ControlSocket(), false, payload, static_cast<size_t>(size)) != 0)
-            return EndOfSession();
-        if (Dispatch(header[1], payload, loggedIn) == Outcome::Disconnect)
-            return EndOfSession();
-    }
+    const int result = ServeCommands();
+    // Only now, with the sender stopped and this thread done with them, may
+    // the sockets be closed: a number closed earlier could be reused by a new
+    // connection while still being written to.
+    CloseSessionSockets();
+    gEvents.commandExit.Set();
+    return result;
 }

@@ -89,10 +89,19 @@ void CloseAnySocket(int socket, bool isUdt)
 
 void EndSession()
 {
-    CloseAnySocket(gNet.dataSocket.exchange(kInvalidSocket), gNet.transport == kTransportUdt);
-    CloseTcpSocket(gNet.controlSocket.exchange(kInvalidSocket));
+    // Shutting the connections down wakes the session's reads and fails the
+    // sender's writes; the session thread closes them once it has ended.
+    if (gNet.transport != kTransportUdt)
+        ::shutdown(gNet.dataSocket, SHUT_RDWR);
+    ::shutdown(gNet.controlSocket, SHUT_RDWR);
     StopSender();
     gState.connected = 0;
     UpdateStatusText();
     gNet.sessionExit = 1;
+}
+
+void CloseSessionSockets()
+{
+    CloseAnySocket(gNet.dataSocket.exchange(kInvalidSocket), gNet.transport == kTransportUdt);
+    CloseTcpSocket(gNet.controlSocket.exchange(kInvalidSocket));
 }

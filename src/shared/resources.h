@@ -22,10 +22,19 @@ struct LargeBuffers {
 
 extern LargeBuffers gBuffers;
 
+// Guards the stream rings and their indexes: taken by the live encode steps
+// for each append and by the sender for each take.
 extern RecursiveTimedMutex gBufferMutex;
+// Guards the subtitle queue: taken by its producer to append and by the
+// sender to read what is pending; never across a write.
 extern RecursiveTimedMutex gSenderMutex;
+// Held by the start- and stop-recording handlers for their whole run.
 extern RecursiveTimedMutex gRecorderMutex;
+// Held by the network start-up thread except while it waits for handhelds,
+// and by the address watcher for each check.
 extern RecursiveTimedMutex gNetworkMutex;
+// Taken by the video and audio encode steps around each write into the
+// recording file, so that the two never enter the writer at once.
 extern CriticalSection gEncoderLock;
 
 // The events through which threads hand work to each other: auto-reset,

@@ -78,11 +78,15 @@ private:
 
 class ListenerTest : public LoopbackServerTest {
 protected:
+    void Configure() override
+    {
+        gSettings.channels[3].enabled = 1;
+        gSettings.record.enabledChannels = 1;
+    }
+
     void SetUp() override
     {
         LoopbackServerTest::SetUp();
-        gSettings.channels[3].enabled = 1;
-        gSettings.record.enabledChannels = 1;
         SetMessageHandler(MessageTarget::Frame, [this](unsigned message, uintptr_t, intptr_t) {
             if (message == kMsgStartStream)
                 producer.Start();
@@ -154,7 +158,10 @@ TEST_F(ListenerTest, LoginResultsOverTcpAndUdt)
 TEST_F(ListenerTest, UserNameComparesOnlyItsFirst31Bytes)
 {
     const std::string name31(31, 'n');
+    StopServer();
     StoreScrambled(gSettings.record.userName, sizeof gSettings.record.userName, name31);
+    ASSERT_EQ(0, StartServer());
+    ASSERT_TRUE(WaitUntil([] { return gNet.controlListenSocket != kInvalidSocket; }));
     ProcessResult result = Handheld({"--user", name31 + "X", "login"});
     EXPECT_EQ("0", result.Value("login_result")) << result.output;
 }

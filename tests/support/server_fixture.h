@@ -50,8 +50,9 @@ protected:
         StoreScrambled(record.userName, sizeof record.userName, "viewer");
         StoreScrambled(record.password, sizeof record.password, "secret");
         gConnectionWaitSeconds = 2;
+        Configure();
         ASSERT_EQ(0, StartServer());
-        WaitUntil([] { return gState.disconnected == 0; });
+        WaitUntil([] { return gNet.controlListenSocket != kInvalidSocket; });
     }
 
     void TearDown() override
@@ -60,6 +61,9 @@ protected:
         SetMessageSink(nullptr);
         gConnectionWaitSeconds = 15;
     }
+
+    // What a derived fixture sets up before the server threads start.
+    virtual void Configure() {}
 
     // Runs the handheld client, logged in as the known account, with the arguments.
     ProcessResult Handheld(std::vector<std::string> arguments, int timeoutMs = 20000)
