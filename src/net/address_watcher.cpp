@@ -21,7 +21,9 @@ constexpr size_t kPublicAddressSize = 128;
 std::atomic<int> retryPeriodMs{10000};
 std::atomic<int> refreshPeriodMs{1200000};
 std::atomic<int> stopRequested{0};
+// Set by StopAddressWatcher; the watcher waits on it between its checks.
 AutoResetEvent wakeUp;
+// Started at start-up; StopAddressWatcher waits for it at shutdown.
 WorkerThread watcherThread;
 
 struct WatcherState {

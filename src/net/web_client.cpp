@@ -1,5 +1,7 @@
 #include "net/web_client.h"
 
+#include "platform/log.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -264,18 +266,26 @@ int HttpGet(char* response, size_t responseSize, size_t* receivedLength, const c
         *receivedLength = 0;
     UrlParts parts;
     sockaddr_in address{};
-    if ((receivedLength && (!response || responseSize == 0)) || !url || SplitUrl(url, parts) != 0 ||
-        ResolveIpv4(parts, address) != 0)
+    if ((receivedLength && (!response || responseSize == 0)) || !url || SplitUrl(url, parts) != 0)
         return -1;
+    // The rest of the address may carry account texts: only the host is logged.
+    if (ResolveIpv4(parts, address) != 0) {
+        Log("The web host " + parts.authority + " could not be found.");
+        return -1;
+    }
     int socket = ConnectWithLimit(address);
-    if (socket < 0)
+    if (socket < 0) {
+        Log("The web host " + parts.authority + " could not be reached.");
         return -1;
+    }
     const std::string request = BuildRequest(parts, version);
     ::send(socket, request.data(), request.size(), MSG_NOSIGNAL);
     int result = 0;
     if (receivedLength) {
         *receivedLength = ReadResponse(socket, response, responseSize);
         result = *receivedLength > 0 ? 0 : -1;
+        if (result != 0)
+            Log("The web host " + parts.authority + " did not answer.");
     }
     ::close(socket);
     return result;

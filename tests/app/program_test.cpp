@@ -84,6 +84,23 @@ TEST(SilentProgram, ServesLoginsOnItsConfiguredPort)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
+// A first start on a box without a screen: no dialog waits for an answer
+// nobody can give. The log says what is missing, and the server starts.
+TEST(HeadlessFirstStart, SkipsTheDialogsAndLogsWhatIsMissing)
+{
+    TempConfig config;
+    ProcessResult run = RunProcess({"/usr/bin/env", "ORVANDEL_WEB_HOST=127.0.0.1:9", "/bin/sh", "-c",
+                                    "exec timeout -s TERM 8 " + BinPath("orvandel") + " 2>&1"},
+                                   60000);
+    EXPECT_EQ(124, run.exitCode) << "ended only by the signal\n" << run.output;
+    for (const char* missing : {"No account is stored", "No channel is set up", "No media folder is shared"})
+        EXPECT_NE(std::string::npos, run.output.find(missing)) << missing << "\n" << run.output;
+    // The server went on to start: here it finds no directory service to
+    // register with, and says so.
+    EXPECT_NE(std::string::npos, run.output.find("[server] Error! ")) << run.output;
+    EXPECT_EQ(638564u, ReadFileBytes(config.SettingsFile()).size()) << "the settings were saved at the end";
+}
+
 INSTANTIATE_TEST_SUITE_P(Switches, ProgramTest,
                          ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"/u"}));
 
