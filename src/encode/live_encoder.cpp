@@ -89,7 +89,9 @@ bool EncodeLivePicture(double sampleTime)
 
 bool EncodeLiveVideoCopy(double sampleTime)
 {
-    const bool encoded = gLiveEncoder.branch.video && gState.streaming && RingHasRoom(gStream.video) &&
+    // The flag first: the window thread opens and closes the branch only
+    // while the flag is clear.
+    const bool encoded = gState.streaming && gLiveEncoder.branch.video && RingHasRoom(gStream.video) &&
                          EncodeLivePicture(sampleTime);
     PostAppMessage(MessageTarget::View, kMsgRefresh);
     return encoded;
@@ -159,7 +161,7 @@ void EncodeRecordedPicture(int32_t framesBefore)
 void EncodeLiveAudio(double sampleTime)
 {
     EncoderBranch& branch = gLiveEncoder.branch;
-    if (!branch.audio || !gState.streaming || !RingHasRoom(gStream.audio))
+    if (!gState.streaming || !branch.audio || !RingHasRoom(gStream.audio))
         return;
     const int32_t frameBytes = branch.audioFrameSize * branch.audio->ch_layout.nb_channels * 2;
     int32_t consumed = 0;
@@ -190,7 +192,7 @@ void EncodeLiveAudio(double sampleTime)
 void EncodeRecordedAudio()
 {
     EncoderBranch& branch = gRecorder.branch;
-    if (!branch.audio || !gState.recording)
+    if (!gState.recording || !branch.audio)
         return;
     const int32_t frameBytes = branch.audioFrameSize * branch.audio->ch_layout.nb_channels * 2;
     int32_t consumed = 0;
@@ -252,9 +254,11 @@ int PacingCopies(double lag)
 
 void EncodeVideoSample(double sampleTime)
 {
+    // Each branch is looked at only while its flag is set: the window thread
+    // opens and closes a branch while its flag is clear.
     LiveEncoder& encoder = gLiveEncoder;
-    const bool recordingVideo = gRecorder.branch.video != nullptr;
-    if (!encoder.branch.video && !recordingVideo)
+    const bool recordingVideo = gState.recording && gRecorder.branch.video;
+    if (!(gState.streaming && encoder.branch.video) && !recordingVideo)
         return;
     const double frameRate = gLiveParams.frameRate;
     if (encoder.firstVideoCall) {
@@ -272,8 +276,6 @@ void EncodeVideoSample(double sampleTime)
 
 void EncodeAudioSamples(double sampleTime)
 {
-    if (!gLiveEncoder.branch.audio && !gRecorder.branch.audio)
-        return;
     EncodeLiveAudio(sampleTime);
     EncodeRecordedAudio();
 }

@@ -126,11 +126,11 @@ void StopStreaming()
         CallOnWindowThread(StopStreaming, kWindowCallLimitMs);
         return;
     }
-    gState.streaming = 0;
-    // Signals from before the flag was cleared prove nothing: the next
-    // callback's does, since the callbacks of one stream never overlap.
+    // Signals from before the flag is cleared prove nothing; the first one
+    // after does, since the callbacks of one stream never overlap.
     gEvents.videoEncoderExit.Reset();
     gEvents.audioEncoderExit.Reset();
+    gState.streaming = 0;
     bool left = true;
     if (gEncoderSlotInUse && gLiveEncoder.branch.video)
         left = WaitForGrabberExit(gEvents.videoEncoderExit, kEncoderExitLimitMs);
@@ -139,7 +139,11 @@ void StopStreaming()
     if (!left) {
         // Stopping joins the streaming threads: no callback runs after it.
         Log("The capture callbacks did not leave the live encoders in time; stopping the capture.");
-        StopCapture();
+        if (StopCapture() != 0) {
+            // A callback may still be inside the encoders: they stay open.
+            Log("The capture did not stop; the live encoders are left open.");
+            return;
+        }
     }
     if (gState.captureRunning && !gState.recording)
         StopCapture();

@@ -36,16 +36,24 @@ struct WindowCall {
     enum class Stage { Queued, Running, Done, GivenUp } stage = Stage::Queued;
 };
 
+void DeliverAppMessage(MessageTarget target, unsigned message, uintptr_t wParam, intptr_t lParam)
+{
+    auto found = handlers.find(target);
+    if (found != handlers.end())
+        found->second(message, wParam, lParam);
+}
+
 std::mutex callsLock;
 std::condition_variable callsChanged;
 std::deque<std::shared_ptr<WindowCall>> queuedCalls;
 std::atomic<bool> callsClosed{false};
 
-// The next call to run, or nullptr; marks it running.
+// The next call to run, or nullptr; marks it running. Nothing runs once the
+// calls are closed.
 std::shared_ptr<WindowCall> TakeQueuedCall()
 {
     std::lock_guard hold(callsLock);
-    while (!queuedCalls.empty()) {
+    while (!callsClosed && !queuedCalls.empty()) {
         std::shared_ptr<WindowCall> call = std::move(queuedCalls.front());
         queuedCalls.pop_front();
         if (call->stage == WindowCall::Stage::Queued) {
@@ -88,6 +96,8 @@ bool CallOnWindowThread(std::function<void()> job, int timeoutMs)
     call->job = std::move(job);
     {
         std::lock_guard hold(callsLock);
+        if (callsClosed)
+            return false;
         queuedCalls.push_back(call);
     }
     QMetaObject::invokeMethod(QCoreApplication::instance(), [] { ServeWindowThreadCalls(); }, Qt::QueuedConnection);
@@ -102,6 +112,11 @@ bool CallOnWindowThread(std::function<void()> job, int timeoutMs)
         return true;
     call->stage = WindowCall::Stage::GivenUp;
     return false;
+}
+
+bool SendAppMessage(MessageTarget target, unsigned message, uintptr_t wParam, intptr_t lParam, int timeoutMs)
+{
+    return CallOnWindowThread([=] { DeliverAppMessage(target, message, wParam, lParam); }, timeoutMs);
 }
 
 void CloseWindowThreadCalls()
@@ -133,11 +148,7 @@ bool PostAppMessage(MessageTarget target, unsigned message, uintptr_t wParam, in
         return false;
     return QMetaObject::invokeMethod(
         app,
-        [target, message, wParam, lParam] {
-            auto found = handlers.find(target);
-            if (found != handlers.end())
-                found->second(message, wParam, lParam);
-        },
+        [target, message, wParam, lParam] { DeliverAppMessage(target, message, wParam, lParam); },
         Qt::QueuedConnection);
 }
 

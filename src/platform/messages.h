@@ -37,6 +37,12 @@ bool PostAppMessage(MessageTarget target, unsigned message, uintptr_t wParam = 0
 // taken the job within timeoutMs.
 bool CallOnWindowThread(std::function<void()> job, int timeoutMs);
 
+// Hands a message to the target's handler on the GUI thread and waits until
+// the handler has returned, within timeoutMs. False, with the message not
+// handled, when the GUI thread is closing or did not take it in time: a
+// request given up is never handled later.
+bool SendAppMessage(MessageTarget target, unsigned message, uintptr_t wParam, intptr_t lParam, int timeoutMs);
+
 // Runs the queued calls that other threads wait for. The GUI thread calls it
 // while it waits for another thread itself, so that neither waits for ever.
 void ServeWindowThreadCalls();

@@ -104,11 +104,11 @@ int StopRecording()
     std::lock_guard hold(gRecorderMutex);
     if (!gState.recording)
         return -1;
-    gState.recording = 0;
-    // Only a signal given after the flag was cleared shows that the
+    // Only a signal given after the flag is cleared shows that the
     // callbacks have left the file.
     gEvents.videoRecorderExit.Reset();
     gEvents.audioRecorderExit.Reset();
+    gState.recording = 0;
     bool left = true;
     if (gRecorder.branch.video)
         left = WaitForGrabberExit(gEvents.videoRecorderExit, kExitWaitMs);
@@ -117,7 +117,12 @@ int StopRecording()
     if (!left) {
         // Stopping joins the streaming threads: nothing writes into the file after it.
         Log("The capture callbacks did not leave the recording in time; stopping the capture.");
-        StopCapture();
+        if (StopCapture() != 0) {
+            // A callback may still be writing: the file is left open.
+            Log("The capture did not stop; the recording file is left open.");
+            UpdateStatusText();
+            return 0;
+        }
         if (gState.streaming)
             StartCapture();
     }

@@ -164,11 +164,14 @@ int AcceptUdt(int listener)
         UDTSOCKET accepted = UDT::accept(listener, nullptr, nullptr);
         if (accepted != UDT::INVALID_SOCK) {
             // Reads block as the session expects; the sender's writes must not,
-            // so that it sees its stop flag while the handheld does not read.
+            // so that it sees its stop flag while the handheld does not read,
+            // and closing must not wait for such a handheld either.
             const bool blocking = true;
             const bool nonBlocking = false;
+            const linger noLinger{0, 0};
             UDT::setsockopt(accepted, 0, UDT_RCVSYN, &blocking, sizeof blocking);
             UDT::setsockopt(accepted, 0, UDT_SNDSYN, &nonBlocking, sizeof nonBlocking);
+            UDT::setsockopt(accepted, 0, UDT_LINGER, &noLinger, sizeof noLinger);
             return accepted;
         }
         if (UDT::getlasterror_code() != CUDTException::EASYNCRCV)

@@ -136,19 +136,17 @@ bool ChannelIsEnabled(int32_t channel)
     return channel >= 0 && channel < kChannelCount && gSettings.channels[channel].enabled;
 }
 
-// Posts a request to the main window and waits for the event its handler
+// Hands a request to the main window and waits for the event its handler
 // signals. False when there is no main window, when the program is shutting
-// down, or when no answer came in time.
+// down, or when the window thread did not take it in time; a request given
+// up is never carried out later.
 bool AskMainWindow(unsigned message, intptr_t lParam, AutoResetEvent& answer)
 {
-    if (!PostAppMessage(MessageTarget::Frame, message, 0, lParam))
+    if (!SendAppMessage(MessageTarget::Frame, message, 0, lParam, kMainWindowAnswerLimitMs)) {
+        Log("The main window did not take the session's request.");
         return false;
-    constexpr int kSliceMs = 100;
-    for (int waited = 0; waited < kMainWindowAnswerLimitMs && !WindowThreadClosing(); waited += kSliceMs)
-        if (answer.Wait(kSliceMs))
-            return true;
-    Log("The main window did not answer the session's request.");
-    return false;
+    }
+    return answer.Wait(0);
 }
 
 void MakeCurrentChannel(int32_t channel)
@@ -175,7 +173,8 @@ void StartPipelineAndReply(uint8_t code, bool fileMode)
     UpdateStatusText();
     gSender.stop = 0;
     gSender.writeToFile = 0;
-    StartSender(gSession.request.profile & 0x0F);
+    if (!gNet.sessionExit)
+        StartSender(gSession.request.profile & 0x0F);
     SendStreamHeader(code);
 }
 
@@ -424,6 +423,10 @@ int PayloadSize(uint8_t command)
 int RunCommandSession()
 {
     const int result = ServeCommands();
+    // Whoever ended the session, its stream ends with it: a sender started
+    // just after someone else's stop must not outlive it.
+    StopSender();
+    StopStreaming();
     // Only now, with the sender stopped and this thread done with them, may
     // the sockets be closed: a number closed earlier could be reused by a new
     // connection while still being written to.

@@ -4,6 +4,7 @@
 #include "server/sender.h"
 
 #include <cerrno>
+#include <mutex>
 #include <poll.h>
 #include <sys/socket.h>
 #include <udt/udt.h>
@@ -87,13 +88,25 @@ void CloseAnySocket(int socket, bool isUdt)
         CloseTcpSocket(socket);
 }
 
+namespace {
+
+// Keeps a shutdown from reaching a socket number that the session thread has
+// just closed and the system has given to a new connection.
+std::mutex sessionSocketsLock;
+
+} // namespace
+
 void EndSession()
 {
     // Shutting the connections down wakes the session's reads and fails the
     // sender's writes; the session thread closes them once it has ended.
-    if (gNet.transport != kTransportUdt)
-        ::shutdown(gNet.dataSocket, SHUT_RDWR);
-    ::shutdown(gNet.controlSocket, SHUT_RDWR);
+    {
+        std::lock_guard hold(sessionSocketsLock);
+        if (gNet.transport != kTransportUdt && gNet.dataSocket != kInvalidSocket)
+            ::shutdown(gNet.dataSocket, SHUT_RDWR);
+        if (gNet.controlSocket != kInvalidSocket)
+            ::shutdown(gNet.controlSocket, SHUT_RDWR);
+    }
     StopSender();
     gState.connected = 0;
     UpdateStatusText();
@@ -102,6 +115,13 @@ void EndSession()
 
 void CloseSessionSockets()
 {
-    CloseAnySocket(gNet.dataSocket.exchange(kInvalidSocket), gNet.transport == kTransportUdt);
-    CloseTcpSocket(gNet.controlSocket.exchange(kInvalidSocket));
+    int data;
+    int control;
+    {
+        std::lock_guard hold(sessionSocketsLock);
+        data = gNet.dataSocket.exchange(kInvalidSocket);
+        control = gNet.controlSocket.exchange(kInvalidSocket);
+    }
+    CloseAnySocket(data, gNet.transport == kTransportUdt);
+    CloseTcpSocket(control);
 }

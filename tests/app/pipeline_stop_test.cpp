@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -74,6 +75,7 @@ TEST_F(PipelineStopTest, ShutdownEndsWithinFiveSecondsWhateverRuns)
 {
     const Activity activities[] = {Activity::LiveStream, Activity::Recording, Activity::Both,
                                    Activity::StalledHandheld};
+    double slowest[4] = {};
     for (int round = 0; round < 20; ++round) {
         const Activity activity = activities[round % 4];
         SCOPED_TRACE(std::string("round ") + std::to_string(round) + ", during a " + Name(activity));
@@ -95,6 +97,7 @@ TEST_F(PipelineStopTest, ShutdownEndsWithinFiveSecondsWhateverRuns)
             const double took = StopProgram(10);
             ASSERT_GE(took, 0) << "the program did not end cleanly";
             EXPECT_LT(took, 5.0);
+            slowest[round % 4] = std::max(slowest[round % 4], took);
         }
         EXPECT_EQ(638564u, ReadFileBytes(config.SettingsFile()).size()) << "the settings were saved";
         if (activity == Activity::Recording || activity == Activity::Both) {
@@ -105,6 +108,8 @@ TEST_F(PipelineStopTest, ShutdownEndsWithinFiveSecondsWhateverRuns)
                 std::remove(file.c_str());
         }
     }
+    for (int i = 0; i < 4; ++i)
+        std::printf("slowest shutdown during a %s: %.2f s\n", Name(activities[i]), slowest[i]);
 }
 
 TEST_F(PipelineStopTest, AnInterruptedRecordingPlays)
@@ -139,7 +144,9 @@ TEST_F(PipelineStopTest, StopStreamIsAnsweredAfterThirtySecondsOfNotReading)
     std::this_thread::sleep_for(std::chrono::seconds(30));
     const auto asked = Clock::now();
     EXPECT_EQ(kStopStream, link.Ask(kStopStream, {}, 5000));
-    EXPECT_LT(Clock::now() - asked, std::chrono::seconds(1));
+    const std::chrono::duration<double> answeredIn = Clock::now() - asked;
+    std::printf("StopStream after 30 s of not reading answered in %.3f s\n", answeredIn.count());
+    EXPECT_LT(answeredIn.count(), 1.0);
     ProcessResult next = Handheld({"live", "5", "--seconds", "2"});
     EXPECT_EQ("0xD4", next.Value("stream_code")) << next.output;
 }
