@@ -15,7 +15,7 @@ std::string_view SubsystemOf(std::string_view sourcePath)
     return slash == std::string_view::npos ? "program" : rest.substr(0, slash);
 }
 
-void Log(std::string_view text, std::source_location where)
+void Log(std::string_view text, const char* callerFile)
 {
     using namespace std::chrono;
     const auto now = system_clock::now();
@@ -26,7 +26,7 @@ void Log(std::string_view text, std::source_location where)
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     std::string line = std::string(stamp) + "." + std::to_string(1000 + millis).substr(1) + " [" +
-                       std::string(SubsystemOf(where.file_name())) + "] ";
+                       std::string(SubsystemOf(callerFile)) + "] ";
     // Texts meant for a box keep their line breaks out of the log.
     for (char c : text)
         line += c == '\r' ? ' ' : c == '\n' ? ' ' : c;

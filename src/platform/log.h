@@ -4,11 +4,10 @@
 // time stamp and the subsystem it came from. It goes to standard error,
 // where the systemd journal picks it up.
 
-#include <source_location>
 #include <string_view>
 
 // Writes one line; the subsystem is the source folder of the caller.
-void Log(std::string_view text, std::source_location where = std::source_location::current());
+void Log(std::string_view text, const char* callerFile = __builtin_FILE());
 
 // The subsystem tag of a source file: the folder under src/ that holds it
 // ("server" for src/server/listener.cpp), or "program" outside src/.

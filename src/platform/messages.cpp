@@ -157,9 +157,9 @@ void SetMessageSink(MessageSink* sink)
     currentSink = sink ? sink : &logOnlySink;
 }
 
-void ShowMessage(const char* text, int show, int direct, std::source_location where)
+void ShowMessage(const char* text, int show, int direct, const char* callerFile)
 {
-    Log(std::string(show ? "Error! " : "Error (not shown): ") + text, where);
+    Log(std::string(show ? "Error! " : "Error (not shown): ") + text, callerFile);
     if (!show)
         return;
     std::string copy(text);
@@ -168,15 +168,15 @@ void ShowMessage(const char* text, int show, int direct, std::source_location wh
     currentSink.load()->Error(copy, direct != 0);
 }
 
-void ShowInfo(const char* text, int show, std::source_location where)
+void ShowInfo(const char* text, int show, const char* callerFile)
 {
-    Log(std::string(show ? "Info: " : "Info (not shown): ") + text, where);
+    Log(std::string(show ? "Info: " : "Info (not shown): ") + text, callerFile);
     if (show)
         currentSink.load()->Info(text);
 }
 
-int AskConfirm(const char* text, std::source_location where)
+int AskConfirm(const char* text, const char* callerFile)
 {
-    Log(std::string("Confirm: ") + text, where);
+    Log(std::string("Confirm: ") + text, callerFile);
     return currentSink.load()->Confirm(text) ? IDOK : IDCANCEL;
 }

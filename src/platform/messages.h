@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <source_location>
 #include <string>
 
 constexpr unsigned WM_APP = 0x8000;
@@ -78,7 +77,7 @@ constexpr int IDCANCEL = 2;
 // caller, others are shown without waiting (the text is cut to 1023 chars).
 // Every text is logged, shown or not.
 void ShowMessage(const char* text, int show, int direct,
-                 std::source_location where = std::source_location::current());
-void ShowInfo(const char* text, int show, std::source_location where = std::source_location::current());
+                 const char* callerFile = __builtin_FILE());
+void ShowInfo(const char* text, int show, const char* callerFile = __builtin_FILE());
 // IDOK or IDCANCEL.
-int AskConfirm(const char* text, std::source_location where = std::source_location::current());
+int AskConfirm(const char* text, const char* callerFile = __builtin_FILE());

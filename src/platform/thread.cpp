@@ -64,15 +64,15 @@ bool WorkerThread::Wait(int timeoutMs)
 
 void WorkerThread::WaitForExit(AutoResetEvent& exitEvent)
 {
-    // On the GUI thread the slices are short and the calls of other threads
-    // are served in between: the thread waited for may itself be waiting for
-    // the GUI thread.
+    // The slices are short: another waiter may have taken the signal. On the
+    // GUI thread the calls of other threads are served in between, since the
+    // thread waited for may itself be waiting for the GUI thread.
     const bool serveCalls = OnWindowThread();
-    const int sliceMs = serveCalls ? 20 : 1000;
+    constexpr int kSliceMs = 20;
     while (Registered()) {
         if (serveCalls)
             ServeWindowThreadCalls();
-        if (exitEvent.Wait(sliceMs))
+        if (exitEvent.Wait(kSliceMs))
             Wait(kInfinite);
         else
             Wait(0);

@@ -33,10 +33,10 @@ public:
     // The thread's result, valid after a successful Wait.
     int Result() const { return result_; }
 
-    // Waits, in slices, for the thread to announce its end on exitEvent,
-    // then collects it. A signal already consumed by someone else costs at
-    // most one slice. On the GUI thread, other threads' calls to it are
-    // served meanwhile.
+    // Waits, in short slices, for the thread to announce its end on
+    // exitEvent, then collects it; a signal another waiter consumed costs one
+    // slice. On the GUI thread, other threads' calls to it are served
+    // meanwhile.
     void WaitForExit(AutoResetEvent& exitEvent);
 
 private:

@@ -285,7 +285,7 @@ public:
     }
 
     // The first connection to send its transport byte, or -1 when the
-    // listener should look at its flags again (about once a second).
+    // listener should look at its flags again (four times a second).
     int NextNegotiating(int listener, int8_t& transport)
     {
         std::vector<pollfd> watched{{listener, POLLIN, 0}};
@@ -306,7 +306,7 @@ private:
         int socket;
         std::chrono::steady_clock::time_point deadline;
     };
-    static constexpr int kSliceMs = 1000;
+    static constexpr int kSliceMs = 250;
 
     void AcceptOne(int listener)
     {
