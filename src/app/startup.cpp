@@ -17,6 +17,8 @@
 #include "shared/resources.h"
 #include "shared/server_state.h"
 
+#include <chrono>
+
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -51,6 +53,12 @@ int RunInitialisationSequence()
     return 1;
 }
 
+namespace {
+// What shutdown gives the network, session and watcher threads together,
+// within the 5 seconds the whole of it may take.
+constexpr int kThreadsEndLimitMs = 3000;
+} // namespace
+
 void ShutdownProcess()
 {
     SaveSettings();
@@ -68,12 +76,17 @@ void ShutdownProcess()
     CloseRecorder();
     CloseListeningSockets();
     ReleaseGraphObjects();
-    // Bounded waits: a thread stuck in a network call must not keep the
-    // program from ending. One that does not end in time is left running,
-    // so the buffers it may touch stay allocated.
-    StopAddressWatcher(2000);
-    bool ended = gNetworkThread.Wait(2000);
-    ended = gSessionThread.Wait(2000) && ended;
+    // One bounded wait for all: a thread stuck in a network call must not
+    // keep the program from ending. One that does not end in time is left
+    // running, so the buffers it may touch stay allocated.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kThreadsEndLimitMs);
+    auto left = [deadline] {
+        const auto now = std::chrono::steady_clock::now();
+        return now >= deadline ? 0 : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+    };
+    StopAddressWatcher(left());
+    bool ended = gNetworkThread.Wait(left());
+    ended = gSessionThread.Wait(left()) && ended;
     if (ended)
         FreeLargeBuffers();
 }

@@ -107,6 +107,9 @@ int StartLiveStreaming(int fileMode, const StreamRequest& request)
     // streaming flag still clear and refuses.
     if (fileMode || gState.streaming)
         return SignalStarted(-1);
+    // A stop whose caller gave up waiting may not have run: finish it first.
+    if (gLiveEncoder.branch.output)
+        StopStreaming();
     ResetStreamBuffers();
     return StartLive(request);
 }

@@ -69,12 +69,12 @@ void WorkerThread::WaitForExit(AutoResetEvent& exitEvent)
     // thread waited for may itself be waiting for the GUI thread.
     const bool serveCalls = OnWindowThread();
     constexpr int kSliceMs = 20;
+    // The event only shortens a slice: a signal left over from an earlier
+    // wait must not make this one wait without serving.
     while (Registered()) {
         if (serveCalls)
             ServeWindowThreadCalls();
-        if (exitEvent.Wait(kSliceMs))
-            Wait(kInfinite);
-        else
-            Wait(0);
+        exitEvent.Wait(kSliceMs);
+        Wait(0);
     }
 }

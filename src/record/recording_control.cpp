@@ -26,6 +26,32 @@ int Fail(const char* text)
     return -1;
 }
 
+// Waits until the callbacks have left the recording file, once its flag is
+// clear: only a signal given after the events are reset proves it. When they
+// do not leave in time the capture is stopped, which joins them. False when
+// even that failed and a callback may still be writing.
+bool WaitForRecorderExit()
+{
+    gEvents.videoRecorderExit.Reset();
+    gEvents.audioRecorderExit.Reset();
+    gState.recording = 0;
+    bool left = true;
+    if (gRecorder.branch.video)
+        left = WaitForGrabberExit(gEvents.videoRecorderExit, kExitWaitMs);
+    if (gRecorder.branch.audio)
+        left = WaitForGrabberExit(gEvents.audioRecorderExit, kExitWaitMs) && left;
+    if (left)
+        return true;
+    Log("The capture callbacks did not leave the recording in time; stopping the capture.");
+    if (StopCapture() != 0) {
+        Log("The capture did not stop; the recording file is left open.");
+        return false;
+    }
+    if (gState.streaming)
+        StartCapture();
+    return true;
+}
+
 // Builds the graph for this channel, as the live start would, when no
 // stream has built one already.
 int PrepareCapture(const ChannelRecord& channel)
@@ -53,10 +79,15 @@ int TryStartRecording()
     const ChannelRecord& channel = gSettings.channels[current];
     if (channel.videoDevice == kNoDevice && channel.audioDevice == kNoDevice)
         return Fail("Please select a video and/or audio device for the current channel.");
+    // A file left open by a handheld's bare flag clear is finished first,
+    // once the callbacks have surely left it.
+    if (gRecorder.branch.output) {
+        if (!WaitForRecorderExit())
+            return -1;
+        CloseRecorder();
+    }
     if (!gState.streaming && PrepareCapture(channel) != 0)
         return -1;
-    // A file left open by a handheld's bare flag clear is finished first.
-    CloseRecorder();
     if (OpenRecorder() != 0) {
         CloseRecorder();
         if (!gState.streaming)
@@ -88,7 +119,6 @@ int StartRecordingCurrentChannel()
             gEvents.recorderStart.Set();
         return result;
     }
-    std::lock_guard hold(gRecorderMutex);
     const int result = TryStartRecording();
     gEvents.recorderStart.Set();
     return result;
@@ -101,30 +131,11 @@ int StopRecording()
         CallOnWindowThread([&result] { result = StopRecording(); }, kWindowCallLimitMs);
         return result;
     }
-    std::lock_guard hold(gRecorderMutex);
     if (!gState.recording)
         return -1;
-    // Only a signal given after the flag is cleared shows that the
-    // callbacks have left the file.
-    gEvents.videoRecorderExit.Reset();
-    gEvents.audioRecorderExit.Reset();
-    gState.recording = 0;
-    bool left = true;
-    if (gRecorder.branch.video)
-        left = WaitForGrabberExit(gEvents.videoRecorderExit, kExitWaitMs);
-    if (gRecorder.branch.audio)
-        left = WaitForGrabberExit(gEvents.audioRecorderExit, kExitWaitMs) && left;
-    if (!left) {
-        // Stopping joins the streaming threads: nothing writes into the file after it.
-        Log("The capture callbacks did not leave the recording in time; stopping the capture.");
-        if (StopCapture() != 0) {
-            // A callback may still be writing: the file is left open.
-            Log("The capture did not stop; the recording file is left open.");
-            UpdateStatusText();
-            return 0;
-        }
-        if (gState.streaming)
-            StartCapture();
+    if (!WaitForRecorderExit()) {
+        UpdateStatusText();
+        return 0;
     }
     if (!gState.streaming && !gState.monitoring && gState.captureRunning)
         StopCapture();

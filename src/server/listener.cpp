@@ -10,6 +10,9 @@
 #include "server/session_state.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <netinet/in.h>
@@ -181,9 +184,20 @@ int AcceptUdt(int listener)
     return -1;
 }
 
+// Waits for a listening socket to become readable within timeoutMs, in
+// short slices so that a Stop is seen at once: above 0 when ready.
+int WaitWhileRunning(int socket, int timeoutMs)
+{
+    constexpr int kSliceMs = 250;
+    for (int waited = 0; waited < timeoutMs && gState.running; waited += kSliceMs)
+        if (int ready = WaitForSocket(socket, POLLIN, std::min(kSliceMs, timeoutMs - waited)); ready != 0)
+            return ready;
+    return 0;
+}
+
 int AcceptTcp(int listener)
 {
-    if (WaitForSocket(listener, POLLIN, gConnectionWaitSeconds * 1000) <= 0)
+    if (WaitWhileRunning(listener, gConnectionWaitSeconds * 1000) <= 0)
         return -1;
     return ::accept(listener, nullptr, nullptr);
 }
@@ -213,7 +227,7 @@ Negotiation OpenDataConnection(int control, int& data)
 
 void CloseDataListener()
 {
-    CloseAnySocket(gNet.dataListenSocket.exchange(kInvalidSocket), gNet.dataListenIsUdt);
+    CloseAnySocket(TakeShared(gNet.dataListenSocket), gNet.dataListenIsUdt);
 }
 
 void StartSession(int control, int data)
@@ -222,13 +236,17 @@ void StartSession(int control, int data)
         gState.connected = 1;
         UpdateStatusText();
     }
+    gNet.sessionExit = 0;
     gNet.dataSocket = data;
     gNet.controlSocket = control;
-    gNet.sessionExit = 0;
     gState.showMessages = 0;
     if (!gSessionThread.Start(RunCommandSession)) {
         Log("No thread could be started for the handheld's session.");
         CloseSessionSockets();
+    } else if (!gState.running) {
+        // A Stop that came during the negotiation found no session to end:
+        // this one ends at once.
+        EndSession();
     }
     gNet.testPending = 0;
     gState.testing = 0;
@@ -256,7 +274,7 @@ int PrepareForHandheld(int controlListener)
         UpdateStatusText();
         return 0;
     }
-    if (WaitForSocket(controlListener, POLLIN, gConnectionWaitSeconds * 1000) <= 0) {
+    if (WaitWhileRunning(controlListener, gConnectionWaitSeconds * 1000) <= 0) {
         ShowConnectionTestFailure();
         gNet.testPending = 0;
         return kListenResultRestart;
@@ -312,6 +330,8 @@ private:
     {
         const int control = ::accept(listener, nullptr, nullptr);
         if (control < 0) {
+            if (gState.running)
+                Log(std::string("A control connection could not be accepted: ") + std::strerror(errno));
             Sleep(100);
             return;
         }
@@ -392,14 +412,14 @@ int ListenOnce()
     // Stop clears the flag before it closes the listening sockets: either it
     // closed this one, or the server is seen stopping here.
     if (!gState.running) {
-        CloseTcpSocket(gNet.controlListenSocket.exchange(kInvalidSocket));
+        CloseTcpSocket(TakeShared(gNet.controlListenSocket));
         return 0;
     }
     gState.testing = 0;
     gState.connected = 0;
     int result = ServeHandhelds(controlListener);
     CloseDataListener();
-    CloseTcpSocket(gNet.controlListenSocket.exchange(kInvalidSocket));
+    CloseTcpSocket(TakeShared(gNet.controlListenSocket));
     if (result == -1 && (gNet.controlSocket != kInvalidSocket || gNet.dataSocket != kInvalidSocket))
         EndSession();
     return result;

@@ -47,6 +47,12 @@ void CloseTcpSocket(int socket);
 // Closes a socket of either transport.
 void CloseAnySocket(int socket, bool isUdt);
 
+// Shuts a socket that other threads use down, unless it has just been taken
+// for closing: blocked calls on it return, its number stays in use.
+void ShutdownShared(const std::atomic<int>& socket);
+// Takes a shared socket for closing: no shutdown reaches its number after.
+int TakeShared(std::atomic<int>& socket);
+
 // Ends the handheld session: shuts both connections down, stops the stream
 // sender, clears the connected flag and tells the session thread to end.
 void EndSession();

@@ -32,8 +32,12 @@ int StartServer()
 
 void CloseListeningSockets()
 {
-    CloseAnySocket(gNet.dataListenSocket.exchange(kInvalidSocket), gNet.dataListenIsUdt);
-    CloseTcpSocket(gNet.controlListenSocket.exchange(kInvalidSocket));
+    // Shut down, not closed: the listener may be waiting on them and closes
+    // them itself, so their numbers are never reused under it. A UDT
+    // listener needs nothing: its accept looks at the running flag.
+    if (!gNet.dataListenIsUdt)
+        ShutdownShared(gNet.dataListenSocket);
+    ShutdownShared(gNet.controlListenSocket);
 }
 
 void StopServer()

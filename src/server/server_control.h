@@ -10,5 +10,6 @@ int StartServer();
 // configured. Returns once the listener has ended.
 void StopServer();
 
-// Closes the listening sockets so that a blocked accept returns.
+// Shuts the listening sockets down so that a blocked accept returns; the
+// listener closes them.
 void CloseListeningSockets();

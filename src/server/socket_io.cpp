@@ -90,23 +90,32 @@ void CloseAnySocket(int socket, bool isUdt)
 
 namespace {
 
-// Keeps a shutdown from reaching a socket number that the session thread has
+// Keeps a shutdown from reaching a socket number that another thread has
 // just closed and the system has given to a new connection.
-std::mutex sessionSocketsLock;
+std::mutex sharedSocketsLock;
 
 } // namespace
+
+void ShutdownShared(const std::atomic<int>& socket)
+{
+    std::lock_guard hold(sharedSocketsLock);
+    if (socket != kInvalidSocket)
+        ::shutdown(socket, SHUT_RDWR);
+}
+
+int TakeShared(std::atomic<int>& socket)
+{
+    std::lock_guard hold(sharedSocketsLock);
+    return socket.exchange(kInvalidSocket);
+}
 
 void EndSession()
 {
     // Shutting the connections down wakes the session's reads and fails the
     // sender's writes; the session thread closes them once it has ended.
-    {
-        std::lock_guard hold(sessionSocketsLock);
-        if (gNet.transport != kTransportUdt && gNet.dataSocket != kInvalidSocket)
-            ::shutdown(gNet.dataSocket, SHUT_RDWR);
-        if (gNet.controlSocket != kInvalidSocket)
-            ::shutdown(gNet.controlSocket, SHUT_RDWR);
-    }
+    if (gNet.transport != kTransportUdt)
+        ShutdownShared(gNet.dataSocket);
+    ShutdownShared(gNet.controlSocket);
     StopSender();
     gState.connected = 0;
     UpdateStatusText();
@@ -115,13 +124,6 @@ void EndSession()
 
 void CloseSessionSockets()
 {
-    int data;
-    int control;
-    {
-        std::lock_guard hold(sessionSocketsLock);
-        data = gNet.dataSocket.exchange(kInvalidSocket);
-        control = gNet.controlSocket.exchange(kInvalidSocket);
-    }
-    CloseAnySocket(data, gNet.transport == kTransportUdt);
-    CloseTcpSocket(control);
+    CloseAnySocket(TakeShared(gNet.dataSocket), gNet.transport == kTransportUdt);
+    CloseTcpSocket(TakeShared(gNet.controlSocket));
 }

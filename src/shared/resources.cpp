@@ -7,7 +7,6 @@ LargeBuffers gBuffers;
 
 RecursiveTimedMutex gBufferMutex;
 RecursiveTimedMutex gSenderMutex;
-RecursiveTimedMutex gRecorderMutex;
 RecursiveTimedMutex gNetworkMutex;
 CriticalSection gEncoderLock;
 

@@ -28,8 +28,6 @@ extern RecursiveTimedMutex gBufferMutex;
 // Guards the subtitle queue: taken by its producer to append and by the
 // sender to read what is pending; never across a write.
 extern RecursiveTimedMutex gSenderMutex;
-// Held by the start- and stop-recording handlers for their whole run.
-extern RecursiveTimedMutex gRecorderMutex;
 // Held by the network start-up thread except while it waits for handhelds,
 // and by the address watcher for each check.
 extern RecursiveTimedMutex gNetworkMutex;

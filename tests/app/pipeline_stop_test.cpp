@@ -69,6 +69,13 @@ protected:
     void SetUp() override { port = 0; }
 
     bool Open(HandheldLink& link) { return link.Open(port, "viewer", "secret"); }
+
+    // A fresh program on a fresh port, and a handheld logged in to it.
+    bool StartAndOpen(HandheldLink& link)
+    {
+        port = FreePortTriple();
+        return StartProgram() && Open(link);
+    }
 };
 
 TEST_F(PipelineStopTest, ShutdownEndsWithinFiveSecondsWhateverRuns)
@@ -79,12 +86,9 @@ TEST_F(PipelineStopTest, ShutdownEndsWithinFiveSecondsWhateverRuns)
     for (int round = 0; round < 20; ++round) {
         const Activity activity = activities[round % 4];
         SCOPED_TRACE(std::string("round ") + std::to_string(round) + ", during a " + Name(activity));
-        port = FreePortTriple();
-        ASSERT_TRUE(StartProgram());
-        const size_t recordingsBefore = Recordings(5).size();
         {
             HandheldLink link;
-            ASSERT_TRUE(Open(link));
+            ASSERT_TRUE(StartAndOpen(link));
             std::optional<DataReader> reader;
             if (activity != Activity::Recording) {
                 if (activity != Activity::StalledHandheld)
@@ -102,7 +106,7 @@ TEST_F(PipelineStopTest, ShutdownEndsWithinFiveSecondsWhateverRuns)
         EXPECT_EQ(638564u, ReadFileBytes(config.SettingsFile()).size()) << "the settings were saved";
         if (activity == Activity::Recording || activity == Activity::Both) {
             const std::vector<std::string> files = Recordings(5);
-            ASSERT_EQ(recordingsBefore + 1, files.size());
+            ASSERT_EQ(1u, files.size()) << "each round's recording is removed after it";
             EXPECT_GT(ProbeFile(files.back(), "v:0").frames, 0) << "the interrupted recording plays";
             for (const std::string& file : files)
                 std::remove(file.c_str());
@@ -114,11 +118,9 @@ TEST_F(PipelineStopTest, ShutdownEndsWithinFiveSecondsWhateverRuns)
 
 TEST_F(PipelineStopTest, AnInterruptedRecordingPlays)
 {
-    port = FreePortTriple();
-    ASSERT_TRUE(StartProgram());
     {
         HandheldLink link;
-        ASSERT_TRUE(Open(link));
+        ASSERT_TRUE(StartAndOpen(link));
         DataReader reader(link);
         ASSERT_EQ(kStartLiveStream, link.Ask(kStartLiveStream, HandheldLink::LiveRequest(5, kQuality0), 20000));
         ASSERT_EQ(kStartRecording, link.Ask(kStartRecording, HandheldLink::Int32(5), 20000));
@@ -136,10 +138,8 @@ TEST_F(PipelineStopTest, AnInterruptedRecordingPlays)
 // its stop flag.
 TEST_F(PipelineStopTest, StopStreamIsAnsweredAfterThirtySecondsOfNotReading)
 {
-    port = FreePortTriple();
-    ASSERT_TRUE(StartProgram());
     HandheldLink link;
-    ASSERT_TRUE(Open(link));
+    ASSERT_TRUE(StartAndOpen(link));
     ASSERT_EQ(kStartLiveStream, link.Ask(kStartLiveStream, HandheldLink::LiveRequest(5, 0x12), 20000));
     std::this_thread::sleep_for(std::chrono::seconds(30));
     const auto asked = Clock::now();
@@ -153,10 +153,8 @@ TEST_F(PipelineStopTest, StopStreamIsAnsweredAfterThirtySecondsOfNotReading)
 
 TEST_F(PipelineStopTest, RequestsTheEncodersCannotTakeAreRefusedAndServingGoesOn)
 {
-    port = FreePortTriple();
-    ASSERT_TRUE(StartProgram());
     HandheldLink link;
-    ASSERT_TRUE(Open(link));
+    ASSERT_TRUE(StartAndOpen(link));
     constexpr uint8_t kCustomSize = 0x40;
     constexpr uint8_t kCustomRate = 0x13;
     EXPECT_EQ(kRefused, link.Ask(kStartLiveStream, HandheldLink::LiveRequest(5, kCustomSize, 0, 0, 0), 20000));
@@ -195,10 +193,8 @@ Footprint FootprintOf(pid_t process)
 
 TEST_F(PipelineStopTest, TwoHundredStartsAndStopsLeaveNothingBehind)
 {
-    port = FreePortTriple();
-    ASSERT_TRUE(StartProgram());
     HandheldLink link;
-    ASSERT_TRUE(Open(link));
+    ASSERT_TRUE(StartAndOpen(link));
     DataReader reader(link);
     Footprint settled;
     for (int cycle = 0; cycle < 200; ++cycle) {

@@ -304,6 +304,21 @@ TEST_F(ListenerTest, StopEndsTheSessionAndTheListener)
     EXPECT_TRUE(sink.Entries().empty());
 }
 
+// Stop while a handheld is halfway through its negotiation: the listener
+// must not sit out the connection wait, nor start a session nobody ends.
+TEST_F(ListenerTest, StopDuringANegotiationEndsAtOnce)
+{
+    gConnectionWaitSeconds = 15;
+    int control = ConnectControl();  // chose TCP, never opens its data connection
+    const auto stopping = std::chrono::steady_clock::now();
+    StopServer();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(2));
+    EXPECT_FALSE(gNetworkThread.Registered());
+    EXPECT_FALSE(gSessionThread.Registered());
+    EXPECT_TRUE(ClosedByPeer(control, 3000));
+    ::close(control);
+}
+
 TEST_F(ListenerTest, TakenPortIsReportedAndLeavesTheServerStopped)
 {
     StopServer();
