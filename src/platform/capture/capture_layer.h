@@ -51,6 +51,10 @@ struct AudioFormat {
     int bitsPerSample = 16;
 };
 
+// A video sample's bytes are followed by at least this many readable bytes:
+// the scaler's vector loads read a little past the end of a row.
+constexpr int kSamplePadding = 64;
+
 struct MediaSample {
     double time = 0;             // seconds since the graph started
     const uint8_t* bytes = nullptr;

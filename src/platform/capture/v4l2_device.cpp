@@ -446,7 +446,7 @@ int V4l2CaptureFilter::StartStreaming(const StreamClock& clock)
         Ioctl(node_->fd, VIDIOC_QBUF, &buffer);
     }
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    frame_.assign(static_cast<size_t>(current_.width) * current_.height * 3, 0);
+    frame_.assign(static_cast<size_t>(current_.width) * current_.height * 3 + kSamplePadding, 0);
     stopping_ = false;
     streaming_ = true;
     if (buffers_.size() != request.count || Ioctl(node_->fd, VIDIOC_STREAMON, &type) != 0 ||
@@ -503,7 +503,7 @@ int V4l2CaptureFilter::StreamPictures(StreamClock clock)
             MediaSample sample;
             sample.time = clock.Now();
             sample.bytes = frame_.data();
-            sample.length = static_cast<int>(frame_.size());
+            sample.length = static_cast<int>(frame_.size()) - kSamplePadding;
             sample.width = width;
             sample.height = height;
             Deliver(*videoOut_, sample);

@@ -259,7 +259,7 @@ void VirtualCaptureFilter::Prepare()
         const int h = format_.height;
         scenes_ = {w, h, MakeTestCard(w, h), MakeColourBars(w, h), MakeStillPicture(w, h),
                    MakeWideStripes(w, h, 40), MakeWideStripes(w, h, 170), MakeNoise(w, h, kNoiseSlack)};
-        frame_.assign(static_cast<size_t>(w) * h * 3, 0);
+        frame_.assign(static_cast<size_t>(w) * h * 3 + kSamplePadding, 0);
     }
     if (captions_.empty() && (vbiOut_ || captionOut_)) {
         const std::vector<std::vector<std::string>> texts = {{"ORVANDEL TEST CHANNEL 9", "CAPTIONS ON LINE 21"},
@@ -417,7 +417,7 @@ void VirtualCaptureFilter::SendFrame(int64_t index, double time)
     MediaSample sample;
     sample.time = time;
     sample.bytes = bytes;
-    sample.length = static_cast<int>(frame_.size());
+    sample.length = w * h * 3;
     sample.width = w;
     sample.height = h;
     Deliver(*videoOut_, sample);

@@ -101,7 +101,7 @@ Picture MakeWideStripes(int width, int height, uint32_t seed)
 
 Picture MakeNoise(int width, int height, int slack)
 {
-    Picture noise(static_cast<size_t>(width) * height * 3 + slack);
+    Picture noise(static_cast<size_t>(width) * height * 3 + slack + kSamplePadding);
     uint32_t state = 0x2545F491u;
     for (size_t i = 0; i + 4 <= noise.size(); i += 4) {
         uint32_t value = NextRandom(state);

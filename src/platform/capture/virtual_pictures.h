@@ -1,6 +1,9 @@
 #pragma once
 // Pictures and sounds of the virtual devices, made once per size so that
-// each frame costs at most one copy. Pictures are bottom-up B,G,R.
+// each frame costs at most one copy. Pictures are bottom-up B,G,R, with the
+// capture layer's padding after them.
+
+#include "platform/capture/capture_layer.h"
 
 #include <cstdint>
 #include <vector>
