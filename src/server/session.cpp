@@ -348,7 +348,6 @@ int EndOfSession()
 {
     gState.monitoring = 0;
     EndSession();
-    StopStreaming();
     UpdateStatusText();
     RestoreMessageSwitch();
     gState.connected = 0;
