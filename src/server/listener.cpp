@@ -130,9 +130,11 @@ int OpenTcpDataListener()
     return socket;
 }
 
-// libudt keeps a just-closed listener's port busy for a moment, for binding
-// and for listening: a handheld that reconnects at once must still get its
-// data connection, so the whole opening is tried again for a while.
+// libudt keeps a just-closed listener's port busy, for binding and for
+// listening: its collector frees the port on a one-second pass once three
+// seconds have gone, so up to about six seconds, more on a busy machine. A
+// handheld that reconnects at once must still get its data connection, so
+// the whole opening is tried again for well beyond that.
 int TryOpenUdtDataListener()
 {
     UDTSOCKET socket = UDT::socket(AF_INET, SOCK_STREAM, 0);
@@ -151,8 +153,10 @@ int TryOpenUdtDataListener()
 
 int OpenUdtDataListener()
 {
+    constexpr auto kPortReleaseWait = std::chrono::seconds(12);
+    const auto deadline = std::chrono::steady_clock::now() + kPortReleaseWait;
     int socket = TryOpenUdtDataListener();
-    for (int attempt = 1; attempt < 50 && socket < 0 && gState.running; ++attempt) {
+    while (socket < 0 && gState.running && std::chrono::steady_clock::now() < deadline) {
         Sleep(100);
         socket = TryOpenUdtDataListener();
     }
