@@ -5,6 +5,7 @@
 #include "encode/live_encoder.h"
 #include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
+#include "media/file_transcoder.h"
 #include "net/connectivity.h"
 #include "platform/log.h"
 #include "platform/messages.h"
@@ -45,6 +46,7 @@ int RunInitialisationSequence()
     }
     AttachStreamBuffers();
     SetSampleConsumer(&LiveEncodeSteps());
+    SetFileStreamProducer(&FileTranscoderFor);
     ResetSeekIndex();
     LoadSettings();
     AuthorizeInFirewall(ExecutablePath());

@@ -28,18 +28,6 @@ int Fail(const char* text)
     return -1;
 }
 
-void SetH264Options(AVCodecContext* context)
-{
-    av_opt_set_int(context->priv_data, "coder", 0, 0);
-    av_opt_set_int(context->priv_data, "trellis", 1, 0);
-    av_opt_set(context->priv_data, "x264-params", "subme=6:mixed-refs=1", 0);
-    context->i_quant_factor = 0.71f;
-    context->qmin = 10;
-    context->qmax = 51;
-    context->refs = 3;
-    context->flags |= AV_CODEC_FLAG_LOOP_FILTER;
-}
-
 // A new stream of the context with an encoder context for codec; nullptr
 // after telling the user why.
 AVCodecContext* NewStream(AVFormatContext* output, const AVCodec* codec, int id, const char* failure,
@@ -68,17 +56,7 @@ AVCodecContext* AddVideoStream(AVFormatContext* output, const AVCodec* codec, in
         Fail("Incorrect frame rate.");
         return nullptr;
     }
-    context->bit_rate = bitRate;
-    context->bit_rate_tolerance = 4000000;
-    context->width = width;
-    context->height = height;
-    context->framerate = rate;
-    context->time_base = {rate.den, rate.num};
-    context->gop_size = 60;
-    context->pix_fmt = AV_PIX_FMT_YUV420P;
-    context->thread_count = codec->id == AV_CODEC_ID_WMV2 ? 1 : 4;
-    if (codec->id == AV_CODEC_ID_H264)
-        SetH264Options(context);
+    ConfigureVideoEncoder(context, codec, bitRate, width, height, rate);
     if (output->oformat->flags & AVFMT_GLOBALHEADER && codec->id != AV_CODEC_ID_WMV2)
         context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     stream->time_base = context->time_base;
@@ -91,14 +69,7 @@ AVCodecContext* AddAudioStream(AVFormatContext* output, const AVCodec* codec, in
     AVCodecContext* context = NewStream(output, codec, kAudioStreamId, "Could not allocate audio stream.", stream);
     if (!context)
         return nullptr;
-    // The encoder's first planar format; the interleaved PCM is converted to it.
-    context->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
-    context->bit_rate = bitRate;
-    context->strict_std_compliance = FF_COMPLIANCE_NORMAL;
-    context->thread_count = 1;
-    context->sample_rate = sampleRate;
-    av_channel_layout_default(&context->ch_layout, stereo ? 2 : 1);
-    context->time_base = {1, sampleRate};
+    ConfigureAudioEncoder(context, codec, bitRate, sampleRate, stereo);
     stream->time_base = context->time_base;
     return context;
 }
@@ -324,4 +295,44 @@ void ResetVideoPacing()
     gLiveEncoder.startOffset = 0;
     gLiveEncoder.firstVideoCall = true;
     gLiveEncoder.branch.audioSamplesEncoded = 0;
+}
+
+void SetH264Options(AVCodecContext* context)
+{
+    av_opt_set_int(context->priv_data, "coder", 0, 0);
+    av_opt_set_int(context->priv_data, "trellis", 1, 0);
+    av_opt_set(context->priv_data, "x264-params", "subme=6:mixed-refs=1", 0);
+    context->i_quant_factor = 0.71f;
+    context->qmin = 10;
+    context->qmax = 51;
+    context->refs = 3;
+    context->flags |= AV_CODEC_FLAG_LOOP_FILTER;
+}
+
+void ConfigureVideoEncoder(AVCodecContext* context, const AVCodec* codec, int bitRate, int width, int height,
+                           AVRational rate)
+{
+    context->bit_rate = bitRate;
+    context->bit_rate_tolerance = 4000000;
+    context->width = width;
+    context->height = height;
+    context->framerate = rate;
+    context->time_base = {rate.den, rate.num};
+    context->gop_size = 60;
+    context->pix_fmt = AV_PIX_FMT_YUV420P;
+    context->thread_count = codec->id == AV_CODEC_ID_WMV2 ? 1 : 4;
+    if (codec->id == AV_CODEC_ID_H264)
+        SetH264Options(context);
+}
+
+void ConfigureAudioEncoder(AVCodecContext* context, const AVCodec* codec, int bitRate, int sampleRate, bool stereo)
+{
+    // The encoder's first planar format; the interleaved PCM is converted to it.
+    context->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+    context->bit_rate = bitRate;
+    context->strict_std_compliance = FF_COMPLIANCE_NORMAL;
+    context->thread_count = 1;
+    context->sample_rate = sampleRate;
+    av_channel_layout_default(&context->ch_layout, stereo ? 2 : 1);
+    context->time_base = {1, sampleRate};
 }

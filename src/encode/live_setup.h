@@ -72,6 +72,14 @@ const char* VideoEncoderName(uint8_t selector);
 // 128x96 when none fits.
 void FitH263Size(int& width, int& height);
 
+// The encoder settings of the live stream, which file streams share: bit
+// rate, size, rate, a key frame every 60 pictures, and for H.264 the x264
+// options of the handheld's profile.
+void ConfigureVideoEncoder(AVCodecContext* context, const AVCodec* codec, int bitRate, int width, int height,
+                           AVRational rate);
+void SetH264Options(AVCodecContext* context);
+void ConfigureAudioEncoder(AVCodecContext* context, const AVCodec* codec, int bitRate, int sampleRate, bool stereo);
+
 // The encoder by name, when it exists and encodes the given media type.
 const AVCodec* FindEncoder(const char* name, AVMediaType type);
 

@@ -10,6 +10,7 @@
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
+#include "platform/thread.h"
 #include "shared/live_params.h"
 #include "shared/resources.h"
 #include "shared/server_state.h"
@@ -26,6 +27,12 @@ constexpr int kMaxCustomSide = 4096;
 // A callback comes every frame; this is only for a device that went silent.
 constexpr int kEncoderExitLimitMs = 5000;
 constexpr int kWindowCallLimitMs = 30000;
+// The transcoder sees the cancel flag within one packet and its blocking
+// reads are interrupted; this is only for a file system that hangs.
+constexpr int kFileProducerLimitMs = 10000;
+
+FileStreamProducer fileStreamProducer = nullptr;
+WorkerThread fileProducerThread;
 
 int SignalStarted(int result)
 {
@@ -39,6 +46,7 @@ void ChooseStreamParameters(const StreamRequest& request, bool hasVideo, bool ha
                          hasVideo);
     gLiveParams.videoCodec = hasVideo ? request.videoCodec : kNoStream;
     gLiveParams.audioCodec = hasAudio ? request.audioFormat : kNoStream;
+    gLiveParams.durationMs = 0;
     gLiveParams.aspectWidth = gLiveParams.aspectHeight = 1;
     gLiveParams.subtitleKind = 0;
 }
@@ -87,7 +95,45 @@ int StartLive(const StreamRequest& request)
     return SignalStarted(0);
 }
 
+// Cancels the file producer and waits for it. False when it is still
+// running after the limit: its thread slot then stays in use, and no stream
+// may start until it has ended.
+bool StopFileProducer()
+{
+    gFileStreamCancel = 1;
+    gState.streaming = 0;
+    gState.fileEncoding = 0;
+    if (!fileProducerThread.WaitForExit(gEvents.encoderThreadExit, kFileProducerLimitMs)) {
+        Log("The file transcoder did not end in time; no stream starts until it has.");
+        return false;
+    }
+    gFileStreamCancel = 0;
+    gEncoderSlotInUse = 0;
+    return true;
+}
+
+int StartFile(const StreamRequest& request)
+{
+    if (!fileStreamProducer)
+        return SignalStarted(-1);
+    gFileStreamCancel = 0;
+    gState.fileEncoding = 0;
+    if (!fileProducerThread.Start(fileStreamProducer(request))) {
+        Log("No thread could be started for the file transcoder.");
+        return SignalStarted(-1);
+    }
+    gEncoderSlotInUse = 1;
+    return 0;
+}
+
 } // namespace
+
+std::atomic<int> gFileStreamCancel{0};
+
+void SetFileStreamProducer(FileStreamProducer producer)
+{
+    fileStreamProducer = producer;
+}
 
 bool StreamRequestFits(const StreamRequest& request)
 {
@@ -103,15 +149,15 @@ bool StreamRequestFits(const StreamRequest& request)
 
 int StartLiveStreaming(int fileMode, const StreamRequest& request)
 {
-    // Media files are not streamed by this build: the session sees the
-    // streaming flag still clear and refuses.
-    if (fileMode || gState.streaming)
+    if (gState.streaming)
         return SignalStarted(-1);
     // A stop whose caller gave up waiting may not have run: finish it first.
+    if (fileProducerThread.Registered() && !StopFileProducer())
+        return SignalStarted(-1);
     if (gLiveEncoder.branch.output)
         StopStreaming();
     ResetStreamBuffers();
-    return StartLive(request);
+    return fileMode ? StartFile(request) : StartLive(request);
 }
 
 bool WaitForGrabberExit(AutoResetEvent& exitEvent, int limitMs)
@@ -127,6 +173,10 @@ void StopStreaming()
 {
     if (!OnWindowThread()) {
         CallOnWindowThread(StopStreaming, kWindowCallLimitMs);
+        return;
+    }
+    if (fileProducerThread.Registered()) {
+        StopFileProducer();
         return;
     }
     // Signals from before the flag is cleared prove nothing; the first one

@@ -1,10 +1,12 @@
 #pragma once
 // Start and stop of the whole live pipeline: capture graph, live encoders and
-// the flags the capture callbacks obey. Only the window thread starts and
-// stops it; a call from another thread is handed to the window thread and
-// waited for.
+// the flags the capture callbacks obey, or, for a media file, the file
+// transcoder's thread. Only the window thread starts and stops it; a call
+// from another thread is handed to the window thread and waited for.
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 
 // The handheld's stream-start request, as the session stored it.
 struct StreamRequest {
@@ -22,19 +24,33 @@ struct StreamRequest {
     int8_t subtitleStream;    // files: -1 = none
 };
 
+// The producer of file streams lives in the media library, which sits above
+// this layer, so the program names it at start-up: on the window thread it
+// makes the body of the producer's thread for a request. That thread polls
+// gFileStreamCancel at least every 100 ms, signals "StreamerStart" itself
+// and "EncoderThreadExit" as it ends.
+using FileStreamProducer = std::function<int()> (*)(const StreamRequest& request);
+void SetFileStreamProducer(FileStreamProducer producer);
+
+// Set by StopStreaming (and by the Encode File dialog) to end the file
+// producer; cleared for each start.
+extern std::atomic<int> gFileStreamCancel;
+
 // Whether the encoders can take the request's picture size and bit rate;
 // a request they cannot take is refused before anything is allocated.
 bool StreamRequestFits(const StreamRequest& request);
 
 // On the main window's thread, when the command session asks for a stream
-// (fileMode 1 for a media file). Signals "StreamerStart" when done; the
-// session learns success from the streaming flag. 0, or -1 with nothing
-// left half started.
+// (fileMode 1 for a media file). A live start signals "StreamerStart" when
+// done; a file start leaves that to the producer's thread. The session
+// learns success from the streaming flag. 0, or -1 with nothing left half
+// started.
 int StartLiveStreaming(int fileMode, const StreamRequest& request);
 
 // After the sender has stopped: clears the streaming flag, waits for the
 // capture callbacks to leave the encoders, stops capture unless a recording
-// needs it, and closes the encoders.
+// needs it, and closes the encoders. A file stream's producer is cancelled
+// and waited for instead.
 void StopStreaming();
 
 // Waits, in short slices, for a grabber callback to report on exitEvent that

@@ -1,5 +1,9 @@
 #include "media/files.h"
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -70,4 +74,20 @@ int ReadRegularFile(const char* path, size_t limit, std::string& contents)
 int ReadFileStart(const char* path, size_t limit, std::string& contents)
 {
     return ReadFile(path, limit, false, contents);
+}
+
+AVFormatContext* OpenMediaFile(const char* path, const AVIOInterruptCB* interrupt)
+{
+    AVFormatContext* format = avformat_alloc_context();
+    if (!format)
+        return nullptr;
+    if (interrupt)
+        format->interrupt_callback = *interrupt;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const std::string url = std::string("file:") + path;
+    // On failure the context is freed by the call itself.
+    const int result = avformat_open_input(&format, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    return result < 0 ? nullptr : format;
 }

@@ -13,3 +13,12 @@ int ReadRegularFile(const char* path, size_t limit, std::string& contents);
 
 // Reads the first limit bytes of a regular file, all of it when smaller. 0, or -1.
 int ReadFileStart(const char* path, size_t limit, std::string& contents);
+
+struct AVFormatContext;
+struct AVIOInterruptCB;
+
+// Opens a media file for FFmpeg as a file and nothing else: a name like
+// "concat:..." or "http:..." from the handheld must not reach another
+// protocol. An interrupt, when given, ends the opening and every later
+// blocking read. nullptr when FFmpeg cannot open it.
+AVFormatContext* OpenMediaFile(const char* path, const AVIOInterruptCB* interrupt = nullptr);

@@ -22,19 +22,6 @@ namespace {
 constexpr size_t kCompanionPathMax = sizeof gMediaSelection.subtitleFilePath - 1;
 constexpr size_t kCompanionDotLimit = kCompanionPathMax - 3;
 
-// Only the file itself: a name like "concat:..." or "http:..." from the
-// handheld must not reach another FFmpeg protocol.
-AVFormatContext* OpenMediaFile(const char* path)
-{
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    AVFormatContext* format = nullptr;
-    const std::string url = std::string("file:") + path;
-    const int result = avformat_open_input(&format, url.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    return result < 0 ? nullptr : format;
-}
-
 // FFmpeg itself matches metadata keys without regard to case, and Matroska
 // files spell them in capitals.
 bool KeyIs(const char* key, const char* id3Name, const char* name)

@@ -62,7 +62,7 @@ bool WorkerThread::Wait(int timeoutMs)
     return true;
 }
 
-void WorkerThread::WaitForExit(AutoResetEvent& exitEvent)
+bool WorkerThread::WaitForExit(AutoResetEvent& exitEvent, int limitMs)
 {
     // The slices are short: another waiter may have taken the signal. On the
     // GUI thread the calls of other threads are served in between, since the
@@ -71,10 +71,14 @@ void WorkerThread::WaitForExit(AutoResetEvent& exitEvent)
     constexpr int kSliceMs = 20;
     // The event only shortens a slice: a signal left over from an earlier
     // wait must not make this one wait without serving.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     while (Registered()) {
+        if (limitMs != kInfinite && std::chrono::steady_clock::now() >= deadline)
+            return false;
         if (serveCalls)
             ServeWindowThreadCalls();
         exitEvent.Wait(kSliceMs);
         Wait(0);
     }
+    return true;
 }

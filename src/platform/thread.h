@@ -3,13 +3,13 @@
 // ("none") until a thread is started in it and again once it has been
 // collected.
 
+#include "platform/sync.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
-
-class AutoResetEvent;
 
 class WorkerThread {
 public:
@@ -36,8 +36,8 @@ public:
     // Waits, in short slices, for the thread to announce its end on
     // exitEvent, then collects it; a signal another waiter consumed costs one
     // slice. On the GUI thread, other threads' calls to it are served
-    // meanwhile.
-    void WaitForExit(AutoResetEvent& exitEvent);
+    // meanwhile. With a limit, false when the thread still runs after it.
+    bool WaitForExit(AutoResetEvent& exitEvent, int limitMs = kInfinite);
 
 private:
     std::thread thread_;

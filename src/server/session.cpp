@@ -59,6 +59,9 @@ void SendCode(uint8_t code)
 
 // A start takes longer than this only when the window thread is stuck.
 constexpr int kMainWindowAnswerLimitMs = 60000;
+// The file transcoder answers from its own thread once the file is open;
+// when it does not in time, the stop after the refusal cancels it.
+constexpr int kFileStartLimitMs = 30000;
 
 void ResetEvents(std::initializer_list<AutoResetEvent*> events)
 {
@@ -131,22 +134,35 @@ void StoreStreamRequest(Payload payload, bool fileStream)
     }
 }
 
+// Stores the request, or refuses one the encoders cannot take before
+// anything is allocated.
+bool StoreFittingRequest(Payload payload, bool fileStream)
+{
+    StoreStreamRequest(payload, fileStream);
+    if (StreamRequestFits(gSession.request))
+        return true;
+    Log("A stream request with a picture size or bit rate the encoders cannot take was refused.");
+    SendCode(kRefused);
+    return false;
+}
+
 bool ChannelIsEnabled(int32_t channel)
 {
     return channel >= 0 && channel < kChannelCount && gSettings.channels[channel].enabled;
 }
 
 // Hands a request to the main window and waits for the event its handler
-// signals. False when there is no main window, when the program is shutting
-// down, or when the window thread did not take it in time; a request given
-// up is never carried out later.
-bool AskMainWindow(unsigned message, intptr_t lParam, AutoResetEvent& answer)
+// signals, within answerLimitMs of the handler's return. False when there
+// is no main window, when the program is shutting down, or when the window
+// thread did not take it in time; a request given up is never carried out
+// later.
+bool AskMainWindow(unsigned message, intptr_t lParam, AutoResetEvent& answer, int answerLimitMs = 0)
 {
     if (!SendAppMessage(MessageTarget::Frame, message, 0, lParam, kMainWindowAnswerLimitMs)) {
         Log("The main window did not take the session's request.");
         return false;
     }
-    return answer.Wait(0);
+    return answer.Wait(answerLimitMs);
 }
 
 void MakeCurrentChannel(int32_t channel)
@@ -165,7 +181,9 @@ void StartPipelineAndReply(uint8_t code, bool fileMode)
         gStream.video.sentSinceStart = gStream.audio.sentSinceStart = 0;
     }
     gSession.fileMode = fileMode ? 1 : 0;
-    if (!AskMainWindow(kMsgStartStream, fileMode ? 1 : 0, gEvents.streamerStart) || !gState.streaming) {
+    const int answerLimitMs = fileMode ? kFileStartLimitMs : 0;
+    if (!AskMainWindow(kMsgStartStream, fileMode ? 1 : 0, gEvents.streamerStart, answerLimitMs) ||
+        !gState.streaming) {
         SendCode(kRefused);
         StopStreaming();
         return;
@@ -176,6 +194,8 @@ void StartPipelineAndReply(uint8_t code, bool fileMode)
     if (!gNet.sessionExit)
         StartSender(gSession.request.profile & 0x0F);
     SendStreamHeader(code);
+    // A file stream's producer starts once the handheld has the header.
+    gEvents.encoderThreadStart.Set();
 }
 
 void StartLiveStream(Payload payload)
@@ -187,19 +207,15 @@ void StartLiveStream(Payload payload)
     if (gState.recording)
         StopRecording();
     gState.monitoring = 0;
-    ResetEvents({&gEvents.videoEncoderExit, &gEvents.audioEncoderExit, &gEvents.streamerStart,
-                 &gEvents.streamerExit, &gEvents.commandExit});
+    ResetEvents({&gEvents.encoderThreadStart, &gEvents.videoEncoderExit, &gEvents.audioEncoderExit,
+                 &gEvents.streamerStart, &gEvents.streamerExit, &gEvents.commandExit});
     const int32_t channel = IntAt(payload, 0);
     if (!ChannelIsEnabled(channel)) {
         SendCode(kRefused);
         return;
     }
-    StoreStreamRequest(payload, false);
-    if (!StreamRequestFits(gSession.request)) {
-        Log("A stream request with a picture size or bit rate the encoders cannot take was refused.");
-        SendCode(kRefused);
+    if (!StoreFittingRequest(payload, false))
         return;
-    }
     MakeCurrentChannel(channel);
     gSession.request.channel = channel;
     StartPipelineAndReply(kStartLiveStream, false);
@@ -211,8 +227,12 @@ void StartFileStream(Payload payload)
         SendStreamHeader(kStartFileStream);
         return;
     }
-    ResetEvents({&gEvents.streamerStart, &gEvents.streamerExit, &gEvents.commandExit});
-    StoreStreamRequest(payload, true);
+    if (gState.recording)
+        StopRecording();
+    ResetEvents({&gEvents.encoderThreadStart, &gEvents.encoderThreadExit, &gEvents.streamerStart,
+                 &gEvents.streamerExit, &gEvents.commandExit});
+    if (!StoreFittingRequest(payload, true))
+        return;
     StartPipelineAndReply(kStartFileStream, true);
 }
 

@@ -18,7 +18,7 @@ struct LiveEncodingParams {
     int32_t audioSampleRate;
     int32_t audioSampleBits;
     int32_t audioBitRate;
-    int32_t reserved24;
+    int32_t durationMs;        // files only: 0 when unknown or above 99 hours
     int32_t aspectWidth;       // files only
     int32_t aspectHeight;      // files only
     int32_t subtitleKind;      // files only
@@ -31,6 +31,7 @@ static_assert(offsetof(LiveEncodingParams, videoBitRate) == 8);
 static_assert(offsetof(LiveEncodingParams, audioSampleRate) == 12);
 static_assert(offsetof(LiveEncodingParams, audioSampleBits) == 16);
 static_assert(offsetof(LiveEncodingParams, audioBitRate) == 20);
+static_assert(offsetof(LiveEncodingParams, durationMs) == 24);
 static_assert(offsetof(LiveEncodingParams, aspectWidth) == 28);
 static_assert(offsetof(LiveEncodingParams, aspectHeight) == 32);
 static_assert(offsetof(LiveEncodingParams, subtitleKind) == 36);

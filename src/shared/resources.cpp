@@ -24,7 +24,8 @@ const size_t kBufferSizes[] = {kRingCapacity, kRingCapacity,   kRingCapacity,
 void ProgramEvents::ResetAll()
 {
     for (AutoResetEvent* event : {&videoEncoderExit, &audioEncoderExit, &recorderStart, &videoRecorderExit,
-                                  &audioRecorderExit, &streamerStart, &streamerExit, &commandExit, &listenerExit})
+                                  &audioRecorderExit, &streamerStart, &streamerExit, &encoderThreadStart,
+                                  &encoderThreadExit, &commandExit, &listenerExit})
         event->Reset();
 }
 

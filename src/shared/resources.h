@@ -56,6 +56,13 @@ struct ProgramEvents {
     AutoResetEvent streamerStart;
     // Set by the sender thread as it ends; StopSender waits for it.
     AutoResetEvent streamerExit;
+    // Set by the session once the sender of a file stream runs and the
+    // handheld has the stream header; the file transcoder waits for it
+    // before it produces anything.
+    AutoResetEvent encoderThreadStart;
+    // Set by the file transcoder thread as it ends; StopStreaming waits for
+    // it before the next stream may start.
+    AutoResetEvent encoderThreadExit;
     // Set by the command-session thread as it ends; the listener waits for it
     // before it starts the next session.
     AutoResetEvent commandExit;

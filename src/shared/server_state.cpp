@@ -60,6 +60,7 @@ std::string BuildStatusText()
 void ResetServerState()
 {
     gState.streaming = 0;
+    gState.fileEncoding = 0;
     gState.connected = 0;
     gState.disconnected = 1;
     gState.configuringPorts = 0;

@@ -7,6 +7,8 @@
 
 struct ServerState {
     std::atomic<int> streaming{0};
+    // Set while the file transcoder writes a .tvs file instead of a stream.
+    std::atomic<int> fileEncoding{0};
     std::atomic<int> connected{0};
     std::atomic<int> disconnected{1};
     std::atomic<int> configuringPorts{0};

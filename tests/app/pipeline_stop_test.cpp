@@ -95,8 +95,9 @@ TEST_F(PipelineStopTest, ShutdownEndsWithinFiveSecondsWhateverRuns)
                     reader.emplace(link);
                 ASSERT_EQ(kStartLiveStream, link.Ask(kStartLiveStream, HandheldLink::LiveRequest(5, kQuality0), 20000));
             }
-            if (activity == Activity::Recording || activity == Activity::Both)
+            if (activity == Activity::Recording || activity == Activity::Both) {
                 ASSERT_EQ(kStartRecording, link.Ask(kStartRecording, HandheldLink::Int32(5), 20000));
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
             const double took = StopProgram(10);
             ASSERT_GE(took, 0) << "the program did not end cleanly";

@@ -68,10 +68,12 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutMs)
     return result;
 }
 
-pid_t StartOrvandel(const std::vector<std::string>& arguments)
+pid_t StartOrvandel(const std::vector<std::string>& arguments, const std::string& workingDirectory)
 {
     pid_t child = ::fork();
     if (child == 0) {
+        if (!workingDirectory.empty() && ::chdir(workingDirectory.c_str()) != 0)
+            ::_exit(126);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("ORVANDEL_WEB_HOST", "127.0.0.1:9", 1);
         std::vector<std::string> argv = {BinPath("orvandel")};

@@ -22,8 +22,9 @@ std::string BinPath(const std::string& program);
 ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutMs);
 
 // Starts the program headless, with the web services pointed at a closed
-// port on this machine so that nothing leaves it.
-pid_t StartOrvandel(const std::vector<std::string>& arguments);
+// port on this machine so that nothing leaves it; in workingDirectory when
+// one is given.
+pid_t StartOrvandel(const std::vector<std::string>& arguments, const std::string& workingDirectory = "");
 
 // Waits up to timeoutSeconds for a child; its wait status, or -1 when it had
 // to be killed.

@@ -76,7 +76,8 @@ bool RunningProgramTest::StartProgram()
     std::snprintf(record.recordingFolder, sizeof record.recordingFolder, "%s", config.Root().c_str());
     if (SaveSettings() != 0)
         return false;
-    program = StartOrvandel({"/u"});
+    std::filesystem::create_directories(WorkingDirectory());
+    program = StartOrvandel({"/u"}, WorkingDirectory());
     for (int attempt = 0; attempt < 60; ++attempt) {
         if (Handheld({"login"}).Value("login_result") == "0")
             return true;

@@ -27,6 +27,9 @@ protected:
     // Runs the handheld client, logged in as the known account.
     ProcessResult Handheld(std::vector<std::string> arguments, int timeoutMs = 60000);
 
+    // Where the program runs; nothing it does may leave a file there.
+    std::string WorkingDirectory() const { return config.Root() + "/cwd"; }
+
     // Recording files the program wrote for a channel, by path.
     std::vector<std::string> Recordings(int channel) const;
 
