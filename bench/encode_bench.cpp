@@ -10,6 +10,7 @@
 #include "encode/stream_buffers.h"
 #include "server/net_state.h"
 #include "server/sender.h"
+#include "tool_cost.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -73,13 +74,6 @@ std::vector<uint8_t> RenderFrames()
     return frames;
 }
 
-double ProcessCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return now.tv_sec + now.tv_nsec / 1e9;
-}
-
 void OpenEncoder(const Codec& codec, int frameRate)
 {
     ResetStreamBuffers();
@@ -121,21 +115,8 @@ double ToolCpuPerFrame(const Codec& codec, const std::string& rawPath)
 {
     const std::string command = "exec ffmpeg -loglevel error -y -f rawvideo -pix_fmt bgr24 -s 640x480 -r 25 -i " +
                                 rawPath + " -vf vflip,scale=320:240:flags=bicubic " + codec.commandLine + " /dev/null";
-    pid_t child = fork();
-    if (child == 0) {
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "the ffmpeg tool failed: %s\n", command.c_str());
-        return NAN;
-    }
-    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-                       usage.ru_stime.tv_usec / 1e6;
-    return cpu / kFrames;
+    const RunCost cost = RunCommandCost(command);
+    return cost.cpuSeconds < 0 ? NAN : cost.cpuSeconds / kFrames;
 }
 
 void CompareWithTool(const std::vector<uint8_t>& frames)

@@ -11,17 +11,14 @@
 #include "shared/live_params.h"
 #include "shared/resources.h"
 #include "shared/server_state.h"
+#include "tool_cost.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -30,44 +27,6 @@ extern "C" {
 namespace {
 
 constexpr const char* kClip = "/tmp/orvandel-bench-film.mp4";
-
-struct Cost {
-    double cpuSeconds = 0;
-    double wallSeconds = 0;
-};
-
-double Seconds(const timeval& time)
-{
-    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
-}
-
-double ProcessCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-}
-
-// Runs a shell command; its CPU time and wall time, or a negative CPU time
-// when it failed.
-Cost RunTool(const std::string& command)
-{
-    const auto started = std::chrono::steady_clock::now();
-    pid_t child = fork();
-    if (child == 0) {
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - started;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "failed: %s\n", command.c_str());
-        return {-1, wall.count()};
-    }
-    return {Seconds(usage.ru_utime) + Seconds(usage.ru_stime), wall.count()};
-}
 
 // Takes every chunk as soon as it is complete, until told to end.
 void DrainRings(const std::atomic<bool>& ended)
@@ -80,11 +39,11 @@ void DrainRings(const std::atomic<bool>& ended)
             TakeChunk(chunks, taken);
         }
         if (taken.count == 0)
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 
-Cost OrvandelCost()
+RunCost OrvandelCost()
 {
     FileTranscodeJob job;
     job.mediaPath = kClip;
@@ -114,7 +73,7 @@ Cost OrvandelCost()
 int main()
 {
     av_log_set_level(AV_LOG_ERROR);
-    if (RunTool(std::string("exec ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=640x480:rate=30 -f "
+    if (RunCommandCost(std::string("exec ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=640x480:rate=30 -f "
                             "lavfi -i sine=frequency=440:sample_rate=48000 -t 60 -c:v libx264 -preset fast -c:a aac "
                             "-ac 2 ") +
                 kClip)
@@ -126,8 +85,8 @@ int main()
         return 1;
     AttachStreamBuffers();
     std::printf("Transcoding 60 s of 640x480 H.264/AAC to MPEG-4 320x240 24 frames/s 200 kbit/s and MP3 64 kbit/s:\n");
-    const Cost ours = OrvandelCost();
-    const Cost tool = RunTool(std::string("exec ffmpeg -nostdin -loglevel error -y -threads 0 -i ") + kClip +
+    const RunCost ours = OrvandelCost();
+    const RunCost tool = RunCommandCost(std::string("exec ffmpeg -nostdin -loglevel error -y -threads 0 -i ") + kClip +
                               " -vf scale=320:240:flags=bicubic -r 24 -fps_mode cfr -c:v mpeg4 -b:v 200k -bt 4000k -g 60 -threads 4 "
                               "-c:a libmp3lame -b:a 64k -ar 44100 -ac 2 -f null /dev/null");
     std::printf("  Orvandel     CPU %6.2f s   wall %6.2f s\n", ours.cpuSeconds, ours.wallSeconds);

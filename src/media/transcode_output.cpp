@@ -30,6 +30,16 @@ bool Fits(const StreamRing& ring, int size)
     return size >= 0 && int64_t{ring.fullness} + size <= kRingSize;
 }
 
+// Whether an encoder takes a sample format, so that resampling need not
+// convert it as well.
+bool Accepts(const AVCodec* codec, AVSampleFormat format)
+{
+    for (const AVSampleFormat* accepted = codec->sample_fmts; accepted && *accepted != AV_SAMPLE_FMT_NONE; ++accepted)
+        if (*accepted == format)
+            return true;
+    return false;
+}
+
 } // namespace
 
 CodecContextPtr OpenDecoder(const AVStream* stream, int threads)
@@ -249,6 +259,8 @@ bool AudioTranscode::OpenEncode(const AVStream* input, const FileTimeline& timel
     if (!decoder_ || !encoder_ || !decoded_ || !converted_ || !frame_ || !encoded_)
         return false;
     ConfigureAudioEncoder(encoder_.get(), settings.codec, settings.bitRate, settings.sampleRate, true);
+    if (Accepts(settings.codec, decoder_->sample_fmt))
+        encoder_->sample_fmt = decoder_->sample_fmt;
     if (avcodec_open2(encoder_.get(), settings.codec, nullptr) < 0)
         return false;
     const int frameSize = encoder_->frame_size > 0 ? encoder_->frame_size : kMp3FrameSamples;
