@@ -14,6 +14,7 @@
 #include "record/recording_setup_dlg.h"
 #include "platform/messages.h"
 #include "server/server_control.h"
+#include "server/encode_file_dialog.h"
 #include "server/stats_dlg.h"
 #include "ui/channel_dlg.h"
 
@@ -41,8 +42,12 @@ CChildView::~CChildView()
 
 void CChildView::OnAppMessage(unsigned message, uintptr_t, intptr_t)
 {
-    if (message == kMsgRefresh && statsDlg_)
+    if (message != kMsgRefresh)
+        return;
+    if (statsDlg_)
         statsDlg_->Refresh();
+    if (encodeDlg_)
+        encodeDlg_->UpdateProgress();
 }
 
 void CChildView::OnStart()
@@ -110,6 +115,15 @@ void CChildView::OnStatistics()
     statsDlg_->show();
     statsDlg_->raise();
     statsDlg_->activateWindow();
+}
+
+// One file at a time, never while streaming, and only once the server is ready.
+void CChildView::OnEncodeFile()
+{
+    if (EncodeFileGuard(encodeDlg_ != nullptr) != 0)
+        return;
+    encodeDlg_ = new CFileOutput(frame_);
+    encodeDlg_->show();
 }
 
 void CChildView::OnPreviewWindow()

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 class CMainFrame;
+class CFileOutput;
 class CStatsDlg;
 
 class CChildView : public QWidget {
@@ -27,6 +28,7 @@ public slots:
     void OnChannelDown();
     void OnChannelLineup();
     void OnStatistics();
+    void OnEncodeFile();
     void OnPreviewWindow();
     void OnMutePreviewAudio();
     void OnAutostart();
@@ -49,4 +51,5 @@ private:
     CMainFrame* frame_;
     // Cleared by Qt when the window closes and deletes itself.
     QPointer<CStatsDlg> statsDlg_;
+    QPointer<CFileOutput> encodeDlg_;
 };

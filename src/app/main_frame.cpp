@@ -102,7 +102,7 @@ QMenu* CMainFrame::AddMenu(const QString& title)
 void CMainFrame::CreateMenus()
 {
     QMenu* file = AddMenu("&File");
-    AddUnavailable(file, "Encode File...");
+    file->addAction("&Encode File...", view_, &CChildView::OnEncodeFile);
     file->addSeparator();
     file->addAction("E&xit", this, &QWidget::close);
 

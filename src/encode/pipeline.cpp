@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -33,6 +34,9 @@ constexpr int kFileProducerLimitMs = 10000;
 
 FileStreamProducer fileStreamProducer = nullptr;
 WorkerThread fileProducerThread;
+// Whether the producer writes a .tvs file for the Encode File job rather
+// than a stream for the handheld.
+bool producerEncodesFile = false;
 
 int SignalStarted(int result)
 {
@@ -112,17 +116,22 @@ bool StopFileProducer()
     return true;
 }
 
-int StartFile(const StreamRequest& request)
+bool StartFileProducer(std::function<int()> body)
 {
-    if (!fileStreamProducer)
-        return SignalStarted(-1);
     gFileStreamCancel = 0;
     gState.fileEncoding = 0;
-    if (!fileProducerThread.Start(fileStreamProducer(request))) {
+    if (!fileProducerThread.Start(std::move(body))) {
         Log("No thread could be started for the file transcoder.");
-        return SignalStarted(-1);
+        return false;
     }
     gEncoderSlotInUse = 1;
+    return true;
+}
+
+int StartFile(const StreamRequest& request)
+{
+    if (!fileStreamProducer || !StartFileProducer(fileStreamProducer(request)))
+        return SignalStarted(-1);
     return 0;
 }
 
@@ -149,7 +158,7 @@ bool StreamRequestFits(const StreamRequest& request)
 
 int StartLiveStreaming(int fileMode, const StreamRequest& request)
 {
-    if (gState.streaming)
+    if (gState.streaming || producerEncodesFile)
         return SignalStarted(-1);
     // A stop whose caller gave up waiting may not have run: finish it first.
     if (fileProducerThread.Registered() && !StopFileProducer())
@@ -158,6 +167,25 @@ int StartLiveStreaming(int fileMode, const StreamRequest& request)
         StopStreaming();
     ResetStreamBuffers();
     return fileMode ? StartFile(request) : StartLive(request);
+}
+
+bool StartFileEncoding(std::function<int()> transcoder)
+{
+    if (gState.streaming || fileProducerThread.Registered())
+        return false;
+    ResetStreamBuffers();
+    producerEncodesFile = StartFileProducer(std::move(transcoder));
+    return producerEncodesFile;
+}
+
+bool StopFileEncoding()
+{
+    if (!producerEncodesFile)
+        return true;
+    if (!StopFileProducer())
+        return false;
+    producerEncodesFile = false;
+    return true;
 }
 
 bool WaitForGrabberExit(AutoResetEvent& exitEvent, int limitMs)
@@ -175,7 +203,7 @@ void StopStreaming()
         CallOnWindowThread(StopStreaming, kWindowCallLimitMs);
         return;
     }
-    if (fileProducerThread.Registered()) {
+    if (fileProducerThread.Registered() && !producerEncodesFile) {
         StopFileProducer();
         return;
     }

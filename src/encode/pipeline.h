@@ -53,6 +53,14 @@ int StartLiveStreaming(int fileMode, const StreamRequest& request);
 // and waited for instead.
 void StopStreaming();
 
+// The Encode File job's own file producer, which writes a .tvs file
+// through the sender; on the window thread. No stream starts while it runs,
+// and StopStreaming leaves it alone. False when a stream or another
+// encoding holds the producer.
+bool StartFileEncoding(std::function<int()> transcoder);
+// Cancels it and waits for its end; false when it did not end in time.
+bool StopFileEncoding();
+
 // Waits, in short slices, for a grabber callback to report on exitEvent that
 // it has seen its flag off. Ends also when the capture no longer runs (no
 // callback can come then) or after limitMs. False when it ended by time.

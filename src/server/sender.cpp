@@ -121,6 +121,10 @@ std::pair<const uint8_t*, int32_t> PendingSubtitles()
 
 void MarkSubtitlesSent(long count)
 {
+    // In a .tvs file the records sit between the packets, and the seek
+    // index counts every byte before a packet.
+    if (gSender.writeToFile)
+        gSender.seekRunningOffset += static_cast<uint32_t>(count);
     std::lock_guard hold(gSenderMutex);
     gStream.subtitleRead += static_cast<int32_t>(count);
     gStream.subtitlePending -= static_cast<int32_t>(count);

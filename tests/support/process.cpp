@@ -25,7 +25,7 @@ std::string BinPath(const std::string& program)
     return std::string(ORVANDEL_BIN_DIR) + "/" + program;
 }
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutMs)
+ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutMs, bool withErrors)
 {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
@@ -33,6 +33,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutMs)
     pid_t child = ::fork();
     if (child == 0) {
         ::dup2(pipeFds[1], STDOUT_FILENO);
+        if (withErrors)
+            ::dup2(pipeFds[1], STDERR_FILENO);
         ::close(pipeFds[0]);
         std::vector<char*> args;
         for (const std::string& arg : argv)
@@ -68,24 +70,28 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutMs)
     return result;
 }
 
-pid_t StartOrvandel(const std::vector<std::string>& arguments, const std::string& workingDirectory)
+pid_t StartProcess(const std::vector<std::string>& argv, const std::string& workingDirectory)
 {
     pid_t child = ::fork();
     if (child == 0) {
         if (!workingDirectory.empty() && ::chdir(workingDirectory.c_str()) != 0)
             ::_exit(126);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        setenv("ORVANDEL_WEB_HOST", "127.0.0.1:9", 1);
-        std::vector<std::string> argv = {BinPath("orvandel")};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
         std::vector<char*> args;
-        for (std::string& arg : argv)
-            args.push_back(arg.data());
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
         args.push_back(nullptr);
         ::execv(args[0], args.data());
         ::_exit(127);
     }
     return child;
+}
+
+pid_t StartOrvandel(const std::vector<std::string>& arguments, const std::string& workingDirectory)
+{
+    std::vector<std::string> argv = {"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", "ORVANDEL_WEB_HOST=127.0.0.1:9",
+                                     BinPath("orvandel")};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return StartProcess(argv, workingDirectory);
 }
 
 int WaitForExit(pid_t child, int timeoutSeconds)

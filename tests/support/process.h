@@ -19,7 +19,13 @@ struct ProcessResult {
 // Path of a program built into the project's bin folder.
 std::string BinPath(const std::string& program);
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutMs);
+// Runs argv to its end, collecting its standard output (and its standard
+// error with withErrors).
+ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutMs, bool withErrors = false);
+
+// Starts argv as a child that writes where this process does; in
+// workingDirectory when one is given.
+pid_t StartProcess(const std::vector<std::string>& argv, const std::string& workingDirectory = "");
 
 // Starts the program headless, with the web services pointed at a closed
 // port on this machine so that nothing leaves it; in workingDirectory when
