@@ -75,9 +75,12 @@ void CChildView::OnStop()
     StopServer();
 }
 
+// The check mark shows what runs, not the click: it turns on once the
+// recording has started.
 void CChildView::OnRecord()
 {
     ToggleRecording();
+    frame_->RefreshCommandStates();
 }
 
 void CChildView::StepAndShowChannel(int step)

@@ -239,11 +239,14 @@ void CMainFrame::OnAppMessage(unsigned message, uintptr_t, intptr_t lParam)
     case kMsgStartStream:
         StartLiveStreaming(static_cast<int>(lParam), gSession.request);
         break;
+    // The Record check mark follows what happened, a start that failed too.
     case kMsgStartRecording:
         StartRecordingCurrentChannel();
+        RefreshCommandStates();
         break;
     case kMsgStopRecording:
         StopRecording();
+        RefreshCommandStates();
         break;
     }
 }

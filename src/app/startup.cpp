@@ -11,6 +11,7 @@
 #include "platform/messages.h"
 #include "platform/paths.h"
 #include "record/recorder.h"
+#include "record/schedule_thread.h"
 #include "server/net_state.h"
 #include "server/sender.h"
 #include "server/server_control.h"
@@ -51,6 +52,8 @@ int RunInitialisationSequence()
     LoadSettings();
     AuthorizeInFirewall(ExecutablePath());
     StartAddressWatcher();
+    if (!StartScheduleThread())
+        Log("No thread could be started for the scheduled recordings.");
     ReconcileChannelDevices();
     return 1;
 }
@@ -63,6 +66,9 @@ constexpr int kThreadsEndLimitMs = 3000;
 
 void ShutdownProcess()
 {
+    // First, so that no scheduled start is posted while the rest stops, and
+    // the slots are saved as its last pass left them.
+    StopScheduleThread();
     SaveSettings();
     // From here a session that would ask the window thread goes on without
     // it: what it would have stopped, shutdown stops.

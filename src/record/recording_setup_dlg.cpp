@@ -2,6 +2,7 @@
 
 #include "config/settings.h"
 #include "platform/messages.h"
+#include "record/schedule_dialogs.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -65,10 +66,9 @@ CRecordingSetupDlg::CRecordingSetupDlg(QWidget* parent) : QDialog(parent)
     sizeRow->addWidget(new QLabel("Picture Size:", this));
     sizeRow->addWidget(pictureSize_);
     layout->addLayout(sizeRow);
-    // The scheduled recordings list is not part of this build yet.
     auto* schedule = new QPushButton("Schedule a Recording...", this);
     schedule->setObjectName("scheduleRecording");
-    schedule->setEnabled(false);
+    connect(schedule, &QPushButton::clicked, this, [this] { CRecScheduleListDlg(this).exec(); });
     layout->addWidget(schedule);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -5,7 +5,6 @@
 #include "platform/messages.h"
 
 #include <cstdio>
-#include <ctime>
 
 namespace {
 
@@ -141,20 +140,19 @@ int MapUpcomingSchedules()
     return rows;
 }
 
+// English like every other text of the program, whatever the user's locale.
 std::string ScheduleTimeText(const SystemTime& time)
 {
-    std::tm fields{};
-    fields.tm_year = time.year - 1900;
-    fields.tm_mon = time.month - 1;
-    fields.tm_mday = time.day;
-    fields.tm_hour = time.hour;
-    fields.tm_min = time.minute;
-    fields.tm_sec = time.second;
+    static const char* const kDays[7] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+    static const char* const kMonths[12] = {"January", "February", "March",     "April",   "May",      "June",
+                                            "July",    "August",   "September", "October", "November", "December"};
     // The stored weekday is not trusted: the date decides.
     SystemTime date = time;
     date.hour = date.minute = date.second = date.milliseconds = 0;
-    fields.tm_wday = LinearToSystemTime(SystemTimeToLinear(date)).dayOfWeek;
+    const int weekday = LinearToSystemTime(SystemTimeToLinear(date)).dayOfWeek % 7;
+    const char* month = time.month >= 1 && time.month <= 12 ? kMonths[time.month - 1] : "?";
     char text[128];
-    const size_t length = std::strftime(text, sizeof text, "%A, %B %d, %Y %H:%M:%S", &fields);
-    return std::string(text, length);
+    std::snprintf(text, sizeof text, "%s, %s %02u, %u %02u:%02u:%02u", kDays[weekday], month, time.day, time.year,
+                  time.hour, time.minute, time.second);
+    return text;
 }

@@ -29,6 +29,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <QAction>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -169,7 +171,10 @@ TEST_F(MainWindowTest, NetworkSettingsRestartTheServerEvenWhenCancelled)
 TEST_F(MainWindowTest, RecordStartsOrStopsAndAStopEndsTheRunningSchedule)
 {
     std::vector<unsigned> posted;
-    SetMessageHandler(MessageTarget::Frame, [&](unsigned message, uintptr_t, intptr_t) { posted.push_back(message); });
+    SetMessageHandler(MessageTarget::Frame, [&](unsigned message, uintptr_t, intptr_t) {
+        if (message == kMsgStartRecording || message == kMsgStopRecording)
+            posted.push_back(message);
+    });
     ScheduleSlot* schedule = gSettings.record.schedules;
     schedule[1].used = 1;
     schedule[3].used = schedule[3].active = 1;
@@ -189,6 +194,19 @@ TEST_F(MainWindowTest, RecordStartsOrStopsAndAStopEndsTheRunningSchedule)
     EXPECT_EQ(schedule[1].used, 1);
     EXPECT_EQ(schedule[5].active, 1);
     SetMessageHandler(MessageTarget::Frame, {});
+}
+
+TEST_F(MainWindowTest, TheRecordMarkFollowsAStartThatFailed)
+{
+    QAction* record = nullptr;
+    for (QAction* action : frame->findChildren<QAction*>())
+        if (action->text() == "Record")
+            record = action;
+    ASSERT_NE(nullptr, record);
+    record->trigger();  // the current channel is not set up, so nothing starts
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(record->isChecked());
+    EXPECT_EQ(0, gState.recording.load());
 }
 
 // A capture graph of the virtual TV card, as a channel's start builds it.

@@ -1,19 +1,29 @@
-// Storing, refusing, ordering and deleting scheduled recordings, on a clock
-// fixed at Monday 2024-03-04 20:00.
+// Storing, refusing, ordering and deleting scheduled recordings, and the
+// schedule thread's passes, on a clock fixed at Monday 2024-03-04 20:00 and
+// moved by hand.
 
 #include "shared/server_state.h"
 #include "config/settings.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/recording_sink.h"
+#include "record/schedule_dialogs.h"
 #include "record/schedule_slots.h"
+#include "record/schedule_thread.h"
 
 #include <QCoreApplication>
+#include <QDateEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTimeEdit>
 
 #include "support/test_application.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -167,6 +177,202 @@ TEST_F(ScheduleTest, DeletingARowFreesItsSlotAndStopsTheRecordingItStarted)
     QCoreApplication::processEvents();
     EXPECT_EQ(1, stops);
     SetMessageHandler(MessageTarget::Frame, {});
+}
+
+// The passes of the schedule thread, with the clock moved by hand and the
+// frame's messages collected.
+class SchedulePassTest : public ScheduleTest {
+protected:
+    void SetUp() override
+    {
+        ScheduleTest::SetUp();
+        Application();
+        gSettings.channels[5].enabled = 1;
+        gSettings.record.currentChannel = 3;
+        SetMessageHandler(MessageTarget::Frame, [this](unsigned message, uintptr_t, intptr_t) {
+            if (message == kMsgStartRecording || message == kMsgStopRecording)
+                posted.push_back(message);
+        });
+    }
+    void TearDown() override
+    {
+        SetMessageHandler(MessageTarget::Frame, {});
+        ScheduleTest::TearDown();
+    }
+
+    void SetClock(uint16_t hour, uint16_t minute)
+    {
+        now = At(4, hour, minute);
+        SetLocalTimeOverride(&now);
+    }
+
+    // One pass, and the start and stop messages it posted.
+    std::vector<unsigned> Pass()
+    {
+        posted.clear();
+        RunSchedulePass();
+        QCoreApplication::processEvents();
+        return posted;
+    }
+
+    SystemTime now{};
+    std::vector<unsigned> posted;
+};
+
+using Posted = std::vector<unsigned>;
+
+TEST_F(SchedulePassTest, DueSchedulesStartInSlotOrderAndTheirEndsFreeThem)
+{
+    ScheduleSlot* schedules = gSettings.record.schedules;
+    schedules[4] = {1, 0, 5, 0, At(4, 20, 0), At(4, 20, 10)};
+    schedules[2] = {1, 0, 3, 0, At(4, 20, 0), At(4, 20, 5)};
+    SetClock(20, 0);
+    EXPECT_EQ(Posted{kMsgStartRecording}, Pass());
+    EXPECT_EQ(1, schedules[2].active);
+    EXPECT_EQ(0, schedules[4].active) << "one slot per pass";
+    gState.recording = 1;
+    EXPECT_EQ(Posted{}, Pass()) << "the other waits while a recording runs";
+
+    SetClock(20, 5);
+    EXPECT_EQ(Posted{kMsgStopRecording}, Pass());
+    EXPECT_EQ(0, schedules[2].used);
+    gState.recording = 0;
+    EXPECT_EQ(Posted{kMsgStartRecording}, Pass());
+    EXPECT_EQ(5, gSettings.record.currentChannel);
+    gState.recording = 1;
+    SetClock(20, 10);
+    EXPECT_EQ(Posted{kMsgStopRecording}, Pass());
+    EXPECT_EQ(0, schedules[4].used + schedules[4].active);
+    EXPECT_EQ(Posted{}, Pass());
+}
+
+TEST_F(SchedulePassTest, AScheduleWaitsForALiveStreamOnAnotherChannel)
+{
+    ScheduleSlot* schedules = gSettings.record.schedules;
+    // Its start passed while the program was not running; its end is to come.
+    schedules[0] = {1, 0, 5, 0, At(4, 19, 30), At(4, 21, 0)};
+    gState.streaming = 1;
+    SetClock(20, 0);
+    EXPECT_EQ(Posted{}, Pass());
+    EXPECT_EQ(3, gSettings.record.currentChannel);
+    gState.streaming = 0;
+    EXPECT_EQ(Posted{kMsgStartRecording}, Pass());
+    EXPECT_EQ(5, gSettings.record.currentChannel);
+
+    // On the stream's own channel it starts at once.
+    schedules[0] = {1, 0, 5, 0, At(4, 19, 30), At(4, 21, 0)};
+    gState.streaming = 1;
+    EXPECT_EQ(Posted{kMsgStartRecording}, Pass());
+}
+
+TEST_F(SchedulePassTest, AStartedScheduleIsNotStartedAgain)
+{
+    gSettings.record.schedules[0] = {1, 0, 3, 0, At(4, 19, 30), At(4, 21, 0)};
+    SetClock(20, 0);
+    EXPECT_EQ(Posted{kMsgStartRecording}, Pass());
+    // The start failed, or the recording met its limit: no second start.
+    EXPECT_EQ(Posted{}, Pass());
+    SetClock(21, 0);
+    EXPECT_EQ(Posted{}, Pass()) << "no recording runs, so nothing to stop";
+    EXPECT_EQ(0, gSettings.record.schedules[0].used);
+}
+
+TEST_F(SchedulePassTest, TheThreadRunsPassesUntilStopped)
+{
+    gSettings.record.schedules[0] = {1, 0, 3, 0, At(4, 19, 0), At(4, 19, 30)};
+    SetClock(20, 0);
+    ASSERT_TRUE(StartScheduleThread());
+    EXPECT_TRUE(WaitUntil([] { return gSettings.record.schedules[0].used == 0; }, 3000)) << "a past schedule is freed";
+    StopScheduleThread();
+    gSettings.record.schedules[0] = {1, 0, 3, 0, At(4, 19, 0), At(4, 19, 30)};
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(1, gSettings.record.schedules[0].used) << "no pass after the stop";
+}
+
+TEST_F(SchedulePassTest, TheListShowsWhatIsToComeAndClearAllEmptiesIt)
+{
+    EXPECT_EQ(0, Add(3, At(5, 9, 0), At(5, 10, 0)));
+    EXPECT_EQ(0, Add(3, At(4, 21, 0), At(4, 22, 0)));
+    const std::vector<ScheduleRow> rows = ScheduleListRows();
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_EQ("3", rows[0].channel);
+    EXPECT_EQ("Monday, March 04, 2024 21:00:00", rows[0].start);
+    EXPECT_EQ("Tuesday, March 05, 2024 10:00:00", rows[1].end);
+    ClearAllSchedules();
+    EXPECT_TRUE(ScheduleListRows().empty());
+    CRecSchedulerDlg editor(-1);
+    QSpinBox* channel = editor.findChild<QSpinBox*>();
+    ASSERT_NE(nullptr, channel);
+    channel->setValue(999);
+    channel->stepBy(1);
+    EXPECT_EQ(0, channel->value());
+    channel->stepBy(-1);
+    EXPECT_EQ(999, channel->value());
+    const SystemTime combined = CombineDateAndTime(At(5, 0, 0), At(1, 13, 45));
+    EXPECT_EQ(5, combined.day);
+    EXPECT_EQ(13, combined.hour);
+    EXPECT_EQ(45, combined.minute);
+}
+
+TEST_F(SchedulePassTest, TheEditorStoresWhatItsPickersShow)
+{
+    auto set = [](CRecSchedulerDlg& editor, const QDateTime& start, const QDateTime& end, int channel) {
+        const QList<QDateEdit*> dates = editor.findChildren<QDateEdit*>();
+        const QList<QTimeEdit*> times = editor.findChildren<QTimeEdit*>();
+        ASSERT_EQ(2, dates.size());
+        ASSERT_EQ(2, times.size());
+        dates[0]->setDate(start.date());
+        times[0]->setTime(start.time());
+        dates[1]->setDate(end.date());
+        times[1]->setTime(end.time());
+        editor.findChild<QSpinBox*>()->setValue(channel);
+    };
+    const QDateTime nine(QDate(2024, 3, 4), QTime(21, 0));
+    CRecSchedulerDlg adding(-1);
+    set(adding, nine.addSecs(-7200), nine, 3);
+    adding.accept();
+    EXPECT_NE(QDialog::Accepted, adding.result()) << "a start in the past keeps it open";
+    EXPECT_TRUE(sink.Saw("Recording start time is in the past."));
+    set(adding, nine, nine.addSecs(1800), 3);
+    adding.accept();
+    EXPECT_EQ(QDialog::Accepted, adding.result());
+    ASSERT_EQ(1u, ScheduleListRows().size());
+    EXPECT_EQ("Monday, March 04, 2024 21:30:00", ScheduleListRows()[0].end);
+
+    // Editing shows the schedule, and moving it within itself is no conflict.
+    CRecSchedulerDlg editing(0);
+    set(editing, nine.addSecs(600), nine.addSecs(2400), 3);
+    editing.accept();
+    EXPECT_EQ(QDialog::Accepted, editing.result());
+    EXPECT_EQ("Monday, March 04, 2024 21:10:00", ScheduleListRows()[0].start);
+}
+
+TEST_F(SchedulePassTest, TheListDeletesAndClearsOnlyWithConsent)
+{
+    ASSERT_EQ(0, Add(3, At(4, 21, 0), At(4, 22, 0)));
+    ASSERT_EQ(0, Add(3, At(4, 23, 0), At(5, 0, 0)));
+    CRecScheduleListDlg list;
+    EXPECT_EQ(2, list.RowCount());
+    auto click = [&list](const QString& text) {
+        for (QPushButton* button : list.findChildren<QPushButton*>())
+            if (button->text() == text)
+                button->click();
+    };
+    list.findChild<QTableWidget*>()->selectRow(1);
+    sink.ScriptAnswers({false, true});
+    click("Delete Schedule");
+    EXPECT_EQ(2, list.RowCount()) << "declined";
+    list.findChild<QTableWidget*>()->selectRow(1);
+    click("Delete Schedule");
+    EXPECT_EQ(1, list.RowCount());
+    EXPECT_EQ("Monday, March 04, 2024 21:00:00", ScheduleListRows()[0].start);
+    sink.ScriptAnswers({false});
+    click("Clear All");
+    EXPECT_EQ(1, list.RowCount());
+    click("Clear All");
+    EXPECT_EQ(0, list.RowCount());
+    EXPECT_TRUE(sink.Saw(kDeleteScheduleText));
+    EXPECT_TRUE(sink.Saw(kClearSchedulesText));
 }
 
 } // namespace

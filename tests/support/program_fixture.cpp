@@ -76,6 +76,11 @@ bool RunningProgramTest::StartProgram()
     std::snprintf(record.recordingFolder, sizeof record.recordingFolder, "%s", config.Root().c_str());
     if (SaveSettings() != 0)
         return false;
+    return RestartProgram();
+}
+
+bool RunningProgramTest::RestartProgram()
+{
     std::filesystem::create_directories(WorkingDirectory());
     program = StartOrvandel({"/u"}, WorkingDirectory());
     for (int attempt = 0; attempt < 60; ++attempt) {

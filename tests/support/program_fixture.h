@@ -20,6 +20,8 @@ protected:
 
     // Writes the settings and starts the program; true once it answers logins.
     bool StartProgram();
+    // Starts it again with the settings it saved; true once it answers logins.
+    bool RestartProgram();
     // SIGTERM; the seconds the program took to end, or -1 when it did not end
     // cleanly within timeoutSeconds.
     double StopProgram(int timeoutSeconds = 60);

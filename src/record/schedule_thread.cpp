@@ -1,0 +1,92 @@
+#include "record/schedule_thread.h"
+
+#include "config/settings.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "platform/messages.h"
+#include "platform/sync.h"
+#include "platform/thread.h"
+#include "shared/server_state.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace {
+
+constexpr int kPassIntervalMs = 1000;
+constexpr int kStopLimitMs = 2000;
+
+WorkerThread scheduleThread;
+// Set to end the thread; a Set of the event ends its pause at once.
+std::atomic<bool> stopRequested{false};
+AutoResetEvent wakeUp;
+AutoResetEvent scheduleExit;
+
+int RunScheduleThread()
+{
+    while (!stopRequested) {
+        RunSchedulePass();
+        wakeUp.Wait(kPassIntervalMs);
+    }
+    scheduleExit.Set();
+    return 0;
+}
+
+// The slot's end has come: its recording stops and the slot is free.
+void EndSlot(ScheduleSlot& slot)
+{
+    if (gState.recording && slot.active)
+        PostAppMessage(MessageTarget::Frame, kMsgStopRecording);
+    slot.active = 0;
+    slot.used = 0;
+}
+
+void StartSlot(ScheduleSlot& slot)
+{
+    gSettings.record.currentChannel = slot.channel;
+    PostAppMessage(MessageTarget::Frame, kMsgChannelChanged);
+    PostAppMessage(MessageTarget::Frame, kMsgStartRecording);
+    slot.active = 1;
+    Log("A scheduled recording of channel " + std::to_string(slot.channel) + " starts.");
+}
+
+} // namespace
+
+void RunSchedulePass()
+{
+    for (ScheduleSlot& slot : gSettings.record.schedules) {
+        if (!slot.used)
+            continue;
+        const SystemTime now = GetLocalTime();
+        if (CompareSystemTime(now, slot.end) >= 0) {
+            EndSlot(slot);
+            return;
+        }
+        // A slot whose start was posted is not started again: a start that
+        // failed would otherwise show its message every second, and a
+        // recording stopped by its limits or by hand would come back.
+        if (!slot.active && !gState.recording && CompareSystemTime(slot.start, now) <= 0) {
+            // The live stream keeps its channel; the schedule waits for it.
+            if (gState.streaming && slot.channel != gSettings.record.currentChannel)
+                return;
+            StartSlot(slot);
+            return;
+        }
+    }
+}
+
+bool StartScheduleThread()
+{
+    stopRequested = false;
+    wakeUp.Reset();
+    scheduleExit.Reset();
+    return scheduleThread.Start(RunScheduleThread);
+}
+
+void StopScheduleThread()
+{
+    stopRequested = true;
+    wakeUp.Set();
+    if (!scheduleThread.WaitForExit(scheduleExit, kStopLimitMs))
+        Log("The schedule thread did not end in time.");
+}

@@ -1,0 +1,13 @@
+#pragma once
+// The schedule thread: once a second it compares the schedule slots with the
+// local clock and asks the main frame to start or stop recordings. It only
+// posts messages; the recording itself runs on the window thread.
+
+// Started at start-up, stopped at shutdown (which waits at most 2 s).
+bool StartScheduleThread();
+void StopScheduleThread();
+
+// One pass over the slots, in slot order, acting on at most one of them:
+// a slot whose end has come stops its recording and is freed; a due slot
+// starts its recording once, unless a live stream runs on another channel.
+void RunSchedulePass();
