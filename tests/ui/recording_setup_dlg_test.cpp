@@ -57,7 +57,7 @@ TEST_F(RecordingSetupDlgTest, OpensWithTheStoredSettings)
     EXPECT_FALSE(Find<QSpinBox>("hours")->isEnabled()) << "the time limit is off";
     EXPECT_TRUE(Find<QRadioButton>("quality2")->isChecked()) << "Medium";
     EXPECT_EQ("352x288", Find<QComboBox>("pictureSize")->currentText());
-    EXPECT_FALSE(Find<QPushButton>("scheduleRecording")->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>("scheduleRecording")->isEnabled());
 }
 
 TEST_F(RecordingSetupDlgTest, SpinsWrapAndOkStoresTheChoices)
