@@ -84,6 +84,13 @@ void StoreAccount(const AccountFields& fields)
     ShowInfo(kAccountStored, 1);
 }
 
+// The service can take its whole connect and read limits, 40 s: the window
+// thread goes on serving events meanwhile.
+int AskAccountService(const std::string& url)
+{
+    return RunServingEvents([url] { return QueryStatus(url.c_str()); });
+}
+
 } // namespace
 
 std::string CreateAccountUrl(const std::string& email, const std::string& userName, const std::string& password)
@@ -109,7 +116,7 @@ bool RegisterAccount(const AccountFields& fields)
     if (!Encodable(fields.password))
         return Refuse("Invalid password. Please do not use any accented characters in your password.");
 
-    switch (QueryStatus(CreateAccountUrl(fields.email, fields.userName, fields.password).c_str())) {
+    switch (AskAccountService(CreateAccountUrl(fields.email, fields.userName, fields.password))) {
     case kAccountOk:
         StoreAccount(fields);
         return true;
@@ -154,7 +161,7 @@ bool ChangeAccountPassword(const PasswordChangeFields& fields)
     if (!Encodable(fields.newPassword))
         return Refuse("Invalid password. Please do not use any accented characters in your new password.");
 
-    switch (QueryStatus(ChangePasswordUrl(fields.userName, fields.oldPassword, fields.newPassword).c_str())) {
+    switch (AskAccountService(ChangePasswordUrl(fields.userName, fields.oldPassword, fields.newPassword))) {
     case kAccountOk: {
         SettingsRecord& record = gSettings.record;
         StoreScrambled(record.password, sizeof record.password, fields.newPassword);

@@ -3,6 +3,7 @@
 #include "account/account.h"
 #include "platform/messages.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -10,6 +11,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <functional>
 
 namespace {
 
@@ -41,6 +44,21 @@ QPushButton* AddButton(QHBoxLayout* row, const char* text, const char* name, QWi
     button->setAutoDefault(false);
     row->addWidget(button);
     return button;
+}
+
+// While the account service is asked the window keeps painting, takes no
+// clicks and says what it waits for.
+bool WhileAskingTheService(QDialog* dialog, const std::function<bool()>& work)
+{
+    const QString title = dialog->windowTitle();
+    dialog->setWindowTitle(title + " - contacting the account service...");
+    dialog->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool done = work();
+    QApplication::restoreOverrideCursor();
+    dialog->setEnabled(true);
+    dialog->setWindowTitle(title);
+    return done;
 }
 
 } // namespace
@@ -78,7 +96,9 @@ CAccountSetupDlg::CAccountSetupDlg(AccountDialogMode mode, QWidget* parent) : QD
 
 void CAccountSetupDlg::OnRegister()
 {
-    if (RegisterAccount({Text(email_), Text(userName_), Text(password_), Text(retypedPassword_)}))
+    if (WhileAskingTheService(this, [this] {
+            return RegisterAccount({Text(email_), Text(userName_), Text(password_), Text(retypedPassword_)});
+        }))
         accept();
 }
 
@@ -109,7 +129,9 @@ CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent)
 
 void CPasswordDlg::accept()
 {
-    if (ChangeAccountPassword({Text(userName_), Text(oldPassword_), Text(newPassword_), Text(retypedPassword_)}))
+    if (WhileAskingTheService(this, [this] {
+            return ChangeAccountPassword({Text(userName_), Text(oldPassword_), Text(newPassword_), Text(retypedPassword_)});
+        }))
         QDialog::accept();
 }
 

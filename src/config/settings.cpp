@@ -187,13 +187,15 @@ int SaveSettings()
     const std::string folder = ConfigDir();
     if (MakeFolders(folder) != 0)
         return -1;
+    // The account's password is only scrambled: the file is the user's alone.
+    ::chmod(folder.c_str(), 0700);
     // Write beside the old file and rename over it, so that a crash or a full
     // disk never leaves the user without their previous settings.
     std::string temporary = path + ".XXXXXX";
     int fd = ::mkstemp(temporary.data());
     if (fd < 0)
         return -1;
-    ::fchmod(fd, 0644);
+    ::fchmod(fd, 0600);
     std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[kSettingsFileSize]);
     if (!image) {
         ShowMessage(kSaveError, 1, 0);

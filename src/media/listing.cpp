@@ -1,6 +1,7 @@
 #include "media/listing.h"
 
 #include "config/settings.h"
+#include "media/access.h"
 #include "media/files.h"
 #include "media/shell_link.h"
 #include "media/utf8.h"
@@ -137,6 +138,9 @@ void AddShortcut(const std::string& target, bool subtitleMode, FolderLists& list
         lists.folderShortcuts.push_back(target);
     else if (S_ISREG(info.st_mode) && ExtensionMatches(target, subtitleMode))
         lists.fileShortcuts.push_back(target);
+    else
+        return;
+    AllowShortcutTarget(target);
 }
 
 // Entries that vanish while the folder is read, or whose names the handheld
@@ -228,7 +232,7 @@ int ListFolder(const char* request, uint8_t* listing, int32_t& length, bool subt
     size_t used = 0;
     if (slashes == 1)
         ListSharedFolders(listing, used);
-    else if (ListFolderContents(request + 1, subtitleMode, listing, used) != 0)
+    else if (!IsServedPath(request + 1) || ListFolderContents(request + 1, subtitleMode, listing, used) != 0)
         return -1;
     listing[used++] = 0;
     length = static_cast<int32_t>(used);

@@ -12,8 +12,9 @@ constexpr size_t kListingSize = 128000;
 // Fills listing (kListingSize bytes) with entries of name, zero, type letter
 // ('d' folder, 'l' shortcut to a folder, 'v' shortcut to a listed file, 'f'
 // file) and a closing zero. A request of exactly one slash lists the shared
-// folders; with more slashes it names the folder after its first byte. 0, or
-// -1 with length 0 when there is no slash or the folder cannot be read.
+// folders; with more slashes it names the folder after its first byte, which
+// is listed only within what the handheld may reach (media/access.h). 0, or
+// -1 with length 0 when there is no slash or the folder cannot be listed.
 int ListFolder(const char* request, uint8_t* listing, int32_t& length, bool subtitleMode);
 
 // Symbolic links, and files whose name contains ".lnk", ".LNK" or ".Lnk",

@@ -4,7 +4,10 @@
 #include "net/web_client.h"
 #include "net/web_host.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -47,6 +50,16 @@ std::string RegistrationUrl(const Broker& broker, int testFlag)
     return url;
 }
 
+// The list comes over plain HTTP: a host with a port, a user or a path in
+// it could send the user name and the LAN address anywhere. Only plain host
+// names and IPv4 addresses are used, and so on port 80.
+bool IsPlainHost(const std::string& host)
+{
+    if (host.empty() || host.size() > 253 || host.front() == '-' || host.front() == '.')
+        return false;
+    return std::all_of(host.begin(), host.end(), [](unsigned char c) { return std::isalnum(c) || c == '-' || c == '.'; });
+}
+
 } // namespace
 
 std::vector<Broker> ParseBrokerList(const char* document, size_t length)
@@ -61,6 +74,10 @@ std::vector<Broker> ParseBrokerList(const char* document, size_t length)
             ReadElement(document, length, kPortElement, offset, port) != 0)
             break;
         broker.port = std::atoi(port.c_str());
+        if (!IsPlainHost(broker.host)) {
+            Log("A directory broker that is not a plain host name was left out.");
+            continue;
+        }
         brokers.push_back(broker);
     }
     return brokers;

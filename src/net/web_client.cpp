@@ -6,15 +6,19 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -79,18 +83,47 @@ bool IsReservedInvalidName(std::string_view host)
     return name == "invalid" || name.ends_with(".invalid");
 }
 
+// A lookup shared by the caller and the thread that asks the name server:
+// whichever is the last to let go frees it.
+struct Lookup {
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    bool found = false;
+    sockaddr_in address{};
+};
+
+// getaddrinfo has no time limit of its own: it runs on a thread of its own,
+// and a caller that has waited the connect limit goes on without it.
 int ResolveIpv4(const UrlParts& parts, sockaddr_in& address)
 {
     if (IsReservedInvalidName(parts.hostName))
         return -1;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(parts.hostName.c_str(), nullptr, &hints, &found) != 0 || !found)
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, host = parts.hostName] {
+            addrinfo hints{};
+            hints.ai_family = AF_INET;
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo* found = nullptr;
+            const bool resolved = getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found;
+            std::lock_guard hold(lookup->lock);
+            if (resolved)
+                std::memcpy(&lookup->address, found->ai_addr, sizeof lookup->address);
+            lookup->found = resolved;
+            lookup->finished = true;
+            lookup->done.notify_all();
+            if (found)
+                freeaddrinfo(found);
+        }).detach();
+    } catch (const std::system_error&) {
         return -1;
-    std::memcpy(&address, found->ai_addr, sizeof address);
-    freeaddrinfo(found);
+    }
+    std::unique_lock hold(lookup->lock);
+    if (!lookup->done.wait_for(hold, std::chrono::milliseconds(kConnectLimitMs), [&] { return lookup->finished; }) ||
+        !lookup->found)
+        return -1;
+    address = lookup->address;
     address.sin_port = htons(static_cast<uint16_t>(parts.port));
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "platform/log.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QMetaObject>
 #include <QThread>
 
@@ -13,6 +14,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -139,6 +142,27 @@ void SetMessageHandler(MessageTarget target, MessageHandler handler)
         handlers[target] = std::move(handler);
     else
         handlers.erase(target);
+}
+
+int RunServingEvents(std::function<int()> work)
+{
+    if (!QCoreApplication::instance() || !OnWindowThread())
+        return work();
+    QEventLoop loop;
+    int result = 0;
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            result = work();
+            // Queued: the loop may not have started yet, and quits when it has.
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+    } catch (const std::system_error&) {
+        return work();
+    }
+    loop.exec();
+    worker.join();
+    return result;
 }
 
 bool PostAppMessage(MessageTarget target, unsigned message, uintptr_t wParam, intptr_t lParam)

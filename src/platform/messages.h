@@ -42,6 +42,11 @@ bool CallOnWindowThread(std::function<void()> job, int timeoutMs);
 // request given up is never handled later.
 bool SendAppMessage(MessageTarget target, unsigned message, uintptr_t wParam, intptr_t lParam, int timeoutMs);
 
+// Runs work on a thread of its own and returns its result. Called on the
+// GUI thread, that thread goes on serving events (timers, repaints, other
+// threads' calls) until work has returned; elsewhere work simply runs.
+int RunServingEvents(std::function<int()> work);
+
 // Runs the queued calls that other threads wait for. The GUI thread calls it
 // while it waits for another thread itself, so that neither waits for ever.
 void ServeWindowThreadCalls();

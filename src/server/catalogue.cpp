@@ -1,6 +1,7 @@
 #include "server/catalogue.h"
 
 #include "config/settings.h"
+#include "media/access.h"
 #include "media/listing.h"
 #include "media/media_info.h"
 #include "record/schedule_slots.h"
@@ -100,8 +101,11 @@ CatalogueAnswer AnswerFileInfo(const uint8_t* payload)
 {
     char path[kPathSize];
     ReadPath(payload, path);
-    MediaInfoRecord record;
-    CatalogueAnswer answer(GetMediaInfo(path, record) == 0 ? uint8_t{kGetFileInfo} : kRefused);
+    // Outside what is shared the record stays empty: not even the size
+    // tells that the file exists.
+    MediaInfoRecord record{};
+    const bool described = IsServedPath(path) && GetMediaInfo(path, record) == 0;
+    CatalogueAnswer answer(described ? uint8_t{kGetFileInfo} : kRefused);
     const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
     answer.data.assign(bytes, bytes + sizeof record);
     return answer;

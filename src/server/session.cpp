@@ -4,6 +4,7 @@
 #include "encode/live_setup.h"
 #include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
+#include "media/access.h"
 #include "media/media_info.h"
 #include "platform/log.h"
 #include "platform/messages.h"
@@ -17,11 +18,19 @@
 #include "server/protocol.h"
 #include "server/sender.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
+#include <chrono>
 #include <cstring>
 #include <initializer_list>
 #include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
 
 SessionState gSession;
+std::atomic<int> gFailedLogins{0};
+int gLoginDelayBaseMs = 1000;
 
 namespace {
 
@@ -74,6 +83,51 @@ void RestoreMessageSwitch()
     gState.showMessages = gState.userShowMessages.load();
 }
 
+constexpr int kFreeLoginFailures = 5;
+constexpr int kLongestLoginDelayMs = 30000;
+constexpr int kLoginDelaySliceMs = 50;
+
+int LoginDelayMs(int failures)
+{
+    if (failures < kFreeLoginFailures)
+        return 0;
+    int64_t delay = gLoginDelayBaseMs;
+    for (int i = kFreeLoginFailures; i < failures && delay < kLongestLoginDelayMs; ++i)
+        delay *= 2;
+    return static_cast<int>(std::min<int64_t>(delay, kLongestLoginDelayMs));
+}
+
+// Guessing the password is slowed down, and since a correct login waits as
+// long, the wait says nothing about the guess. A session that is ended
+// meanwhile stops waiting, so neither the listener nor the next handheld
+// waits for it.
+void WaitBeforeLoginAnswer()
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(LoginDelayMs(gFailedLogins));
+    while (std::chrono::steady_clock::now() < until && !gNet.sessionExit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kLoginDelaySliceMs));
+}
+
+std::string PeerAddress()
+{
+    sockaddr_in peer{};
+    socklen_t size = sizeof peer;
+    char text[INET_ADDRSTRLEN] = "?";
+    if (::getpeername(ControlSocket(), reinterpret_cast<sockaddr*>(&peer), &size) == 0)
+        ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+    return text;
+}
+
+void CountLogin(int result)
+{
+    if (result != -2) {
+        gFailedLogins = 0;
+        return;
+    }
+    const int failures = ++gFailedLogins;
+    Log("A login from " + PeerAddress() + " failed (" + std::to_string(failures) + " in a row).");
+}
+
 int LoginResult(Payload payload)
 {
     char name[32];
@@ -84,6 +138,11 @@ int LoginResult(Payload payload)
     }
     name[31] = password[31] = 0;
     const SettingsRecord& record = gSettings.record;
+    if (ReadScrambled(record.userName, sizeof record.userName).empty()) {
+        Log("No account is stored, so no handheld can log in. Set one up with Settings > New Account... on a "
+            "desktop.");
+        return -2;
+    }
     if (ReadScrambled(record.userName, sizeof record.userName) != name ||
         ReadScrambled(record.password, sizeof record.password) != password)
         return -2;
@@ -263,10 +322,17 @@ void StopStream()
     UpdateStatusText();
 }
 
-void StorePath(char* destination, size_t size, Payload payload)
+// A path outside what is shared is refused and forgotten, so that no later
+// stream can open it.
+void StoreServedPath(char* destination, size_t size, Payload payload, Reply& reply)
 {
     std::memset(destination, 0, size);
     std::memcpy(destination, payload, kPathSize - 1);
+    if (!IsServedPath(destination)) {
+        std::memset(destination, 0, size);
+        reply.code = kRefused;
+    }
+    SendReply(reply);
 }
 
 // Commands whose service is not part of this server yet: their payload has
@@ -291,7 +357,9 @@ Outcome Dispatch(uint8_t command, Payload payload, bool& loggedIn)
     Reply reply{command};
     switch (command) {
     case kLogin: {
+        WaitBeforeLoginAnswer();
         const int result = LoginResult(payload);
+        CountLogin(result);
         loggedIn = loggedIn || result == 0;
         reply.body[0] = static_cast<uint8_t>(result);
         SendReply(reply);
@@ -302,12 +370,10 @@ Outcome Dispatch(uint8_t command, Payload payload, bool& loggedIn)
         SendReply(reply);
         break;
     case kSetMediaFile:
-        StorePath(gMediaSelection.mediaFilePath, sizeof gMediaSelection.mediaFilePath, payload);
-        SendReply(reply);
+        StoreServedPath(gMediaSelection.mediaFilePath, sizeof gMediaSelection.mediaFilePath, payload, reply);
         break;
     case kSetSubtitleFile:
-        StorePath(gMediaSelection.subtitleFilePath, sizeof gMediaSelection.subtitleFilePath, payload);
-        SendReply(reply);
+        StoreServedPath(gMediaSelection.subtitleFilePath, sizeof gMediaSelection.subtitleFilePath, payload, reply);
         break;
     case kStartLiveStream:
         StartLiveStream(payload);

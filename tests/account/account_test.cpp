@@ -6,11 +6,17 @@
 #include "config/settings.h"
 #include "platform/recording_sink.h"
 #include "support/temp_config.h"
+#include "support/test_application.h"
 #include "support/web_standin_process.h"
 
 #include <gtest/gtest.h>
 
+#include <QTimer>
+
+#include <chrono>
 #include <cstdlib>
+#include <memory>
+#include <thread>
 
 namespace {
 
@@ -316,6 +322,28 @@ TEST_F(AccountTest, PasswordChangeChecksTheFieldsBeforeAsking)
     }
     EXPECT_EQ(0u, standin.CountLines(kAccountGet));
     EXPECT_EQ("s3cret", StoredPassword());
+}
+
+// The window thread keeps serving while the account service is silent: the
+// request runs on a thread of its own.
+TEST_F(AccountTest, ASilentServiceDoesNotHoldTheWindowThread)
+{
+    Application();
+    auto silent = std::make_unique<CannedServer>("", CannedServer::After::HoldOpen);
+    setenv("ORVANDEL_WEB_HOST", silent->Url("").c_str(), 1);
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(50);
+    // The service gives up after a second and a half.
+    std::thread closer([&silent] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        silent.reset();
+    });
+    EXPECT_FALSE(RegisterAccount({"viewer@example.org", "viewer", "secret", "secret"}));
+    closer.join();
+    EXPECT_GE(ticks, 15) << "the timer fired while the request ran";
+    EXPECT_EQ(kNoService, OnlyText());
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <filesystem>
 #include <signal.h>
@@ -106,6 +108,22 @@ TEST_F(SettingsTest, SaveAndLoadReproduceTheBlockByteForByte)
     ASSERT_EQ(0, LoadSettings());
     EXPECT_EQ(0, std::memcmp(&saved, &gSettings, sizeof saved));
     EXPECT_TRUE(sink.Entries().empty());
+}
+
+// The account's password is only scrambled: the file is the user's alone,
+// and a file left readable by an older version is tightened.
+TEST_F(SettingsTest, TheFileAndItsFolderArePrivate)
+{
+    ASSERT_EQ(0, SaveSettings());
+    ::chmod(config.SettingsFile().c_str(), 0644);
+    ::chmod((config.ConfigHome() + "/orvandel").c_str(), 0755);
+    ASSERT_EQ(0, SaveSettings());
+    struct stat file {};
+    struct stat folder {};
+    ASSERT_EQ(0, ::stat(config.SettingsFile().c_str(), &file));
+    ASSERT_EQ(0, ::stat((config.ConfigHome() + "/orvandel").c_str(), &folder));
+    EXPECT_EQ(0600u, file.st_mode & 0777);
+    EXPECT_EQ(0700u, folder.st_mode & 0777);
 }
 
 TEST_F(SettingsTest, ChecksumCountsHighBytesAsNegative)

@@ -166,6 +166,29 @@ TEST_F(DirectoryTest, ReadsCompleteBrokersOnly)
     EXPECT_EQ(FetchBrokerList().size(), static_cast<size_t>(kMaxBrokers));
 }
 
+// The list comes over plain HTTP: a host with a port or any other part
+// could send the registration anywhere.
+TEST_F(DirectoryTest, BrokersThatAreNotPlainHostsAreLeftOut)
+{
+    CannedServer trap("HTTP/1.0 200 OK\r\n\r\n");
+    const std::string trapHost = trap.Url("");
+    const std::string list =
+        WriteBrokerList("<brokers>\n" + BrokerEntry("evil.example:25", "192.0.2.1", "25") +
+                        BrokerEntry("user@evil.example", "192.0.2.1", "80") + BrokerEntry("good.example", "192.0.2.2", "80") +
+                        "</brokers>\n");
+    WebStandin standin({"--brokers", list});
+    ASSERT_GT(standin.Port(), 0);
+    standin.UseAsWebHost();
+    std::vector<Broker> brokers = FetchBrokerList();
+    ASSERT_EQ(1u, brokers.size());
+    EXPECT_EQ("good.example", brokers[0].host);
+
+    WriteBrokerList(BrokerEntry(trapHost, "127.0.0.1", "80"));
+    ASSERT_EQ(0, RegisterWithDirectory(0));
+    EXPECT_TRUE(standin.WaitForLines(kBrokerGet, 1, 3000)) << "the web host's own broker took the registration";
+    EXPECT_TRUE(trap.Requests().empty()) << "nothing went to " << trapHost;
+}
+
 TEST_F(DirectoryTest, FallsBackToTheBuiltInBrokerOnTheWebHost)
 {
     const std::string list = WriteBrokerList("<html>not a broker list</html>");

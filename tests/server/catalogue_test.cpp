@@ -40,13 +40,6 @@ std::vector<ListedEntry> PrintedEntries(const ProcessResult& result)
     return entries;
 }
 
-void Share(int slot, const std::string& path)
-{
-    MediaFolderEntry& entry = gSettings.record.mediaFolders[slot];
-    entry.used = 1;
-    std::snprintf(entry.path, sizeof entry.path, "%s", path.c_str());
-}
-
 void EnableChannel(int index, const std::string& description)
 {
     ChannelRecord& channel = gSettings.channels[index];
@@ -89,8 +82,8 @@ TEST_F(CatalogueTest, ListingsArriveWholeDeflatedOrPlain)
         WriteFileBytes(media + "/episode " + std::to_string(i) + " of the long running show.mkv", "x");
     WriteFileBytes(media + "/talk.srt", "x");
     fs::create_directory(media + "/extras");
-    Share(0, media);
-    Share(5, "/srv/other");
+    ShareFolder(0, media);
+    ShareFolder(5, "/srv/other");
 
     struct Case {
         const char* subcommand;
@@ -121,6 +114,7 @@ TEST_F(CatalogueTest, FileInformationFollowsEveryReply)
     const std::string clip = config.Root() + "/clip.avi";
     ASSERT_TRUE(MakeClip({"-f", "lavfi", "-i", "testsrc=size=64x48:rate=25:duration=1", "-c:v", "mpeg4", clip}));
     WriteFileBytes(config.Root() + "/clip.srt", "1\n00:00:00,000 --> 00:00:01,000\nHi\n");
+    ShareFolder(0, config.Root());
     EnableChannel(0, "News");
 
     ProcessResult result = Handheld({"--keep-going", "info", "/no/such/file.avi", "channel0", "info", clip});

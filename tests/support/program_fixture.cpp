@@ -74,6 +74,9 @@ bool RunningProgramTest::StartProgram()
     SetUpChannel(20, nullptr, "Virtual Line In", -1);
     record.enabledChannels = 3;
     std::snprintf(record.recordingFolder, sizeof record.recordingFolder, "%s", config.Root().c_str());
+    // The test's own folder is what the handheld may reach.
+    record.mediaFolders[0].used = 1;
+    std::snprintf(record.mediaFolders[0].path, sizeof record.mediaFolders[0].path, "%s", config.Root().c_str());
     if (SaveSettings() != 0)
         return false;
     return RestartProgram();

@@ -1,7 +1,8 @@
 #pragma once
 // The real program, started headless on a free loopback port with an
 // account and channels on the virtual TV card (3 and 5 with picture and
-// sound, 20 with sound only), recording into the test's own folder.
+// sound, 20 with sound only), recording into the test's own folder, which
+// is also its one shared media folder.
 
 #include "support/process.h"
 #include "support/temp_config.h"

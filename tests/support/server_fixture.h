@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +65,14 @@ protected:
 
     // What a derived fixture sets up before the server threads start.
     virtual void Configure() {}
+
+    // Shares a folder with the handheld in a media folder slot.
+    static void ShareFolder(int slot, const std::string& path)
+    {
+        MediaFolderEntry& entry = gSettings.record.mediaFolders[slot];
+        entry.used = 1;
+        std::snprintf(entry.path, sizeof entry.path, "%s", path.c_str());
+    }
 
     // Runs the handheld client, logged in as the known account, with the arguments.
     ProcessResult Handheld(std::vector<std::string> arguments, int timeoutMs = 20000)

@@ -3,6 +3,7 @@
 #include "bytes.h"
 #include "streaming.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace handheld {
@@ -13,6 +14,8 @@ std::string commandLabel(uint8_t command)
 {
     return "request " + hexCode(command);
 }
+
+constexpr Millis kThrottledLoginWait{35000};
 
 const char* loginResultText(int8_t result)
 {
@@ -272,10 +275,15 @@ bool Commander::send(uint8_t command, std::span<const uint8_t> payload)
 
 bool Commander::exchange(uint8_t command, std::span<const uint8_t> payload, Reply& reply)
 {
+    return exchange(command, payload, reply, Millis{0});
+}
+
+bool Commander::exchange(uint8_t command, std::span<const uint8_t> payload, Reply& reply, Millis minimumWait)
+{
     std::array<uint8_t, kReplySize> frame{};
     if (!send(command, payload))
         return false;
-    if (!session_.control.receiveExact(frame, session_.timeout)) {
+    if (!session_.control.receiveExact(frame, std::max(session_.timeout, minimumWait))) {
         printError(commandLabel(command) + ": " + session_.control.error());
         return false;
     }
@@ -323,12 +331,15 @@ Status login(Commander& commander, const Options& options)
     const Bytes payload =
         buildLoginPayload(options.user, options.password, randomLoginMask(), options.compat);
     Reply reply;
-    if (!commander.exchange(command::Login, payload, reply))
+    // After repeated failures a server waits up to 30 s before it answers.
+    if (!commander.exchange(command::Login, payload, reply, kThrottledLoginWait))
         return kFailed;
     const Status status = checkCode("login", reply, command::Login);
     const auto result = int8_t(reply.body[0]);
     printNumber("login_result", result);
     printText("login_result_text", loginResultText(result));
+    if (status == kOk && result != 0)
+        printError(std::string("the server refused the login: ") + loginResultText(result));
     return status == kOk && result != 0 ? kRefused : status;
 }
 

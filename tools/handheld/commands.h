@@ -23,6 +23,8 @@ public:
     explicit Commander(Session& session) : session_(session) {}
 
     bool exchange(uint8_t command, std::span<const uint8_t> payload, Reply& reply);
+    // The same, waiting at least minimumWait for the reply.
+    bool exchange(uint8_t command, std::span<const uint8_t> payload, Reply& reply, Millis minimumWait);
     // The data block that some replies announce.
     bool receiveBlock(size_t size, Bytes& block);
     Session& session() { return session_; }
