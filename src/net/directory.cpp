@@ -15,7 +15,7 @@ namespace {
 
 constexpr char kBrokerListPath[] = "/site/demos/Orvandel/brokers.xml";
 constexpr char kRegistrationFormat[] =
-    "http://%s/cgi-bin/Orvandelbroker.cgi?cmd=si&un=%s&lip=%s&port=%d&tc=%d&nat=%d";
+    "http://%s%s/cgi-bin/Orvandelbroker.cgi?cmd=si&un=%s&lip=%s&port=%d&tc=%d&nat=%d";
 
 struct BrokerElement {
     const char* start;
@@ -45,7 +45,7 @@ std::string RegistrationUrl(const Broker& broker, int testFlag)
     const SettingsRecord& record = gSettings.record;
     const std::string userName = EncodeBase64Url(ReadScrambled(record.userName, sizeof record.userName));
     char url[1024];
-    std::snprintf(url, sizeof url, kRegistrationFormat, broker.host.c_str(), userName.c_str(),
+    std::snprintf(url, sizeof url, kRegistrationFormat, broker.host.c_str(), WebPortSuffix().c_str(), userName.c_str(),
                   LocalAddress().c_str(), record.basePort, testFlag, gBehindNat.load());
     return url;
 }
@@ -90,8 +90,10 @@ std::vector<Broker> FetchBrokerList()
     std::vector<Broker> brokers;
     if (HttpGet(document, sizeof document, &received, WebUrl(kBrokerListPath).c_str(), kHttp11) == 0)
         brokers = ParseBrokerList(document, received);
-    if (brokers.empty())
-        brokers.push_back({WebHost(), "", 80});
+    if (brokers.empty()) {
+        const std::string host = WebHost();
+        brokers.push_back({host.substr(0, host.rfind(':')), "", 80});
+    }
     return brokers;
 }
 

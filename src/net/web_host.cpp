@@ -12,6 +12,13 @@ std::string WebHost()
     return chosen && *chosen ? chosen : kDefaultWebHost;
 }
 
+std::string WebPortSuffix()
+{
+    const std::string host = WebHost();
+    const size_t colon = host.rfind(':');
+    return colon == std::string::npos ? std::string() : host.substr(colon);
+}
+
 std::string WebUrl(std::string_view path)
 {
     std::string url = "http://" + WebHost();

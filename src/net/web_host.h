@@ -8,5 +8,9 @@
 
 std::string WebHost();
 
+// ":port" when ORVANDEL_WEB_HOST names one, else empty (port 80). Brokers of
+// the directory's list are reached on that port too, never on one of theirs.
+std::string WebPortSuffix();
+
 // "http://" + WebHost() + path; path starts with '/'.
 std::string WebUrl(std::string_view path);

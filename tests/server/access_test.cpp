@@ -9,6 +9,7 @@
 #include "support/media_files.h"
 #include "support/server_fixture.h"
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -58,10 +59,18 @@ protected:
         });
     }
 
+    // A raw login from a thread of its own, while this one, the window
+    // thread, goes on serving the session's calls.
     bool LogsIn(const std::string& user, const std::string& password)
     {
-        HandheldLink link;
-        return link.Open(port, user, password);
+        std::atomic<int> outcome{-1};
+        std::thread handheld([&] {
+            HandheldLink link;
+            outcome = link.Open(port, user, password) ? 1 : 0;
+        });
+        WaitUntil([&] { return outcome >= 0; }, 60000);
+        handheld.join();
+        return outcome == 1;
     }
 
     std::string shared;
@@ -76,7 +85,7 @@ TEST_F(AccessTest, WithoutAStoredAccountNobodyLogsIn)
     EXPECT_FALSE(LogsIn("viewer", "secret"));
     ProcessResult refused = Handheld({"login"});
     EXPECT_EQ("-2", refused.Value("login_result"));
-    EXPECT_NE(std::string::npos, refused.output.find("refused the login")) << refused.output;
+    EXPECT_EQ("wrong user name or password", refused.Value("login_result_text"));
 }
 
 TEST_F(AccessTest, GuessingIsSlowedAndACorrectLoginStillGetsIn)
@@ -94,7 +103,10 @@ TEST_F(AccessTest, GuessingIsSlowedAndACorrectLoginStillGetsIn)
     // one takes over the session and its own wait starts at once.
     gLoginDelayBaseMs = 1500;
     gFailedLogins = 5;
-    std::thread waiting([this] { LogsIn("viewer", "guess"); });
+    std::thread waiting([this] {
+        HandheldLink link;
+        link.Open(port, "viewer", "guess");
+    });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto second = Clock::now();
     EXPECT_TRUE(LogsIn("viewer", "secret"));
@@ -113,7 +125,7 @@ TEST_F(AccessTest, OnlySharedFoldersAndShownShortcutsAreReached)
 
     ProcessResult etc = Handheld({"--keep-going", "ls", "//etc", "info", "/etc/passwd", "info",
                                   shared + "/../outside/secret.avi", "ls", "/" + outside});
-    EXPECT_EQ(std::string::npos, etc.output.find("entry_")) << etc.output;
+    EXPECT_EQ(2, Occurrences(etc.output, "entry_count=0\n")) << etc.output;
     EXPECT_EQ(std::string::npos, etc.output.find("info_code=0xBE"));
     EXPECT_EQ(2, Occurrences(etc.output, "file_size=0\n")) << "no hint that either file exists";
     EXPECT_EQ("0xD2", Handheld({"file", film, "--seconds", "1"}).Value("media_file_code"));

@@ -54,17 +54,23 @@ bool HandheldLink::Open(int basePort, const std::string& user, const std::string
     if (control < 0 || ::send(control, &tcp, 1, MSG_NOSIGNAL) != 1 || ReadBytes(control, 1, 5000).size() != 1)
         return false;
     data = Connect(basePort);
-    return data >= 0 && Ask(kLogin, LoginPayload(user, password), 5000) == kLogin;
+    std::vector<uint8_t> body;
+    return data >= 0 && Ask(kLogin, LoginPayload(user, password), 40000, &body) == kLogin && !body.empty() &&
+           body[0] == 0;
 }
 
-int HandheldLink::Ask(uint8_t command, const std::vector<uint8_t>& payload, int timeoutMs)
+int HandheldLink::Ask(uint8_t command, const std::vector<uint8_t>& payload, int timeoutMs, std::vector<uint8_t>* body)
 {
     std::vector<uint8_t> bytes = {kMarker, command};
     bytes.insert(bytes.end(), payload.begin(), payload.end());
     if (::send(control, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
         return -1;
     std::vector<uint8_t> reply = ReadBytes(control, kReplySize, timeoutMs);
-    return reply.size() == kReplySize && reply[0] == kMarker ? reply[1] : -1;
+    if (reply.size() != kReplySize || reply[0] != kMarker)
+        return -1;
+    if (body)
+        body->assign(reply.begin() + 2, reply.end());
+    return reply[1];
 }
 
 std::vector<uint8_t> HandheldLink::LiveRequest(int32_t channel, uint8_t profile, int32_t customKbps, uint16_t width,

@@ -18,8 +18,9 @@ public:
     bool Open(int basePort, const std::string& user, const std::string& password);
 
     // Sends a command with its payload and waits up to timeoutMs for the
-    // reply code; -1 when none came.
-    int Ask(uint8_t command, const std::vector<uint8_t>& payload, int timeoutMs);
+    // reply code; -1 when none came. The reply's body goes to body if given.
+    int Ask(uint8_t command, const std::vector<uint8_t>& payload, int timeoutMs,
+            std::vector<uint8_t>* body = nullptr);
 
     // The 52-byte StartLiveStream payload.
     static std::vector<uint8_t> LiveRequest(int32_t channel, uint8_t profile, int32_t customKbps = 0,
