@@ -20,6 +20,7 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -188,7 +189,10 @@ void CChildView::OnClosedCaptions()
 
 void CChildView::OpenHelpPage(const QString& page)
 {
-    const QString path = QCoreApplication::applicationDirPath() + "/help/" + page;
+    // Beside the program in a build, under share/ once installed.
+    const QString beside = QCoreApplication::applicationDirPath() + "/help/";
+    const QString installed = QCoreApplication::applicationDirPath() + "/../share/orvandel/help/";
+    const QString path = (QFileInfo::exists(beside + page) ? beside : installed) + page;
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
         ShowMessage(("Cannot open the help page " + path.toStdString() + ".").c_str(), 1, 1);
 }

@@ -7,6 +7,7 @@
 #include "encode/stream_buffers.h"
 #include "media/file_transcoder.h"
 #include "net/connectivity.h"
+#include "platform/instance_lock.h"
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
@@ -50,6 +51,8 @@ int RunInitialisationSequence()
     SetFileStreamProducer(&FileTranscoderFor);
     ResetSeekIndex();
     LoadSettings();
+    if (!InstanceLock::TryTake())
+        Log("Another Orvandel seems to run for this user; orvandel-setup will not change the settings meanwhile.");
     AuthorizeInFirewall(ExecutablePath());
     StartAddressWatcher();
     if (!StartScheduleThread())
@@ -130,13 +133,13 @@ void LogMissingSetUp()
     const std::string settings = SettingsFilePath();
     if (!AccountIsStored())
         Log("No account is stored, so no handheld can log in. Set one up with Settings > New Account... on a "
-            "desktop, or put a settings file with an account at " + settings + ".");
+            "desktop, or with \"orvandel-setup account --user NAME --password-stdin\" while Orvandel is stopped.");
     if (gSettings.record.enabledChannels == 0)
-        Log("No channel is set up in the lineup. Set it up with Channel > Channel Lineup... on a desktop, or put a "
-            "settings file with a lineup at " + settings + ".");
+        Log("No channel is set up in the lineup. Set it up with Channel > Channel Lineup... on a desktop, or with "
+            "\"orvandel-setup devices\" and \"orvandel-setup channel N --video DEVICE\" while Orvandel is stopped.");
     if (!AnyMediaFolderShared())
-        Log("No media folder is shared. Add one with Settings > Select Media Folders... on a desktop, or put a "
-            "settings file with media folders at " + settings + ".");
+        Log("No media folder is shared. Add one with Settings > Select Media Folders... on a desktop, or with "
+            "\"orvandel-setup folder add PATH\" while Orvandel is stopped. The settings live in " + settings + ".");
 }
 
 bool AccountIsStored()

@@ -33,7 +33,7 @@ void ToggleAutostart()
     if (record.autostart) {
         if (RemoveAutostartEntry() == 0)
             record.autostart = 0;
-    } else if (WriteAutostartEntry(ExecutablePath() + " /u") == 0) {
+    } else if (WriteAutostartEntry(DesktopExecProgram(ExecutablePath()) + " /u") == 0) {
         record.autostart = 1;
     }
 }

@@ -102,6 +102,21 @@ int WriteAutostartEntry(const std::string& command)
     return entry ? 0 : -1;
 }
 
+std::string DesktopExecProgram(const std::string& path)
+{
+    const bool quoted = path.find_first_of(" \t\n\"'\\><~|&;$*?#()`") != std::string::npos;
+    std::string text;
+    for (const char c : path) {
+        if (c == '%')
+            text += "%%";
+        else if (quoted && (c == '"' || c == '`' || c == '$' || c == '\\'))
+            text += std::string("\\") + c;
+        else
+            text += c;
+    }
+    return quoted ? "\"" + text + "\"" : text;
+}
+
 int RemoveAutostartEntry()
 {
     std::error_code error;

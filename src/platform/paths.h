@@ -17,6 +17,11 @@ std::string AutostartEntryPath();
 bool AutostartEntryExists();
 // Writes an entry whose Exec line is command. 0 or -1.
 int WriteAutostartEntry(const std::string& command);
+
+// A program path as a desktop entry's Exec key needs it: quoted when it
+// holds a space or a reserved character, with '"', '`', '$' and '\'
+// escaped, and '%' doubled.
+std::string DesktopExecProgram(const std::string& path);
 // 0 when no entry remains, -1 when it could not be removed.
 int RemoveAutostartEntry();
 

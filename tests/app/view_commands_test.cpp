@@ -66,7 +66,7 @@ TEST_F(ChannelStepTest, AutostartTogglesTheEntryAndTheField)
     ToggleAutostart();
     EXPECT_EQ(1, gSettings.record.autostart);
     std::string entry = ReadFileBytes(AutostartEntryPath());
-    EXPECT_NE(std::string::npos, entry.find("Exec=" + ExecutablePath() + " /u\n"));
+    EXPECT_NE(std::string::npos, entry.find("Exec=" + DesktopExecProgram(ExecutablePath()) + " /u\n"));
     ToggleAutostart();
     EXPECT_EQ(0, gSettings.record.autostart);
     EXPECT_FALSE(AutostartEntryExists());

@@ -29,6 +29,10 @@ protected:
         SetDefaultSettings();
         folder = config.Root() + "/media";
         fs::create_directories(folder);
+        // The last slot: the tests of the shared folders' own list use the first ones.
+        MediaFolderEntry& root = gSettings.record.mediaFolders[kMediaFolderSlots - 1];
+        root.used = 1;
+        std::snprintf(root.path, sizeof root.path, "%s", config.Root().c_str());
     }
 
     void Touch(const std::string& name, const std::string& bytes = "x") { WriteFileBytes(folder + "/" + name, bytes); }
@@ -77,6 +81,7 @@ TEST_F(ListingTest, FolderListsParentAndSubfoldersThenMatchingFiles)
 
 TEST_F(ListingTest, OneSlashListsSharedFoldersAndNoSlashFails)
 {
+    gSettings.record.mediaFolders[kMediaFolderSlots - 1].used = 0;
     Share(0, "/srv/zeta");
     Share(3, "/home/alpha videos");
     gSettings.record.mediaFolders[1].used = 0;

@@ -117,6 +117,8 @@ TEST(Paths, AutostartEntryCarriesTheCommand)
     EXPECT_EQ(config.ConfigHome() + "/autostart/orvandel.desktop", AutostartEntryPath());
     std::string entry = ReadFileBytes(AutostartEntryPath());
     EXPECT_NE(std::string::npos, entry.find("\nExec=/opt/orvandel/bin/orvandel /u\n"));
+    EXPECT_EQ("/usr/bin/orvandel", DesktopExecProgram("/usr/bin/orvandel"));
+    EXPECT_EQ("\"/home/me/My Programs/100%% \\$orvandel\"", DesktopExecProgram("/home/me/My Programs/100% $orvandel"));
     EXPECT_NE(std::string::npos, entry.find("[Desktop Entry]"));
     EXPECT_EQ(0, RemoveAutostartEntry());
     EXPECT_FALSE(AutostartEntryExists());

@@ -114,10 +114,17 @@ bool receiveListing(Commander& commander, int32_t rawLength, int32_t dataLength,
     return false;
 }
 
+// A folder request carries one byte before the folder's path; "/" alone
+// asks for the shared folders. A plain absolute path gets that byte here.
+std::string folderRequest(const std::string& path)
+{
+    return path.size() > 1 && path[0] == '/' ? "/" + path : path;
+}
+
 Status listFolder(Commander& commander, std::string_view key, uint8_t command, const std::string& path)
 {
     Reply reply;
-    if (!commander.exchange(command, buildPathPayload(path), reply))
+    if (!commander.exchange(command, buildPathPayload(folderRequest(path)), reply))
         return kFailed;
     if (const Status status = checkCode(key, reply, command); status != kOk)
         return status;

@@ -64,8 +64,9 @@ Subcommands:
                         replaces the automatic login
   channels              ListChannels: the enabled channels
   channel0              GetChannel0: channel 0 and its description
-  ls PATH               ListMediaFolder; "/" lists the shared folders
-  subs PATH             ListSubtitleFolder
+  ls PATH               ListMediaFolder of a folder, e.g. ls /srv/films; "/"
+                        lists the shared folders
+  subs PATH             ListSubtitleFolder of a folder
   info PATH             GetFileInfo: the file information record
   live CHANNEL          StartLiveStream, receive the stream, StopStream
   file PATH             SetMediaFile, StartFileStream, receive, StopStream

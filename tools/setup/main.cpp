@@ -1,0 +1,381 @@
+// orvandel-setup: the user's settings without a desktop. Each verb runs the
+// same code, checks and messages as the dialog that sets the same thing, and
+// the settings file is written only while Orvandel does not run (it saves
+// its own settings when it ends, over any change made meanwhile).
+
+#include "account/account.h"
+#include "capture/capture_graph.h"
+#include "capture/channel_setup.h"
+#include "capture/devices.h"
+#include "config/settings.h"
+#include "media/media_folders.h"
+#include "net/network_settings.h"
+#include "platform/instance_lock.h"
+#include "platform/messages.h"
+#include "record/recording_setup.h"
+#include "ui/channel_lineup.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kRefused = 1;
+constexpr int kUsage = 2;
+
+constexpr char kUsageText[] = R"(Usage: orvandel-setup VERB [OPTIONS]
+
+Edits Orvandel's settings file ($XDG_CONFIG_HOME/orvandel/Orvandel.ini) with
+the same checks and messages as the desktop dialogs. It refuses to write
+while Orvandel runs: stop it first (it saves its settings when it ends).
+
+  show
+      The account's user name, the network, the recording settings, the
+      shared media folders and the enabled channels.
+  devices
+      The capture devices, with their inputs and whether they have a tuner.
+  account --user NAME --password-stdin [--email ADDRESS]
+      Records an existing account, as "I already have an account" does; the
+      password is read from standard input.
+      Example: echo secret | orvandel-setup account --user me --password-stdin
+  channel N --video DEVICE [--audio DEVICE] [--input Tuner|Composite|S-Video]
+            [--tuner-channel C] [--name TEXT] [--motion on|off] [--disable]
+      Sets up channel N (0..999) on a device given by its name or by the
+      number that "devices" shows, and enables it (--disable turns it off).
+      Example: orvandel-setup channel 5 --video 1 --audio 1 --tuner-channel 5 --name News
+  scan --device DEVICE [--from N]
+      Auto-tuning: not part of this version yet.
+  folder add|remove PATH
+      Shares a media folder with the handheld, or stops sharing it.
+      Example: orvandel-setup folder add /srv/films
+  network --port P [--address A] [--directory on|off]
+      The base port (the control port is P+1, UDT P+2), the address to serve
+      on (empty for any) and the directory service.
+      Example: orvandel-setup network --port 7000 --directory off
+  recording --folder PATH [--max-minutes M] [--max-megabytes S]
+      Where recordings go, and their limits (0 for none).
+
+Exit status: 0 when done, 1 when refused, 2 on a bad command line.
+)";
+
+// Messages of the shared code go to the terminal; a question is answered yes,
+// since the command line has already said what to do.
+class TerminalSink : public MessageSink {
+public:
+    void Error(const std::string& text, bool) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+    void Info(const std::string& text) override { std::printf("%s\n", text.c_str()); }
+    bool Confirm(const std::string&) override { return true; }
+};
+
+using Options = std::map<std::string, std::string>;
+
+int Usage(const std::string& problem)
+{
+    std::fprintf(stderr, "orvandel-setup: %s (see orvandel-setup --help)\n", problem.c_str());
+    return kUsage;
+}
+
+int Refuse(const std::string& message)
+{
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return kRefused;
+}
+
+// "--name value" pairs, and "--flag" without a value for the flags named.
+bool ParseOptions(const std::vector<std::string>& arguments, size_t from, const std::vector<std::string>& flags,
+                  Options& options, std::vector<std::string>& positional)
+{
+    for (size_t i = from; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (!argument.starts_with("--")) {
+            positional.push_back(argument);
+        } else if (std::find(flags.begin(), flags.end(), argument) != flags.end()) {
+            options[argument] = "";
+        } else if (i + 1 < arguments.size()) {
+            options[argument] = arguments[++i];
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<int> Number(const std::string& text)
+{
+    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), ::isdigit))
+        return std::nullopt;
+    return std::stoi(text);
+}
+
+// A device by the number "devices" shows or by its name: its entry in the
+// name list (entry 0 is "None").
+std::optional<int> DeviceEntryOf(const std::vector<std::string>& names, const std::string& given)
+{
+    if (const auto number = Number(given); number && *number >= 1 && *number < static_cast<int>(names.size()))
+        return *number;
+    for (size_t entry = 1; entry < names.size(); ++entry)
+        if (names[entry] == given)
+            return static_cast<int>(entry);
+    return std::nullopt;
+}
+
+std::string Normalised(const std::string& text)
+{
+    std::string letters;
+    for (const unsigned char c : text)
+        if (std::isalnum(c))
+            letters += static_cast<char>(std::tolower(c));
+    return letters;
+}
+
+void ShowChannels()
+{
+    for (int index = 0; index < kChannelCount; ++index) {
+        const ChannelRecord& channel = gSettings.channels[index];
+        if (!channel.enabled)
+            continue;
+        std::printf("channel %d: \"%.32s\" video \"%s\" audio \"%s\"", index, channel.description,
+                    DeviceName(gVideoDeviceNames, channel.videoDevice).c_str(),
+                    DeviceName(gAudioDeviceNames, channel.audioDevice).c_str());
+        if (channel.tunerChannel >= 0)
+            std::printf(" tuner channel %d", channel.tunerChannel);
+        std::printf("%s\n", channel.motionDetection ? " motion on" : "");
+    }
+}
+
+int Show()
+{
+    const SettingsRecord& record = gSettings.record;
+    const std::string user = ReadScrambled(record.userName, sizeof record.userName);
+    std::printf("account: %s\n", user.empty() ? "(none: nobody can log in)" : user.c_str());
+    std::printf("base port: %d (control %d, UDT %d)\n", record.basePort, record.basePort + 1, record.basePort + 2);
+    const std::string address = NicAddressText(record.listenAddress);
+    std::printf("server address: %s\n", address.empty() ? "any" : address.c_str());
+    std::printf("directory service: %s\n", record.directoryDisabled ? "off" : "on");
+    const RecordingSetup recording = LoadRecordingSetup();
+    std::printf("recording folder: %s\n", recording.folder.c_str());
+    std::printf("recording limits: %s, %s\n",
+                recording.limitTime ? (std::to_string(JoinTimeLimit(recording.timeLimit) / 60) + " minutes").c_str()
+                                    : "no time limit",
+                recording.limitSize ? (std::to_string(recording.sizeLimitMb) + " MB").c_str() : "no size limit");
+    for (const std::string& folder : AssignMediaFolderRows())
+        std::printf("media folder: %s\n", folder.c_str());
+    ShowChannels();
+    return kDone;
+}
+
+int Devices()
+{
+    for (size_t entry = 1; entry < gVideoDeviceNames.size(); ++entry) {
+        ChannelRecord probe{};
+        probe.editSelection = ChooseDevice(0xFFFF, kColumnVideo, static_cast<int>(entry));
+        probe.videoCrossbarIn = -1;
+        ChannelSetupModel model;
+        LoadChannelSetup(probe, model);
+        std::string inputs;
+        for (const std::string& route : model.routeNames)
+            inputs += (inputs.empty() ? "" : ", ") + route;
+        std::printf("video %zu: %s%s%s%s\n", entry, gVideoDeviceNames[entry].c_str(),
+                    model.tunerFound ? " (tuner)" : "", inputs.empty() ? "" : "; inputs: ", inputs.c_str());
+    }
+    for (size_t entry = 1; entry < gAudioDeviceNames.size(); ++entry)
+        std::printf("audio %zu: %s\n", entry, gAudioDeviceNames[entry].c_str());
+    TearDownCaptureGraph();
+    return kDone;
+}
+
+int Account(const Options& options)
+{
+    if (!options.contains("--user") || !options.contains("--password-stdin"))
+        return Usage("account needs --user NAME and --password-stdin");
+    std::string password;
+    std::getline(std::cin, password);
+    const auto email = options.find("--email");
+    const std::string address = email != options.end() ? email->second : ReadScrambled(gSettings.record.email,
+                                                                                     sizeof gSettings.record.email);
+    return RecordExistingAccount({address, options.at("--user"), password, password}) ? kDone : kRefused;
+}
+
+// The input of the video device that --input names, as the capture options
+// show its inputs.
+std::optional<int> InputRoute(const ChannelSetupModel& model, const std::string& wanted)
+{
+    if (Normalised(wanted) == "tuner" && model.tunerRoute >= 0)
+        return model.tunerRoute;
+    for (size_t route = 0; route < model.routeNames.size(); ++route)
+        if (Normalised(model.routeNames[route]).find(Normalised(wanted)) != std::string::npos)
+            return static_cast<int>(route);
+    return std::nullopt;
+}
+
+int Channel(const std::vector<std::string>& positional, const Options& options)
+{
+    const auto index = positional.empty() ? std::nullopt : Number(positional[0]);
+    if (!index || *index >= kChannelCount)
+        return Refuse("The channel number must be between 0 and 999.");
+    ChannelRecord& channel = gSettings.channels[*index];
+    for (const auto& [option, names, column] : {std::tuple{"--video", &gVideoDeviceNames, kColumnVideo},
+                                                std::tuple{"--audio", &gAudioDeviceNames, kColumnAudio}}) {
+        if (!options.contains(option))
+            continue;
+        const auto entry = DeviceEntryOf(*names, options.at(option));
+        if (!entry)
+            return Refuse("There is no capture device \"" + options.at(option) + "\". \"orvandel-setup devices\" lists them.");
+        channel.editSelection = ChooseDevice(channel.editSelection, column, *entry);
+    }
+    ChannelSetupModel model;
+    LoadChannelSetup(channel, model);
+    if (options.contains("--input")) {
+        const auto route = InputRoute(model, options.at("--input"));
+        if (!route)
+            return Refuse("The video device has no input \"" + options.at("--input") + "\".");
+        model.videoInput = *route;
+    }
+    if (options.contains("--tuner-channel")) {
+        const auto tuned = Number(options.at("--tuner-channel"));
+        if (!tuned || *tuned > kSpinMaximum)
+            return Refuse("The tuner channel must be between 0 and 1000.");
+        model.channel = *tuned;
+    }
+    if (options.contains("--motion"))
+        model.motion = options.at("--motion") == "on";
+    StoreChannelSetup(model, channel);
+    TearDownCaptureGraph();
+
+    std::vector<LineupRow> rows(kChannelCount);
+    for (int i = 0; i < kChannelCount; ++i)
+        rows[i] = {gSettings.channels[i].enabled != 0,
+                   std::string(gSettings.channels[i].description, strnlen(gSettings.channels[i].description, 32))};
+    LineupRow& row = rows[*index];
+    row.enabled = !options.contains("--disable");
+    if (options.contains("--name"))
+        row.description = options.at("--name").substr(0, sizeof channel.description - 1);
+    const std::string video = DeviceName(gVideoDeviceNames, channel.editSelection >> 8 & 0xFF);
+    const std::string audio = DeviceName(gAudioDeviceNames, channel.editSelection & 0xFF);
+    if (RefuseCheckedRow(row.enabled, video, audio))
+        return kRefused;
+    return StoreLineup(rows) == 0 ? kDone : kRefused;
+}
+
+int Folder(const std::vector<std::string>& positional)
+{
+    if (positional.size() != 2 || (positional[0] != "add" && positional[0] != "remove"))
+        return Usage("folder needs add or remove and a PATH");
+    std::error_code error;
+    const std::string& path = positional[1];
+    if (positional[0] == "add") {
+        if (!std::filesystem::is_directory(path, error))
+            return Refuse("\"" + path + "\" is no folder.");
+        return AddMediaFolder(std::filesystem::absolute(path, error).lexically_normal().string()) == 0 &&
+                       SaveSettings() == 0
+                   ? kDone
+                   : kRefused;
+    }
+    const std::vector<std::string> rows = AssignMediaFolderRows();
+    const auto row = std::find(rows.begin(), rows.end(), path);
+    if (row == rows.end())
+        return Refuse("\"" + path + "\" is not shared.");
+    return RemoveMediaFolderRow(static_cast<int>(row - rows.begin())) == 0 && SaveSettings() == 0 ? kDone : kRefused;
+}
+
+int Network(const Options& options)
+{
+    if (!options.contains("--port"))
+        return Usage("network needs --port P");
+    const int port = BasePortFromText(options.at("--port"));
+    if (port < 1 || port > 65533)
+        return Refuse("The base port must be between 1 and 65533.");
+    if (options.contains("--address") && ApplyAdvancedNetworkSettings(options.at("--address")) != 0)
+        return Refuse("\"" + options.at("--address") + "\" is no IPv4 address.");
+    if (options.contains("--directory")) {
+        const bool wantedOff = options.at("--directory") == "off";
+        if (wantedOff != (gSettings.record.directoryDisabled != 0))
+            ToggleDirectoryService();
+    }
+    return ApplyNetworkSettings(options.at("--port")) == 0 ? kDone : kRefused;
+}
+
+int Recording(const Options& options)
+{
+    if (!options.contains("--folder"))
+        return Usage("recording needs --folder PATH");
+    std::error_code error;
+    if (!std::filesystem::is_directory(options.at("--folder"), error))
+        return Refuse("\"" + options.at("--folder") + "\" is no folder.");
+    RecordingSetup setup = LoadRecordingSetup();
+    setup.folder = options.at("--folder");
+    if (options.contains("--max-minutes")) {
+        const auto minutes = Number(options.at("--max-minutes"));
+        if (!minutes)
+            return Usage("--max-minutes needs a number");
+        setup.limitTime = *minutes > 0;
+        setup.timeLimit = SplitTimeLimit(*minutes * 60);
+    }
+    if (options.contains("--max-megabytes")) {
+        const auto megabytes = Number(options.at("--max-megabytes"));
+        if (!megabytes)
+            return Usage("--max-megabytes needs a number");
+        setup.limitSize = *megabytes > 0;
+        setup.sizeLimitMb = *megabytes;
+    }
+    return ApplyRecordingSetup(setup) == 0 ? kDone : kRefused;
+}
+
+int RunVerb(const std::string& verb, const std::vector<std::string>& positional, const Options& options)
+{
+    if (verb == "show")
+        return Show();
+    if (verb == "devices")
+        return Devices();
+    if (verb == "scan")
+        return Refuse("Auto-tuning is not part of this version yet: set each channel with \"orvandel-setup channel\".");
+    if (!InstanceLock::TryTake())
+        return Refuse("Orvandel is running: stop it first, since it saves its own settings when it ends.");
+    if (verb == "account")
+        return Account(options);
+    if (verb == "channel")
+        return Channel(positional, options);
+    if (verb == "folder")
+        return Folder(positional);
+    if (verb == "network")
+        return Network(options);
+    if (verb == "recording")
+        return Recording(options);
+    return Usage("unknown verb " + verb);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> arguments(argv, argv + argc);
+    if (arguments.size() < 2)
+        return Usage("a verb is missing");
+    if (arguments[1] == "--help" || arguments[1] == "-h") {
+        std::fputs(kUsageText, stdout);
+        return kDone;
+    }
+    Options options;
+    std::vector<std::string> positional;
+    if (!ParseOptions(arguments, 2, {"--password-stdin", "--disable"}, options, positional))
+        return Usage("an option lacks its value");
+    TerminalSink sink;
+    SetMessageSink(&sink);
+    SetDefaultSettings();
+    LoadSettings();
+    CreateGraphObjects();
+    EnumerateCaptureDevices();
+    ReconcileChannelDevices();
+    const int status = RunVerb(arguments[1], positional, options);
+    ReleaseGraphObjects();
+    SetMessageSink(nullptr);
+    return status;
+}
