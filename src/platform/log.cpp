@@ -1,5 +1,6 @@
 #include "platform/log.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -15,8 +16,19 @@ std::string_view SubsystemOf(std::string_view sourcePath)
     return slash == std::string_view::npos ? "program" : rest.substr(0, slash);
 }
 
+namespace {
+std::atomic<bool> logEnabled{true};
+}
+
+void SetLogEnabled(bool enabled)
+{
+    logEnabled = enabled;
+}
+
 void Log(std::string_view text, const char* callerFile)
 {
+    if (!logEnabled)
+        return;
     using namespace std::chrono;
     const auto now = system_clock::now();
     const std::time_t seconds = system_clock::to_time_t(now);

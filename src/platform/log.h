@@ -9,6 +9,10 @@
 // Writes one line; the subsystem is the source folder of the caller.
 void Log(std::string_view text, const char* callerFile = __builtin_FILE());
 
+// A command-line tool that tells its user every message itself turns the
+// log off, so that nothing is said twice.
+void SetLogEnabled(bool enabled);
+
 // The subsystem tag of a source file: the folder under src/ that holds it
 // ("server" for src/server/listener.cpp), or "program" outside src/.
 std::string_view SubsystemOf(std::string_view sourcePath);

@@ -100,7 +100,7 @@ TEST_F(SetupTest, BadInputIsRefusedAndLeavesTheFileAsItWas)
     const Case cases[] = {
         {"channel 5 --video \"No Such Card\"", "", "There is no capture device"},
         {"channel 1000 --video 1", "", "between 0 and 999"},
-        {"account --user " + std::string(33, 'u') + " --password-stdin", "secret", "username"},
+        {"account --user " + std::string(33, 'u') + " --password-stdin --email v@example.org", "secret", "username"},
         {"folder add " + config.Root() + "/missing", "", "is no folder"},
         {"recording --folder " + config.Root() + "/missing", "", "is no folder"},
     };
@@ -160,7 +160,8 @@ TEST(InstallTest, TheInstallLaysOutTheProgramAndItsFiles)
                              "lib/systemd/user/orvandel.service"})
         EXPECT_TRUE(fs::exists(prefix + "/" + file)) << file;
     const std::string unit = ReadFileBytes(prefix + "/lib/systemd/user/orvandel.service");
-    EXPECT_NE(std::string::npos, unit.find("ExecStart=" + prefix + "/bin/orvandel /u")) << unit;
+    EXPECT_NE(std::string::npos, unit.find("/bin/orvandel /u\n")) << unit;
+    EXPECT_NE(std::string::npos, unit.find("Environment=QT_QPA_PLATFORM=offscreen")) << unit;
     EXPECT_EQ(0, RunProcess({"/usr/bin/desktop-file-validate", prefix + "/share/applications/orvandel.desktop"},
                             30000, true)
                      .exitCode);

@@ -11,6 +11,7 @@
 #include "media/media_folders.h"
 #include "net/network_settings.h"
 #include "platform/instance_lock.h"
+#include "platform/log.h"
 #include "platform/messages.h"
 #include "record/recording_setup.h"
 #include "ui/channel_lineup.h"
@@ -18,11 +19,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -218,7 +221,9 @@ std::optional<int> InputRoute(const ChannelSetupModel& model, const std::string&
 
 int Channel(const std::vector<std::string>& positional, const Options& options)
 {
-    const auto index = positional.empty() ? std::nullopt : Number(positional[0]);
+    if (positional.size() != 1)
+        return Usage("channel needs its number N");
+    const auto index = Number(positional[0]);
     if (!index || *index >= kChannelCount)
         return Refuse("The channel number must be between 0 and 999.");
     ChannelRecord& channel = gSettings.channels[*index];
@@ -369,6 +374,7 @@ int main(int argc, char** argv)
         return Usage("an option lacks its value");
     TerminalSink sink;
     SetMessageSink(&sink);
+    SetLogEnabled(false);
     SetDefaultSettings();
     LoadSettings();
     CreateGraphObjects();
