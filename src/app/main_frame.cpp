@@ -46,6 +46,7 @@ CMainFrame::CMainFrame(bool silent) : view_(new CChildView(this))
 {
     gState.showMessages = silent ? 0 : 1;
     gState.userShowMessages = gState.showMessages.load();
+    gState.unattended = silent || RunningHeadless() ? 1 : 0;
     gMainFrame = this;
     setWindowTitle("Orvandel");
     setWindowIcon(PaintedIcon(ProgramIcon::Program));

@@ -21,6 +21,7 @@
 #include "shared/server_state.h"
 
 #include <chrono>
+#include <cstdlib>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -33,6 +34,9 @@ int RunInitialisationSequence()
     gState.previewMuted = 1;
     gNet.testPending = 1;
     gBehindNat = 1;
+    // Tests shorten how often an unattended server tries the directory again.
+    if (const char* retry = std::getenv("ORVANDEL_DIRECTORY_RETRY_SECONDS"); retry && std::atoi(retry) > 0)
+        gDirectoryRetrySeconds = std::atoi(retry);
     gPortsMapped = 0;
     SetDefaultSettings();
     SetDefaultEncoderParams();

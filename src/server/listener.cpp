@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <netinet/in.h>
@@ -257,15 +258,55 @@ void StartSession(int control, int data)
     CloseDataListener();
 }
 
+// When an unattended server may try the directory service again.
+std::chrono::steady_clock::time_point nextDirectoryTry{};
+
+bool DirectoryTryDue()
+{
+    return gState.directoryUnreached && std::chrono::steady_clock::now() >= nextDirectoryTry;
+}
+
+bool AccountForRegistration()
+{
+    return !ReadScrambled(gSettings.record.userName, sizeof gSettings.record.userName).empty();
+}
+
+// An unattended server that found no directory service goes on serving the
+// LAN, says so in its status line, and tries again a while later.
+int CarryOnWithoutDirectory()
+{
+    if (!gState.directoryUnreached)
+        Log("The directory service could not be reached, so handhelds outside this network cannot find the server. "
+            "Handhelds on this network connect by its address; the service is tried again every " +
+            std::to_string(gDirectoryRetrySeconds) + " seconds.");
+    gState.directoryUnreached = 1;
+    gState.testing = gState.initializing = 0;
+    nextDirectoryTry = std::chrono::steady_clock::now() + std::chrono::seconds(gDirectoryRetrySeconds);
+    UpdateStatusText();
+    return 0;
+}
+
 // Registers with the directory service and, when a connectivity test is
 // due, waits for the tester. 0 to go on, or the listener's result.
 int PrepareForHandheld(int controlListener)
 {
     if (!DirectoryEnabled())
         return 0;
+    // An empty user name would register nobody.
+    if (!AccountForRegistration()) {
+        static std::atomic<bool> told{false};
+        if (!told.exchange(true))
+            Log("No account is stored, so the server is not registered with the directory service. Record one with "
+                "\"orvandel-setup account --user NAME --password-stdin\".");
+        return 0;
+    }
+    if (gState.directoryUnreached && std::chrono::steady_clock::now() < nextDirectoryTry)
+        return 0;
     (gNet.testPending ? gState.testing : gState.initializing) = 1;
     UpdateStatusText();
     if (RegisterWithDirectory(gNet.testPending) != 0) {
+        if (gState.unattended)
+            return CarryOnWithoutDirectory();
         ShowMessage("Could not connect to Vantorel directory service. Please check your internet connection and then "
                     "select Start from Stream menu or press the antenna icon on the toolbar to retry the connection. "
                     "If you would like to run the server offline, disable Directory service from Networks "
@@ -273,6 +314,8 @@ int PrepareForHandheld(int controlListener)
                     1, 0);
         return -1;
     }
+    if (gState.directoryUnreached.exchange(0))
+        Log("The directory service is reached again.");
     if (!gNet.testPending) {
         gState.initializing = 0;
         UpdateStatusText();
@@ -382,8 +425,11 @@ int ServeHandhelds(int controlListener)
             return prepared;
         int8_t transport = 0;
         int control = -1;
-        while (gState.running && (control = waiting.NextNegotiating(controlListener, transport)) < 0) {
+        while (gState.running && (control = waiting.NextNegotiating(controlListener, transport)) < 0 &&
+               !DirectoryTryDue()) {
         }
+        if (control < 0 && gState.running)
+            continue;
         if (control < 0)
             break;
         // Only a connection that has chosen its transport replaces the session.

@@ -62,3 +62,6 @@ void CloseSessionSockets();
 
 // The listener's wait for a handheld's connections, in seconds.
 extern int gConnectionWaitSeconds;
+// How often an unattended server tries the directory service again after it
+// could not be reached, in seconds.
+extern int gDirectoryRetrySeconds;

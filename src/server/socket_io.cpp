@@ -14,6 +14,7 @@ NetState gNet;
 WorkerThread gNetworkThread;
 WorkerThread gSessionThread;
 int gConnectionWaitSeconds = 15;
+int gDirectoryRetrySeconds = 60;
 
 int WaitForSocket(int socket, short events, int timeoutMs)
 {

@@ -50,6 +50,8 @@ std::string BuildStatusText()
         else
             text += ", Monitoring";
     }
+    if (gState.directoryUnreached)
+        text += ", Directory not reached";
     if (text.size() > kStatusTextSize - 1)
         text.resize(kStatusTextSize - 1);
     return text;

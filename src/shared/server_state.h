@@ -29,6 +29,12 @@ struct ServerState {
     std::atomic<int> previewMuted{1};
     // Set while a capture graph runs.
     std::atomic<int> captureRunning{0};
+    // Started silent or without a screen: nobody sees a message or presses
+    // Start again, so the server must carry on by itself.
+    std::atomic<int> unattended{0};
+    // The directory service could not be reached; the server serves the LAN
+    // meanwhile and keeps trying.
+    std::atomic<int> directoryUnreached{0};
 };
 
 extern ServerState gState;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <string>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -14,12 +15,12 @@ namespace {
 constexpr int kStartWaitMs = 10000;
 }
 
-WebStandin::WebStandin(const std::vector<std::string>& options)
+WebStandin::WebStandin(const std::vector<std::string>& options, int port)
 {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0)
         return;
-    std::vector<std::string> arguments = {ORVANDEL_BIN_DIR "/orvandel-web-standin", "0"};
+    std::vector<std::string> arguments = {ORVANDEL_BIN_DIR "/orvandel-web-standin", std::to_string(port)};
     arguments.insert(arguments.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (std::string& argument : arguments)

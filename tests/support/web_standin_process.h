@@ -12,8 +12,8 @@
 
 class WebStandin {
 public:
-    // options: the stand-in's own, after its port.
-    explicit WebStandin(const std::vector<std::string>& options = {});
+    // options: the stand-in's own, after its port; port 0 takes a free one.
+    explicit WebStandin(const std::vector<std::string>& options = {}, int port = 0);
     ~WebStandin();
     WebStandin(const WebStandin&) = delete;
     WebStandin& operator=(const WebStandin&) = delete;
