@@ -18,6 +18,8 @@ int StartServer()
     gNetworkThread.Wait(0);  // collects a listener that has ended by itself
     if (gNetworkThread.Registered())
         return 0;
+    // A new start tries the directory service at once.
+    gState.directoryUnreached = 0;
     // Set here rather than by the thread, so that a Stop right after this
     // Start is never undone by a thread that has not run yet.
     gState.running = 1;

@@ -57,4 +57,23 @@ TEST_F(DirectoryListenerTest, UnreachableDirectoryStopsTheServerWithItsMessage)
     EXPECT_EQ(1, gState.disconnected.load());
 }
 
+// Unattended, nobody reads the message: the server stays up for the LAN,
+// says so in its status line, and registers once the directory is back.
+TEST_F(DirectoryListenerTest, UnattendedTheServerStaysUpAndTriesAgain)
+{
+    gState.unattended = 1;
+    gDirectoryRetrySeconds = 1;
+    const int directoryPort = FreePortTriple();
+    RestartWithDirectory("127.0.0.1:" + std::to_string(directoryPort));
+    ASSERT_TRUE(WaitUntil([] { return StatusText() == "Status: Ready, Directory not reached"; }, 15000))
+        << StatusText();
+    EXPECT_TRUE(sink.Entries().empty());
+    EXPECT_EQ("0", Handheld({"login"}).Value("login_result"));
+    WebStandin standin({}, directoryPort);
+    EXPECT_TRUE(standin.WaitForLines("registration", 1, 15000));
+    EXPECT_TRUE(WaitUntil([] { return gState.directoryUnreached == 0; }, 15000));
+    gState.unattended = 0;
+    gDirectoryRetrySeconds = 60;
+}
+
 } // namespace
