@@ -8,15 +8,14 @@
 #include "media/transcode_output.h"
 #include "media/transcode_subtitles.h"
 #include "platform/log.h"
+#include "platform/sync.h"
 #include "shared/live_params.h"
 #include "shared/resources.h"
 #include "shared/server_state.h"
 
-#include <chrono>
 #include <cstring>
 #include <limits>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -32,11 +31,6 @@ constexpr uint8_t kSelectorH264 = 2;
 bool Cancelled()
 {
     return gFileStreamCancel != 0;
-}
-
-void PollPause()
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
 }
 
 bool RingsThrottled()
@@ -231,7 +225,7 @@ bool Transcoder::WaitForConsumer() const
             return false;
         if ((gState.streaming || gState.fileEncoding) && !RingsThrottled())
             return true;
-        PollPause();
+        Sleep(kPollMs);
     }
 }
 

@@ -172,20 +172,23 @@ void VideoTranscode::Flush()
 
 void VideoTranscode::Copy(AVPacket* packet)
 {
-    if (!startCodes_) {
-        ++nextPicture_;
-        const bool headerInside = firstPacketHeader_.empty() ||
-                                  (packet->size >= static_cast<int>(firstPacketHeader_.size()) &&
-                                   std::memcmp(packet->data, firstPacketHeader_.data(), firstPacketHeader_.size()) == 0);
-        if (!headerInside) {
-            firstPacketHeader_.insert(firstPacketHeader_.end(), packet->data, packet->data + packet->size);
-            sink_.Video(firstPacketHeader_.data(), static_cast<int>(firstPacketHeader_.size()));
-        } else {
-            sink_.Video(packet->data, packet->size);
-        }
-        firstPacketHeader_.clear();
+    if (startCodes_) {
+        CopyInStartCodes(packet);
         return;
     }
+    ++nextPicture_;
+    const auto size = static_cast<int>(firstPacketHeader_.size());
+    if (size > 0 && (packet->size < size || std::memcmp(packet->data, firstPacketHeader_.data(), size) != 0)) {
+        firstPacketHeader_.insert(firstPacketHeader_.end(), packet->data, packet->data + packet->size);
+        sink_.Video(firstPacketHeader_.data(), static_cast<int>(firstPacketHeader_.size()));
+    } else {
+        sink_.Video(packet->data, packet->size);
+    }
+    firstPacketHeader_.clear();
+}
+
+void VideoTranscode::CopyInStartCodes(AVPacket* packet)
+{
     if (av_bsf_send_packet(startCodes_.get(), packet) < 0)
         return;
     while (av_bsf_receive_packet(startCodes_.get(), encoded_.get()) == 0) {

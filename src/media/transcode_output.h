@@ -69,6 +69,7 @@ public:
 
 private:
     void Copy(AVPacket* packet);
+    void CopyInStartCodes(AVPacket* packet);
     void Pace(const AVFrame* decoded);
     bool Scale(const AVFrame* decoded);
     void Drain();

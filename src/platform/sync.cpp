@@ -1,6 +1,7 @@
 #include "platform/sync.h"
 
 #include <chrono>
+#include <thread>
 
 void AutoResetEvent::Set()
 {
@@ -26,4 +27,9 @@ bool AutoResetEvent::Wait(int timeoutMs)
         return false;
     signalled_ = false;
     return true;
+}
+
+void Sleep(int milliseconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

@@ -9,6 +9,9 @@ constexpr int kInfinite = -1;
 // A Win32-style mutex: its owner may take it again, and waits may time out.
 using RecursiveTimedMutex = std::recursive_timed_mutex;
 
+// Pauses the calling thread; never call it while holding a lock.
+void Sleep(int milliseconds);
+
 // A critical section: a plain, non-recursive lock.
 using CriticalSection = std::mutex;
 

@@ -6,6 +6,7 @@
 #include "net/connectivity.h"
 #include "platform/log.h"
 #include "platform/messages.h"
+#include "platform/sync.h"
 #include "server/net_state.h"
 #include "server/session_state.h"
 
@@ -22,7 +23,6 @@
 #include <string>
 #include <vector>
 #include <sys/socket.h>
-#include <thread>
 #include <udt/udt.h>
 #include <unistd.h>
 
@@ -30,11 +30,6 @@ namespace {
 
 constexpr char kSupportAddress[] = "https://support.vantorel.net";
 constexpr int kListenResultRestart = -2;
-
-void Sleep(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 int BasePort()
 {

@@ -4,6 +4,7 @@
 #include "shared/server_state.h"
 #include "encode/stream_buffers.h"
 #include "platform/messages.h"
+#include "platform/sync.h"
 #include "server/net_state.h"
 
 #include <algorithm>
@@ -14,7 +15,6 @@
 #include <mutex>
 #include <poll.h>
 #include <sys/socket.h>
-#include <thread>
 #include <udt/udt.h>
 
 SenderState gSender;
@@ -24,11 +24,6 @@ namespace {
 // Started by the session for each stream; StopSender waits for it on
 // streamerExit.
 WorkerThread senderThread;
-
-void Sleep(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 bool IsEndPacket(uint32_t header)
 {

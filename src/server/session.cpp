@@ -26,7 +26,6 @@
 #include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <thread>
 
 SessionState gSession;
 std::atomic<int> gFailedLogins{0};
@@ -105,7 +104,7 @@ void WaitBeforeLoginAnswer()
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(LoginDelayMs(gFailedLogins));
     while (std::chrono::steady_clock::now() < until && !gNet.sessionExit)
-        std::this_thread::sleep_for(std::chrono::milliseconds(kLoginDelaySliceMs));
+        Sleep(kLoginDelaySliceMs);
 }
 
 std::string PeerAddress()

@@ -6,6 +6,7 @@
 #include "media/tvs_format.h"
 #include "platform/log.h"
 #include "platform/messages.h"
+#include "platform/sync.h"
 #include "server/sender.h"
 #include "server/session_state.h"
 #include "shared/live_params.h"
@@ -16,7 +17,6 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
-#include <thread>
 
 namespace {
 
@@ -41,7 +41,7 @@ bool WaitServing(const std::function<bool()>& done, int limitMs)
             return false;
         if (OnWindowThread())
             ServeWindowThreadCalls();
-        std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
+        Sleep(kSliceMs);
     }
     return true;
 }

@@ -4,10 +4,10 @@
 // rings and the sender writes what it would send into the file. Start and
 // finish run on the window thread (the tool's main thread).
 
+#include "platform/owned_file.h"
+
 #include <cstdint>
-#include <cstdio>
 #include <functional>
-#include <memory>
 #include <string>
 
 constexpr char kNoInputText[] = "Please specify an input file to convert.";
@@ -73,14 +73,11 @@ public:
     void Finish();
 
 private:
-    struct CloseFile {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
     std::string Abandon(const char* message);
     bool WriteHeader();
     void CompleteFile();
 
-    std::unique_ptr<std::FILE, CloseFile> file_;
+    FilePtr file_;
     std::string path_;
     int startSeconds_ = 0;
     int durationSeconds_ = 0;

@@ -17,6 +17,7 @@
 #include "server/net_state.h"
 #include "server/server_control.h"
 #include "support/loopback.h"
+#include "support/large_buffers.h"
 #include "support/temp_config.h"
 #include "ui/channel_dlg.h"
 #include "../ui/ui_support.h"
@@ -37,16 +38,8 @@
 
 namespace {
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public LargeBuffersTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        Application();
-        ASSERT_EQ(0, AllocateLargeBuffers());
-        AttachStreamBuffers();
-    }
-    static void TearDownTestSuite() { FreeLargeBuffers(); }
-
     void SetUp() override
     {
         SetMessageSink(&sink);

@@ -10,6 +10,7 @@
 #include "shared/live_params.h"
 #include "shared/resources.h"
 #include "shared/server_state.h"
+#include "support/large_buffers.h"
 #include "support/media_files.h"
 #include "support/temp_config.h"
 #include "support/test_application.h"
@@ -26,19 +27,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class FileTranscoderTest : public ::testing::Test {
+class FileTranscoderTest : public LargeBuffersTest {
 protected:
     static void SetUpTestSuite()
     {
-        Application();
-        ASSERT_EQ(0, AllocateLargeBuffers());
-        AttachStreamBuffers();
+        LargeBuffersTest::SetUpTestSuite();
         SetFileStreamProducer(&FileTranscoderFor);
     }
     static void TearDownTestSuite()
     {
         SetFileStreamProducer(nullptr);
-        FreeLargeBuffers();
+        LargeBuffersTest::TearDownTestSuite();
     }
 
     void SetUp() override

@@ -9,6 +9,7 @@
 #include "shared/live_params.h"
 #include "shared/resources.h"
 #include "support/media_files.h"
+#include "support/large_buffers.h"
 #include "support/temp_config.h"
 #include "support/test_application.h"
 
@@ -20,16 +21,8 @@
 
 namespace {
 
-class EncodeFileDialogTest : public ::testing::Test {
+class EncodeFileDialogTest : public LargeBuffersTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        Application();
-        ASSERT_EQ(0, AllocateLargeBuffers());
-        AttachStreamBuffers();
-    }
-    static void TearDownTestSuite() { FreeLargeBuffers(); }
-
     void SetUp() override
     {
         SetDefaultSettings();

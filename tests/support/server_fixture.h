@@ -12,6 +12,7 @@
 #include "platform/recording_sink.h"
 #include "server/net_state.h"
 #include "server/server_control.h"
+#include "support/large_buffers.h"
 #include "support/loopback.h"
 #include "support/process.h"
 #include "support/temp_config.h"
@@ -27,16 +28,8 @@
 #include <thread>
 #include <vector>
 
-class LoopbackServerTest : public ::testing::Test {
+class LoopbackServerTest : public LargeBuffersTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        Application();
-        ASSERT_EQ(0, AllocateLargeBuffers());
-        AttachStreamBuffers();
-    }
-    static void TearDownTestSuite() { FreeLargeBuffers(); }
-
     void SetUp() override
     {
         SetMessageSink(&sink);

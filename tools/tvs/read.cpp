@@ -1,6 +1,7 @@
 // orvandel-tvs info and extract: a .tvs file's fields and its streams.
 
 #include "commands.h"
+#include "platform/owned_file.h"
 #include "report.h"
 #include "streams.h"
 #include "tvs_reader.h"
@@ -11,11 +12,6 @@
 #include <utility>
 
 namespace {
-
-struct CloseFile {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, CloseFile>;
 
 struct Counts {
     uint64_t video = 0;

@@ -3,10 +3,9 @@
 // damaged file gives an error naming what is wrong, never a crash.
 
 #include "media/tvs_format.h"
+#include "platform/owned_file.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,15 +35,12 @@ public:
     const std::string& Error() const { return error_; }
 
 private:
-    struct CloseFile {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
     bool Fail(const std::string& text);
     bool ReadAt(uint64_t offset, void* bytes, size_t count);
     bool LooksLikePacketAt(uint64_t offset);
     size_t EndPayloadSize(uint64_t offset, bool& video);
 
-    std::unique_ptr<std::FILE, CloseFile> file_;
+    FilePtr file_;
     TvsHeader header_{};
     uint64_t size_ = 0;
     uint64_t position_ = kTvsPacketsStart;
