@@ -21,6 +21,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
+#include <utility>
 #include <vector>
 #include <sys/socket.h>
 #include <udt/udt.h>
@@ -128,9 +129,11 @@ int OpenTcpDataListener()
 
 // libudt keeps a just-closed listener's port busy, for binding and for
 // listening: its collector frees the port on a one-second pass once three
-// seconds have gone, so up to about six seconds, more on a busy machine. A
-// handheld that reconnects at once must still get its data connection, so
-// the whole opening is tried again for well beyond that.
+// seconds have gone, so up to about six seconds, and far more on a busy
+// machine. So the UDT data listener is opened at the first UDT negotiation
+// and kept, unaccepting, until the listener ends: a handheld that reconnects
+// never meets that hold. Only a new Start may, so the opening is tried again
+// for well beyond it.
 int TryOpenUdtDataListener()
 {
     UDTSOCKET socket = UDT::socket(AF_INET, SOCK_STREAM, 0);
@@ -157,6 +160,28 @@ int OpenUdtDataListener()
         socket = TryOpenUdtDataListener();
     }
     return socket;
+}
+
+// The kept UDT data listener; only the listener thread touches it.
+int udtDataListener = kInvalidSocket;
+
+// The UDT data listener, ready for this negotiation: connections that came
+// while nobody negotiated belong to no handheld and are closed.
+int UdtDataListenerForNegotiation()
+{
+    if (udtDataListener == kInvalidSocket) {
+        udtDataListener = OpenUdtDataListener();
+        return udtDataListener;
+    }
+    for (UDTSOCKET stale; (stale = UDT::accept(udtDataListener, nullptr, nullptr)) != UDT::INVALID_SOCK;)
+        UDT::close(stale);
+    return udtDataListener;
+}
+
+void CloseUdtDataListener()
+{
+    if (udtDataListener != kInvalidSocket)
+        UDT::close(std::exchange(udtDataListener, kInvalidSocket));
 }
 
 // Accepts the handheld's UDT data connection within the connection wait.
@@ -208,13 +233,13 @@ enum class Negotiation { Accepted, Retry, TestFailed };
 Negotiation OpenDataConnection(int control, int& data)
 {
     const bool udt = gNet.transport == kTransportUdt;
-    const int listener = udt ? OpenUdtDataListener() : OpenTcpDataListener();
+    const int listener = udt ? UdtDataListenerForNegotiation() : OpenTcpDataListener();
     if (listener < 0) {
         Log(std::string("The ") + (udt ? "UDT" : "TCP") + " data port could not be opened for a handheld.");
         return Negotiation::Retry;
     }
-    gNet.dataListenIsUdt = udt;
-    gNet.dataListenSocket = listener;
+    if (!udt)
+        gNet.dataListenSocket = listener;
     const uint8_t ready = 0x01;
     if (SendAll(control, false, &ready, 1) != 0)
         return Negotiation::Retry;
@@ -225,9 +250,9 @@ Negotiation OpenDataConnection(int control, int& data)
     return gNet.testPending && DirectoryEnabled() ? Negotiation::TestFailed : Negotiation::Retry;
 }
 
-void CloseDataListener()
+void CloseTcpDataListener()
 {
-    CloseAnySocket(TakeShared(gNet.dataListenSocket), gNet.dataListenIsUdt);
+    CloseTcpSocket(TakeShared(gNet.dataListenSocket));
 }
 
 void StartSession(int control, int data)
@@ -250,7 +275,7 @@ void StartSession(int control, int data)
     }
     gNet.testPending = 0;
     gState.testing = 0;
-    CloseDataListener();
+    CloseTcpDataListener();
 }
 
 // When an unattended server may try the directory service again.
@@ -434,7 +459,7 @@ int ServeHandhelds(int controlListener)
         Negotiation negotiation = OpenDataConnection(control, data);
         if (negotiation != Negotiation::Accepted) {
             CloseTcpSocket(control);
-            CloseDataListener();
+            CloseTcpDataListener();
             if (negotiation == Negotiation::TestFailed) {
                 ShowConnectionTestFailure();
                 gNet.testPending = 0;
@@ -463,7 +488,8 @@ int ListenOnce()
     gState.testing = 0;
     gState.connected = 0;
     int result = ServeHandhelds(controlListener);
-    CloseDataListener();
+    CloseTcpDataListener();
+    CloseUdtDataListener();
     CloseTcpSocket(TakeShared(gNet.controlListenSocket));
     if (result == -1 && (gNet.controlSocket != kInvalidSocket || gNet.dataSocket != kInvalidSocket))
         EndSession();

@@ -13,8 +13,8 @@ constexpr int kTransportUdt = 0;
 
 struct NetState {
     std::atomic<int> controlListenSocket{kInvalidSocket};
+    // The TCP data listener, during one negotiation.
     std::atomic<int> dataListenSocket{kInvalidSocket};
-    std::atomic<bool> dataListenIsUdt{false};
     std::atomic<int> controlSocket{kInvalidSocket};
     std::atomic<int> dataSocket{kInvalidSocket};
     // From the handheld's first byte, read as signed: 0 = UDT, anything else TCP.

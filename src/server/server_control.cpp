@@ -35,10 +35,9 @@ int StartServer()
 void CloseListeningSockets()
 {
     // Shut down, not closed: the listener may be waiting on them and closes
-    // them itself, so their numbers are never reused under it. A UDT
+    // them itself, so their numbers are never reused under it. The UDT data
     // listener needs nothing: its accept looks at the running flag.
-    if (!gNet.dataListenIsUdt)
-        ShutdownShared(gNet.dataListenSocket);
+    ShutdownShared(gNet.dataListenSocket);
     ShutdownShared(gNet.controlListenSocket);
 }
 
