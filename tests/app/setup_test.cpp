@@ -160,7 +160,7 @@ TEST(InstallTest, TheInstallLaysOutTheProgramAndItsFiles)
                              "lib/systemd/user/orvandel.service"})
         EXPECT_TRUE(fs::exists(prefix + "/" + file)) << file;
     const std::string unit = ReadFileBytes(prefix + "/lib/systemd/user/orvandel.service");
-    EXPECT_NE(std::string::npos, unit.find("/bin/orvandel /u\n")) << unit;
+    EXPECT_NE(std::string::npos, unit.find("ExecStart=" + prefix + "/bin/orvandel /u\n")) << unit;
     EXPECT_NE(std::string::npos, unit.find("Environment=QT_QPA_PLATFORM=offscreen")) << unit;
     EXPECT_EQ(0, RunProcess({"/usr/bin/desktop-file-validate", prefix + "/share/applications/orvandel.desktop"},
                             30000, true)

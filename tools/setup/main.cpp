@@ -47,8 +47,9 @@ while Orvandel runs: stop it first (it saves its settings when it ends).
       The capture devices, with their inputs and whether they have a tuner.
   account --user NAME --password-stdin [--email ADDRESS]
       Records an existing account, as "I already have an account" does; the
-      password is read from standard input.
-      Example: echo secret | orvandel-setup account --user me --password-stdin
+      password is read from standard input. The address may be left out only
+      when one is stored already.
+      Example: echo secret | orvandel-setup account --user me --password-stdin --email me@example.org
   channel N --video DEVICE [--audio DEVICE] [--input Tuner|Composite|S-Video]
             [--tuner-channel C] [--name TEXT] [--motion on|off] [--disable]
       Sets up channel N (0..999) on a device given by its name or by the
