@@ -136,8 +136,7 @@ void LogMissingSetUp()
 {
     const std::string settings = SettingsFilePath();
     if (!AccountIsStored())
-        Log("No account is stored, so no handheld can log in. Set one up with Settings > New Account... on a "
-            "desktop, or with \"orvandel-setup account --user NAME --password-stdin\" while Orvandel is stopped.");
+        Log(kNoAccountText);
     if (gSettings.record.enabledChannels == 0)
         Log("No channel is set up in the lineup. Set it up with Channel > Channel Lineup... on a desktop, or with "
             "\"orvandel-setup devices\" and \"orvandel-setup channel N --video DEVICE\" while Orvandel is stopped.");
@@ -146,8 +145,3 @@ void LogMissingSetUp()
             "\"orvandel-setup folder add PATH\" while Orvandel is stopped. The settings live in " + settings + ".");
 }
 
-bool AccountIsStored()
-{
-    const SettingsRecord& record = gSettings.record;
-    return record.email[0] && record.userName[0] && record.password[0];
-}

@@ -9,9 +9,6 @@ int RunInitialisationSequence();
 // Frees and ends everything the sequence and the server started.
 void ShutdownProcess();
 
-// True when the stored account texts are all present.
-bool AccountIsStored();
-
 // Without a display nobody can answer a dialog: the program then skips its
 // first-run dialogs. Set once by the program before the main frame is made.
 void SetHeadless(bool withoutDisplay);

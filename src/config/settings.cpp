@@ -246,6 +246,17 @@ std::string ReadScrambled(const char* field, size_t fieldSize)
     return plain;
 }
 
+bool AccountIsStored()
+{
+    const SettingsRecord& record = gSettings.record;
+    return record.email[0] && record.userName[0] && record.password[0];
+}
+
+bool UserNameIsStored()
+{
+    return !ReadScrambled(gSettings.record.userName, sizeof gSettings.record.userName).empty();
+}
+
 int CompressBuffer(const uint8_t* input, size_t inputLength, uint8_t* output, size_t& outputSize, int level)
 {
     const size_t capacity = outputSize;

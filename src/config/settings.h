@@ -204,6 +204,16 @@ char* ScrambleText(const char* source, size_t sourceLength, char* destination, s
 void StoreScrambled(char* field, size_t fieldSize, const std::string& plain);
 std::string ReadScrambled(const char* field, size_t fieldSize);
 
+// True when the stored account texts are all present.
+bool AccountIsStored();
+// True when a user name is stored: without one nobody logs in and nothing
+// is registered with the directory.
+bool UserNameIsStored();
+// What the log says while no account is stored.
+constexpr char kNoAccountText[] =
+    "No account is stored, so no handheld can log in. Set one up with Settings > New Account... on a desktop, or "
+    "with \"orvandel-setup account --user NAME --password-stdin --email ADDRESS\" while Orvandel is stopped.";
+
 // One-call deflate. outputSize is the capacity on entry and the compressed
 // length on return; too small an output gives a truncated stream. 0 or -1.
 int CompressBuffer(const uint8_t* input, size_t inputLength, uint8_t* output, size_t& outputSize, int level);

@@ -79,7 +79,7 @@ int WatchPublicAddress()
 {
     WatcherState state;
     while (!stopRequested) {
-        if (gState.running && gSettings.record.directoryDisabled == 0)
+        if (gState.running && gSettings.record.directoryDisabled == 0 && UserNameIsStored())
             CheckPublicAddress(state);
         wakeUp.Wait(state.lastResult == 0 ? refreshPeriodMs.load() : retryPeriodMs.load());
     }

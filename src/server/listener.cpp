@@ -286,11 +286,6 @@ bool DirectoryTryDue()
     return gState.directoryUnreached && std::chrono::steady_clock::now() >= nextDirectoryTry;
 }
 
-bool AccountForRegistration()
-{
-    return !ReadScrambled(gSettings.record.userName, sizeof gSettings.record.userName).empty();
-}
-
 // An unattended server that found no directory service goes on serving the
 // LAN, says so in its status line, and tries again a while later.
 int CarryOnWithoutDirectory()
@@ -313,11 +308,11 @@ int PrepareForHandheld(int controlListener)
     if (!DirectoryEnabled())
         return 0;
     // An empty user name would register nobody.
-    if (!AccountForRegistration()) {
+    if (!UserNameIsStored()) {
         static std::atomic<bool> told{false};
         if (!told.exchange(true))
             Log("No account is stored, so the server is not registered with the directory service. Record one with "
-                "\"orvandel-setup account --user NAME --password-stdin\".");
+                "\"orvandel-setup account --user NAME --password-stdin --email ADDRESS\".");
         return 0;
     }
     if (gState.directoryUnreached && std::chrono::steady_clock::now() < nextDirectoryTry)

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -102,7 +103,7 @@ TEST_F(AddressWatcherTest, WithoutAnAddressRegistersOnceTheLastRegistrationIsARe
     EXPECT_GE(standin.CountLines(kEchoGet), 5u);
 }
 
-TEST_F(AddressWatcherTest, ChecksOnlyWhileTheServerRunsWithTheDirectoryAndTheNetworkIsFree)
+TEST_F(AddressWatcherTest, ChecksOnlyWhileTheServerRunsWithTheDirectoryAnAccountAndTheNetworkIsFree)
 {
     Echo("192.0.2.1");
     WebStandin standin({"--echo", EchoFile()});
@@ -118,6 +119,14 @@ TEST_F(AddressWatcherTest, ChecksOnlyWhileTheServerRunsWithTheDirectoryAndTheNet
     gState.running = 0;
     Pause(200);
     EXPECT_EQ(standin.CountLines("GET "), 0u);
+
+    const SettingsRecord withAccount = gSettings.record;
+    std::memset(gSettings.record.userName, 0, sizeof gSettings.record.userName);
+    gState.running = 1;
+    Pause(200);
+    EXPECT_EQ(standin.CountLines("GET "), 0u) << "nobody to register";
+    gState.running = 0;
+    gSettings.record = withAccount;
 
     gNetworkMutex.lock();
     gState.running = 1;
