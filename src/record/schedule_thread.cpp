@@ -37,6 +37,8 @@ void EndSlot(ScheduleSlot& slot)
 {
     if (gState.recording && slot.active)
         PostAppMessage(MessageTarget::Frame, kMsgStopRecording);
+    if (!slot.active)
+        Log("A scheduled recording of channel " + std::to_string(slot.channel) + " ended without recording.");
     slot.active = 0;
     slot.used = 0;
 }
@@ -77,6 +79,12 @@ void RunSchedulePass()
 
 bool StartScheduleThread()
 {
+    // The settings keep the active mark of a recording that ran when the
+    // program last ended; nothing records now, and a mark left standing
+    // would let the slot's end stop some other recording, and keep the
+    // schedule from starting again within its time.
+    for (ScheduleSlot& slot : gSettings.record.schedules)
+        slot.active = 0;
     stopRequested = false;
     wakeUp.Reset();
     scheduleExit.Reset();

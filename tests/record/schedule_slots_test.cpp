@@ -280,8 +280,11 @@ TEST_F(SchedulePassTest, AStartedScheduleIsNotStartedAgain)
 TEST_F(SchedulePassTest, TheThreadRunsPassesUntilStopped)
 {
     gSettings.record.schedules[0] = {1, 0, 3, 0, At(4, 19, 0), At(4, 19, 30)};
+    // Saved while its recording ran when the program last ended.
+    gSettings.record.schedules[1] = {1, 1, 3, 0, At(4, 21, 0), At(4, 22, 0)};
     SetClock(20, 0);
     ASSERT_TRUE(StartScheduleThread());
+    EXPECT_EQ(0, gSettings.record.schedules[1].active) << "nothing records after a start";
     EXPECT_TRUE(WaitUntil([] { return gSettings.record.schedules[0].used == 0; }, 3000)) << "a past schedule is freed";
     StopScheduleThread();
     gSettings.record.schedules[0] = {1, 0, 3, 0, At(4, 19, 0), At(4, 19, 30)};
