@@ -3,6 +3,7 @@
 #include "app/main_frame.h"
 #include "app/qt_message_sink.h"
 #include "app/startup.h"
+#include "server/encode_file_dialog.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -80,6 +81,9 @@ int main(int argc, char** argv)
         else
             frame.show();
         exitCode = app.exec();
+        // A .tvs file being encoded is finished, shorter but whole, while
+        // the buffers its threads use still exist.
+        qDeleteAll(frame.findChildren<CFileOutput*>());
         ShutdownProcess();
     }
     SetMessageSink(nullptr);

@@ -177,6 +177,12 @@ void StopSender()
     senderThread.WaitForExit(gEvents.streamerExit);
 }
 
+void StopHandheldSender()
+{
+    if (!gSender.writeToFile)
+        StopSender();
+}
+
 void ResetSeekIndex()
 {
     std::memset(gSender.seekIndex, 0, sizeof gSender.seekIndex);

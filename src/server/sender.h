@@ -40,6 +40,10 @@ int StartSender(int quality);
 
 // Clears the streaming flag, asks the sender to stop and waits for it.
 void StopSender();
+// The same for a handheld's stream. A sender writing a .tvs file belongs to
+// the Encode File window and goes on: a handheld that comes, goes or stops
+// its stream meanwhile must not cut that file short.
+void StopHandheldSender();
 
 // Empties the seek index, as at program start.
 void ResetSeekIndex();

@@ -137,9 +137,8 @@ int LoginResult(Payload payload)
     }
     name[31] = password[31] = 0;
     const SettingsRecord& record = gSettings.record;
-    if (ReadScrambled(record.userName, sizeof record.userName).empty()) {
-        Log("No account is stored, so no handheld can log in. Set one up with Settings > New Account... on a "
-            "desktop.");
+    if (!UserNameIsStored()) {
+        Log(kNoAccountText);
         return -2;
     }
     if (ReadScrambled(record.userName, sizeof record.userName) != name ||
@@ -256,12 +255,25 @@ void StartPipelineAndReply(uint8_t code, bool fileMode)
     gEvents.encoderThreadStart.Set();
 }
 
+// There is one pipeline: while the Encode File window writes a .tvs file
+// with it, a handheld's stream is refused before anything of it is touched.
+bool RefusedWhileEncodingAFile()
+{
+    if (!gSender.writeToFile)
+        return false;
+    Log("A stream request was refused: a .tvs file is being encoded.");
+    SendCode(kRefused);
+    return true;
+}
+
 void StartLiveStream(Payload payload)
 {
     if (gState.streaming) {
         SendStreamHeader(kStartLiveStream);
         return;
     }
+    if (RefusedWhileEncodingAFile())
+        return;
     if (gState.recording)
         StopRecording();
     gState.monitoring = 0;
@@ -285,6 +297,8 @@ void StartFileStream(Payload payload)
         SendStreamHeader(kStartFileStream);
         return;
     }
+    if (RefusedWhileEncodingAFile())
+        return;
     if (gState.recording)
         StopRecording();
     ResetEvents({&gEvents.encoderThreadStart, &gEvents.encoderThreadExit, &gEvents.streamerStart,
@@ -315,7 +329,7 @@ void StartRecording(Payload payload)
 void StopStream()
 {
     gState.monitoring = 0;
-    StopSender();
+    StopHandheldSender();
     StopStreaming();
     SendCode(kStopStream);
     UpdateStatusText();
@@ -509,7 +523,7 @@ int RunCommandSession()
     const int result = ServeCommands();
     // Whoever ended the session, its stream ends with it: a sender started
     // just after someone else's stop must not outlive it.
-    StopSender();
+    StopHandheldSender();
     StopStreaming();
     // Only now, with the sender stopped and this thread done with them, may
     // the sockets be closed: a number closed earlier could be reused by a new

@@ -117,7 +117,7 @@ void EndSession()
     if (gNet.transport != kTransportUdt)
         ShutdownShared(gNet.dataSocket);
     ShutdownShared(gNet.controlSocket);
-    StopSender();
+    StopHandheldSender();
     gState.connected = 0;
     UpdateStatusText();
     gNet.sessionExit = 1;

@@ -6,6 +6,7 @@
 #include "encode/stream_buffers.h"
 #include "platform/recording_sink.h"
 #include "server/encode_file_dialog.h"
+#include "server/net_state.h"
 #include "shared/live_params.h"
 #include "shared/resources.h"
 #include "support/media_files.h"
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -87,6 +89,8 @@ TEST_F(EncodeFileDialogTest, StartEncodingChecksInOrderAndRunsToDone)
     wanted.output = config.Root() + "/film";
     EXPECT_EQ(Texts{}, start(wanted));
     EXPECT_TRUE(dialog->Encoding().Running());
+    // A handheld that comes or goes meanwhile ends its own session only.
+    EndSession();
     QLabel* progressText = nullptr;
     for (QLabel* label : dialog->findChildren<QLabel*>())
         if (label->text().endsWith('%'))
@@ -101,6 +105,9 @@ TEST_F(EncodeFileDialogTest, StartEncodingChecksInOrderAndRunsToDone)
     const std::string written = ReadFileBytes(config.Root() + "/film.tvs");
     ASSERT_GT(written.size(), 48u);
     EXPECT_EQ(3, written[0]);
+    uint32_t lastTime = 0;
+    std::memcpy(&lastTime, written.data() + 28, sizeof lastTime);
+    EXPECT_GE(lastTime, 2800u) << "the whole clip was written";
     dialog->close();
 }
 
