@@ -5,6 +5,7 @@
 #include "support/handheld_link.h"
 #include "support/loopback.h"
 #include "support/program_fixture.h"
+#include "support/test_application.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,8 @@
 #include <dirent.h>
 #include <fstream>
 #include <string>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -28,6 +31,7 @@ constexpr uint8_t kStartRecording = 0xDC;
 constexpr uint8_t kStopRecording = 0xDD;
 constexpr uint8_t kRefused = 0xFF;
 constexpr uint8_t kQuality0 = 0x10;  // 320x240, the lowest bit rate
+constexpr uint8_t kQuality2 = 0x12;  // the highest bit rate
 
 using Clock = std::chrono::steady_clock;
 
@@ -42,6 +46,20 @@ const char* Name(Activity activity)
     case Activity::StalledHandheld: return "handheld that stopped reading";
     }
     return "";
+}
+
+// A handheld that stops reading: a small window fills within seconds.
+void ShrinkReceiveBuffer(int socket)
+{
+    const int bytes = 4096;
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
+int BytesWaiting(int socket)
+{
+    int waiting = 0;
+    ::ioctl(socket, FIONREAD, &waiting);
+    return waiting;
 }
 
 // A reader that keeps the data connection flowing, as a playing handheld does.
@@ -89,9 +107,14 @@ TEST_F(PipelineStopTest, ShutdownEndsWithinFiveSecondsWhateverRuns)
         {
             HandheldLink link;
             ASSERT_TRUE(StartAndOpen(link));
+            // The settings on disk were read at the start; the exit writes them anew.
+            std::remove(config.SettingsFile().c_str());
             std::optional<DataReader> reader;
+            const bool stalled = activity == Activity::StalledHandheld;
+            if (stalled)
+                ShrinkReceiveBuffer(link.data);
             if (activity != Activity::Recording) {
-                if (activity != Activity::StalledHandheld)
+                if (!stalled)
                     reader.emplace(link);
                 ASSERT_EQ(kStartLiveStream, link.Ask(kStartLiveStream, HandheldLink::LiveRequest(5, kQuality0), 20000));
             }
@@ -99,12 +122,16 @@ TEST_F(PipelineStopTest, ShutdownEndsWithinFiveSecondsWhateverRuns)
                 ASSERT_EQ(kStartRecording, link.Ask(kStartRecording, HandheldLink::Int32(5), 20000));
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            if (stalled) {
+                ASSERT_TRUE(WaitUntil([&] { return BytesWaiting(link.data) >= 4096; }, 20000))
+                    << "the handheld's receive buffer fills";
+            }
             const double took = StopProgram(10);
             ASSERT_GE(took, 0) << "the program did not end cleanly";
             EXPECT_LT(took, 5.0);
             slowest[round % 4] = std::max(slowest[round % 4], took);
         }
-        EXPECT_EQ(638564u, ReadFileBytes(config.SettingsFile()).size()) << "the settings were saved";
+        EXPECT_EQ(638564u, ReadFileBytes(config.SettingsFile()).size()) << "the exit saved the settings";
         if (activity == Activity::Recording || activity == Activity::Both) {
             const std::vector<std::string> files = Recordings(5);
             ASSERT_EQ(1u, files.size()) << "each round's recording is removed after it";
@@ -141,7 +168,7 @@ TEST_F(PipelineStopTest, StopStreamIsAnsweredAfterThirtySecondsOfNotReading)
 {
     HandheldLink link;
     ASSERT_TRUE(StartAndOpen(link));
-    ASSERT_EQ(kStartLiveStream, link.Ask(kStartLiveStream, HandheldLink::LiveRequest(5, 0x12), 20000));
+    ASSERT_EQ(kStartLiveStream, link.Ask(kStartLiveStream, HandheldLink::LiveRequest(5, kQuality2), 20000));
     std::this_thread::sleep_for(std::chrono::seconds(30));
     const auto asked = Clock::now();
     EXPECT_EQ(kStopStream, link.Ask(kStopStream, {}, 5000));
