@@ -240,6 +240,9 @@ void CMainFrame::OnAppMessage(unsigned message, uintptr_t, intptr_t lParam)
     case kMsgStartStream:
         StartLiveStreaming(static_cast<int>(lParam), gSession.request);
         break;
+    case kMsgStartMonitoring:
+        StartMonitoringGraph();
+        break;
     // The Record check mark follows what happened, a start that failed too.
     case kMsgStartRecording:
         StartRecordingCurrentChannel();

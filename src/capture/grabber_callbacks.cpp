@@ -1,5 +1,6 @@
 #include "capture/grabber_callbacks.h"
 
+#include "capture/motion.h"
 #include "shared/resources.h"
 #include "shared/server_state.h"
 
@@ -39,8 +40,7 @@ int CVSampleGrabberCB::BufferCB(double sampleTime, const uint8_t* buffer, int le
         return 0;
     if (!buffer)
         return -1;
-    // Motion monitoring's comparison period (every 32nd frame while the
-    // channel's motion switch and the monitoring flag are on) joins here.
+    MonitorVideoFrame(buffer, length);
     if (SampleConsumer* to = consumer; to && (streaming || recording))
         to->VideoSample(sampleTime, buffer, length);
     return 0;

@@ -3,6 +3,7 @@
 #include "capture/capture_graph.h"
 #include "capture/crossbar_router.h"
 #include "capture/grabber_callbacks.h"
+#include "capture/rendering_surface.h"
 #include "config/settings.h"
 #include "encode/live_encoder.h"
 #include "encode/live_setup.h"
@@ -31,6 +32,8 @@ constexpr int kWindowCallLimitMs = 30000;
 // The transcoder sees the cancel flag within one packet and its blocking
 // reads are interrupted; this is only for a file system that hangs.
 constexpr int kFileProducerLimitMs = 10000;
+// Comparison periods that only prime the motion reference.
+constexpr int kMonitoringPrimingPeriods = 10;
 
 FileStreamProducer fileStreamProducer = nullptr;
 WorkerThread fileProducerThread;
@@ -86,6 +89,9 @@ int StartLive(const StreamRequest& request)
     gStream.video.present = GraphHasVideo();
     gStream.audio.present = GraphHasAudio();
     RouteAndTune(channel);
+    // Without it the stream goes on, only without captions on the picture.
+    if (gStream.video.present)
+        CreateRenderingSurface();
     if (OpenLiveEncoder(gStream.video.present, gStream.audio.present) != 0) {
         Log("The live encoders could not be opened.");
         return AbandonStart();
@@ -156,6 +162,18 @@ bool StreamRequestFits(const StreamRequest& request)
            (request.customBitRateKbps > 0 && request.customBitRateKbps <= std::numeric_limits<int32_t>::max() / 1000);
 }
 
+namespace {
+
+// A graph that runs for monitoring alone stops before the buffers are reset
+// under its callbacks.
+void StopMonitoringCapture()
+{
+    if (gState.captureRunning && !gState.streaming && !gState.recording)
+        StopCapture();
+}
+
+} // namespace
+
 int StartLiveStreaming(int fileMode, const StreamRequest& request)
 {
     if (gState.streaming || producerEncodesFile)
@@ -165,8 +183,47 @@ int StartLiveStreaming(int fileMode, const StreamRequest& request)
         return SignalStarted(-1);
     if (gLiveEncoder.branch.output)
         StopStreaming();
+    StopMonitoringCapture();
     ResetStreamBuffers();
     return fileMode ? StartFile(request) : StartLive(request);
+}
+
+namespace {
+
+// Builds and starts the current channel's graph for monitoring alone: no
+// encoder, no rendering surface.
+int BuildMonitoringGraph()
+{
+    const int current = gSettings.record.currentChannel;
+    if (current < 0 || current >= kChannelCount)
+        return -1;
+    const ChannelRecord& channel = gSettings.channels[current];
+    if (channel.videoDevice == kNoDevice && channel.audioDevice == kNoDevice)
+        return -1;
+    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 0) != 0) {
+        Log("The capture graph for monitoring channel " + std::to_string(current) + " could not be built.");
+        return -1;
+    }
+    RouteAndTune(channel);
+    if (StartCapture() != 0) {
+        Log("The capture for monitoring did not start.");
+        return -1;
+    }
+    gState.monitoringCountdown = kMonitoringPrimingPeriods;
+    gState.monitoring = 1;
+    UpdateStatusText();
+    return 0;
+}
+
+} // namespace
+
+int StartMonitoringGraph()
+{
+    StopMonitoringCapture();
+    ResetStreamBuffers();
+    gState.monitoring = 0;
+    UpdateStatusText();
+    return SignalStarted(BuildMonitoringGraph());
 }
 
 bool StartFileEncoding(std::function<int()> transcoder)

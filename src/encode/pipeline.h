@@ -47,6 +47,12 @@ bool StreamRequestFits(const StreamRequest& request);
 // started.
 int StartLiveStreaming(int fileMode, const StreamRequest& request);
 
+// On the main window's thread, when the command session asks for motion
+// monitoring while nothing else captures: builds and starts the current
+// channel's graph without encoders, sets the monitoring flag with ten
+// priming periods to go, and signals "StreamerStart" in every case. 0, or -1.
+int StartMonitoringGraph();
+
 // After the sender has stopped: clears the streaming flag, waits for the
 // capture callbacks to leave the encoders, stops capture unless a recording
 // needs it, and closes the encoders. A file stream's producer is cancelled

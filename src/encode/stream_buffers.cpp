@@ -3,6 +3,7 @@
 #include "shared/resources.h"
 #include "shared/server_state.h"
 #include "capture/grabber_callbacks.h"
+#include "capture/motion.h"
 #include "config/settings.h"
 #include "encode/live_encoder.h"
 #include "encode/live_setup.h"
@@ -135,6 +136,7 @@ void ResetStreamBuffers()
         std::memset(gBuffers.senderStaging, 0, kStagingSize);
     gLivePcmFill = 0;
     ResetCaptionBuffer();
+    gMonitoringFrameCounter = 0;
     // A running recording keeps its staged sound and the picture clock that
     // the live branch shares with it: its callbacks are using them.
     if (!gState.recording) {

@@ -2,6 +2,7 @@
 
 #include "capture/capture_graph.h"
 #include "capture/crossbar_router.h"
+#include "capture/rendering_surface.h"
 #include "config/settings.h"
 #include "encode/live_encoder.h"
 #include "encode/pipeline.h"
@@ -56,6 +57,9 @@ bool WaitForRecorderExit()
 // stream has built one already.
 int PrepareCapture(const ChannelRecord& channel)
 {
+    // A monitoring graph's callbacks must be gone before the reset.
+    if (gState.captureRunning)
+        StopCapture();
     ResetStreamBuffers();
     if (!channel.enabled)
         return Fail("This channel is not setup.");
@@ -66,6 +70,8 @@ int PrepareCapture(const ChannelRecord& channel)
     gStream.video.present = GraphHasVideo();
     gStream.audio.present = GraphHasAudio();
     RouteAndTune(channel);
+    if (gStream.video.present)
+        CreateRenderingSurface();
     return 0;
 }
 

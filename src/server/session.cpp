@@ -326,6 +326,31 @@ void StartRecording(Payload payload)
     SendCode(started ? static_cast<uint8_t>(kStartRecording) : kRefused);
 }
 
+void StartMonitoring(Payload payload)
+{
+    const int32_t channel = IntAt(payload, 0);
+    gState.motionDetected = 0;
+    if (!ChannelIsEnabled(channel) || !gSettings.channels[channel].motionDetection) {
+        SendCode(kRefused);
+        return;
+    }
+    if (gState.monitoring && gState.captureRunning && channel == gSettings.record.currentChannel) {
+        SendCode(kStartMonitoring);
+        return;
+    }
+    ResetEvents({&gEvents.recorderStart, &gEvents.videoRecorderExit, &gEvents.audioRecorderExit,
+                 &gEvents.streamerStart, &gEvents.streamerExit, &gEvents.commandExit});
+    MakeCurrentChannel(channel);
+    // A running stream or recording already captures: its pictures are
+    // watched from the next comparison period on.
+    if (gState.recording || gState.streaming)
+        gState.monitoring = 1;
+    else if (!AskMainWindow(kMsgStartMonitoring, 0, gEvents.streamerStart))
+        gState.monitoring = 0;
+    SendCode(gState.monitoring ? static_cast<uint8_t>(kStartMonitoring) : kRefused);
+    UpdateStatusText();
+}
+
 void StopStream()
 {
     gState.monitoring = 0;
@@ -348,8 +373,8 @@ void StoreServedPath(char* destination, size_t size, Payload payload, Reply& rep
     SendReply(reply);
 }
 
-// Commands whose service is not part of this server yet: their payload has
-// been read, so the framing stays intact, and they are refused.
+// A command refused before login: its payload has been read, so the
+// framing stays intact.
 void Refuse(uint8_t command)
 {
     SendCode(kRefused);
@@ -394,6 +419,9 @@ Outcome Dispatch(uint8_t command, Payload payload, bool& loggedIn)
     case kStartFileStream:
         StartFileStream(payload);
         break;
+    case kStartMonitoring:
+        StartMonitoring(payload);
+        break;
     case kStopStream:
         StopStream();
         break;
@@ -405,7 +433,7 @@ Outcome Dispatch(uint8_t command, Payload payload, bool& loggedIn)
         SendReply(reply);
         break;
     case kGetMotionStatus:
-        reply.body[0] = static_cast<uint8_t>(gSession.motionDetected.load());
+        reply.body[0] = static_cast<uint8_t>(gState.motionDetected.load());
         SendReply(reply);
         break;
     case kGetRecordingStatus: {

@@ -1,6 +1,6 @@
 #pragma once
-// What the handheld's command session stores for the stream, recording and
-// monitoring code to read.
+// What the handheld's command session stores for the stream and recording
+// code to read.
 
 #include "encode/pipeline.h"
 
@@ -10,7 +10,6 @@
 struct SessionState {
     StreamRequest request{};
     std::atomic<int> fileMode{0};
-    std::atomic<int> motionDetected{0};
 };
 
 extern SessionState gSession;

@@ -16,7 +16,10 @@ struct ServerState {
     std::atomic<int> initializing{0};
     std::atomic<int> recording{0};
     std::atomic<int> monitoring{0};
+    // Comparison periods still to wait before checks start: 10 at the start.
     std::atomic<int> monitoringCountdown{0};
+    // Set by a detection; cleared when a handheld starts monitoring.
+    std::atomic<int> motionDetected{0};
     std::atomic<int> running{0};
     std::atomic<int> firstRun{0};
     // The "show" argument that capture, tuning and encoder code pass to

@@ -77,6 +77,8 @@ bool RunningProgramTest::StartProgram()
     // The test's own folder is what the handheld may reach.
     record.mediaFolders[0].used = 1;
     std::snprintf(record.mediaFolders[0].path, sizeof record.mediaFolders[0].path, "%s", config.Root().c_str());
+    if (adjustSettings)
+        adjustSettings();
     if (SaveSettings() != 0)
         return false;
     return RestartProgram();

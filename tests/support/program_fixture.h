@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -37,6 +38,8 @@ protected:
     std::vector<std::string> Recordings(int channel) const;
 
     TempConfig config;
+    // Changes a test makes to the settings StartProgram writes.
+    std::function<void()> adjustSettings;
     int port = 0;
     pid_t program = -1;
 };

@@ -1,0 +1,86 @@
+#include "capture/motion.h"
+
+#include "capture/capture_graph.h"
+#include "config/settings.h"
+#include "platform/log.h"
+#include "platform/messages.h"
+#include "shared/live_params.h"
+#include "shared/server_state.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+std::atomic<int> gMonitoringFrameCounter{0};
+
+namespace {
+
+constexpr int kBands = 4;
+constexpr int kMotionPerByte = 6;
+// A comparison period ends when the counter was above this before a picture.
+constexpr int kLastFrameOfPeriod = 30;
+
+bool CurrentChannelWatchesMotion()
+{
+    const int channel = gSettings.record.currentChannel;
+    return channel >= 0 && channel < kChannelCount && gSettings.channels[channel].motionDetection != 0;
+}
+
+// Ends a comparison period on one picture in 32.
+bool ComparisonPeriodEnds()
+{
+    if (gMonitoringFrameCounter.fetch_add(1) <= kLastFrameOfPeriod)
+        return false;
+    gMonitoringFrameCounter = 0;
+    return true;
+}
+
+void ReportMotion()
+{
+    if (!gState.motionDetected.exchange(1))
+        Log("Motion was detected on channel " + std::to_string(gSettings.record.currentChannel) + ".");
+    if (gSettings.record.recordOnMotion && !gState.recording)
+        PostAppMessage(MessageTarget::Frame, kMsgStartRecording);
+}
+
+} // namespace
+
+bool FrameHasMotion(uint8_t* reference, const uint8_t* picture, size_t length)
+{
+    const size_t band = length / kBands;
+    if (band == 0) {
+        std::memcpy(reference, picture, length);
+        return false;
+    }
+    size_t sum = 0;
+    size_t counted = 0;
+    for (size_t i = 0; i < length; ++i) {
+        sum += static_cast<size_t>(std::abs(picture[i] - reference[i]));
+        reference[i] = picture[i];
+        if (++counted < band)
+            continue;
+        if (sum > kMotionPerByte * band)
+            return true;
+        sum = counted = 0;
+    }
+    return false;
+}
+
+void MonitorVideoFrame(const uint8_t* picture, int length)
+{
+    if (!gState.monitoring || !CurrentChannelWatchesMotion() || !ComparisonPeriodEnds())
+        return;
+    // The reference is the graph's; a picture never writes past it.
+    const size_t bytes = static_cast<size_t>(std::clamp(length, 0, gFrameByteSize));
+    if (!gReferenceFrame || bytes == 0)
+        return;
+    if (gState.monitoringCountdown > 0) {
+        std::memcpy(gReferenceFrame, picture, bytes);
+        --gState.monitoringCountdown;
+        UpdateStatusText();
+        return;
+    }
+    if (FrameHasMotion(gReferenceFrame, picture, bytes))
+        ReportMotion();
+}

@@ -1,0 +1,24 @@
+#pragma once
+// Motion monitoring: while a handheld leaves the PC watching a channel, one
+// picture in 32 is compared with the last compared one. The first ten such
+// pictures only prime the reference.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+// Pictures since the last comparison period; zeroed with the stream buffers.
+extern std::atomic<int> gMonitoringFrameCounter;
+
+// Compares a picture with the reference in four bands of length / 4 bytes,
+// copying each byte into the reference as it goes. True as soon as one
+// band's average absolute difference is above 6 per byte: the rest of the
+// reference then keeps its earlier content. Bytes past the last whole band
+// are copied but never judged.
+bool FrameHasMotion(uint8_t* reference, const uint8_t* picture, size_t length);
+
+// The video callback's monitoring step, for every picture while the current
+// channel's motion switch and the monitoring flag are on: primes the
+// reference, then compares, remembers motion for the handheld and, when the
+// user asked for it, has the window thread start a recording.
+void MonitorVideoFrame(const uint8_t* picture, int length);
