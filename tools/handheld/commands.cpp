@@ -4,7 +4,9 @@
 #include "streaming.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace handheld {
 
@@ -388,6 +390,10 @@ Status runStep(Commander& commander, const Options& options, const Step& step)
         return simpleRequest(commander, "captions", command::SetCaptions,
                              Bytes(kCaptionsPayloadSize, uint8_t(step.number)));
     case StepKind::Raw: return sendRaw(commander, options, step.raw);
+    case StepKind::Wait:
+        // The session stays open meanwhile: monitoring, for one, lasts as long.
+        std::this_thread::sleep_for(std::chrono::seconds(step.number));
+        return kOk;
     }
     return kUsage;
 }

@@ -263,7 +263,7 @@ bool applyOption(const Args& args, size_t& at, Options& options, std::string& er
     return false;
 }
 
-enum class Pattern { None, Path, Channel, Row, Captions, AddSchedule, ModifySchedule, Raw };
+enum class Pattern { None, Path, Channel, Row, Seconds, Captions, AddSchedule, ModifySchedule, Raw };
 
 struct StepSyntax {
     const char* name;
@@ -295,6 +295,7 @@ const StepSyntax kSteps[] = {
     {"delete-schedule", StepKind::DeleteSchedule, Pattern::Row, "delete-schedule ROW (0..65535)"},
     {"captions", StepKind::Captions, Pattern::Captions, "captions on|off|BYTE"},
     {"raw", StepKind::Raw, Pattern::Raw, "raw HEX... (whole bytes in hex, e.g. AA EA)"},
+    {"wait", StepKind::Wait, Pattern::Seconds, "wait SECONDS (0..3600)"},
 };
 
 // Subcommand arguments follow their subcommand; anything starting with "--"
@@ -363,6 +364,11 @@ bool takeStepArguments(Pattern pattern, const Args& args, size_t& at, Step& step
         return true;
     case Pattern::Row:
         if (!takeNumber(args, at, 0, 65535, number))
+            return false;
+        step.number = int32_t(number);
+        return true;
+    case Pattern::Seconds:
+        if (!takeNumber(args, at, 0, 3600, number))
             return false;
         step.number = int32_t(number);
         return true;

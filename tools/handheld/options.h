@@ -31,6 +31,7 @@ enum class StepKind {
     DeleteSchedule,
     Captions,
     Raw,
+    Wait,
 };
 
 struct Step {

@@ -76,6 +76,7 @@ Subcommands:
   status                GetRecordingStatus
   monitor CHANNEL       StartMonitoring
   motion                GetMotionStatus
+  wait SECONDS          keeps the session open that long (e.g. while monitoring)
   schedules             ListSchedules
   add-schedule CHANNEL START END
                         AddSchedule; START and END as YYYY-MM-DDTHH:MM, each
