@@ -1,5 +1,8 @@
 #include "capture/channel_setup_dlg.h"
 
+#include "capture/auto_tune_dlg.h"
+#include "capture/capture_graph.h"
+#include "capture/crossbar_router.h"
 #include "platform/messages.h"
 
 #include <QButtonGroup>
@@ -83,6 +86,7 @@ CChannelSetupDlg::CChannelSetupDlg(QWidget* parent, int channel)
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(autoTune_, &QPushButton::clicked, this, &CChannelSetupDlg::OnAutoTune);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(routing);
@@ -99,18 +103,22 @@ void CChannelSetupDlg::ShowModel()
     for (const std::string& name : model_.routeNames)
         videoInput_->addItem(QString::fromStdString(name));
     videoInput_->setCurrentIndex(model_.videoInput);
+    ShowTuning();
+    motion_->setChecked(model_.motion);
+    for (QWidget* control : {static_cast<QWidget*>(channelBox_), static_cast<QWidget*>(countryBox_),
+                             static_cast<QWidget*>(inputType_->button(0)), static_cast<QWidget*>(inputType_->button(1)),
+                             static_cast<QWidget*>(autoTune_)})
+        control->setEnabled(model_.tunerFound);
+}
+
+void CChannelSetupDlg::ShowTuning()
+{
     channelBox_->setValue(model_.channel);
     countryBox_->setValue(model_.country);
     inputType_->button(model_.antenna ? 0 : 1)->setChecked(true);
-    motion_->setChecked(model_.motion);
-    for (QWidget* control : {static_cast<QWidget*>(channelBox_), static_cast<QWidget*>(countryBox_),
-                             static_cast<QWidget*>(inputType_->button(0)), static_cast<QWidget*>(inputType_->button(1))})
-        control->setEnabled(model_.tunerFound);
-    // Scanning the channels is not offered yet.
-    autoTune_->setEnabled(false);
 }
 
-void CChannelSetupDlg::accept()
+void CChannelSetupDlg::StoreControls()
 {
     model_.videoInput = videoInput_->currentIndex();
     model_.channel = channelBox_->value();
@@ -118,7 +126,34 @@ void CChannelSetupDlg::accept()
     model_.antenna = inputType_->checkedId() == 0;
     model_.motion = motion_->isChecked();
     StoreChannelSetup(model_, gSettings.channels[channel_]);
+}
+
+void CChannelSetupDlg::accept()
+{
+    StoreControls();
     QDialog::accept();
+}
+
+// The scan writes records from this one on, starting from what the controls
+// show; afterwards they show the first channel it found.
+void CChannelSetupDlg::OnAutoTune()
+{
+    TvTuner* tuner = model_.tunerFound ? FindTuner() : nullptr;
+    if (!tuner)
+        return;
+    StoreControls();
+    const ChannelRecord& record = gSettings.channels[channel_];
+    tuner->SetInputType(0, record.tunerInputType);
+    tuner->SetCountryCode(record.tunerCountry);
+    if (StartCapture() != 0)
+        return;
+    gAutoTuneFoundCount = 0;
+    RunAutoTuneDialog(this, channel_, *tuner);
+    model_.channel = record.tunerChannel;
+    model_.country = record.tunerCountry;
+    model_.antenna = record.tunerInputType != 0;
+    StopCapture();
+    ShowTuning();
 }
 
 int RunChannelSetupDialog(QWidget* parent, int channel)

@@ -1,7 +1,7 @@
 #pragma once
 // The "Capture Options" dialog of one channel record: the video input route,
-// the tuner's channel, country code and antenna or cable, and motion
-// detection.
+// the tuner's channel, country code and antenna or cable, motion detection,
+// and the tuner scan that fills the records from this one on.
 
 #include "capture/channel_setup.h"
 
@@ -22,6 +22,10 @@ public:
 
 private:
     void ShowModel();
+    void ShowTuning();
+    // The controls' values into the model and the record.
+    void StoreControls();
+    void OnAutoTune();
 
     int channel_;
     ChannelSetupModel model_;

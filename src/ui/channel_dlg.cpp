@@ -1,5 +1,6 @@
 #include "ui/channel_dlg.h"
 
+#include "capture/auto_tune.h"
 #include "capture/channel_setup_dlg.h"
 #include "capture/devices.h"
 #include "config/settings.h"
@@ -27,6 +28,11 @@ QStringList NameList(const std::vector<std::string>& names)
 QString EntryName(const std::vector<std::string>& names, int deviceIndex)
 {
     return QString::fromStdString(DeviceName(names, deviceIndex));
+}
+
+QString DescriptionText(const ChannelRecord& channel)
+{
+    return QString::fromUtf8(channel.description, qstrnlen(channel.description, sizeof channel.description));
 }
 
 } // namespace
@@ -97,7 +103,7 @@ void CChannelDlg::FillRows()
         list_->SetComboCell(row, kColumnAudio, audioNames);
         ShowDevices(row, EntryName(gVideoDeviceNames, channel.videoDevice),
                     EntryName(gAudioDeviceNames, channel.audioDevice));
-        list_->SetCellText(row, kColumnDescription, QString::fromUtf8(channel.description, qstrnlen(channel.description, sizeof channel.description)));
+        list_->SetCellText(row, kColumnDescription, DescriptionText(channel));
     }
 }
 
@@ -133,8 +139,24 @@ void CChannelDlg::OnItemStateChanged(int row)
 
 void CChannelDlg::OnCaptureOptions()
 {
-    if (CaptureOptionsGuard() == 0)
-        RunChannelSetupDialog(this, clickedRow_);
+    if (CaptureOptionsGuard() != 0)
+        return;
+    RunChannelSetupDialog(this, clickedRow_);
+    ShowAutoTunedRows(clickedRow_, gAutoTuneFoundCount.exchange(0));
+}
+
+// The records a tuner scan wrote from the clicked row on: the pending device
+// choice they were given, their new description, and checked.
+void CChannelDlg::ShowAutoTunedRows(int first, int count)
+{
+    for (int row = std::max(first, 0); row < first + count && row < kChannelCount; ++row) {
+        const ChannelRecord& channel = gSettings.channels[row];
+        ShowDevices(row, EntryName(gVideoDeviceNames, (channel.editSelection >> 8) & 0xFF),
+                    EntryName(gAudioDeviceNames, channel.editSelection & 0xFF));
+        list_->SetCellText(row, kColumnChannel, QString::number(row));
+        list_->SetCellText(row, kColumnDescription, DescriptionText(channel));
+        list_->SetChecked(row, true);
+    }
 }
 
 void CChannelDlg::OnClearList()

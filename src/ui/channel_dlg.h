@@ -26,6 +26,7 @@ private:
     void OnDeviceChosen(int row, int column, int entry);
     void OnItemStateChanged(int row);
     void OnCaptureOptions();
+    void ShowAutoTunedRows(int first, int count);
     void OnClearList();
     void OnDeleteChannel();
     void ClearRow(int row);

@@ -48,7 +48,7 @@ TEST_F(ChannelSetupDlgTest, TheTvCardShowsItsRoutesWithTheTunerPreselected)
         EXPECT_EQ(0, Control<QComboBox>(dialog, empty)->count());
     EXPECT_TRUE(Control<QSpinBox>(dialog, "channel")->isEnabled());
     EXPECT_TRUE(Control<QRadioButton>(dialog, "cable")->isChecked());  // a new record's input type is 0
-    EXPECT_FALSE(Control<QPushButton>(dialog, "autoTune")->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(dialog, "autoTune")->isEnabled());
 }
 
 TEST_F(ChannelSetupDlgTest, OkWritesWhatTheControlsShow)
