@@ -1,5 +1,6 @@
 #include "capture/grabber_callbacks.h"
 
+#include "capture/captions.h"
 #include "capture/motion.h"
 #include "shared/resources.h"
 #include "shared/server_state.h"
@@ -71,7 +72,8 @@ int CCCSampleGrabberCB::BufferCB(double, const uint8_t* buffer, int length)
         std::memcpy(gCaptionBytes + gCaptionFill, buffer, static_cast<size_t>(count));
     gCaptionFill += count;
     if (gCaptionFill >= kCaptionDecodeBytes) {
-        // The caption decoder takes gCaptionBytes[0, gCaptionFill) here.
+        // A batch with a parity error is dropped whole, as any other.
+        DecodeCaptions(gCaptionBytes, gCaptionFill);
         gCaptionFill = 0;
     }
     return 0;
@@ -81,4 +83,5 @@ void ResetCaptionBuffer()
 {
     std::memset(gCaptionBytes, 0, sizeof gCaptionBytes);
     gCaptionFill = 0;
+    ResetCaptionDecoder();
 }

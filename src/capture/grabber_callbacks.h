@@ -55,5 +55,6 @@ constexpr int kCaptionDecodeBytes = 16;
 extern uint8_t gCaptionBytes[kCaptionBufferSize];
 extern int32_t gCaptionFill;
 
-// Empties the caption buffer, as every stream buffer reset does.
+// Empties the caption buffer and the decoder, as every stream buffer reset
+// does.
 void ResetCaptionBuffer();

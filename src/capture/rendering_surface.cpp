@@ -22,7 +22,7 @@ int CreateRenderingSurface()
     return 0;
 }
 
-const QImage& RenderingSurface()
+QImage& RenderingSurface()
 {
     return surface;
 }

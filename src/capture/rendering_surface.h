@@ -10,5 +10,6 @@
 // its own size: a picture is never copied into one that does not fit it.
 int CreateRenderingSurface();
 
-// The surface as last made; null before the first start.
-const QImage& RenderingSurface();
+// The surface as last made; null before the first start. The video
+// callback's thread draws into it while a capture runs.
+QImage& RenderingSurface();

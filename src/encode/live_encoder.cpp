@@ -1,5 +1,8 @@
 #include "encode/live_encoder.h"
 
+#include "capture/caption_style.h"
+#include "capture/captions.h"
+#include "capture/rendering_surface.h"
 #include "config/settings.h"
 #include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
@@ -20,6 +23,7 @@ extern "C" {
 }
 
 VideoSample gLatestVideoSample;
+std::atomic<int> gCaptionsOnVideo{0};
 int32_t gLivePcmFill;
 int32_t gRecorderPcmFill;
 LiveEncoder gLiveEncoder;
@@ -27,17 +31,53 @@ RecordingOutput gRecorder;
 
 namespace {
 
-// Converts the bottom-up B,G,R sample straight into the branch's YUV
-// picture: the scaler reads the rows from the last one upwards, so no
-// intermediate copy or byte reordering is needed.
-bool ScaleSample(const EncoderBranch& branch)
+// The picture both branches encode, top row first, for one sample.
+struct PreparedPicture {
+    const uint8_t* topRow = nullptr;
+    int stride = 0;
+};
+
+// The video callback's thread prepares the picture; the window thread sets
+// the style only while no capture runs.
+PreparedPicture preparedPicture;
+CaptionStyle captionStyle;
+
+// Copies the bottom-up sample into the rendering surface, top row first,
+// and draws the captions over it. False when the surface does not fit the
+// picture: it then goes out without captions.
+bool DrawCaptionsOnSample(const uint8_t* lastRow, int stride)
+{
+    QImage& surface = RenderingSurface();
+    if (surface.width() != gCaptureWidth || surface.height() != gCaptureHeight)
+        return false;
+    for (int row = 0; row < gCaptureHeight; ++row)
+        std::memcpy(surface.scanLine(row), lastRow - static_cast<ptrdiff_t>(stride) * row, static_cast<size_t>(stride));
+    DrawCaptions(surface, captionStyle);
+    return true;
+}
+
+// Without captions the scaler reads the bottom-up B,G,R sample itself, from
+// its last row upwards: no copy at all.
+PreparedPicture PreparePicture()
 {
     const int stride = gCaptureWidth * 3;
-    if (!branch.scaler || !gLatestVideoSample.bytes || gLatestVideoSample.length < stride * gCaptureHeight)
-        return false;
+    if (!gLatestVideoSample.bytes || gLatestVideoSample.length < stride * gCaptureHeight)
+        return {};
     const uint8_t* lastRow = gLatestVideoSample.bytes + static_cast<ptrdiff_t>(stride) * (gCaptureHeight - 1);
-    const uint8_t* source[4] = {lastRow, nullptr, nullptr, nullptr};
-    const int sourceStride[4] = {-stride, 0, 0, 0};
+    if (gCaptionsOnVideo && DrawCaptionsOnSample(lastRow, stride)) {
+        const QImage& surface = RenderingSurface();
+        return {surface.constBits(), static_cast<int>(surface.bytesPerLine())};
+    }
+    return {lastRow, -stride};
+}
+
+// Converts the prepared picture into the branch's YUV picture.
+bool ScaleSample(const EncoderBranch& branch)
+{
+    if (!branch.scaler || !preparedPicture.topRow)
+        return false;
+    const uint8_t* source[4] = {preparedPicture.topRow, nullptr, nullptr, nullptr};
+    const int sourceStride[4] = {preparedPicture.stride, 0, 0, 0};
     return sws_scale(branch.scaler, source, sourceStride, 0, gCaptureHeight, branch.picture->data,
                      branch.picture->linesize) > 0;
 }
@@ -243,6 +283,11 @@ SampleConsumer& LiveEncodeSteps()
     return encodeSteps;
 }
 
+void TakeCaptionStyle()
+{
+    captionStyle = CaptionStyleFromSettings();
+}
+
 int PacingCopies(double lag)
 {
     if (lag < -1.1)
@@ -266,6 +311,8 @@ void EncodeVideoSample(double sampleTime)
         encoder.firstVideoCall = false;
     }
     const int copies = PacingCopies(frameRate * sampleTime - encoder.framesEncoded - encoder.startOffset);
+    if (copies > 0)
+        preparedPicture = PreparePicture();
     for (int copy = 0; copy < copies; ++copy) {
         const int32_t framesBefore = encoder.framesEncoded;
         EncodeLiveVideoCopy(sampleTime);

@@ -6,6 +6,7 @@
 
 #include "capture/grabber_callbacks.h"
 
+#include <atomic>
 #include <cstdint>
 
 extern "C" {
@@ -20,6 +21,14 @@ struct VideoSample {
     int32_t length = 0;
 };
 extern VideoSample gLatestVideoSample;
+
+// The handheld's closed-caption overlay switch: while it is on, each picture
+// is copied into the rendering surface and the captions are drawn over it
+// before both branches encode it. Set by the session, read by the video
+// callback.
+extern std::atomic<int> gCaptionsOnVideo;
+// The caption font and colour, taken from the settings by each live start.
+void TakeCaptionStyle();
 
 // PCM staging, interleaved signed 16-bit samples waiting for whole codec
 // frames: the live branch's and the recorder's, in the two 800,000-byte

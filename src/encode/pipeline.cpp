@@ -92,6 +92,8 @@ int StartLive(const StreamRequest& request)
     // Without it the stream goes on, only without captions on the picture.
     if (gStream.video.present)
         CreateRenderingSurface();
+    TakeCaptionStyle();
+    gCaptionsOnVideo = request.captionsOnVideo != 0;
     if (OpenLiveEncoder(gStream.video.present, gStream.audio.present) != 0) {
         Log("The live encoders could not be opened.");
         return AbandonStart();

@@ -72,6 +72,7 @@ int PrepareCapture(const ChannelRecord& channel)
     RouteAndTune(channel);
     if (gStream.video.present)
         CreateRenderingSurface();
+    TakeCaptionStyle();
     return 0;
 }
 

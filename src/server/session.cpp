@@ -2,6 +2,7 @@
 
 #include "config/settings.h"
 #include "encode/live_setup.h"
+#include "encode/live_encoder.h"
 #include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
 #include "media/access.h"
@@ -405,6 +406,7 @@ Outcome Dispatch(uint8_t command, Payload payload, bool& loggedIn)
     }
     case kSetCaptions:
         gSession.request.captionsOnVideo = payload[0];
+        gCaptionsOnVideo = payload[0] != 0;
         SendReply(reply);
         break;
     case kSetMediaFile:

@@ -6,6 +6,7 @@
 #include "app/main_frame.h"
 #include "shared/resources.h"
 #include "shared/server_state.h"
+#include "capture/caption_style.h"
 #include "capture/capture_graph.h"
 #include "capture/preview_widget.h"
 #include "config/settings.h"
