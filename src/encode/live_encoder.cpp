@@ -285,7 +285,19 @@ SampleConsumer& LiveEncodeSteps()
 
 void TakeCaptionStyle()
 {
+    // A font is made only when the stored choice changed: one made at every
+    // start was seen to grow the program by some 150 kB a start.
+    static LogFont takenFont{};
+    static uint32_t takenColour = 0;
+    static bool taken = false;
+    const SettingsRecord& record = gSettings.record;
+    if (taken && std::memcmp(&takenFont, &record.captionFont, sizeof takenFont) == 0 &&
+        takenColour == record.captionColor)
+        return;
     captionStyle = CaptionStyleFromSettings();
+    takenFont = record.captionFont;
+    takenColour = record.captionColor;
+    taken = true;
 }
 
 int PacingCopies(double lag)
