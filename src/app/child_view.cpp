@@ -11,6 +11,7 @@
 #include "config/settings.h"
 #include "media/media_folder_dialog.h"
 #include "net/network_dialogs.h"
+#include "net/update_check.h"
 #include "record/recording_setup_dlg.h"
 #include "platform/messages.h"
 #include "server/server_control.h"
@@ -205,6 +206,12 @@ void CChildView::OnHelpContents()
 void CChildView::OnTroubleshooting()
 {
     OpenHelpPage("troubleshooting.html");
+}
+
+// A check already running, the start-up one, reports to the user instead.
+void CChildView::OnCheckForUpdates()
+{
+    StartUpdateCheck(true);
 }
 
 void CChildView::OnAbout()

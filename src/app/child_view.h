@@ -41,6 +41,7 @@ public slots:
     void OnHelpContents();
     void OnTroubleshooting();
     void OnAbout();
+    void OnCheckForUpdates();
 
 private:
     void RunFirstRunDialogs();

@@ -7,6 +7,8 @@
 #include "capture/capture_graph.h"
 #include "config/settings.h"
 #include "encode/pipeline.h"
+#include "net/port_mapping_policy.h"
+#include "net/update_dialog.h"
 #include "platform/messages.h"
 #include "record/recording_control.h"
 #include "server/session_state.h"
@@ -32,12 +34,6 @@ QAction* AddCheckable(QMenu* menu, const QString& text)
     QAction* action = menu->addAction(text);
     action->setCheckable(true);
     return action;
-}
-
-// Commands whose windows this build does not have stay greyed.
-void AddUnavailable(QMenu* menu, const QString& text)
-{
-    menu->addAction(text)->setEnabled(false);
 }
 
 } // namespace
@@ -155,7 +151,7 @@ void CMainFrame::CreateMenus()
     helpAction_->setToolTip("Help");
     help->addAction("Troubleshooting", view_, &CChildView::OnTroubleshooting);
     help->addSeparator();
-    AddUnavailable(help, "Check for Updates");
+    help->addAction("Check for Updates", view_, &CChildView::OnCheckForUpdates);
     help->addSeparator();
     help->addAction("&About Orvandel...", view_, &CChildView::OnAbout);
 }
@@ -227,7 +223,7 @@ void CMainFrame::ResizeFrameToClient(int width, int height)
     setFixedSize(width, height + bars);
 }
 
-void CMainFrame::OnAppMessage(unsigned message, uintptr_t, intptr_t lParam)
+void CMainFrame::OnAppMessage(unsigned message, uintptr_t wParam, intptr_t lParam)
 {
     switch (message) {
     case kMsgStatusText:
@@ -242,6 +238,12 @@ void CMainFrame::OnAppMessage(unsigned message, uintptr_t, intptr_t lParam)
         break;
     case kMsgStartMonitoring:
         StartMonitoringGraph();
+        break;
+    case kMsgPortForward:
+        PortMapping().OnEngineNotification(wParam, lParam);
+        break;
+    case kMsgUpdateCheckDone:
+        ShowUpdateNotice(TakeUpdateNotice(), this, !RunningHeadless());
         break;
     // The Record check mark follows what happened, a start that failed too.
     case kMsgStartRecording:
@@ -267,6 +269,11 @@ void CMainFrame::changeEvent(QEvent* event)
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
+    // A mapping step may still be talking to the router: it gets a moment,
+    // within the bounded shutdown, and is otherwise left to end with the
+    // program.
+    PortMapping().Engine().WaitWhileBusy(kPortMappingCloseWaitMs);
+    PortMapping().Engine().StopListening();
     if (tray_)
         tray_->hide();
     event->accept();

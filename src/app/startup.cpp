@@ -7,6 +7,7 @@
 #include "encode/stream_buffers.h"
 #include "media/file_transcoder.h"
 #include "net/connectivity.h"
+#include "net/update_check.h"
 #include "platform/instance_lock.h"
 #include "platform/log.h"
 #include "platform/messages.h"
@@ -61,6 +62,8 @@ int RunInitialisationSequence()
     StartAddressWatcher();
     if (!StartScheduleThread())
         Log("No thread could be started for the scheduled recordings.");
+    ClearManualUpdateRequest();
+    StartUpdateCheck(false);
     ReconcileChannelDevices();
     return 1;
 }

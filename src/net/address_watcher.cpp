@@ -3,6 +3,7 @@
 #include "shared/resources.h"
 #include "shared/server_state.h"
 #include "config/settings.h"
+#include "net/port_mapping_policy.h"
 #include "net/web_client.h"
 #include "net/web_host.h"
 #include "platform/clock.h"
@@ -62,13 +63,17 @@ bool RegistrationIsDue()
 }
 
 // The first address seen only becomes known; a later change means the
-// directory holds a stale address for this server.
+// directory holds a stale address for this server, and the router, perhaps
+// restarted, may have lost its mappings.
 void CheckPublicAddress(WatcherState& state)
 {
     std::lock_guard hold(gNetworkMutex);
     const std::string address = ReadPublicAddress();
     if (!address.empty() && strcasecmp(address.c_str(), state.publicAddress.c_str()) != 0) {
-        state.lastResult = state.publicAddress.empty() ? 0 : RegisterWithDirectory(0);
+        const bool changed = !state.publicAddress.empty();
+        state.lastResult = changed ? RegisterWithDirectory(0) : 0;
+        if (changed)
+            PortMapping().RenewMappings();
         state.publicAddress = address;
     } else if ((address.empty() || state.lastResult == -1) && RegistrationIsDue()) {
         state.lastResult = RegisterWithDirectory(0);

@@ -17,6 +17,11 @@ constexpr unsigned kMsgTrayIcon = WM_APP + 10;
 constexpr unsigned kMsgStartMonitoring = WM_APP + 11;
 // The current channel changed: show it in the channel number box.
 constexpr unsigned kMsgChannelChanged = WM_APP + 12;
+// The UPnP port-forwarding engine reports: wParam the notification code,
+// lParam the progress value or the result.
+constexpr unsigned kMsgPortForward = WM_APP + 14;
+// An update check ended: the window thread tells the user what it found.
+constexpr unsigned kMsgUpdateCheckDone = WM_APP + 13;
 
 enum class MessageTarget { Frame, View };
 

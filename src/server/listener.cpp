@@ -4,6 +4,7 @@
 #include "shared/server_state.h"
 #include "config/settings.h"
 #include "net/connectivity.h"
+#include "net/port_mapping_policy.h"
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
@@ -31,6 +32,11 @@ namespace {
 
 constexpr char kSupportAddress[] = "https://support.vantorel.net";
 constexpr int kListenResultRestart = -2;
+// A mapping run always ends, but a router that stalls every request can make
+// it long: the start-up waits in slices, so that a stopping server is seen,
+// and then goes on without the mappings.
+constexpr int kPortMappingSliceMs = 500;
+constexpr auto kPortMappingLimit = std::chrono::seconds(60);
 
 int BasePort()
 {
@@ -491,6 +497,20 @@ int ListenOnce()
     return result;
 }
 
+// Has the router forward the server's ports before the listener opens them.
+void MapPortsOnRouter()
+{
+    gEvents.natConfig.Reset();
+    PortMapping().StartPortMapping();
+    const auto deadline = std::chrono::steady_clock::now() + kPortMappingLimit;
+    while (!gEvents.natConfig.Wait(kPortMappingSliceMs) && gState.running) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            Log("UPnP: the router took too long to map the ports; the server starts without waiting further.");
+            return;
+        }
+    }
+}
+
 // With a server address set in the advanced settings, handhelds can only
 // reach the server there: that address is also the one registered.
 int ChooseServerAddress(std::string& local)
@@ -526,6 +546,8 @@ int RunNetworkStartup()
     std::string local;
     gBehindNat = ChooseServerAddress(local) ? 0 : 1;
     SetLocalAddress(local);
+    if (gBehindNat && !local.empty() && DirectoryEnabled())
+        MapPortsOnRouter();
     if (gBehindNat && local.empty() && DirectoryEnabled()) {
         std::string text = "Your PC does not seem to have an internet connection or Vantorel directory service server "
                            "is down.\r\nPlease check your connection settings and restart Orvandel.\r\nIf the problem "

@@ -25,7 +25,7 @@ void ProgramEvents::ResetAll()
 {
     for (AutoResetEvent* event : {&videoEncoderExit, &audioEncoderExit, &recorderStart, &videoRecorderExit,
                                   &audioRecorderExit, &streamerStart, &streamerExit, &encoderThreadStart,
-                                  &encoderThreadExit, &commandExit, &listenerExit})
+                                  &encoderThreadExit, &commandExit, &listenerExit, &natConfig})
         event->Reset();
 }
 

@@ -68,6 +68,10 @@ struct ProgramEvents {
     AutoResetEvent commandExit;
     // Set by the network start-up thread as it ends; Stop waits for it.
     AutoResetEvent listenerExit;
+    // Set by the port-mapping policy whenever a mapping run ends, mapped or
+    // not (and at once when the ports are mapped already); the network
+    // start-up thread waits for it before it starts the listener.
+    AutoResetEvent natConfig;
 
     // Back to unsignalled, as at start-up.
     void ResetAll();

@@ -62,9 +62,7 @@ TEST(UnattendedStart, ASilentServerServesTheLanAndRegistersOnceTheDirectoryIsBac
     SettingsRecord& record = gSettings.record;
     record.basePort = port;
     record.listenAddress = kLoopbackHostOrder;
-    StoreScrambled(record.email, sizeof record.email, "viewer@example.org");
-    StoreScrambled(record.userName, sizeof record.userName, "viewer");
-    StoreScrambled(record.password, sizeof record.password, "secret");
+    StoreTestAccount();
     ASSERT_EQ(0, SaveSettings());
     const pid_t program = StartProcess({"/usr/bin/env", "QT_QPA_PLATFORM=offscreen",
                                         "ORVANDEL_WEB_HOST=127.0.0.1:" + std::to_string(directoryPort),

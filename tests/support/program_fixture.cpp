@@ -1,4 +1,5 @@
 #include "support/program_fixture.h"
+#include "support/temp_config.h"
 
 #include "config/settings.h"
 #include "support/loopback.h"
@@ -66,9 +67,7 @@ bool RunningProgramTest::StartProgram()
     record.basePort = port;
     record.listenAddress = kLoopbackHostOrder;
     record.directoryDisabled = 1;
-    StoreScrambled(record.email, sizeof record.email, "viewer@example.org");
-    StoreScrambled(record.userName, sizeof record.userName, "viewer");
-    StoreScrambled(record.password, sizeof record.password, "secret");
+    StoreTestAccount();
     SetUpChannel(3, "Virtual TV Tuner", "Virtual TV Tuner", 3);
     SetUpChannel(5, "Virtual TV Tuner", "Virtual TV Tuner", 5);
     SetUpChannel(20, nullptr, "Virtual Line In", -1);

@@ -1,5 +1,7 @@
 #include "support/temp_config.h"
 
+#include "config/settings.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -56,4 +58,12 @@ void WriteFileBytes(const std::string& path, const std::string& bytes)
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void StoreTestAccount()
+{
+    SettingsRecord& record = gSettings.record;
+    StoreScrambled(record.email, sizeof record.email, "viewer@example.org");
+    StoreScrambled(record.userName, sizeof record.userName, "viewer");
+    StoreScrambled(record.password, sizeof record.password, "secret");
 }

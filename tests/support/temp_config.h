@@ -20,6 +20,9 @@ private:
     std::string savedConfigHome_;
 };
 
+// Stores the account the tests' handhelds log in with: viewer / secret.
+void StoreTestAccount();
+
 // Reads a whole file; empty when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
