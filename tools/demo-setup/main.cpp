@@ -42,6 +42,8 @@ void SetUpChannel(const DemoChannel& demo)
     channel.audioDevice = 0;
     channel.tunerChannel = demo.tunerChannel;
     channel.tunerInputType = 1;
+    // Every picture channel may be watched for motion.
+    channel.motionDetection = demo.videoDevice ? 1 : 0;
 }
 
 int Usage()
