@@ -107,6 +107,8 @@ void ShutdownProcess()
     ended = gSessionThread.Wait(left()) && ended;
     if (ended)
         FreeLargeBuffers();
+    // It touches none of the buffers: whatever time is left.
+    WaitForUpdateCheck(left());
 }
 
 namespace {

@@ -124,9 +124,6 @@ GatewaySearch FindGateway(UPNPUrls& urls, IGDdatas& data)
 CPortForwardEngine::~CPortForwardEngine()
 {
     WaitWhileBusy(kDestroyWaitMs);
-    for (Slot& slot : slots_)
-        if (!slot.busy)
-            slot.thread.Wait(kCollectMs);
 }
 
 int CPortForwardEngine::StartDeviceQuery(MessageTarget target)
@@ -165,7 +162,7 @@ bool CPortForwardEngine::IsBusy() const
     return false;
 }
 
-bool CPortForwardEngine::WaitWhileBusy(int limitMs) const
+bool CPortForwardEngine::WaitWhileBusy(int limitMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     while (IsBusy()) {
@@ -173,6 +170,11 @@ bool CPortForwardEngine::WaitWhileBusy(int limitMs) const
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(kBusyPollMs));
     }
+    // Workers that have posted their end are collected, so that none is
+    // left behind unjoined.
+    for (Slot& slot : slots_)
+        if (!slot.busy)
+            slot.thread.Wait(kCollectMs);
     return true;
 }
 

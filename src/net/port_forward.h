@@ -67,8 +67,9 @@ public:
     std::vector<PortMappingRecord> GetMappings() const;
     // True while any operation runs.
     bool IsBusy() const;
-    // Waits up to limitMs for every operation to end; false when one still runs.
-    bool WaitWhileBusy(int limitMs) const;
+    // Waits up to limitMs for every operation to end and collects the
+    // workers; false when one still runs.
+    bool WaitWhileBusy(int limitMs);
     // Forgets the router found by the last device query; the next operations
     // then need a new query.
     void StopListening();

@@ -82,6 +82,11 @@ bool StartUpdateCheck(bool manual)
     return checkThread.Start(RunUpdateCheck);
 }
 
+bool WaitForUpdateCheck(int limitMs)
+{
+    return checkThread.Wait(limitMs);
+}
+
 UpdateNotice TakeUpdateNotice()
 {
     CheckOutcome outcome;

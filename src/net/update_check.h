@@ -37,6 +37,10 @@ void ClearManualUpdateRequest();
 // False when no new check was started.
 bool StartUpdateCheck(bool manual);
 
+// At shutdown: waits up to limitMs for a running check; false when it still
+// runs, and is then left to end with the program.
+bool WaitForUpdateCheck(int limitMs);
+
 // On the window thread, once kMsgUpdateCheckDone arrived: what to tell the
 // user about the check that ended, from the stored "Do not ask again".
 UpdateNotice TakeUpdateNotice();

@@ -12,9 +12,19 @@ std::atomic<long> nextThreadId{1};
 
 WorkerThread::~WorkerThread()
 {
-    // A thread still running at exit is left to end with the process, as the
-    // bounded shutdown waits intend.
-    if (thread_.joinable())
+    if (!thread_.joinable())
+        return;
+    bool finished = false;
+    {
+        std::lock_guard hold(lock_);
+        finished = finished_;
+    }
+    // One that has finished is only leaving its last lines, which still use
+    // this object: it is waited for. A thread still running at exit is left
+    // to end with the process, as the bounded shutdown waits intend.
+    if (finished && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+    else
         thread_.detach();
 }
 

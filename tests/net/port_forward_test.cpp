@@ -237,6 +237,7 @@ TEST_F(PortForwardTest, TheWatcherRenewsTheMappingsWhenThePublicAddressChanges)
     unsetenv("ORVANDEL_WEB_HOST");
     EXPECT_EQ(gateway.Mappings().size(), 3u);
     EXPECT_EQ(gateway.Changes().size(), 6u);
+    EXPECT_TRUE(PortMapping().Engine().WaitWhileBusy(kRunLimitMs));
 }
 
 } // namespace

@@ -54,6 +54,7 @@ protected:
     }
     void TearDown() override
     {
+        EXPECT_TRUE(WaitForUpdateCheck(5000));
         SetMessageHandler(MessageTarget::Frame, {});
         unsetenv("ORVANDEL_WEB_HOST");
         gHttpReadLimitMs = 30000;
