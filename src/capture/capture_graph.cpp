@@ -13,6 +13,7 @@
 
 CaptureObjects gCapture;
 uint8_t* gReferenceFrame = nullptr;
+std::atomic<bool> gReferencePrimed{false};
 
 namespace {
 
@@ -199,6 +200,7 @@ int TakeConnectedFormat(VideoStreamConfig& config)
     gFrameByteSize = format.width * format.height * 3;
     if (!gReferenceFrame)
         gReferenceFrame = new (std::nothrow) uint8_t[gFrameByteSize]();
+    gReferencePrimed = false;
     const uint8_t rate =
         format.frameInterval > 0 ? static_cast<uint8_t>(kUnitsPerSecond / format.frameInterval) : kUnknownDeviceRate;
     gLiveParams.frameRate = rate;
@@ -338,8 +340,10 @@ void ReconcileChannelDevices()
 int SelectCaptureDevices(const std::shared_ptr<DeviceMoniker>& video, const std::shared_ptr<DeviceMoniker>& audio,
                          int recording)
 {
-    if (gState.captureRunning)
-        StopCapture();
+    // Callbacks of a graph that did not stop may still use what the teardown
+    // frees: it stays as it is.
+    if (gState.captureRunning && StopCapture() != 0)
+        return -1;
     gCapture.selectedVideo = video;
     gCapture.selectedAudio = audio;
     TearDownCaptureGraph();

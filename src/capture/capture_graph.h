@@ -7,6 +7,7 @@
 #include "capture/devices.h"
 #include "platform/capture/capture_layer.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -39,6 +40,8 @@ extern CaptureObjects gCapture;
 // The last frame compared by motion detection, frame byte size long; made by
 // the build, freed by the teardown.
 extern uint8_t* gReferenceFrame;
+// False until a picture was copied into the reference of this graph.
+extern std::atomic<bool> gReferencePrimed;
 
 // Once at start-up, before anything else of capture.
 int CreateGraphObjects();

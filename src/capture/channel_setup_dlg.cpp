@@ -4,6 +4,7 @@
 #include "capture/capture_graph.h"
 #include "capture/crossbar_router.h"
 #include "platform/messages.h"
+#include "shared/server_state.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -148,7 +149,9 @@ void CChannelSetupDlg::OnAutoTune()
     if (StartCapture() != 0)
         return;
     gAutoTuneFoundCount = 0;
+    gState.scanningTuner = 1;
     RunAutoTuneDialog(this, channel_, *tuner);
+    gState.scanningTuner = 0;
     model_.channel = record.tunerChannel;
     model_.country = record.tunerCountry;
     model_.antenna = record.tunerInputType != 0;

@@ -77,8 +77,16 @@ void MonitorVideoFrame(const uint8_t* picture, int length)
         return;
     if (gState.monitoringCountdown > 0) {
         std::memcpy(gReferenceFrame, picture, bytes);
+        gReferencePrimed = true;
         --gState.monitoringCountdown;
         UpdateStatusText();
+        return;
+    }
+    // A graph rebuilt while monitoring (a recording started meanwhile) has a
+    // new, empty reference: compared with it, any picture would look like
+    // motion. Its first picture becomes the reference instead.
+    if (!gReferencePrimed.exchange(true)) {
+        std::memcpy(gReferenceFrame, picture, bytes);
         return;
     }
     if (FrameHasMotion(gReferenceFrame, picture, bytes))

@@ -178,7 +178,9 @@ void StopMonitoringCapture()
 
 int StartLiveStreaming(int fileMode, const StreamRequest& request)
 {
-    if (gState.streaming || producerEncodesFile)
+    if (gState.scanningTuner)
+        Log("A stream was refused: the tuner is being scanned.");
+    if (gState.streaming || producerEncodesFile || gState.scanningTuner)
         return SignalStarted(-1);
     // A stop whose caller gave up waiting may not have run: finish it first.
     if (fileProducerThread.Registered() && !StopFileProducer())
@@ -221,6 +223,10 @@ int BuildMonitoringGraph()
 
 int StartMonitoringGraph()
 {
+    if (gState.scanningTuner) {
+        Log("Monitoring was refused: the tuner is being scanned.");
+        return SignalStarted(-1);
+    }
     StopMonitoringCapture();
     ResetStreamBuffers();
     gState.monitoring = 0;

@@ -40,19 +40,28 @@ int PortMappingPolicy::StartPortMapping()
         gEvents.natConfig.Set();
         return 0;
     }
+    // A run already going (a renewal) sets natConfig as it ends: the caller
+    // waits for that one, and two runs never share the plan.
+    if (runActive_.exchange(true))
+        return 0;
     gState.configuringPorts = 1;
     UpdateStatusText();
     if (engine_.StartDeviceQuery(target_))
         return 0;
-    gState.configuringPorts = 0;
-    gEvents.natConfig.Set();
-    UpdateStatusText();
+    Finish();
     return -1;
 }
 
 int PortMappingPolicy::RenewMappings()
 {
-    return engine_.StartRetrieveMappings(target_);
+    if (runActive_.exchange(true))
+        return 0;
+    gState.configuringPorts = 1;
+    UpdateStatusText();
+    if (engine_.StartRetrieveMappings(target_))
+        return 1;
+    Finish();
+    return 0;
 }
 
 void PortMappingPolicy::OnEngineNotification(uintptr_t code, intptr_t value)
@@ -180,16 +189,15 @@ void PortMappingPolicy::TakeNextStep()
 void PortMappingPolicy::Finish()
 {
     gState.configuringPorts = 0;
+    runActive_ = false;
     gEvents.natConfig.Set();
     UpdateStatusText();
 }
 
 void PortMappingPolicy::Complete()
 {
-    gState.configuringPorts = 0;
     gPortsMapped = 1;
-    gEvents.natConfig.Set();
-    UpdateStatusText();
+    Finish();
 }
 
 PortMappingPolicy& PortMapping()

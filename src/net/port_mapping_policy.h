@@ -7,6 +7,7 @@
 
 #include "net/port_forward.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,7 +27,8 @@ public:
     // could not begin; natConfig is set whenever no run goes on.
     int StartPortMapping();
     // On the address watcher: the same run from reading the mappings on, for
-    // a router whose public address changed. 1 when it began.
+    // a router whose public address changed. 1 when it began; 0 also while
+    // another run goes on.
     int RenewMappings();
     // On the window thread: one kMsgPortForward notification.
     void OnEngineNotification(uintptr_t code, intptr_t value);
@@ -55,6 +57,8 @@ private:
 
     CPortForwardEngine& engine_;
     MessageTarget target_;
+    // From a run's start to its Finish: one run at a time.
+    std::atomic<bool> runActive_{false};
     // Indexed like the wanted mappings: base, base + 1, base + 2.
     bool needsAdding_[kWantedCount] = {};
     DeleteSlot deletes_[kWantedCount];

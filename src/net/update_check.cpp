@@ -14,17 +14,29 @@ namespace {
 
 constexpr std::string_view kVersionKey = "version=";
 
-WorkerThread checkThread;
-// Set by the Help command; kept once set.
-std::atomic<bool> manualCheck{false};
-
 // What the last check brought back, handed from its thread to the window thread.
 struct CheckOutcome {
     bool fetched = false;
     std::optional<std::string> published;
 };
-std::mutex outcomeLock;
-CheckOutcome lastOutcome;
+
+// Never destroyed: a check still waiting on the network when the program
+// ends must not find them gone.
+struct CheckState {
+    WorkerThread thread;
+    // Set by the Help command; kept once set.
+    std::atomic<bool> manual{false};
+    // From the check's end until the window thread took its notice: a new
+    // check then waits, so that the user hears of one at a time.
+    std::atomic<bool> noticePending{false};
+    std::mutex outcomeLock;
+    CheckOutcome lastOutcome;
+};
+CheckState& State()
+{
+    static auto* state = new CheckState;
+    return *state;
+}
 
 int RunUpdateCheck()
 {
@@ -37,11 +49,14 @@ int RunUpdateCheck()
         outcome.published = PublishedVersion(std::string_view(response, received));
     else
         Log("The update check could not reach " + WebHost() + ".");
+    CheckState& state = State();
     {
-        std::lock_guard hold(outcomeLock);
-        lastOutcome = outcome;
+        std::lock_guard hold(state.outcomeLock);
+        state.lastOutcome = outcome;
     }
-    PostAppMessage(MessageTarget::Frame, kMsgUpdateCheckDone);
+    state.noticePending = true;
+    if (!PostAppMessage(MessageTarget::Frame, kMsgUpdateCheckDone))
+        state.noticePending = false;
     return outcome.published ? 0 : -1;
 }
 
@@ -69,36 +84,41 @@ UpdateNotice NoticeFor(bool fetched, const std::optional<std::string>& published
 
 void ClearManualUpdateRequest()
 {
-    manualCheck = false;
+    State().manual = false;
 }
 
 bool StartUpdateCheck(bool manual)
 {
+    CheckState& state = State();
     if (manual)
-        manualCheck = true;
-    // A check that has ended is collected here, freeing its slot.
-    if (checkThread.Registered() && !checkThread.Wait(0))
+        state.manual = true;
+    // A check that has ended is collected here, freeing its slot; one whose
+    // notice is still on its way counts as running.
+    if (state.noticePending || (state.thread.Registered() && !state.thread.Wait(0)))
         return false;
-    return checkThread.Start(RunUpdateCheck);
+    return state.thread.Start(RunUpdateCheck);
 }
 
 bool WaitForUpdateCheck(int limitMs)
 {
-    return checkThread.Wait(limitMs);
+    return State().thread.Wait(limitMs);
 }
 
 UpdateNotice TakeUpdateNotice()
 {
+    CheckState& state = State();
     CheckOutcome outcome;
     {
-        std::lock_guard hold(outcomeLock);
-        outcome = lastOutcome;
+        std::lock_guard hold(state.outcomeLock);
+        outcome = state.lastOutcome;
     }
-    return NoticeFor(outcome.fetched, outcome.published, manualCheck, gSettings.record.dontAskNewVersion != 0);
+    state.noticePending = false;
+    return NoticeFor(outcome.fetched, outcome.published, state.manual, gSettings.record.dontAskNewVersion != 0);
 }
 
 std::string LastPublishedVersion()
 {
-    std::lock_guard hold(outcomeLock);
-    return lastOutcome.published.value_or("");
+    CheckState& state = State();
+    std::lock_guard hold(state.outcomeLock);
+    return state.lastOutcome.published.value_or("");
 }

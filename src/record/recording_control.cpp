@@ -80,6 +80,10 @@ int TryStartRecording()
 {
     if (gState.recording)
         return -1;
+    if (gState.scanningTuner) {
+        Log("A recording was not started: the tuner is being scanned.");
+        return -1;
+    }
     const int current = gSettings.record.currentChannel;
     if (current < 0 || current >= kChannelCount)
         return -1;

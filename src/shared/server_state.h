@@ -32,6 +32,9 @@ struct ServerState {
     std::atomic<int> previewMuted{1};
     // Set while a capture graph runs.
     std::atomic<int> captureRunning{0};
+    // Set while auto-tune scans the tuner of the capture options' graph: no
+    // stream, recording or monitoring may rebuild that graph meanwhile.
+    std::atomic<int> scanningTuner{0};
     // Started silent or without a screen: nobody sees a message or presses
     // Start again, so the server must carry on by itself.
     std::atomic<int> unattended{0};

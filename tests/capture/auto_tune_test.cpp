@@ -9,6 +9,7 @@
 #include "capture/channel_setup_dlg.h"
 #include "capture/crossbar_router.h"
 #include "config/settings.h"
+#include "encode/pipeline.h"
 #include "shared/server_state.h"
 #include "support/test_application.h"
 #include "ui/channel_dlg.h"
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 
 #include <cstring>
 #include <memory>
@@ -245,8 +247,13 @@ TEST_F(AutoTuneTest, CaptureOptionsAutoTuneScansFromItsRecordAndShowsTheFirstCha
     ASSERT_TRUE(autoTune->isEnabled()) << "the TV card has a tuner";
     auto* channel = options.findChild<QSpinBox*>("channel");
     channel->setValue(60);
+    // While the scan runs, the window thread still serves a handheld's
+    // requests: none of them may rebuild the graph under the scan.
+    int monitoringDuringScan = 0;
+    QTimer::singleShot(0, [&monitoringDuringScan] { monitoringDuringScan = StartMonitoringGraph(); });
     // The modal scan closes itself when it ends, and the click returns.
     autoTune->click();
+    EXPECT_EQ(-1, monitoringDuringScan);
     EXPECT_EQ(3, channel->value());
     EXPECT_EQ(49, options.findChild<QSpinBox*>("country")->value());
     EXPECT_EQ(4, gAutoTuneFoundCount);

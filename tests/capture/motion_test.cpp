@@ -98,6 +98,14 @@ TEST_F(MonitoringTest, TenPeriodsPrimeThenPicture352IsComparedAndMotionAsksForAR
     EXPECT_TRUE(WaitUntil([this] { return !recordingRequests.empty(); }));
     EXPECT_EQ(1u, recordingRequests.size());
 
+    // A graph rebuilt meanwhile (a recording's) primes its new reference first.
+    gState.motionDetected = 0;
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, 1));
+    Feed(moved, 32);
+    EXPECT_EQ(0, gState.motionDetected) << "the new reference takes the picture";
+    Feed(still, 32);
+    EXPECT_EQ(1, gState.motionDetected);
+
     // With the channel's switch off nothing is compared, nor counted.
     gState.motionDetected = 0;
     gSettings.channels[5].motionDetection = 0;
