@@ -169,7 +169,9 @@ private:
     std::map<int, std::vector<int16_t>> tones_;
     std::vector<int16_t> hiss_;
     std::vector<int16_t> block_;
-    uint32_t random_ = 0x1234567u;
+    // One generator per streaming thread: pictures and sound run apart.
+    uint32_t pictureRandom_ = 0x1234567u;
+    uint32_t soundRandom_ = 0x7654321u;
 
     WorkerThread pictureThread_;
     WorkerThread soundThread_;
@@ -412,7 +414,7 @@ void VirtualCaptureFilter::SendFrame(int64_t index, double time)
     case Scene::StripesA: ScrollSideways(scenes_.stripesA, w, h, frameNumber, frame_.data()); break;
     case Scene::StripesB: ScrollSideways(scenes_.stripesB, w, h, frameNumber * 2, frame_.data()); break;
     case Scene::Rolling: RollUpwards(scenes_.still, w, h, frameNumber, frame_.data()); break;
-    case Scene::Noise: bytes = scenes_.noise.data() + NextRandom(random_) % kNoiseSlack; break;
+    case Scene::Noise: bytes = scenes_.noise.data() + NextRandom(pictureRandom_) % kNoiseSlack; break;
     }
     MediaSample sample;
     sample.time = time;
@@ -448,7 +450,7 @@ void VirtualCaptureFilter::SendBlock(int64_t index, double time)
 {
     const std::vector<int16_t>& sound = CurrentSound();
     const size_t count = block_.size();
-    size_t offset = &sound == &hiss_ ? NextRandom(random_) % sound.size() : index * count % sound.size();
+    size_t offset = &sound == &hiss_ ? NextRandom(soundRandom_) % sound.size() : index * count % sound.size();
     for (size_t i = 0; i < count; ++i)
         block_[i] = sound[(offset + i) % sound.size()];
     MediaSample sample;
