@@ -397,6 +397,11 @@ Outcome Dispatch(uint8_t command, Payload payload, bool& loggedIn)
     switch (command) {
     case kLogin: {
         WaitBeforeLoginAnswer();
+        // A session taken over during the wait ends here: its login is
+        // neither checked nor counted, so it tells nobody anything and does
+        // not lengthen the next handheld's wait.
+        if (gNet.sessionExit)
+            break;
         const int result = LoginResult(payload);
         CountLogin(result);
         loggedIn = loggedIn || result == 0;
