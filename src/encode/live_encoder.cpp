@@ -283,10 +283,12 @@ SampleConsumer& LiveEncodeSteps()
     return encodeSteps;
 }
 
+namespace {
+
+// A font is made only when the stored choice changed: one made at every
+// start was seen to grow the program by some 150 kB a start.
 void TakeCaptionStyle()
 {
-    // A font is made only when the stored choice changed: one made at every
-    // start was seen to grow the program by some 150 kB a start.
     static LogFont takenFont{};
     static uint32_t takenColour = 0;
     static bool taken = false;
@@ -298,6 +300,16 @@ void TakeCaptionStyle()
     takenFont = record.captionFont;
     takenColour = record.captionColor;
     taken = true;
+}
+
+} // namespace
+
+void PrepareCaptionOverlay()
+{
+    // Without a surface the pictures go out only without captions.
+    if (gStream.video.present)
+        CreateRenderingSurface();
+    TakeCaptionStyle();
 }
 
 int PacingCopies(double lag)

@@ -27,8 +27,9 @@ extern VideoSample gLatestVideoSample;
 // before both branches encode it. Set by the session, read by the video
 // callback.
 extern std::atomic<int> gCaptionsOnVideo;
-// The caption font and colour, taken from the settings by each live start.
-void TakeCaptionStyle();
+// On the window thread, after a graph was built and before it starts: the
+// rendering surface for its pictures, and the caption font and colour.
+void PrepareCaptionOverlay();
 
 // PCM staging, interleaved signed 16-bit samples waiting for whole codec
 // frames: the live branch's and the recorder's, in the two 800,000-byte

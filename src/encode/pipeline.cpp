@@ -3,7 +3,6 @@
 #include "capture/capture_graph.h"
 #include "capture/crossbar_router.h"
 #include "capture/grabber_callbacks.h"
-#include "capture/rendering_surface.h"
 #include "config/settings.h"
 #include "encode/live_encoder.h"
 #include "encode/live_setup.h"
@@ -71,16 +70,25 @@ int AbandonStart()
     return SignalStarted(-1);
 }
 
-int StartLive(const StreamRequest& request)
+// The current channel's record when it names a device to capture from.
+const ChannelRecord* CurrentChannelWithDevices()
 {
     const int current = gSettings.record.currentChannel;
     if (current < 0 || current >= kChannelCount)
-        return SignalStarted(-1);
+        return nullptr;
     const ChannelRecord& channel = gSettings.channels[current];
+    return channel.videoDevice == kNoDevice && channel.audioDevice == kNoDevice ? nullptr : &channel;
+}
+
+int StartLive(const StreamRequest& request)
+{
+    const int current = gSettings.record.currentChannel;
+    const ChannelRecord* found = CurrentChannelWithDevices();
+    if (!found)
+        return SignalStarted(-1);
+    const ChannelRecord& channel = *found;
     const bool hasVideo = channel.videoDevice != kNoDevice;
     const bool hasAudio = channel.audioDevice != kNoDevice;
-    if (!hasVideo && !hasAudio)
-        return SignalStarted(-1);
     ChooseStreamParameters(request, hasVideo, hasAudio);
     if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 0) != 0) {
         Log("The capture graph for channel " + std::to_string(current) + " could not be built.");
@@ -89,10 +97,7 @@ int StartLive(const StreamRequest& request)
     gStream.video.present = GraphHasVideo();
     gStream.audio.present = GraphHasAudio();
     RouteAndTune(channel);
-    // Without it the stream goes on, only without captions on the picture.
-    if (gStream.video.present)
-        CreateRenderingSurface();
-    TakeCaptionStyle();
+    PrepareCaptionOverlay();
     gCaptionsOnVideo = request.captionsOnVideo != 0;
     if (OpenLiveEncoder(gStream.video.present, gStream.audio.present) != 0) {
         Log("The live encoders could not be opened.");
@@ -143,7 +148,45 @@ int StartFile(const StreamRequest& request)
     return 0;
 }
 
+// Builds and starts the current channel's graph for monitoring alone: no
+// encoder, no rendering surface.
+int BuildMonitoringGraph()
+{
+    const int current = gSettings.record.currentChannel;
+    const ChannelRecord* found = CurrentChannelWithDevices();
+    if (!found)
+        return -1;
+    const ChannelRecord& channel = *found;
+    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 0) != 0) {
+        Log("The capture graph for monitoring channel " + std::to_string(current) + " could not be built.");
+        return -1;
+    }
+    RouteAndTune(channel);
+    if (StartCapture() != 0) {
+        Log("The capture for monitoring did not start.");
+        return -1;
+    }
+    gState.monitoringCountdown = kMonitoringPrimingPeriods;
+    gState.monitoring = 1;
+    UpdateStatusText();
+    return 0;
+}
+
 } // namespace
+
+void StopMonitoringCapture()
+{
+    if (gState.captureRunning && !gState.streaming && !gState.recording)
+        StopCapture();
+}
+
+bool RefusedWhileScanningTuner(const std::string& what)
+{
+    if (!gState.scanningTuner)
+        return false;
+    Log(what + " was refused: the tuner is being scanned.");
+    return true;
+}
 
 std::atomic<int> gFileStreamCancel{0};
 
@@ -164,23 +207,9 @@ bool StreamRequestFits(const StreamRequest& request)
            (request.customBitRateKbps > 0 && request.customBitRateKbps <= std::numeric_limits<int32_t>::max() / 1000);
 }
 
-namespace {
-
-// A graph that runs for monitoring alone stops before the buffers are reset
-// under its callbacks.
-void StopMonitoringCapture()
-{
-    if (gState.captureRunning && !gState.streaming && !gState.recording)
-        StopCapture();
-}
-
-} // namespace
-
 int StartLiveStreaming(int fileMode, const StreamRequest& request)
 {
-    if (gState.scanningTuner)
-        Log("A stream was refused: the tuner is being scanned.");
-    if (gState.streaming || producerEncodesFile || gState.scanningTuner)
+    if (gState.streaming || producerEncodesFile || RefusedWhileScanningTuner("A stream"))
         return SignalStarted(-1);
     // A stop whose caller gave up waiting may not have run: finish it first.
     if (fileProducerThread.Registered() && !StopFileProducer())
@@ -192,41 +221,10 @@ int StartLiveStreaming(int fileMode, const StreamRequest& request)
     return fileMode ? StartFile(request) : StartLive(request);
 }
 
-namespace {
-
-// Builds and starts the current channel's graph for monitoring alone: no
-// encoder, no rendering surface.
-int BuildMonitoringGraph()
-{
-    const int current = gSettings.record.currentChannel;
-    if (current < 0 || current >= kChannelCount)
-        return -1;
-    const ChannelRecord& channel = gSettings.channels[current];
-    if (channel.videoDevice == kNoDevice && channel.audioDevice == kNoDevice)
-        return -1;
-    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 0) != 0) {
-        Log("The capture graph for monitoring channel " + std::to_string(current) + " could not be built.");
-        return -1;
-    }
-    RouteAndTune(channel);
-    if (StartCapture() != 0) {
-        Log("The capture for monitoring did not start.");
-        return -1;
-    }
-    gState.monitoringCountdown = kMonitoringPrimingPeriods;
-    gState.monitoring = 1;
-    UpdateStatusText();
-    return 0;
-}
-
-} // namespace
-
 int StartMonitoringGraph()
 {
-    if (gState.scanningTuner) {
-        Log("Monitoring was refused: the tuner is being scanned.");
+    if (RefusedWhileScanningTuner("Monitoring"))
         return SignalStarted(-1);
-    }
     StopMonitoringCapture();
     ResetStreamBuffers();
     gState.monitoring = 0;

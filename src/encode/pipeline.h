@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 // The handheld's stream-start request, as the session stored it.
 struct StreamRequest {
@@ -52,6 +53,14 @@ int StartLiveStreaming(int fileMode, const StreamRequest& request);
 // channel's graph without encoders, sets the monitoring flag with ten
 // priming periods to go, and signals "StreamerStart" in every case. 0, or -1.
 int StartMonitoringGraph();
+
+// Stops a graph that runs for monitoring alone, so that a reset of the
+// stream buffers never runs under its callbacks.
+void StopMonitoringCapture();
+
+// True, after logging that what was refused, while auto-tune scans the
+// tuner of the capture options' graph: nothing may rebuild that graph.
+bool RefusedWhileScanningTuner(const std::string& what);
 
 // After the sender has stopped: clears the streaming flag, waits for the
 // capture callbacks to leave the encoders, stops capture unless a recording

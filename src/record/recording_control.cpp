@@ -2,7 +2,6 @@
 
 #include "capture/capture_graph.h"
 #include "capture/crossbar_router.h"
-#include "capture/rendering_surface.h"
 #include "config/settings.h"
 #include "encode/live_encoder.h"
 #include "encode/pipeline.h"
@@ -57,9 +56,7 @@ bool WaitForRecorderExit()
 // stream has built one already.
 int PrepareCapture(const ChannelRecord& channel)
 {
-    // A monitoring graph's callbacks must be gone before the reset.
-    if (gState.captureRunning)
-        StopCapture();
+    StopMonitoringCapture();
     ResetStreamBuffers();
     if (!channel.enabled)
         return Fail("This channel is not setup.");
@@ -70,9 +67,7 @@ int PrepareCapture(const ChannelRecord& channel)
     gStream.video.present = GraphHasVideo();
     gStream.audio.present = GraphHasAudio();
     RouteAndTune(channel);
-    if (gStream.video.present)
-        CreateRenderingSurface();
-    TakeCaptionStyle();
+    PrepareCaptionOverlay();
     return 0;
 }
 
@@ -80,10 +75,8 @@ int TryStartRecording()
 {
     if (gState.recording)
         return -1;
-    if (gState.scanningTuner) {
-        Log("A recording was not started: the tuner is being scanned.");
+    if (RefusedWhileScanningTuner("A recording"))
         return -1;
-    }
     const int current = gSettings.record.currentChannel;
     if (current < 0 || current >= kChannelCount)
         return -1;

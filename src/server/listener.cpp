@@ -498,17 +498,21 @@ int ListenOnce()
 }
 
 // Has the router forward the server's ports before the listener opens them.
+// The network mutex, which the start-up thread holds, is let go meanwhile:
+// the address watcher takes it for each check and must not wait on the
+// router too.
 void MapPortsOnRouter()
 {
     gEvents.natConfig.Reset();
     PortMapping().StartPortMapping();
     const auto deadline = std::chrono::steady_clock::now() + kPortMappingLimit;
-    while (!gEvents.natConfig.Wait(kPortMappingSliceMs) && gState.running) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            Log("UPnP: the router took too long to map the ports; the server starts without waiting further.");
-            return;
-        }
-    }
+    gNetworkMutex.unlock();
+    bool ended = false;
+    while (!ended && gState.running && std::chrono::steady_clock::now() < deadline)
+        ended = gEvents.natConfig.Wait(kPortMappingSliceMs);
+    gNetworkMutex.lock();
+    if (!ended && gState.running)
+        Log("UPnP: the router took too long to map the ports; the server starts without waiting further.");
 }
 
 // With a server address set in the advanced settings, handhelds can only

@@ -3,6 +3,7 @@
 // motion there starts a recording.
 
 #include "config/settings.h"
+#include "server/protocol.h"
 #include "support/handheld_link.h"
 #include "support/loopback.h"
 #include "support/program_fixture.h"
@@ -15,13 +16,6 @@
 
 namespace {
 
-constexpr uint8_t kStartLiveStream = 0xD4;
-constexpr uint8_t kStartMonitoring = 0xDB;
-constexpr uint8_t kStopRecording = 0xDD;
-constexpr uint8_t kGetMotionStatus = 0xEA;
-constexpr uint8_t kStopStream = 0xED;
-constexpr uint8_t kGetRecordingStatus = 0xEE;
-constexpr uint8_t kRefused = 0xFF;
 constexpr uint8_t kQuality2At24Fps = 0x12;
 constexpr uint8_t kQuality0 = 0x10;
 

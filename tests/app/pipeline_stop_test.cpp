@@ -2,6 +2,7 @@
 // shut down and stopped in the middle of whatever it does, and each time it
 // ends in time with its settings saved and its recording playable.
 
+#include "server/protocol.h"
 #include "support/handheld_link.h"
 #include "support/loopback.h"
 #include "support/program_fixture.h"
@@ -26,11 +27,6 @@
 
 namespace {
 
-constexpr uint8_t kStartLiveStream = 0xD4;
-constexpr uint8_t kStopStream = 0xED;
-constexpr uint8_t kStartRecording = 0xDC;
-constexpr uint8_t kStopRecording = 0xDD;
-constexpr uint8_t kRefused = 0xFF;
 constexpr uint8_t kQuality0 = 0x10;  // 320x240, the lowest bit rate
 constexpr uint8_t kQuality2 = 0x12;  // the highest bit rate
 
