@@ -10,6 +10,8 @@
 #include "shared/live_params.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -19,6 +21,10 @@ StreamBuffers gStream;
 namespace {
 
 const int32_t kRecordingSizes[][2] = {{320, 240}, {320, 256}, {352, 288}, {640, 480}, {720, 576}};
+
+// Signalled under the buffer mutex, so that the sender, which looks for
+// chunks under it too, never misses a wake-up.
+std::condition_variable_any streamData;
 
 void ResetRing(StreamRing& ring)
 {
@@ -66,11 +72,14 @@ int Append(StreamRing& ring, const uint8_t* bytes, int32_t count)
     ring.fullness += count;
     ring.encodedTotal += count;
     ring.chunkCounter += count;
+    const bool completesChunk = ring.chunkCounter >= static_cast<uint32_t>(ring.chunkSize);
     while (ring.chunkCounter >= static_cast<uint32_t>(ring.chunkSize)) {
         ring.index[ring.indexWrite] = TimeStampMs(ring.lastTime);
         ring.indexWrite = (ring.indexWrite + 1) & (kIndexLength - 1);
         ring.chunkCounter -= ring.chunkSize;
     }
+    if (completesChunk)
+        streamData.notify_one();
     return 0;
 }
 
@@ -85,6 +94,16 @@ bool MayTake(const StreamRing& ring, uint32_t entry, const StreamRing& other, ui
 {
     return ring.present && (otherEntry >= entry || !other.present || ring.fullness > kOverfull) &&
            Pending(ring, entry);
+}
+
+// At a stream's start the first picture chunk need not wait for the first
+// sound chunk: that one completes later and, both being stamped from the one
+// capture clock, carries the later time. Waiting for it would hold the first
+// picture back by a whole sound chunk, a second at 32 kbit/s.
+bool FirstPictureChunkMayLead(const StreamRing& video, uint32_t entry, const StreamRing& audio)
+{
+    return video.present && video.sentSinceStart == 0 && audio.encodedTotal < static_cast<uint64_t>(audio.chunkSize) &&
+           Pending(video, entry);
 }
 
 size_t TakeFrom(StreamRing& ring, uint32_t header, uint8_t* out, TakenChunks& taken)
@@ -165,6 +184,18 @@ void MarkEndOfStream()
     std::lock_guard hold(gBufferMutex);
     MarkEnd(gStream.audio);
     MarkEnd(gStream.video);
+    streamData.notify_one();
+}
+
+void NotifyStreamConsumer()
+{
+    std::lock_guard hold(gBufferMutex);
+    streamData.notify_all();
+}
+
+void WaitForStreamData(std::unique_lock<RecursiveTimedMutex>& hold, int timeoutMs)
+{
+    streamData.wait_for(hold, std::chrono::milliseconds(timeoutMs));
 }
 
 size_t TakeChunk(uint8_t* out, TakenChunks& taken)
@@ -175,7 +206,7 @@ size_t TakeChunk(uint8_t* out, TakenChunks& taken)
     size_t written = 0;
     uint32_t videoEntry = video.index[video.indexRead];
     uint32_t audioEntry = audio.index[audio.indexRead];
-    if (MayTake(video, videoEntry, audio, audioEntry))
+    if (MayTake(video, videoEntry, audio, audioEntry) || FirstPictureChunkMayLead(video, videoEntry, audio))
         written += TakeFrom(video, videoEntry | kVideoHeaderBit, out, taken);
     videoEntry = video.index[video.indexRead];
     if (MayTake(audio, audioEntry, video, videoEntry))
@@ -190,7 +221,7 @@ void AppendSubtitle(const char* text, int32_t count, bool timePrefix)
         std::snprintf(prefix, sizeof prefix, "Time#:%u:", TimeStampMs(gStream.video.lastTime));
     const int32_t prefixLength = static_cast<int32_t>(std::strlen(prefix));
     const int64_t recordSize = 4 + int64_t{prefixLength} + count;
-    std::lock_guard hold(gSenderMutex);
+    std::unique_lock hold(gSenderMutex);
     if (count < 0 || recordSize - 4 > 0xFFFFFF || gStream.subtitlePending + recordSize > kRingSize || gStream.subtitleWrite + recordSize > kRingSize)
         return;
     uint32_t header = kSubtitleHeader | static_cast<uint32_t>(recordSize - 4);
@@ -200,4 +231,7 @@ void AppendSubtitle(const char* text, int32_t count, bool timePrefix)
     std::memcpy(at + 4 + prefixLength, text, count);
     gStream.subtitleWrite += static_cast<int32_t>(recordSize);
     gStream.subtitlePending += static_cast<int32_t>(recordSize);
+    hold.unlock();
+    // The two mutexes are never held together.
+    NotifyStreamConsumer();
 }

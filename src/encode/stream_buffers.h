@@ -4,8 +4,11 @@
 // Video and audio bytes sit in two rings; every completed fixed-size chunk is
 // stamped in a time index, and the sender takes the chunks in time order.
 
+#include "platform/sync.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 constexpr int32_t kRingSize = 13980000;
 constexpr int32_t kVideoChunk = 8384;
@@ -77,6 +80,14 @@ struct TakenChunks {
 // packet (header and payload) at out, which must hold kVideoChunk +
 // kAudioChunk + 8 bytes. Returns the bytes written.
 size_t TakeChunk(uint8_t* out, TakenChunks& taken);
+
+// Wakes the sender: a chunk or an end packet is ready, a subtitle record
+// was queued, or the sender must look at its stop flag.
+void NotifyStreamConsumer();
+
+// Sender, holding the buffer mutex through hold: releases it until a
+// notification comes or timeoutMs pass.
+void WaitForStreamData(std::unique_lock<RecursiveTimedMutex>& hold, int timeoutMs);
 
 // File transcoder: queues a subtitle record under the sender mutex,
 // optionally prefixed "Time#:%u:" with the current video time. Dropped when

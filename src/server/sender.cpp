@@ -43,9 +43,43 @@ void UpdateSeekIndex(const TakenPacket& packet)
     gSender.seekRunningOffset += 4 + packet.payloadSize;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// The longest the sender waits for data or for a writable socket before it
+// looks at its stop flag again.
+constexpr int kWaitSliceMs = 250;
+
+// What the sender knows of the stream it is cutting into batches.
+struct Batches {
+    explicit Batches(SenderPacing streamPacing) : pacing(streamPacing) {}
+
+    SenderPacing pacing;
+    int32_t pending = 0;          // unsent bytes at the start of the staging buffer
+    uint32_t lastHeader = 0;
+    bool firstSent = false;
+    bool holdsFirstChunk = false;
+    // The pauses of the pacing are the least time between writes, and
+    // between the end of a batch and the next gathering.
+    Clock::time_point nextWrite;
+    Clock::time_point nextGather;
+
+    // The first batch goes as soon as it holds a picture chunk (a sound
+    // chunk without pictures): it is what the handheld waits for to show
+    // anything. Later batches fill up to the threshold.
+    bool Full() const { return firstSent ? pending > pacing.threshold : holdsFirstChunk; }
+};
+
+void PauseUntil(Clock::time_point due)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
+    if (left > 0)
+        Sleep(static_cast<int>(left));
+}
+
 // One write attempt of the destination: the bytes it moved, 0 when none.
 // Socket writes never block (the UDT data socket is non-blocking), so the
-// stop flag is seen within one pause even when the handheld stops reading.
+// stop flag is seen within one wait slice even when the handheld stops
+// reading.
 long WriteOnce(const uint8_t* bytes, size_t count)
 {
     if (gSender.writeToFile)
@@ -56,54 +90,61 @@ long WriteOnce(const uint8_t* bytes, size_t count)
     long moved;
     if (gNet.transport == kTransportUdt)
         moved = UDT::send(socket, reinterpret_cast<const char*>(bytes), static_cast<int>(count), 0);
-    else if (WaitForSocket(socket, POLLOUT, 10) > 0)
+    else if (WaitForSocket(socket, POLLOUT, kWaitSliceMs) > 0)
         moved = ::send(socket, bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT);
     else
         moved = 0;
     return std::max(moved, 0L);
 }
 
-// Gathers packets behind the unsent bytes until the batch passes the
-// threshold, the stream has ended or nothing at all is pending.
-void Gather(const SenderPacing& pacing, int32_t& pending, uint32_t& lastHeader)
+void NoteTaken(Batches& batches, const TakenChunks& taken)
 {
-    uint8_t* staging = gBuffers.senderStaging;
-    while (pending <= pacing.threshold && !gSender.stop && !IsEndPacket(lastHeader)) {
-        TakenChunks taken;
-        size_t written;
-        {
-            std::lock_guard hold(gBufferMutex);
-            written = TakeChunk(staging + pending, taken);
-        }
-        pending += static_cast<int32_t>(written);
-        for (int i = 0; i < taken.count; ++i) {
-            UpdateSeekIndex(taken.packets[i]);
-            lastHeader = taken.packets[i].header;
-            gSender.lastChunkTime = lastHeader & 0xFFFFFF;
-        }
-        if (written == 0) {
-            if (pending == 0)
-                return;
-            // Part of a batch is here: wait for the rest without burning a core.
-            Sleep(1);
-        }
+    for (int i = 0; i < taken.count; ++i) {
+        const uint32_t header = taken.packets[i].header;
+        UpdateSeekIndex(taken.packets[i]);
+        batches.lastHeader = header;
+        gSender.lastChunkTime = header & 0xFFFFFF;
+        const bool video = (header & kVideoHeaderBit) != 0;
+        batches.holdsFirstChunk = batches.holdsFirstChunk || video || !gStream.video.present;
     }
 }
 
-void SendBatch(const SenderPacing& pacing, int32_t& pending)
+// Gathers packets behind the unsent bytes until the batch is full or the
+// stream has ended, sleeping until the producers complete a chunk. False
+// when the sender is to stop.
+bool Gather(Batches& batches)
+{
+    uint8_t* staging = gBuffers.senderStaging;
+    std::unique_lock hold(gBufferMutex);
+    while (!batches.Full() && !IsEndPacket(batches.lastHeader) && !gSender.stop) {
+        TakenChunks taken;
+        const size_t written = TakeChunk(staging + batches.pending, taken);
+        if (written == 0)
+            WaitForStreamData(hold, kWaitSliceMs);
+        batches.pending += static_cast<int32_t>(written);
+        NoteTaken(batches, taken);
+    }
+    return !gSender.stop;
+}
+
+void SendBatch(Batches& batches)
 {
     uint8_t* staging = gBuffers.senderStaging;
     int32_t sent = 0;
-    while (sent < pending && !gSender.stop) {
-        long moved = WriteOnce(staging + sent, static_cast<size_t>(pending - sent));
+    while (sent < batches.pending && !gSender.stop) {
+        PauseUntil(batches.nextWrite);
+        long moved = WriteOnce(staging + sent, static_cast<size_t>(batches.pending - sent));
+        batches.nextWrite = Clock::now() + std::chrono::milliseconds(batches.pacing.pauseAfterWriteMs);
         if (moved > 0) {
             sent += static_cast<int32_t>(moved);
             PostAppMessage(MessageTarget::View, kMsgRefresh);
         }
-        Sleep(pacing.pauseAfterWriteMs);
     }
-    pending -= sent;
-    std::memmove(staging, staging + sent, static_cast<size_t>(pending));
+    batches.pending -= sent;
+    std::memmove(staging, staging + sent, static_cast<size_t>(batches.pending));
+    if (batches.pending == 0 && batches.holdsFirstChunk)
+        batches.firstSent = true;
+    batches.nextGather = Clock::now() + std::chrono::milliseconds(batches.pacing.pauseBeforeGatherMs);
 }
 
 // The queued records not yet sent: the producer only appends behind them, so
@@ -130,22 +171,34 @@ void SendSubtitles()
     for (auto [bytes, count] = PendingSubtitles(); count > 0 && !gSender.stop; std::tie(bytes, count) = PendingSubtitles()) {
         if (long moved = WriteOnce(bytes, static_cast<size_t>(count)); moved > 0)
             MarkSubtitlesSent(moved);
-        Sleep(1);
+        else
+            Sleep(1);
     }
+}
+
+// After its end packets a file stream only has subtitle records left to
+// send: sleep until one comes or the sender is stopped.
+void WaitAfterEnd()
+{
+    if (PendingSubtitles().second > 0)
+        return;
+    std::unique_lock hold(gBufferMutex);
+    if (!gSender.stop)
+        WaitForStreamData(hold, kWaitSliceMs);
 }
 
 int RunSender(SenderPacing pacing)
 {
-    int32_t pending = 0;
-    uint32_t lastHeader = 0;
+    Batches batches(pacing);
     while (!gSender.stop) {
-        Sleep(pacing.pauseBeforeGatherMs);
-        Gather(pacing, pending, lastHeader);
-        if (pending < pacing.threshold && !IsEndPacket(lastHeader))
-            continue;
-        SendBatch(pacing, pending);
+        if (IsEndPacket(batches.lastHeader))
+            WaitAfterEnd();
+        PauseUntil(batches.nextGather);
+        if (!Gather(batches))
+            break;
+        SendBatch(batches);
         SendSubtitles();
-        if (gSender.writeToFile && !gSender.endWritten && IsEndPacket(lastHeader)) {
+        if (gSender.writeToFile && !gSender.endWritten && IsEndPacket(batches.lastHeader)) {
             gSender.endWritten = 1;
             PostAppMessage(MessageTarget::View, kMsgRefresh);
         }
@@ -174,6 +227,7 @@ void StopSender()
 {
     gState.streaming = 0;
     gSender.stop = 1;
+    NotifyStreamConsumer();
     senderThread.WaitForExit(gEvents.streamerExit);
 }
 

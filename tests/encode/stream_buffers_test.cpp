@@ -128,12 +128,17 @@ TEST_F(StreamBuffersTest, StalledAudioHoldsVideoUntilItIsOverfull)
     for (int i = 0; i < chunksToOverfull; ++i)
         AppendVideoAt(1 + i, kVideoChunk);
     ASSERT_LE(gStream.video.fullness, kOverfull);
+    // Only the stream's first picture chunk goes before any sound exists.
+    TakenChunks first = Take();
+    ASSERT_EQ(1, first.count);
+    EXPECT_EQ(kVideoHeaderBit | 1000u, first.packets[0].header);
     EXPECT_EQ(0, Take().count);
     AppendVideoAt(1 + chunksToOverfull, kVideoChunk);
+    AppendVideoAt(2 + chunksToOverfull, kVideoChunk);
     ASSERT_GT(gStream.video.fullness, kOverfull);
     TakenChunks taken = Take();
     ASSERT_EQ(1, taken.count);
-    EXPECT_EQ(kVideoHeaderBit | 1000u, taken.packets[0].header);
+    EXPECT_EQ(kVideoHeaderBit | 2000u, taken.packets[0].header);
     while (gStream.video.fullness > kOverfull)
         ASSERT_EQ(1, Take().count);
     EXPECT_EQ(0, Take().count);

@@ -1,5 +1,11 @@
-#include "shared/resources.h"
+#include "capture/grabber_callbacks.h"
+#include "encode/live_encoder.h"
+#include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
+#include "platform/capture/virtual_pictures.h"
+#include "shared/live_params.h"
+#include "shared/resources.h"
+#include "shared/server_state.h"
 #include "server/net_state.h"
 #include "server/sender.h"
 #include "support/loopback.h"
@@ -10,6 +16,8 @@
 #include <cstring>
 #include <mutex>
 #include <random>
+#include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -70,22 +78,45 @@ TEST(SenderPacing, FollowsTransportAndQuality)
     }
 }
 
-TEST_F(SenderTest, AudioOnlyBatchWaitsForItsThresholdThenFollowsWithSubtitles)
+// The first batch goes as soon as it holds a chunk, so that the handheld
+// has something to show; the later ones wait for their threshold.
+TEST_F(SenderTest, AudioOnlyFirstBatchGoesAtOnceLaterOnesWaitForTheThreshold)
 {
     gStream.audio.present = true;
     AppendSubtitle("Line", 4, false);
-    for (int i = 0; i < 3; ++i)
-        AppendAudioChunk(1.0 + i);
+    AppendAudioChunk(1.0);
+    AppendAudioChunk(2.0);
     ASSERT_EQ(0, StartSender(0));
-    EXPECT_FALSE(AnyBytesWithin(pair.client, 300)) << "a batch below the threshold went out";
+    const size_t packet = 4 + kAudioChunk;
+    std::vector<uint8_t> first = ReadBytes(pair.client, packet + 8, 3000);
+    ASSERT_EQ(packet + 8, first.size());
+    EXPECT_EQ(1000u, HeaderAt(first, 0));
+    EXPECT_EQ(kSubtitleHeader | 4u, HeaderAt(first, packet)) << "the first batch held more than its one chunk";
+    EXPECT_EQ("Line", std::string(first.begin() + packet + 4, first.end()));
+
+    AppendAudioChunk(3.0);
     AppendAudioChunk(4.0);
-    const size_t batch = 4 * (4 + kAudioChunk);
-    std::vector<uint8_t> received = ReadBytes(pair.client, batch + 8, 3000);
-    ASSERT_EQ(batch + 8, received.size());
+    EXPECT_FALSE(AnyBytesWithin(pair.client, 300)) << "a batch below the threshold went out";
+    AppendAudioChunk(5.0);
+    std::vector<uint8_t> second = ReadBytes(pair.client, 4 * packet, 3000);
+    ASSERT_EQ(4 * packet, second.size());
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(1000u * (i + 1), HeaderAt(received, i * (4 + kAudioChunk)));
-    EXPECT_EQ(kSubtitleHeader | 4u, HeaderAt(received, batch));
-    EXPECT_EQ("Line", std::string(received.begin() + batch + 4, received.end()));
+        EXPECT_EQ(1000u * (i + 2), HeaderAt(second, i * packet));
+}
+
+// A sender with nothing to send sleeps until a producer completes a chunk,
+// instead of looking for one every few milliseconds.
+TEST_F(SenderTest, IdleSenderDoesNotSpin)
+{
+    gStream.video.present = gStream.audio.present = true;
+    ASSERT_EQ(0, StartSender(0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_nvcsw - before.ru_nvcsw, 20) << "wake-ups in one idle second";
 }
 
 TEST_F(SenderTest, EndPacketGoesOutAtOnceAndEndsTheStream)
@@ -188,6 +219,61 @@ TEST_F(SenderTest, StreamArrivesByteExactInTimeOrder)
     EXPECT_GE(audioOut.size() + 2 * 32000, audio.size() / kAudioChunk * kAudioChunk);
     EXPECT_TRUE(std::equal(videoOut.begin(), videoOut.end(), video.begin()));
     EXPECT_TRUE(std::equal(audioOut.begin(), audioOut.end(), audio.begin()));
+}
+
+// Channel 5 of the virtual card, picture and tone, encoded at quality 0 with
+// the sample times the card gives them: the kinds and order of the packets
+// that reach the handheld, recorded from the sender before it slept on the
+// producers instead of polling them and before it sent the first batch
+// early. Batching must never change them.
+constexpr char kChannel5Packets[] = "VAVAAVVAAVAVAVAVAVAVAVAAVVAAVAVA";
+
+TEST_F(SenderTest, LivePacketsKeepTheirKindsAndOrder)
+{
+    constexpr int kWidth = 640;
+    constexpr int kHeight = 480;
+    constexpr int kSeconds = 20;
+    SetDefaultEncoderParams();
+    ChooseLiveParameters(0x10, 0, 0, 0, true);
+    gLiveParams.videoCodec = 0;
+    gCaptureWidth = kWidth;
+    gCaptureHeight = kHeight;
+    gFrameByteSize = kWidth * kHeight * 3;
+    ASSERT_EQ(0, OpenLiveEncoder(true, true));
+    gStream.video.present = gStream.audio.present = true;
+    SetSampleConsumer(&LiveEncodeSteps());
+    gState.streaming = 1;
+    ASSERT_EQ(0, StartSender(0));
+
+    const Picture stripes = MakeWideStripes(kWidth, kHeight, 40);
+    std::vector<uint8_t> frame(gFrameByteSize + kSamplePadding);
+    const std::vector<int16_t> tone = MakeTone(880, 44100, 2);
+    const int blockSamples = 44100 / 20 * 2;
+    const int frameRate = gLiveParams.frameRate;
+    for (int picture = 0, block = 0; picture < kSeconds * frameRate;) {
+        const double pictureTime = static_cast<double>(picture) / frameRate;
+        const double blockTime = block / 20.0;
+        if (pictureTime <= blockTime) {
+            ScrollSideways(stripes, kWidth, kHeight, picture++, frame.data());
+            gVideoCallback.BufferCB(pictureTime, frame.data(), gFrameByteSize);
+        } else {
+            const int16_t* samples = tone.data() + (block++ * blockSamples) % tone.size();
+            gAudioCallback.BufferCB(blockTime, reinterpret_cast<const uint8_t*>(samples), blockSamples * 2);
+        }
+    }
+    std::string kinds;
+    while (kinds.size() < std::strlen(kChannel5Packets)) {
+        std::vector<uint8_t> header = ReadBytes(pair.client, 4, 3000);
+        ASSERT_EQ(4u, header.size()) << "after " << kinds;
+        const bool video = HeaderAt(header, 0) & kVideoHeaderBit;
+        kinds += video ? 'V' : 'A';
+        ASSERT_EQ(size_t(video ? kVideoChunk : kAudioChunk), ReadBytes(pair.client, video ? kVideoChunk : kAudioChunk, 3000).size());
+    }
+    gState.streaming = 0;
+    StopSender();
+    SetSampleConsumer(nullptr);
+    CloseLiveEncoder();
+    EXPECT_EQ(kChannel5Packets, kinds);
 }
 
 } // namespace
