@@ -43,6 +43,22 @@ AVCodecContext* NewStream(AVFormatContext* output, const AVCodec* codec, int id,
     return context;
 }
 
+// A live picture must leave the encoder at once: without B-frames (the one
+// field the live set-up clears), without the rate control's look-ahead,
+// which would hold 40 pictures, seconds of a live channel, before the first
+// one came out, and with the threads sharing each picture instead of each
+// taking one, which holds three more.
+void KeepNoPicturesBack(AVCodecContext* context)
+{
+    context->max_b_frames = 0;
+    av_opt_set_int(context->priv_data, "rc-lookahead", 0, 0);
+    AVDictionary* params = nullptr;
+    av_opt_get_dict_val(context->priv_data, "x264-params", 0, &params);
+    av_dict_set(&params, "sliced-threads", "1", 0);
+    av_opt_set_dict_val(context->priv_data, "x264-params", params, 0);
+    av_dict_free(&params);
+}
+
 AVCodecContext* AddVideoStream(AVFormatContext* output, const AVCodec* codec, int bitRate, int width, int height,
                                int frameRate)
 {
@@ -57,6 +73,8 @@ AVCodecContext* AddVideoStream(AVFormatContext* output, const AVCodec* codec, in
         return nullptr;
     }
     ConfigureVideoEncoder(context, codec, bitRate, width, height, rate);
+    if (codec->id == AV_CODEC_ID_H264)
+        KeepNoPicturesBack(context);
     if (output->oformat->flags & AVFMT_GLOBALHEADER && codec->id != AV_CODEC_ID_WMV2)
         context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     stream->time_base = context->time_base;

@@ -1,0 +1,257 @@
+// Zapping time and CPU of live streams on the real program: it starts
+// headless on the virtual TV card with a demo set-up, and this bench plays
+// the handheld over loopback TCP for each quality and codec. It prints the
+// time from the stream request to the first video chunk and to the first
+// picture a decoder can show, and the whole program's CPU over 20 s of
+// streaming. The virtual card's own rendering is measured alone, in this
+// process, so that it can be subtracted: a real card delivers by DMA.
+
+#include "platform/capture/capture_layer.h"
+#include "platform/capture/virtual_devices.h"
+#include "server/protocol.h"
+#include "support/handheld_link.h"
+#include "support/loopback.h"
+#include "support/process.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kChannel = 5;
+constexpr uint8_t kSizeClass320x240 = 0x10;
+constexpr int kStreamSeconds = 20;
+constexpr uint32_t kVideoPayload = 8384;
+constexpr uint32_t kAudioPayload = 4190;
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// User and system CPU of a process so far, in seconds.
+double ProcessCpuSeconds(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t afterName = text.rfind(')');
+    if (afterName == std::string::npos)
+        return 0;
+    // Fields from the state on: utime and stime are the 12th and 13th.
+    std::istringstream fields(text.substr(afterName + 2));
+    std::string field;
+    unsigned long long ticks = 0;
+    for (int i = 1; i <= 13 && fields >> field; ++i)
+        if (i >= 12)
+            ticks += std::stoull(field);
+    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Feeds the video payloads to a decoder and tells when the first picture
+// comes out of it.
+class FirstPicture {
+public:
+    explicit FirstPicture(AVCodecID codec)
+        : context_(avcodec_alloc_context3(avcodec_find_decoder(codec))), parser_(av_parser_init(codec)),
+          packet_(av_packet_alloc()), frame_(av_frame_alloc())
+    {
+        avcodec_open2(context_.get(), avcodec_find_decoder(codec), nullptr);
+    }
+
+    bool Feed(const uint8_t* bytes, int count)
+    {
+        while (count > 0 && !shown_) {
+            int used = av_parser_parse2(parser_.get(), context_.get(), &packet_->data, &packet_->size, bytes, count,
+                                        AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+            if (used < 0)
+                return false;
+            bytes += used;
+            count -= used;
+            if (packet_->size > 0 && avcodec_send_packet(context_.get(), packet_.get()) == 0)
+                shown_ = avcodec_receive_frame(context_.get(), frame_.get()) == 0;
+        }
+        return shown_;
+    }
+
+private:
+    struct FreeContext { void operator()(AVCodecContext* c) const { avcodec_free_context(&c); } };
+    struct FreeParser { void operator()(AVCodecParserContext* p) const { av_parser_close(p); } };
+    struct FreePacket { void operator()(AVPacket* p) const { av_packet_free(&p); } };
+    struct FreeFrame { void operator()(AVFrame* f) const { av_frame_free(&f); } };
+    std::unique_ptr<AVCodecContext, FreeContext> context_;
+    std::unique_ptr<AVCodecParserContext, FreeParser> parser_;
+    std::unique_ptr<AVPacket, FreePacket> packet_;
+    std::unique_ptr<AVFrame, FreeFrame> frame_;
+    bool shown_ = false;
+};
+
+struct StreamFigures {
+    double reply = -1;
+    double firstChunk = -1;
+    double firstPicture = -1;
+    double cpuPercent = -1;
+};
+
+// Reads one packet of the media stream; false when the stream broke off.
+bool ReadPacket(int socket, uint32_t& header, std::vector<uint8_t>& payload)
+{
+    std::vector<uint8_t> head = ReadBytes(socket, 4, 10000);
+    if (head.size() != 4)
+        return false;
+    std::memcpy(&header, head.data(), 4);
+    const uint32_t top = header >> 24;
+    const uint32_t size = top == 0xCC ? header & 0xFFFFFF : (header & 0x80000000) ? kVideoPayload : kAudioPayload;
+    payload = ReadBytes(socket, size, 10000);
+    return payload.size() == size;
+}
+
+StreamFigures RunStream(int port, pid_t program, uint8_t quality, uint8_t codec)
+{
+    StreamFigures figures;
+    HandheldLink link;
+    if (!link.Open(port, "demo", "demo"))
+        return figures;
+    const Clock::time_point asked = Clock::now();
+    if (link.Ask(kStartLiveStream, HandheldLink::LiveRequest(kChannel, kSizeClass320x240 | quality, 0, 0, 0, codec),
+                 30000) != kStartLiveStream)
+        return figures;
+    figures.reply = SecondsSince(asked);
+    if (ReadBytes(link.data, 4, 10000).size() != 4)
+        return figures;
+    FirstPicture decoder(codec == 2 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4);
+    uint32_t header = 0;
+    std::vector<uint8_t> payload;
+    double cpuAtFirstChunk = 0;
+    Clock::time_point firstChunkAt;
+    while (ReadPacket(link.data, header, payload)) {
+        if (!(header & 0x80000000) || header >> 24 == 0xCC)
+            continue;
+        if (figures.firstChunk < 0) {
+            figures.firstChunk = SecondsSince(asked);
+            firstChunkAt = Clock::now();
+            cpuAtFirstChunk = ProcessCpuSeconds(program);
+        }
+        if (figures.firstPicture < 0 && decoder.Feed(payload.data(), static_cast<int>(payload.size())))
+            figures.firstPicture = SecondsSince(asked);
+        if (SecondsSince(firstChunkAt) >= kStreamSeconds) {
+            figures.cpuPercent = 100 * (ProcessCpuSeconds(program) - cpuAtFirstChunk) / SecondsSince(firstChunkAt);
+            break;
+        }
+    }
+    link.Ask(kStopStream, {}, 10000);
+    return figures;
+}
+
+CapturePin* FindPin(CaptureFilter& filter, PinDirection direction, MediaType media)
+{
+    for (const auto& pin : filter.Pins())
+        if (pin->direction == direction && pin->media == media && !pin->connected)
+            return pin.get();
+    return nullptr;
+}
+
+// The virtual card streaming channel 5 at 640x480 into grabbers that do
+// nothing: the share of one core its rendering costs.
+double CardAloneCpuPercent(int frameRate)
+{
+    std::shared_ptr<CaptureFilter> card;
+    for (const auto& moniker : VirtualDevices(DeviceCategory::Video))
+        if (moniker->FriendlyName() == "Virtual TV Tuner")
+            card = moniker->Bind();
+    if (!card || !card->Tuner() || card->Tuner()->SetChannel(kChannel, -1, -1) != 0 ||
+        card->VideoConfig()->SetFormat({640, 480, kUnitsPerSecond / frameRate}) != 0)
+        return -1;
+    FilterGraph graph;
+    graph.AddFilter(card, "card");
+    for (MediaType media : {MediaType::Video, MediaType::Audio}) {
+        auto grabber = std::make_shared<SampleGrabber>();
+        grabber->SetMediaType(media);
+        graph.AddFilter(grabber, media == MediaType::Video ? "video" : "audio");
+        ConnectPins(*FindPin(*card, PinDirection::Output, media), *FindPin(*grabber, PinDirection::Input, media));
+    }
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    const Clock::time_point started = Clock::now();
+    graph.Run();
+    std::this_thread::sleep_for(std::chrono::seconds(kStreamSeconds));
+    graph.Stop();
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    const double cpu = seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) -
+                       seconds(before.ru_stime);
+    return 100 * cpu / SecondsSince(started);
+}
+
+// Starts the program on a demo set-up; its pid once it answers logins, or -1.
+pid_t StartDemoProgram(const std::string& folder, int port)
+{
+    const std::string media = folder + "/media";
+    mkdir(media.c_str(), 0700);
+    setenv("HOME", folder.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+    if (RunProcess({BinPath("orvandel-demo-setup"), std::to_string(port), media, "demo", "demo"}, 20000).exitCode !=
+        0)
+        return -1;
+    const pid_t program = StartOrvandel({}, folder);
+    for (const Clock::time_point started = Clock::now(); SecondsSince(started) < 30;) {
+        HandheldLink link;
+        if (link.Open(port, "demo", "demo"))
+            return program;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    kill(program, SIGKILL);
+    return -1;
+}
+
+} // namespace
+
+int main()
+{
+    av_log_set_level(AV_LOG_QUIET);
+    char folder[] = "/tmp/orvandel-live-bench.XXXXXX";
+    const int port = FreePortTriple();
+    const pid_t program = mkdtemp(folder) ? StartDemoProgram(folder, port) : -1;
+    if (program < 0) {
+        std::fprintf(stderr, "live_bench: the program did not start\n");
+        return 1;
+    }
+    std::printf("Live streams of channel 5 (virtual TV card, 640x480 capture) at 320x240, loopback TCP\n");
+    std::printf("%-8s %-8s %10s %14s %16s %12s\n", "codec", "quality", "reply (s)", "1st chunk (s)",
+                "1st picture (s)", "CPU (%)");
+    const struct { const char* name; uint8_t selector; } codecs[] = {{"MPEG-4", 0}, {"H.264", 2}};
+    for (const auto& codec : codecs) {
+        for (uint8_t quality = 0; quality <= 2; ++quality) {
+            StreamFigures f = RunStream(port, program, quality, codec.selector);
+            std::printf("%-8s %-8d %10.2f %14.2f %16.2f %12.1f\n", codec.name, quality, f.reply, f.firstChunk,
+                        f.firstPicture, f.cpuPercent);
+            std::fflush(stdout);
+        }
+    }
+    kill(program, SIGTERM);
+    WaitForExit(program, 30);
+    std::printf("The virtual card alone, rendering 640x480 for %d s: %.1f %% at 15 frames/s, %.1f %% at 24\n",
+                kStreamSeconds, CardAloneCpuPercent(15), CardAloneCpuPercent(24));
+    std::filesystem::remove_all(folder);
+    return 0;
+}
