@@ -88,7 +88,7 @@ void StoreAccount(const AccountFields& fields)
 // thread goes on serving events meanwhile.
 int AskAccountService(const std::string& url)
 {
-    return RunServingEvents([url] { return QueryStatus(url.c_str()); });
+    return RunServingEvents([url] { return QueryStatus(url); });
 }
 
 } // namespace

@@ -12,7 +12,7 @@
 #include <new>
 
 CaptureObjects gCapture;
-uint8_t* gReferenceFrame = nullptr;
+std::unique_ptr<uint8_t[]> gReferenceFrame;
 std::atomic<bool> gReferencePrimed{false};
 
 namespace {
@@ -33,15 +33,10 @@ void ResizeFrame(int width, int height)
         frameResizer(width, height);
 }
 
-void Say(const char* text)
-{
-    ShowMessage(text, gState.showMessages, 0);
-}
-
 // A build step failed: tell the user and leave no chain behind.
-int Fail(const char* text)
+int FailAndTearDown(const char* text)
 {
-    Say(text);
+    ShowFailure(text);
     TearDownCaptureGraph();
     return -1;
 }
@@ -147,20 +142,20 @@ void AddCaptionBranch()
 {
     gCapture.captionGrabber = CreateSampleGrabber();
     if (!gCapture.captionGrabber) {
-        Say("Could not obtain a CC grabber filter.");
+        ShowFailure("Could not obtain a CC grabber filter.");
         return;
     }
     if (gCapture.captionGrabber->SetMediaType(MediaType::Line21) != 0) {
-        Say("Could not set media type for closed captions.");
+        ShowFailure("Could not set media type for closed captions.");
         return;
     }
     if (gCapture.graph->AddFilter(gCapture.captionGrabber, "CCGrabber") != 0) {
-        Say("Could not add closed caption grabber into graph.");
+        ShowFailure("Could not add closed caption grabber into graph.");
         return;
     }
     gCapture.vbiCodec = CreateVbiCodec();
     if (gCapture.graph->AddFilter(gCapture.vbiCodec, "VBI Codec") != 0) {
-        Say("Could not enable the VBI codec filter for closed captions.");
+        ShowFailure("Could not enable the VBI codec filter for closed captions.");
         return;
     }
     // A device without sampled VBI lines cannot feed the codec; its own
@@ -172,14 +167,14 @@ void AddCaptionBranch()
         return;
     }
     if (ConnectFilters(*gCapture.vbiCodec, *gCapture.captionGrabber) != 0)
-        Say("Could not connect the VBI codec filter to the sample grabber.");
+        ShowFailure("Could not connect the VBI codec filter to the sample grabber.");
 }
 
 void SetUpPreview()
 {
     gCapture.videoWindow = gCapture.graph->VideoWindow();
     if (!gCapture.videoWindow) {
-        Say("Could not get video window interface");
+        ShowFailure("Could not get video window interface");
         return;
     }
     const bool shown = gState.previewVisible && gCaptureWidth > 0 && gCaptureHeight > 0;
@@ -199,7 +194,7 @@ int TakeConnectedFormat(VideoStreamConfig& config)
     gCaptureHeight = format.height;
     gFrameByteSize = format.width * format.height * 3;
     if (!gReferenceFrame)
-        gReferenceFrame = new (std::nothrow) uint8_t[gFrameByteSize]();
+        gReferenceFrame.reset(new (std::nothrow) uint8_t[gFrameByteSize]());
     gReferencePrimed = false;
     const uint8_t rate =
         format.frameInterval > 0 ? static_cast<uint8_t>(kUnitsPerSecond / format.frameInterval) : kUnknownDeviceRate;
@@ -212,32 +207,32 @@ int BuildVideoPart(int recording)
 {
     gCapture.videoGrabber = CreateSampleGrabber();
     if (!gCapture.videoGrabber) {
-        Say("Could not obtain a video grabber filter.");
+        ShowFailure("Could not obtain a video grabber filter.");
         return -1;
     }
     if (gCapture.videoGrabber->SetMediaType(MediaType::Video) != 0)
-        return Fail("Could not set media type for video");
+        return FailAndTearDown("Could not set media type for video");
     if (gCapture.graph->AddFilter(gCapture.videoGrabber, "VGrabber") != 0)
-        return Fail("Could not add video sample grabber into graph.");
+        return FailAndTearDown("Could not add video sample grabber into graph.");
     if (gCapture.graph->AddFilter(gCapture.videoCapture, "VCap") != 0)
-        return Fail("Could not enable the video capture device. Is the capture device plugged in and not used by "
+        return FailAndTearDown("Could not enable the video capture device. Is the capture device plugged in and not used by "
                     "some other program?");
     VideoStreamConfig* config = gCapture.videoCapture->VideoConfig();
     if (!config)
-        return Fail("Could not configure the video capture device. Is the capture device plugged in and not used by "
+        return FailAndTearDown("Could not configure the video capture device. Is the capture device plugged in and not used by "
                     "some other program?");
     SetVideoFormat(*config, ChooseCaptureSize(*config), recording);
     BuildRouter();
     AddCaptionBranch();
     if (gCapture.graph->RenderStream(PinCategory::Capture, MediaType::Video, *gCapture.videoCapture,
                                      gCapture.videoGrabber.get(), nullptr) != 0)
-        return Fail("Could not setup the video capture. Is the capture device plugged in and not used by some other "
+        return FailAndTearDown("Could not setup the video capture. Is the capture device plugged in and not used by some other "
                     "program?");
     gCapture.videoGrabber->SetCallback(&gVideoCallback);
     if (gCapture.captionGrabber)
         gCapture.captionGrabber->SetCallback(&gCaptionCallback);
     if (TakeConnectedFormat(*config) != 0)
-        return Fail("Cannot set video parameters for capture.");
+        return FailAndTearDown("Cannot set video parameters for capture.");
     SetUpPreview();
     return 0;
 }
@@ -246,35 +241,35 @@ void SetPreviewSound()
 {
     std::shared_ptr<AudioRenderer> renderer = gCapture.graph->BasicAudio();
     if (!renderer)
-        Say("Cannot set the audio volume.");
+        ShowFailure("Cannot set the audio volume.");
     else if (renderer->SetVolume(gState.previewMuted ? kVolumeSilent : kVolumeFull) != 0)
-        Say("Cannot change the audio volume.");
+        ShowFailure("Cannot change the audio volume.");
 }
 
 int BuildAudioPart()
 {
     gCapture.audioGrabber = CreateSampleGrabber();
     if (!gCapture.audioGrabber)
-        return Fail("Could not obtain an audio grabber filter.");
+        return FailAndTearDown("Could not obtain an audio grabber filter.");
     if (gCapture.audioGrabber->SetMediaType(MediaType::Audio) != 0)
-        return Fail("Could not set media type for audio.");
+        return FailAndTearDown("Could not set media type for audio.");
     if (gCapture.graph->AddFilter(gCapture.audioGrabber, "AGrabber") != 0)
-        return Fail("Could not add audio sample grabber into graph.");
+        return FailAndTearDown("Could not add audio sample grabber into graph.");
     if (gCapture.audioCapture != gCapture.videoCapture &&
         gCapture.graph->AddFilter(gCapture.audioCapture, "ACap") != 0)
-        return Fail("Could not enable the audio capture device. Is the capture device plugged in and not used by "
+        return FailAndTearDown("Could not enable the audio capture device. Is the capture device plugged in and not used by "
                     "some other program?");
     if (AudioStreamConfig* config = gCapture.audioCapture->AudioConfig()) {
         AudioFormat format;
         if (config->GetFormat(format) != 0)
-            return Fail("Cannot set audio parameters for capture.");
+            return FailAndTearDown("Cannot set audio parameters for capture.");
         gLiveParams.stereo = gRecordingParams.profile.stereo = format.channels == 2 ? 1 : 0;
         gLiveParams.audioSampleRate = gRecordingParams.profile.audioSampleRate = format.sampleRate;
         gLiveParams.audioSampleBits = gRecordingParams.profile.audioSampleBits = format.bitsPerSample;
     }
     if (gCapture.graph->RenderStream(PinCategory::Capture, MediaType::Audio, *gCapture.audioCapture,
                                      gCapture.audioGrabber.get(), nullptr) != 0)
-        return Fail("Cannot setup audio capture. Is the capture device plugged in and not used by some other "
+        return FailAndTearDown("Cannot setup audio capture. Is the capture device plugged in and not used by some other "
                     "program?");
     SetPreviewSound();
     gCapture.audioGrabber->SetCallback(&gAudioCallback);
@@ -382,8 +377,7 @@ int BuildCaptureGraph(int recording)
 
 void TearDownCaptureGraph()
 {
-    delete[] gReferenceFrame;
-    gReferenceFrame = nullptr;
+    gReferenceFrame.reset();
     if (gCapture.audioCapture == gCapture.videoCapture)
         gCapture.audioCapture.reset();
     RemoveCaptureFilter(gCapture.videoCapture);
@@ -408,7 +402,7 @@ int StartCapture()
         return 0;
     if (gCapture.graph->Run() != 0) {
         gCapture.graph->Stop();
-        Say("Could not start the capture. Please disconnect and reconnect the capture device and try again.");
+        ShowFailure("Could not start the capture. Please disconnect and reconnect the capture device and try again.");
         return -1;
     }
     gState.captureRunning = 1;
@@ -425,7 +419,7 @@ int StopCapture()
         return 0;
     gCapture.graph->Pause();
     if (gCapture.graph->Stop() != 0) {
-        Say("Cannot stop preview.");
+        ShowFailure("Cannot stop preview.");
         return -1;
     }
     if (gCapture.videoWindow) {

@@ -39,7 +39,7 @@ extern CaptureObjects gCapture;
 
 // The last frame compared by motion detection, frame byte size long; made by
 // the build, freed by the teardown.
-extern uint8_t* gReferenceFrame;
+extern std::unique_ptr<uint8_t[]> gReferenceFrame;
 // False until a picture was copied into the reference of this graph.
 extern std::atomic<bool> gReferencePrimed;
 

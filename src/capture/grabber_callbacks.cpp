@@ -7,19 +7,43 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 CVSampleGrabberCB gVideoCallback;
 CASampleGrabberCB gAudioCallback;
 CCCSampleGrabberCB gCaptionCallback;
-
-uint8_t gCaptionBytes[kCaptionBufferSize];
-int32_t gCaptionFill = 0;
 
 std::atomic<int> gEncoderSlotInUse{0};
 
 namespace {
 
 std::atomic<SampleConsumer*> consumer{nullptr};
+
+// Caption byte pairs wait here for the decoder. The caption callback fills
+// it while the window thread may empty it for a new start: the lock keeps
+// the two apart; the decoder runs outside it, on a copy.
+std::mutex captionLock;
+uint8_t captionBytes[kCaptionBufferSize];
+int32_t captionFill = 0;
+
+// What a picture or sound callback finds when it starts: the flags, read
+// once. Marks the callbacks as running and tells a stop waiting for either
+// branch that this one has seen it off.
+struct BranchesOn {
+    bool streaming;
+    bool recording;
+};
+
+BranchesOn EnterCallback(AutoResetEvent& encoderExit, AutoResetEvent& recorderExit)
+{
+    gEncoderSlotInUse = 1;
+    const BranchesOn on{gState.streaming != 0, gState.recording != 0};
+    if (!on.streaming)
+        encoderExit.Set();
+    if (!on.recording)
+        recorderExit.Set();
+    return on;
+}
 
 } // namespace
 
@@ -30,33 +54,21 @@ void SetSampleConsumer(SampleConsumer* sampleConsumer)
 
 int CVSampleGrabberCB::BufferCB(double sampleTime, const uint8_t* buffer, int length)
 {
-    gEncoderSlotInUse = 1;
-    const bool streaming = gState.streaming != 0;
-    const bool recording = gState.recording != 0;
-    if (!streaming)
-        gEvents.videoEncoderExit.Set();
-    if (!recording)
-        gEvents.videoRecorderExit.Set();
-    if (!streaming && !recording && !gState.monitoring)
+    const BranchesOn on = EnterCallback(gEvents.videoEncoderExit, gEvents.videoRecorderExit);
+    if (!on.streaming && !on.recording && !gState.monitoring)
         return 0;
     if (!buffer)
         return -1;
     MonitorVideoFrame(buffer, length);
-    if (SampleConsumer* to = consumer; to && (streaming || recording))
+    if (SampleConsumer* to = consumer; to && (on.streaming || on.recording))
         to->VideoSample(sampleTime, buffer, length);
     return 0;
 }
 
 int CASampleGrabberCB::BufferCB(double sampleTime, const uint8_t* buffer, int length)
 {
-    gEncoderSlotInUse = 1;
-    const bool streaming = gState.streaming != 0;
-    const bool recording = gState.recording != 0;
-    if (!streaming)
-        gEvents.audioEncoderExit.Set();
-    if (!recording)
-        gEvents.audioRecorderExit.Set();
-    if (!streaming && !recording)
+    const BranchesOn on = EnterCallback(gEvents.audioEncoderExit, gEvents.audioRecorderExit);
+    if (!on.streaming && !on.recording)
         return 0;
     if (!buffer || length < 0)
         return -1;
@@ -67,21 +79,38 @@ int CASampleGrabberCB::BufferCB(double sampleTime, const uint8_t* buffer, int le
 
 int CCCSampleGrabberCB::BufferCB(double, const uint8_t* buffer, int length)
 {
-    const int count = buffer ? std::clamp(length, 0, kCaptionBufferSize - gCaptionFill) : 0;
-    if (count > 0)
-        std::memcpy(gCaptionBytes + gCaptionFill, buffer, static_cast<size_t>(count));
-    gCaptionFill += count;
-    if (gCaptionFill >= kCaptionDecodeBytes) {
-        // A batch with a parity error is dropped whole, as any other.
-        DecodeCaptions(gCaptionBytes, gCaptionFill);
-        gCaptionFill = 0;
+    uint8_t batch[kCaptionBufferSize];
+    int32_t batchSize = 0;
+    {
+        std::lock_guard hold(captionLock);
+        const int count = buffer ? std::clamp(length, 0, kCaptionBufferSize - captionFill) : 0;
+        if (count > 0)
+            std::memcpy(captionBytes + captionFill, buffer, static_cast<size_t>(count));
+        captionFill += count;
+        if (captionFill >= kCaptionDecodeBytes) {
+            batchSize = captionFill;
+            std::memcpy(batch, captionBytes, static_cast<size_t>(batchSize));
+            captionFill = 0;
+        }
     }
+    // A batch with a parity error is dropped whole, as any other.
+    if (batchSize > 0)
+        DecodeCaptions(batch, batchSize);
     return 0;
+}
+
+int32_t CaptionBytesWaiting()
+{
+    std::lock_guard hold(captionLock);
+    return captionFill;
 }
 
 void ResetCaptionBuffer()
 {
-    std::memset(gCaptionBytes, 0, sizeof gCaptionBytes);
-    gCaptionFill = 0;
+    {
+        std::lock_guard hold(captionLock);
+        std::memset(captionBytes, 0, sizeof captionBytes);
+        captionFill = 0;
+    }
     ResetCaptionDecoder();
 }

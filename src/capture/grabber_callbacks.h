@@ -49,11 +49,10 @@ extern CVSampleGrabberCB gVideoCallback;
 extern CASampleGrabberCB gAudioCallback;
 extern CCCSampleGrabberCB gCaptionCallback;
 
-// Caption byte pairs wait here until there are enough for the decoder.
+// Caption byte pairs wait until there are enough for the decoder.
 constexpr int kCaptionBufferSize = 1600;
 constexpr int kCaptionDecodeBytes = 16;
-extern uint8_t gCaptionBytes[kCaptionBufferSize];
-extern int32_t gCaptionFill;
+int32_t CaptionBytesWaiting();
 
 // Empties the caption buffer and the decoder, as every stream buffer reset
 // does.

@@ -76,7 +76,7 @@ void MonitorVideoFrame(const uint8_t* picture, int length)
     if (!gReferenceFrame || bytes == 0)
         return;
     if (gState.monitoringCountdown > 0) {
-        std::memcpy(gReferenceFrame, picture, bytes);
+        std::memcpy(gReferenceFrame.get(), picture, bytes);
         gReferencePrimed = true;
         --gState.monitoringCountdown;
         UpdateStatusText();
@@ -86,9 +86,9 @@ void MonitorVideoFrame(const uint8_t* picture, int length)
     // new, empty reference: compared with it, any picture would look like
     // motion. Its first picture becomes the reference instead.
     if (!gReferencePrimed.exchange(true)) {
-        std::memcpy(gReferenceFrame, picture, bytes);
+        std::memcpy(gReferenceFrame.get(), picture, bytes);
         return;
     }
-    if (FrameHasMotion(gReferenceFrame, picture, bytes))
+    if (FrameHasMotion(gReferenceFrame.get(), picture, bytes))
         ReportMotion();
 }

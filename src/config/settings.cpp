@@ -11,7 +11,6 @@
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 SettingsBlock gSettings;
 
@@ -26,7 +25,11 @@ struct StoredLayout {
     size_t channelCount;
 };
 
-// Layouts of the versions this program has written.
+// Layouts of the versions this program has written. A version-0 file
+// (638,852 bytes) is recognised but never applied: its main record is 288
+// bytes longer than the one in memory, so the file is longer than the block
+// can take and the length check refuses it whole, rather than copy fields
+// that sit at other offsets into the wrong places.
 const StoredLayout kLayouts[] = {{18848, 620, 1000}, {18556, 620, 1000}, {18560, 620, 1000}};
 
 int32_t ReadInt(const uint8_t* data)
@@ -255,24 +258,4 @@ bool AccountIsStored()
 bool UserNameIsStored()
 {
     return !ReadScrambled(gSettings.record.userName, sizeof gSettings.record.userName).empty();
-}
-
-int CompressBuffer(const uint8_t* input, size_t inputLength, uint8_t* output, size_t& outputSize, int level)
-{
-    const size_t capacity = outputSize;
-    outputSize = 0;
-    z_stream stream{};
-    if (deflateInit(&stream, level) != Z_OK)
-        return -1;
-    stream.next_in = const_cast<Bytef*>(input);
-    stream.avail_in = static_cast<uInt>(inputLength);
-    stream.next_out = output;
-    stream.avail_out = static_cast<uInt>(capacity);
-    int result;
-    do {
-        result = deflate(&stream, Z_FINISH);
-    } while (result == Z_OK && stream.avail_out > 0 && stream.avail_in > 0);
-    outputSize = stream.total_out;
-    deflateEnd(&stream);
-    return 0;
 }

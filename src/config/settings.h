@@ -213,7 +213,3 @@ bool UserNameIsStored();
 constexpr char kNoAccountText[] =
     "No account is stored, so no handheld can log in. Set one up with Settings > New Account... on a desktop, or "
     "with \"orvandel-setup account --user NAME --password-stdin --email ADDRESS\" while Orvandel is stopped.";
-
-// One-call deflate. outputSize is the capacity on entry and the compressed
-// length on return; too small an output gives a truncated stream. 0 or -1.
-int CompressBuffer(const uint8_t* input, size_t inputLength, uint8_t* output, size_t& outputSize, int level);

@@ -16,6 +16,12 @@ extern "C" {
 
 namespace av_owned {
 
+struct FreeOutputContext {
+    void operator()(AVFormatContext* format) const { avformat_free_context(format); }
+};
+struct FreeMemory {
+    void operator()(void* memory) const { av_free(memory); }
+};
 struct CloseInput {
     void operator()(AVFormatContext* format) const { avformat_close_input(&format); }
 };
@@ -43,6 +49,8 @@ struct FreeBitstreamFilter {
 
 } // namespace av_owned
 
+using OutputFormatPtr = std::unique_ptr<AVFormatContext, av_owned::FreeOutputContext>;
+using AvBytesPtr = std::unique_ptr<uint8_t, av_owned::FreeMemory>;
 using InputFormatPtr = std::unique_ptr<AVFormatContext, av_owned::CloseInput>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, av_owned::FreeCodecContext>;
 using FramePtr = std::unique_ptr<AVFrame, av_owned::FreeFrame>;

@@ -78,7 +78,7 @@ bool ScaleSample(const EncoderBranch& branch)
         return false;
     const uint8_t* source[4] = {preparedPicture.topRow, nullptr, nullptr, nullptr};
     const int sourceStride[4] = {preparedPicture.stride, 0, 0, 0};
-    return sws_scale(branch.scaler, source, sourceStride, 0, gCaptureHeight, branch.picture->data,
+    return sws_scale(branch.scaler.get(), source, sourceStride, 0, gCaptureHeight, branch.picture->data,
                      branch.picture->linesize) > 0;
 }
 
@@ -86,13 +86,13 @@ bool ScaleSample(const EncoderBranch& branch)
 // and hands it to the encoder.
 bool SendAudioFrame(EncoderBranch& branch, const uint8_t* pcm)
 {
-    if (av_frame_make_writable(branch.audioFrame) < 0)
+    if (av_frame_make_writable(branch.audioFrame.get()) < 0)
         return false;
     const uint8_t* input[1] = {pcm};
-    swr_convert(branch.resampler, branch.audioFrame->data, branch.audioFrameSize, input, branch.audioFrameSize);
+    swr_convert(branch.resampler.get(), branch.audioFrame->data, branch.audioFrameSize, input, branch.audioFrameSize);
     branch.audioFrame->pts = branch.audioSamplesEncoded;
     branch.audioSamplesEncoded += branch.audioFrameSize;
-    return avcodec_send_frame(branch.audio, branch.audioFrame) >= 0;
+    return avcodec_send_frame(branch.audio.get(), branch.audioFrame.get()) >= 0;
 }
 
 bool RingHasRoom(const StreamRing& ring)
@@ -111,18 +111,18 @@ bool EncodeLivePicture(double sampleTime)
     if (!ScaleSample(branch))
         return false;
     branch.picture->pts = gLiveEncoder.framesEncoded;
-    if (avcodec_send_frame(branch.video, branch.picture) < 0)
+    if (avcodec_send_frame(branch.video.get(), branch.picture.get()) < 0)
         return false;
     // A picture the encoder keeps for look-ahead still counts as encoded: its
     // bytes follow, and the picture clock must keep advancing.
     ++gLiveEncoder.framesEncoded;
-    while (avcodec_receive_packet(branch.video, branch.videoPacket) == 0) {
+    while (avcodec_receive_packet(branch.video.get(), branch.videoPacket.get()) == 0) {
         {
             std::lock_guard hold(gBufferMutex);
             gStream.video.lastTime = std::max(sampleTime, 0.0);
             AppendVideo(branch.videoPacket->data, branch.videoPacket->size);
         }
-        av_packet_unref(branch.videoPacket);
+        av_packet_unref(branch.videoPacket.get());
     }
     return true;
 }
@@ -155,7 +155,7 @@ void WriteRecordedPackets(AVCodecContext* codec, AVPacket* packet, int streamInd
         {
             std::lock_guard hold(gEncoderLock);
             if (gState.recording)
-                av_write_frame(branch.output, packet);
+                av_write_frame(branch.output.get(), packet);
         }
         av_packet_unref(packet);
     }
@@ -163,7 +163,7 @@ void WriteRecordedPackets(AVCodecContext* codec, AVPacket* packet, int streamInd
 
 int StreamIndexOf(const AVCodecContext* codec)
 {
-    const AVFormatContext* output = gRecorder.branch.output;
+    const AVFormatContext* output = gRecorder.branch.output.get();
     for (unsigned i = 0; i < output->nb_streams; ++i)
         if (output->streams[i]->codecpar->codec_type == codec->codec_type)
             return static_cast<int>(i);
@@ -190,11 +190,11 @@ void EncodeRecordedPicture(int32_t framesBefore)
     if (!ScaleSample(branch))
         return;
     branch.picture->pts = framesBefore;
-    if (avcodec_send_frame(branch.video, branch.picture) < 0)
+    if (avcodec_send_frame(branch.video.get(), branch.picture.get()) < 0)
         return;
     if (gLiveEncoder.framesEncoded == framesBefore)
         ++gLiveEncoder.framesEncoded;
-    WriteRecordedPackets(branch.video, branch.videoPacket, StreamIndexOf(branch.video), false);
+    WriteRecordedPackets(branch.video.get(), branch.videoPacket.get(), StreamIndexOf(branch.video.get()), false);
     CheckRecordingLimits();
 }
 
@@ -208,10 +208,10 @@ void EncodeLiveAudio(double sampleTime)
     gLiveEncoder.audioOutputFill = 0;
     while (gLivePcmFill - consumed >= frameBytes && gState.streaming) {
         if (SendAudioFrame(branch, gBuffers.livePcm + consumed)) {
-            AVPacket* packet = branch.audioPacket;
-            while (avcodec_receive_packet(branch.audio, packet) == 0) {
+            AVPacket* packet = branch.audioPacket.get();
+            while (avcodec_receive_packet(branch.audio.get(), packet) == 0) {
                 if (packet->size <= kAudioOutputSize - gLiveEncoder.audioOutputFill) {
-                    std::memcpy(gLiveEncoder.audioOutput + gLiveEncoder.audioOutputFill, packet->data, packet->size);
+                    std::memcpy(gLiveEncoder.audioOutput.get() + gLiveEncoder.audioOutputFill, packet->data, packet->size);
                     gLiveEncoder.audioOutputFill += packet->size;
                 }
                 av_packet_unref(packet);
@@ -222,7 +222,7 @@ void EncodeLiveAudio(double sampleTime)
     {
         std::lock_guard hold(gBufferMutex);
         gStream.audio.lastTime = std::max(sampleTime, 0.0);
-        AppendAudio(gLiveEncoder.audioOutput, gLiveEncoder.audioOutputFill);
+        AppendAudio(gLiveEncoder.audioOutput.get(), gLiveEncoder.audioOutputFill);
     }
     PostAppMessage(MessageTarget::View, kMsgRefresh);
     std::memmove(gBuffers.livePcm, gBuffers.livePcm + consumed, static_cast<size_t>(gLivePcmFill - consumed));
@@ -238,7 +238,7 @@ void EncodeRecordedAudio()
     int32_t consumed = 0;
     while (gRecorderPcmFill - consumed >= frameBytes && gState.recording) {
         if (SendAudioFrame(branch, gBuffers.recorderPcm + consumed))
-            WriteRecordedPackets(branch.audio, branch.audioPacket, StreamIndexOf(branch.audio), true);
+            WriteRecordedPackets(branch.audio.get(), branch.audioPacket.get(), StreamIndexOf(branch.audio.get()), true);
         consumed += frameBytes;
     }
     CheckRecordingLimits();

@@ -5,6 +5,7 @@
 // encode steps for every sample.
 
 #include "capture/grabber_callbacks.h"
+#include "encode/av_owned.h"
 
 #include <atomic>
 #include <cstdint>
@@ -39,8 +40,7 @@ extern int32_t gLivePcmFill;
 extern int32_t gRecorderPcmFill;
 
 // A frame with a zeroed buffer of its own; nullptr when memory is short.
-AVFrame* AllocPicture(AVPixelFormat format, int width, int height);
-void FreePicture(AVFrame*& picture);
+FramePtr AllocPicture(AVPixelFormat format, int width, int height);
 
 // The encode steps, called by the capture callbacks with the sample time in seconds.
 void EncodeVideoSample(double sampleTime);

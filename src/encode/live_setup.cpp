@@ -2,6 +2,7 @@
 
 #include "shared/server_state.h"
 #include "encode/live_encoder.h"
+#include "encode/pipeline.h"
 #include "shared/live_params.h"
 #include "platform/messages.h"
 
@@ -22,21 +23,15 @@ namespace {
 constexpr int kVideoStreamId = 0;
 constexpr int kAudioStreamId = 1;
 
-int Fail(const char* text)
-{
-    ShowMessage(text, gState.showMessages, 0);
-    return -1;
-}
-
 // A new stream of the context with an encoder context for codec; nullptr
 // after telling the user why.
-AVCodecContext* NewStream(AVFormatContext* output, const AVCodec* codec, int id, const char* failure,
+CodecContextPtr NewStream(AVFormatContext* output, const AVCodec* codec, int id, const char* failure,
                           AVStream*& stream)
 {
     stream = avformat_new_stream(output, nullptr);
-    AVCodecContext* context = stream ? avcodec_alloc_context3(codec) : nullptr;
+    CodecContextPtr context(stream ? avcodec_alloc_context3(codec) : nullptr);
     if (!context) {
-        Fail(failure);
+        ShowFailure(failure);
         return nullptr;
     }
     stream->id = id;
@@ -59,74 +54,76 @@ void KeepNoPicturesBack(AVCodecContext* context)
     av_dict_free(&params);
 }
 
-AVCodecContext* AddVideoStream(AVFormatContext* output, const AVCodec* codec, int bitRate, int width, int height,
+CodecContextPtr AddVideoStream(AVFormatContext* output, const AVCodec* codec, int bitRate, int width, int height,
                                int frameRate)
 {
     AVStream* stream = nullptr;
-    AVCodecContext* context = NewStream(output, codec, kVideoStreamId, "Could not allocate video stream.", stream);
+    CodecContextPtr context = NewStream(output, codec, kVideoStreamId, "Could not allocate video stream.", stream);
     if (!context)
         return nullptr;
     AVRational rate;
     if (av_parse_video_rate(&rate, std::to_string(frameRate).c_str()) < 0) {
-        avcodec_free_context(&context);
-        Fail("Incorrect frame rate.");
+        ShowFailure("Incorrect frame rate.");
         return nullptr;
     }
-    ConfigureVideoEncoder(context, codec, bitRate, width, height, rate);
+    ConfigureVideoEncoder(context.get(), codec, bitRate, width, height, rate);
     if (codec->id == AV_CODEC_ID_H264)
-        KeepNoPicturesBack(context);
+        KeepNoPicturesBack(context.get());
     if (output->oformat->flags & AVFMT_GLOBALHEADER && codec->id != AV_CODEC_ID_WMV2)
         context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     stream->time_base = context->time_base;
     return context;
 }
 
-AVCodecContext* AddAudioStream(AVFormatContext* output, const AVCodec* codec, int bitRate, int sampleRate, bool stereo)
+CodecContextPtr AddAudioStream(AVFormatContext* output, const AVCodec* codec, int bitRate, int sampleRate, bool stereo)
 {
     AVStream* stream = nullptr;
-    AVCodecContext* context = NewStream(output, codec, kAudioStreamId, "Could not allocate audio stream.", stream);
+    CodecContextPtr context = NewStream(output, codec, kAudioStreamId, "Could not allocate audio stream.", stream);
     if (!context)
         return nullptr;
-    ConfigureAudioEncoder(context, codec, bitRate, sampleRate, stereo);
+    ConfigureAudioEncoder(context.get(), codec, bitRate, sampleRate, stereo);
     stream->time_base = context->time_base;
     return context;
 }
 
 // Opens the encoder of the stream just added, and gives the stream the
-// parameters a container writes into its header.
-int OpenCodec(AVFormatContext* output, AVCodecContext*& context, const char* failure)
+// parameters a container writes into its header. A context that does not
+// open is freed, so that closing skips it.
+int OpenCodec(AVFormatContext* output, CodecContextPtr& context, const char* failure)
 {
-    if (avcodec_open2(context, nullptr, nullptr) < 0) {
-        avcodec_free_context(&context);
-        return Fail(failure);
+    if (avcodec_open2(context.get(), nullptr, nullptr) < 0) {
+        context.reset();
+        return ShowFailure(failure);
     }
     AVStream* stream = output->streams[output->nb_streams - 1];
-    return avcodec_parameters_from_context(stream->codecpar, context) < 0 ? -1 : 0;
+    return avcodec_parameters_from_context(stream->codecpar, context.get()) < 0 ? -1 : 0;
 }
 
 int PrepareAudioConversion(EncoderBranch& branch)
 {
-    AVCodecContext* audio = branch.audio;
-    branch.audioFrame = av_frame_alloc();
-    if (!branch.audioFrame)
+    AVCodecContext* audio = branch.audio.get();
+    branch.audioFrame.reset(av_frame_alloc());
+    AVFrame* frame = branch.audioFrame.get();
+    if (!frame)
         return -1;
-    branch.audioFrame->format = audio->sample_fmt;
-    branch.audioFrame->nb_samples = branch.audioFrameSize;
-    branch.audioFrame->sample_rate = audio->sample_rate;
-    av_channel_layout_copy(&branch.audioFrame->ch_layout, &audio->ch_layout);
-    if (av_frame_get_buffer(branch.audioFrame, 0) < 0)
+    frame->format = audio->sample_fmt;
+    frame->nb_samples = branch.audioFrameSize;
+    frame->sample_rate = audio->sample_rate;
+    av_channel_layout_copy(&frame->ch_layout, &audio->ch_layout);
+    if (av_frame_get_buffer(frame, 0) < 0)
         return -1;
-    if (swr_alloc_set_opts2(&branch.resampler, &audio->ch_layout, audio->sample_fmt, audio->sample_rate,
-                            &audio->ch_layout, AV_SAMPLE_FMT_S16, audio->sample_rate, 0, nullptr) < 0)
-        return -1;
-    return swr_init(branch.resampler) < 0 ? -1 : 0;
+    SwrContext* resampler = nullptr;
+    const int made = swr_alloc_set_opts2(&resampler, &audio->ch_layout, audio->sample_fmt, audio->sample_rate,
+                                         &audio->ch_layout, AV_SAMPLE_FMT_S16, audio->sample_rate, 0, nullptr);
+    branch.resampler.reset(resampler);
+    return made < 0 || swr_init(resampler) < 0 ? -1 : 0;
 }
 
 int OpenVideo(LiveEncoder& encoder)
 {
     const AVCodec* codec = FindEncoder(VideoEncoderName(gLiveParams.videoCodec), AVMEDIA_TYPE_VIDEO);
     if (!codec)
-        return Fail("Unknown video codec.");
+        return ShowFailure("Unknown video codec.");
     if (codec->id == AV_CODEC_ID_H263)
         FitH263Size(gOutputWidth, gOutputHeight);
     return OpenVideoBranch(encoder.branch, codec, gLiveParams.videoBitRate, gOutputWidth, gOutputHeight,
@@ -137,36 +134,29 @@ int OpenAudio(LiveEncoder& encoder)
 {
     const AVCodec* codec = FindEncoder("libmp3lame", AVMEDIA_TYPE_AUDIO);
     if (!codec)
-        return Fail("Unknown audio codec.");
+        return ShowFailure("Unknown audio codec.");
     if (OpenAudioBranch(encoder.branch, codec, gLiveParams.audioBitRate, gLiveParams.audioSampleRate,
                         gLiveParams.stereo) != 0)
         return -1;
-    encoder.audioOutput = static_cast<uint8_t*>(av_mallocz(kAudioOutputSize));
-    return encoder.audioOutput ? 0 : Fail("Could not allocate output audio buffer.");
+    encoder.audioOutput.reset(static_cast<uint8_t*>(av_mallocz(kAudioOutputSize)));
+    return encoder.audioOutput ? 0 : ShowFailure("Could not allocate output audio buffer.");
 }
 
 } // namespace
 
-AVFrame* AllocPicture(AVPixelFormat format, int width, int height)
+FramePtr AllocPicture(AVPixelFormat format, int width, int height)
 {
-    AVFrame* picture = av_frame_alloc();
+    FramePtr picture(av_frame_alloc());
     if (!picture)
         return nullptr;
     picture->format = format;
     picture->width = width;
     picture->height = height;
-    if (av_frame_get_buffer(picture, 0) < 0) {
-        av_frame_free(&picture);
+    if (av_frame_get_buffer(picture.get(), 0) < 0)
         return nullptr;
-    }
     for (int plane = 0; plane < AV_NUM_DATA_POINTERS && picture->buf[plane]; ++plane)
         std::memset(picture->buf[plane]->data, 0, picture->buf[plane]->size);
     return picture;
-}
-
-void FreePicture(AVFrame*& picture)
-{
-    av_frame_free(&picture);
 }
 
 const char* VideoEncoderName(uint8_t selector)
@@ -198,7 +188,7 @@ void ChooseLiveParameters(uint8_t profile, int32_t customKbps, uint16_t customWi
     case 1: gOutputWidth = 320; gOutputHeight = 240; break;
     case 2: gOutputWidth = 1024; gOutputHeight = 768; break;
     case 3: gOutputWidth = 480; gOutputHeight = 320; break;
-    case 4: gOutputWidth = customWidth; gOutputHeight = customHeight; break;
+    case kSizeLevelCustom: gOutputWidth = customWidth; gOutputHeight = customHeight; break;
     default: break;
     }
     if (!hasVideo) {
@@ -235,21 +225,24 @@ const AVCodec* FindEncoder(const char* name, AVMediaType type)
 
 int OpenVideoBranch(EncoderBranch& branch, const AVCodec* codec, int bitRate, int width, int height, int frameRate)
 {
-    branch.video = AddVideoStream(branch.output, codec, bitRate, width, height, frameRate);
-    if (!branch.video || OpenCodec(branch.output, branch.video, "Could not open the video codec.") != 0)
+    AVFormatContext* output = branch.output.get();
+    branch.video = AddVideoStream(output, codec, bitRate, width, height, frameRate);
+    if (!branch.video || OpenCodec(output, branch.video, "Could not open the video codec.") != 0)
         return -1;
     branch.picture = AllocPicture(AV_PIX_FMT_YUV420P, width, height);
     if (!branch.picture)
-        return Fail("Could not allocate picture.");
-    branch.scaler = sws_getCachedContext(branch.scaler, gCaptureWidth, gCaptureHeight, AV_PIX_FMT_BGR24, width,
-                                         height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    return branch.scaler ? 0 : Fail("Could not initialize the video scaler.");
+        return ShowFailure("Could not allocate picture.");
+    branch.scaler.reset(sws_getCachedContext(branch.scaler.release(), gCaptureWidth, gCaptureHeight,
+                                             AV_PIX_FMT_BGR24, width, height, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
+                                             nullptr, nullptr, nullptr));
+    return branch.scaler ? 0 : ShowFailure("Could not initialize the video scaler.");
 }
 
 int OpenAudioBranch(EncoderBranch& branch, const AVCodec* codec, int bitRate, int sampleRate, bool stereo)
 {
-    branch.audio = AddAudioStream(branch.output, codec, bitRate, sampleRate, stereo);
-    if (!branch.audio || OpenCodec(branch.output, branch.audio, "Could not open the audio codec.") != 0)
+    AVFormatContext* output = branch.output.get();
+    branch.audio = AddAudioStream(output, codec, bitRate, sampleRate, stereo);
+    if (!branch.audio || OpenCodec(output, branch.audio, "Could not open the audio codec.") != 0)
         return -1;
     const int channels = branch.audio->ch_layout.nb_channels;
     branch.audioFrameSize = branch.audio->frame_size > 1 ? branch.audio->frame_size : kAudioOutputSize / channels;
@@ -259,19 +252,19 @@ int OpenAudioBranch(EncoderBranch& branch, const AVCodec* codec, int bitRate, in
 
 void CloseBranchEncoders(EncoderBranch& branch)
 {
-    avcodec_free_context(&branch.video);
-    FreePicture(branch.picture);
-    avcodec_free_context(&branch.audio);
-    av_frame_free(&branch.audioFrame);
-    swr_free(&branch.resampler);
-    av_packet_free(&branch.videoPacket);
-    av_packet_free(&branch.audioPacket);
+    branch.video.reset();
+    branch.picture.reset();
+    branch.audio.reset();
+    branch.audioFrame.reset();
+    branch.resampler.reset();
+    branch.videoPacket.reset();
+    branch.audioPacket.reset();
 }
 
 int OpenLiveEncoder(bool hasVideo, bool hasAudio)
 {
     LiveEncoder& encoder = gLiveEncoder;
-    if (OpenOutputContext(encoder.branch, nullptr) != 0)
+    if (OpenOutputContext(encoder.branch, {}) != 0)
         return -1;
     if (hasVideo && OpenVideo(encoder) != 0)
         return -1;
@@ -280,20 +273,22 @@ int OpenLiveEncoder(bool hasVideo, bool hasAudio)
     return 0;
 }
 
-int OpenOutputContext(EncoderBranch& branch, const char* path)
+int OpenOutputContext(EncoderBranch& branch, const std::string& path)
 {
-    if (avformat_alloc_output_context2(&branch.output, nullptr, nullptr, "out.avi") < 0 &&
-        avformat_alloc_output_context2(&branch.output, nullptr, "mpeg", nullptr) < 0)
-        return Fail("Could not find suitable output format.");
-    branch.videoPacket = av_packet_alloc();
-    branch.audioPacket = av_packet_alloc();
+    AVFormatContext* output = nullptr;
+    if (avformat_alloc_output_context2(&output, nullptr, nullptr, "out.avi") < 0 &&
+        avformat_alloc_output_context2(&output, nullptr, "mpeg", nullptr) < 0)
+        return ShowFailure("Could not find suitable output format.");
+    branch.output.reset(output);
+    branch.videoPacket.reset(av_packet_alloc());
+    branch.audioPacket.reset(av_packet_alloc());
     if (!branch.videoPacket || !branch.audioPacket)
-        return Fail("Out of memory!");
-    if (path) {
-        av_freep(&branch.output->url);
-        branch.output->url = av_strdup(path);
-        if (!branch.output->url)
-            return Fail("Out of memory!");
+        return ShowFailure("Out of memory!");
+    if (!path.empty()) {
+        av_freep(&output->url);
+        output->url = av_strdup(path.c_str());
+        if (!output->url)
+            return ShowFailure("Out of memory!");
     }
     return 0;
 }
@@ -302,9 +297,8 @@ void CloseLiveEncoder()
 {
     LiveEncoder& encoder = gLiveEncoder;
     CloseBranchEncoders(encoder.branch);
-    av_freep(&encoder.audioOutput);
-    avformat_free_context(encoder.branch.output);
-    encoder.branch.output = nullptr;
+    encoder.audioOutput.reset();
+    encoder.branch.output.reset();
 }
 
 void ResetVideoPacing()

@@ -4,14 +4,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
-
-struct SwsContext;
-struct SwrContext;
+#include "encode/av_owned.h"
 
 constexpr int kAudioOutputSize = 524288;
 
@@ -19,23 +14,23 @@ constexpr int kAudioOutputSize = 524288;
 // live branch's context is never written to a file: it only holds the
 // streams whose encoders produce the raw elementary streams.
 struct EncoderBranch {
-    AVFormatContext* output = nullptr;
-    AVCodecContext* video = nullptr;
-    AVCodecContext* audio = nullptr;
-    AVFrame* picture = nullptr;
-    SwsContext* scaler = nullptr;  // kept across starts, rebuilt only when sizes change
-    AVFrame* audioFrame = nullptr;
-    SwrContext* resampler = nullptr;
+    OutputFormatPtr output;
+    CodecContextPtr video;
+    CodecContextPtr audio;
+    FramePtr picture;
+    ScalerPtr scaler;  // kept across starts, rebuilt only when sizes change
+    FramePtr audioFrame;
+    ResamplerPtr resampler;
     // One packet for each stream: the video and audio steps run on two threads.
-    AVPacket* videoPacket = nullptr;
-    AVPacket* audioPacket = nullptr;
+    PacketPtr videoPacket;
+    PacketPtr audioPacket;
     int audioFrameSize = 0;        // samples per channel in one codec frame
     int64_t audioSamplesEncoded = 0;
 };
 
 struct LiveEncoder {
     EncoderBranch branch;
-    uint8_t* audioOutput = nullptr;
+    AvBytesPtr audioOutput;
     int32_t audioOutputFill = 0;
     // Also the next picture's presentation time; read by the statistics.
     std::atomic<int32_t> framesEncoded{0};
@@ -85,7 +80,7 @@ const AVCodec* FindEncoder(const char* name, AVMediaType type);
 
 // Makes the branch's AVI context (the live branch gives no path) and its
 // packet. 0, or -1 after telling the user why.
-int OpenOutputContext(EncoderBranch& branch, const char* path);
+int OpenOutputContext(EncoderBranch& branch, const std::string& path);
 
 // Adds a video stream to the branch's context and opens its encoder, its
 // picture and its scaler from the capture size. 0, or -1 after telling the

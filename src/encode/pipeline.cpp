@@ -22,7 +22,6 @@
 namespace {
 
 constexpr uint8_t kNoStream = 0xFF;
-constexpr int kSizeLevelCustom = 4;
 constexpr int kMinCustomSide = 16;
 constexpr int kMaxCustomSide = 4096;
 // A callback comes every frame; this is only for a device that went silent.

@@ -9,6 +9,9 @@
 #include <functional>
 #include <string>
 
+// The picture size class whose width and height come with the request.
+constexpr int kSizeLevelCustom = 4;
+
 // The handheld's stream-start request, as the session stored it.
 struct StreamRequest {
     int32_t channel;

@@ -214,21 +214,22 @@ size_t TakeChunk(uint8_t* out, TakenChunks& taken)
     return written;
 }
 
-void AppendSubtitle(const char* text, int32_t count, bool timePrefix)
+void AppendSubtitle(std::string_view text, bool timePrefix)
 {
     char prefix[32] = "";
     if (timePrefix)
         std::snprintf(prefix, sizeof prefix, "Time#:%u:", TimeStampMs(gStream.video.lastTime));
-    const int32_t prefixLength = static_cast<int32_t>(std::strlen(prefix));
-    const int64_t recordSize = 4 + int64_t{prefixLength} + count;
+    const size_t prefixLength = std::strlen(prefix);
+    const uint64_t recordSize = 4 + prefixLength + uint64_t{text.size()};
     std::unique_lock hold(gSenderMutex);
-    if (count < 0 || recordSize - 4 > 0xFFFFFF || gStream.subtitlePending + recordSize > kRingSize || gStream.subtitleWrite + recordSize > kRingSize)
+    if (recordSize - 4 > 0xFFFFFF || gStream.subtitlePending + recordSize > uint64_t{kRingSize} ||
+        gStream.subtitleWrite + recordSize > uint64_t{kRingSize})
         return;
     uint32_t header = kSubtitleHeader | static_cast<uint32_t>(recordSize - 4);
     uint8_t* at = gStream.subtitleQueue + gStream.subtitleWrite;
     std::memcpy(at, &header, 4);
     std::memcpy(at + 4, prefix, prefixLength);
-    std::memcpy(at + 4 + prefixLength, text, count);
+    std::memcpy(at + 4 + prefixLength, text.data(), text.size());
     gStream.subtitleWrite += static_cast<int32_t>(recordSize);
     gStream.subtitlePending += static_cast<int32_t>(recordSize);
     hold.unlock();

@@ -4,13 +4,13 @@
 // Video and audio bytes sit in two rings; every completed fixed-size chunk is
 // stamped in a time index, and the sender takes the chunks in time order.
 
-#include "platform/sync.h"
+#include "shared/resources.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string_view>
 
-constexpr int32_t kRingSize = 13980000;
 constexpr int32_t kVideoChunk = 8384;
 constexpr int32_t kAudioChunk = 4190;
 constexpr int32_t kIndexLength = 16384;
@@ -92,7 +92,7 @@ void WaitForStreamData(std::unique_lock<RecursiveTimedMutex>& hold, int timeoutM
 // File transcoder: queues a subtitle record under the sender mutex,
 // optionally prefixed "Time#:%u:" with the current video time. Dropped when
 // the queue cannot hold it.
-void AppendSubtitle(const char* text, int32_t count, bool timePrefix);
+void AppendSubtitle(std::string_view text, bool timePrefix);
 
 // The time stamp of a chunk: the newest frame's time in milliseconds.
 uint32_t TimeStampMs(double seconds);

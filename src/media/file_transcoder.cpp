@@ -120,7 +120,7 @@ int Transcoder::OpenInput()
     startSeconds_ = input_.SeekTo(request.startSeconds);
     gSubtitles.count = 0;
     subtitleFile_ = !job_.subtitlePath.empty() && request.subtitleStream >= 0 &&
-                    LoadSubtitleFile(job_.subtitlePath.c_str()) == 0;
+                    LoadSubtitleFile(job_.subtitlePath) == 0;
     if (!input_.Choose(request, subtitleFile_, chosen_))
         return Refuse("it has no stream of the number asked for.");
     if (chosen_.video < 0 && chosen_.audio < 0)

@@ -34,7 +34,7 @@ int ReadStart(int file, size_t count, std::string& contents)
 
 // Opens path and reads its first bytes: all of a file of at most limit
 // bytes, else limit bytes when wholeOnly is false.
-int ReadFile(const char* path, size_t limit, bool wholeOnly, std::string& contents)
+int ReadFile(const std::string& path, size_t limit, bool wholeOnly, std::string& contents)
 {
     contents.clear();
     const int file = OpenRegularFile(path);
@@ -53,9 +53,9 @@ int ReadFile(const char* path, size_t limit, bool wholeOnly, std::string& conten
 
 } // namespace
 
-int OpenRegularFile(const char* path)
+int OpenRegularFile(const std::string& path)
 {
-    const int file = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int file = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (file < 0)
         return -1;
     struct stat info;
@@ -66,17 +66,17 @@ int OpenRegularFile(const char* path)
     return file;
 }
 
-int ReadRegularFile(const char* path, size_t limit, std::string& contents)
+int ReadRegularFile(const std::string& path, size_t limit, std::string& contents)
 {
     return ReadFile(path, limit, true, contents);
 }
 
-int ReadFileStart(const char* path, size_t limit, std::string& contents)
+int ReadFileStart(const std::string& path, size_t limit, std::string& contents)
 {
     return ReadFile(path, limit, false, contents);
 }
 
-AVFormatContext* OpenMediaFile(const char* path, const AVIOInterruptCB* interrupt)
+InputFormatPtr OpenMediaFile(const std::string& path, const AVIOInterruptCB* interrupt)
 {
     AVFormatContext* format = avformat_alloc_context();
     if (!format)
@@ -85,9 +85,9 @@ AVFormatContext* OpenMediaFile(const char* path, const AVIOInterruptCB* interrup
         format->interrupt_callback = *interrupt;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const std::string url = std::string("file:") + path;
+    const std::string url = "file:" + path;
     // On failure the context is freed by the call itself.
     const int result = avformat_open_input(&format, url.c_str(), nullptr, &options);
     av_dict_free(&options);
-    return result < 0 ? nullptr : format;
+    return InputFormatPtr(result < 0 ? nullptr : format);
 }

@@ -122,7 +122,7 @@ std::string ShellLinkTarget(const std::string& path)
 {
     std::string bytes;
     std::string target;
-    if (ReadFileStart(path.c_str(), kShellLinkReadSize, bytes) != 0 ||
+    if (ReadFileStart(path, kShellLinkReadSize, bytes) != 0 ||
         ParseShellLink(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), target) != 0 ||
         target[0] != '/')
         return std::string();
@@ -223,16 +223,17 @@ int ResolveShortcut(const std::string& folder, const char* name, std::string& ta
     return 0;
 }
 
-int ListFolder(const char* request, uint8_t* listing, int32_t& length, bool subtitleMode)
+int ListFolder(const std::string& request, uint8_t* listing, int32_t& length, bool subtitleMode)
 {
     length = 0;
-    const size_t slashes = std::count(request, request + std::strlen(request), '/');
+    const size_t slashes = std::count(request.begin(), request.end(), '/');
     if (slashes == 0)
         return -1;
     size_t used = 0;
+    const std::string folder = request.substr(1);
     if (slashes == 1)
         ListSharedFolders(listing, used);
-    else if (!IsServedPath(request + 1) || ListFolderContents(request + 1, subtitleMode, listing, used) != 0)
+    else if (!IsServedPath(folder) || ListFolderContents(folder, subtitleMode, listing, used) != 0)
         return -1;
     listing[used++] = 0;
     length = static_cast<int32_t>(used);

@@ -15,7 +15,7 @@ constexpr size_t kListingSize = 128000;
 // folders; with more slashes it names the folder after its first byte, which
 // is listed only within what the handheld may reach (media/access.h). 0, or
 // -1 with length 0 when there is no slash or the folder cannot be listed.
-int ListFolder(const char* request, uint8_t* listing, int32_t& length, bool subtitleMode);
+int ListFolder(const std::string& request, uint8_t* listing, int32_t& length, bool subtitleMode);
 
 // Symbolic links, and files whose name contains ".lnk", ".LNK" or ".Lnk",
 // are shortcuts: returns 1 and the full path they lead to (empty when the

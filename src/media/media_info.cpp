@@ -10,6 +10,7 @@ extern "C" {
 
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,13 +71,12 @@ bool IsTextSubtitle(AVCodecID codec)
 
 void Describe(const AVCodecParameters* parameters, StreamDescription& entry)
 {
-    AVCodecContext* context = avcodec_alloc_context3(nullptr);
+    const CodecContextPtr context(avcodec_alloc_context3(nullptr));
     if (!context)
         return;
     char text[256] = {};
-    if (avcodec_parameters_to_context(context, parameters) >= 0)
-        avcodec_string(text, sizeof text, context, 0);
-    avcodec_free_context(&context);
+    if (avcodec_parameters_to_context(context.get(), parameters) >= 0)
+        avcodec_string(text, sizeof text, context.get(), 0);
     // Handhelds know the SSA family by that name.
     if (char* ass = IsSsa(parameters->codec_id) ? std::strstr(text, "ass") : nullptr)
         std::memcpy(ass, "ssa", 3);
@@ -111,54 +111,49 @@ bool DescribeStreams(const AVFormatContext* format, MediaInfoRecord& record)
     return hasVideo;
 }
 
-// The media path with the text after its last dot replaced by "srt".
-bool CompanionPath(const char* path, char (&companion)[sizeof gMediaSelection.subtitleFilePath])
+// The media path with the text after its last dot replaced by "srt"; empty
+// when no dot leaves room for the extension in the selection's field.
+std::string CompanionPath(const std::string& path)
 {
-    const size_t length = strnlen(path, kCompanionPathMax);
-    std::memcpy(companion, path, length);
-    companion[length] = 0;
-    char* dot = std::strrchr(companion, '.');
-    if (!dot || static_cast<size_t>(dot - companion) >= kCompanionDotLimit)
-        return false;
-    std::memcpy(dot + 1, "srt", 4);
-    return true;
+    const std::string_view kept = std::string_view(path).substr(0, kCompanionPathMax);
+    const size_t dot = kept.rfind('.');
+    if (dot == std::string_view::npos || dot >= kCompanionDotLimit)
+        return {};
+    return std::string(kept.substr(0, dot + 1)) + "srt";
 }
 
-void AddCompanionSubtitles(const char* path, MediaInfoRecord& record)
+void AddCompanionSubtitles(const std::string& path, MediaInfoRecord& record)
 {
-    char companion[sizeof gMediaSelection.subtitleFilePath] = {};
-    if (!CompanionPath(path, companion))
-        return;
-    const int file = OpenRegularFile(companion);
+    const std::string companion = CompanionPath(path);
+    const int file = companion.empty() ? -1 : OpenRegularFile(companion);
     if (file < 0)
         return;
     ::close(file);
-    std::memcpy(gMediaSelection.subtitleFilePath, companion, sizeof companion);
-    const std::string text = std::string("Subtitle: srt: ") + companion;
+    std::memcpy(gMediaSelection.subtitleFilePath, companion.c_str(), companion.size() + 1);
+    const std::string text = "Subtitle: srt: " + companion;
     CopyText(record.streams[record.streamCount++].text, sizeof record.streams[0].text, text.c_str());
 }
 
 } // namespace
 
-int GetMediaInfo(const char* path, MediaInfoRecord& record)
+int GetMediaInfo(const std::string& path, MediaInfoRecord& record)
 {
     record = {};
     std::memset(gMediaSelection.subtitleFilePath, 0, sizeof gMediaSelection.subtitleFilePath);
     struct stat info;
-    if (::stat(path, &info) != 0)
+    if (::stat(path.c_str(), &info) != 0)
         return -1;
     record.fileSize = static_cast<uint32_t>(info.st_size);
     // FFmpeg would wait forever on a FIFO or a terminal.
     if (!S_ISREG(info.st_mode))
         return -1;
-    AVFormatContext* format = OpenMediaFile(path);
+    const InputFormatPtr format = OpenMediaFile(path);
     if (!format)
         return -1;
-    avformat_find_stream_info(format, nullptr);
+    avformat_find_stream_info(format.get(), nullptr);
     ReadTags(format->metadata, record);
-    ReadDurationAndBitRate(format, record);
-    if (DescribeStreams(format, record) && record.streamCount < kMediaInfoStreams)
+    ReadDurationAndBitRate(format.get(), record);
+    if (DescribeStreams(format.get(), record) && record.streamCount < kMediaInfoStreams)
         AddCompanionSubtitles(path, record);
-    avformat_close_input(&format);
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr int kMediaInfoStreams = 6;
 
@@ -46,7 +47,7 @@ static_assert(sizeof(MediaInfoRecord) == 584);
 // the session's subtitle file path when it exists; otherwise that path is
 // cleared. 0, or -1 when FFmpeg cannot open the file (the record then holds
 // at most the file size).
-int GetMediaInfo(const char* path, MediaInfoRecord& record);
+int GetMediaInfo(const std::string& path, MediaInfoRecord& record);
 
 // The media file and the subtitle file the handheld chose for its next file
 // stream. GetMediaInfo puts a companion ".srt" file here.

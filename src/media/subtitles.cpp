@@ -15,7 +15,7 @@ constexpr size_t kMaxSubtitleFileSize = 64 * 1024 * 1024;
 
 } // namespace
 
-int LoadSubtitleFile(const char* path)
+int LoadSubtitleFile(const std::string& path)
 {
     std::string contents;
     if (ReadRegularFile(path, kMaxSubtitleFileSize, contents) != 0)

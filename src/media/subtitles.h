@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr int32_t kMaxSubtitleEntries = 8192;
 constexpr size_t kSubtitleTextSize = 512;
@@ -36,4 +37,4 @@ int32_t FillSubtitleTable(char* text, size_t size, SubtitleTable& table);
 // Replaces gSubtitles with the entries of an SRT file and sets the stream's
 // subtitle kind to kSubtitleKindFile. The file's last byte is taken as its
 // terminator. 0, or -1 (table untouched) when the file cannot be read whole.
-int LoadSubtitleFile(const char* path);
+int LoadSubtitleFile(const std::string& path);

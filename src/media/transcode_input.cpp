@@ -46,12 +46,12 @@ bool ChooseOne(const AVFormatContext* format, int8_t named, AVMediaType type, in
 bool TranscodeInput::Open(const std::string& path, const std::atomic<int>& cancel)
 {
     // FFmpeg would wait forever on a FIFO or a device.
-    const int file = OpenRegularFile(path.c_str());
+    const int file = OpenRegularFile(path);
     if (file < 0)
         return false;
     ::close(file);
     const AVIOInterruptCB interrupt{&CancelRequested, const_cast<std::atomic<int>*>(&cancel)};
-    format_.reset(OpenMediaFile(path.c_str(), &interrupt));
+    format_ = OpenMediaFile(path, &interrupt);
     return format_ && avformat_find_stream_info(format_.get(), nullptr) >= 0 && format_->nb_streams > 0;
 }
 

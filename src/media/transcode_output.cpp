@@ -144,7 +144,7 @@ bool VideoTranscode::OpenEncode(const AVStream* input, const FileTimeline& timel
         encoder_->me_cmp |= FF_CMP_CHROMA;
     if (avcodec_open2(encoder_.get(), settings.codec, nullptr) < 0)
         return false;
-    picture_.reset(AllocPicture(AV_PIX_FMT_YUV420P, settings.width, settings.height));
+    picture_ = AllocPicture(AV_PIX_FMT_YUV420P, settings.width, settings.height);
     return picture_ != nullptr;
 }
 

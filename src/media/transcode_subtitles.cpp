@@ -54,7 +54,7 @@ const char* SsaText(const char* event)
 
 void Queue(const std::string& text, bool timePrefix)
 {
-    AppendSubtitle(text.data(), static_cast<int32_t>(text.size()), timePrefix);
+    AppendSubtitle(text, timePrefix);
 }
 
 // A timed-text track fills its gaps with samples of empty text: a 16-bit
@@ -96,7 +96,8 @@ void SubtitleFeed::FromPacket(const AVPacket* packet)
     } else {
         // Timed text and SSA lines go as they are; timed text carries the
         // video time it belongs to.
-        AppendSubtitle(reinterpret_cast<const char*>(packet->data), packet->size, IsTimedText(codec_));
+        AppendSubtitle({reinterpret_cast<const char*>(packet->data), static_cast<size_t>(std::max(packet->size, 0))},
+                       IsTimedText(codec_));
     }
 }
 
@@ -140,7 +141,7 @@ void SubtitleFeed::FromTable(double videoSeconds)
     for (int32_t i = lastQueued_ + 1; i < gSubtitles.count; ++i) {
         const SubtitleEntry& entry = gSubtitles.entries[i];
         if (entry.startMs <= now && now < entry.endMs) {
-            AppendSubtitle(entry.text, static_cast<int32_t>(strnlen(entry.text, sizeof entry.text)), false);
+            AppendSubtitle({entry.text, strnlen(entry.text, sizeof entry.text)}, false);
             lastQueued_ = i;
             return;
         }

@@ -46,7 +46,7 @@ std::string ReadPublicAddress()
 {
     char response[kWebResponseSize];
     size_t received = 0;
-    if (HttpGet(response, sizeof response, &received, WebUrl(kEchoPath).c_str(), kHttp10) != 0)
+    if (HttpGet(WebUrl(kEchoPath), kHttp10, response, &received) != 0)
         return {};
     const std::string_view text(response, received);
     const size_t blankLine = text.find("\r\n\r\n");

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // 1 when the server sits behind NAT: its address is private, or none was found.
@@ -58,7 +59,7 @@ constexpr int kMaxBrokers = 3;
 
 // Up to three brokers, each a complete <host>, <ip>, <port> triple in order;
 // reading stops at the first missing element.
-std::vector<Broker> ParseBrokerList(const char* document, size_t length);
+std::vector<Broker> ParseBrokerList(std::string_view document);
 
 // The brokers of the maker's list, or the built-in broker when the list
 // cannot be had or holds none.

@@ -29,12 +29,11 @@ constexpr BrokerElement kPortElement{"<port>", "</port>\0", 6};
 std::atomic<uint32_t> lastRegistrationTick{0};
 
 // The element's text after offset, moving offset to its end; -1 when missing.
-int ReadElement(const char* document, size_t length, const BrokerElement& element, size_t& offset,
-                std::string& text)
+int ReadElement(std::string_view document, const BrokerElement& element, size_t& offset, std::string& text)
 {
     std::vector<char> field(element.fieldSize);
-    if (ExtractText(document, length, field.data(), field.size(), element.start, offset, &offset, element.stopList,
-                    nullptr, 0) != 0)
+    const TextExtraction what{.startPattern = element.start, .startOffset = offset, .stopStrings = element.stopList};
+    if (ExtractText(document, field, what, &offset) != 0)
         return -1;
     text = field.data();
     return 0;
@@ -62,16 +61,16 @@ bool IsPlainHost(const std::string& host)
 
 } // namespace
 
-std::vector<Broker> ParseBrokerList(const char* document, size_t length)
+std::vector<Broker> ParseBrokerList(std::string_view document)
 {
     std::vector<Broker> brokers;
     size_t offset = 0;
     while (brokers.size() < kMaxBrokers) {
         Broker broker;
         std::string port;
-        if (ReadElement(document, length, kHostElement, offset, broker.host) != 0 ||
-            ReadElement(document, length, kAddressElement, offset, broker.address) != 0 ||
-            ReadElement(document, length, kPortElement, offset, port) != 0)
+        if (ReadElement(document, kHostElement, offset, broker.host) != 0 ||
+            ReadElement(document, kAddressElement, offset, broker.address) != 0 ||
+            ReadElement(document, kPortElement, offset, port) != 0)
             break;
         broker.port = std::atoi(port.c_str());
         if (!IsPlainHost(broker.host)) {
@@ -88,8 +87,8 @@ std::vector<Broker> FetchBrokerList()
     char document[kWebResponseSize];
     size_t received = 0;
     std::vector<Broker> brokers;
-    if (HttpGet(document, sizeof document, &received, WebUrl(kBrokerListPath).c_str(), kHttp11) == 0)
-        brokers = ParseBrokerList(document, received);
+    if (HttpGet(WebUrl(kBrokerListPath), kHttp11, document, &received) == 0)
+        brokers = ParseBrokerList({document, received});
     if (brokers.empty()) {
         const std::string host = WebHost();
         brokers.push_back({host.substr(0, host.rfind(':')), "", 80});
@@ -100,7 +99,7 @@ std::vector<Broker> FetchBrokerList()
 int RegisterWithDirectory(int testFlag)
 {
     for (const Broker& broker : FetchBrokerList()) {
-        if (HttpGet(nullptr, 0, nullptr, RegistrationUrl(broker, testFlag).c_str(), kHttp11) == 0) {
+        if (HttpGet(RegistrationUrl(broker, testFlag), kHttp11) == 0) {
             lastRegistrationTick = GetTickCount();
             return 0;
         }

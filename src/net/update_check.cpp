@@ -43,8 +43,7 @@ int RunUpdateCheck()
     char response[kWebResponseSize] = "";
     size_t received = 0;
     CheckOutcome outcome;
-    outcome.fetched =
-        HttpGet(response, sizeof response, &received, WebUrl(kVersionDocumentPath).c_str(), kHttp11) == 0;
+    outcome.fetched = HttpGet(WebUrl(kVersionDocumentPath), kHttp11, response, &received) == 0;
     if (outcome.fetched)
         outcome.published = PublishedVersion(std::string_view(response, received));
     else

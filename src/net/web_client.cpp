@@ -1,6 +1,7 @@
 #include "net/web_client.h"
 
 #include "platform/log.h"
+#include "platform/socket_wait.h"
 
 #include <algorithm>
 #include <cctype>
@@ -55,9 +56,10 @@ int ParsePort(std::string_view digits)
     return port >= 1 && port <= 65535 ? port : -1;
 }
 
-int SplitUrl(const char* url, UrlParts& parts)
+int SplitUrl(std::string_view url, UrlParts& parts)
 {
-    std::string_view text(url, strnlen(url, kUrlLimit));
+    // Like the C string it once was: the URL ends at its first NUL.
+    std::string_view text = url.substr(0, std::min(url.find('\0'), kUrlLimit));
     if (text.starts_with(kSchemePrefix))
         text.remove_prefix(kSchemePrefix.size());
     size_t slash = text.find('/');
@@ -129,16 +131,6 @@ int ResolveIpv4(const UrlParts& parts, sockaddr_in& address)
 }
 
 // Above 0 when the events came, 0 on time-out, below 0 on error.
-int WaitFor(int socket, short events, int timeoutMs)
-{
-    pollfd entry{socket, events, 0};
-    int result;
-    do {
-        result = ::poll(&entry, 1, timeoutMs);
-    } while (result < 0 && errno == EINTR);
-    return result;
-}
-
 void SetBlocking(int socket, bool blocking)
 {
     int flags = ::fcntl(socket, F_GETFL);
@@ -160,7 +152,7 @@ int ConnectWithLimit(const sockaddr_in& address)
         }
         int error = 0;
         socklen_t errorSize = sizeof error;
-        if (WaitFor(socket, POLLOUT, kConnectLimitMs) <= 0 ||
+        if (WaitForSocket(socket, POLLOUT, kConnectLimitMs) <= 0 ||
             ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &errorSize) != 0 || error != 0) {
             ::close(socket);
             return -1;
@@ -174,6 +166,9 @@ std::string BuildRequest(const UrlParts& parts, int version)
 {
     std::string request = "GET " + parts.path + (version == kHttp11 ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
     request += "Host: " + parts.authority + "\r\n";
+    // These headers, byte for byte, are what the web services have always
+    // been sent; a service may answer by what the client accepts, so they
+    // stay as they are rather than risk an answer nobody has seen.
     request += "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
                "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword, */*\r\n";
     request += "Accept-Language: en-us\r\n";
@@ -184,14 +179,15 @@ std::string BuildRequest(const UrlParts& parts, int version)
 
 // Reads until the peer closes, the buffer is full or the read limit passes
 // in silence; the text is terminated. Returns the bytes kept.
-size_t ReadResponse(int socket, char* response, size_t responseSize)
+size_t ReadResponse(int socket, std::span<char> response)
 {
-    std::memset(response, 0, responseSize);
+    std::fill(response.begin(), response.end(), 0);
     size_t received = 0;
-    while (received < responseSize - 1) {
-        if (WaitFor(socket, POLLIN, gHttpReadLimitMs) <= 0)
+    while (received < response.size() - 1) {
+        if (WaitForSocket(socket, POLLIN, gHttpReadLimitMs) <= 0)
             break;
-        ssize_t got = ::recv(socket, response + received, std::min(kReadPiece, responseSize - 1 - received), 0);
+        ssize_t got =
+            ::recv(socket, response.data() + received, std::min(kReadPiece, response.size() - 1 - received), 0);
         if (got <= 0)
             break;
         received += static_cast<size_t>(got);
@@ -293,13 +289,13 @@ int ParseDecimal(const char* text)
 
 } // namespace
 
-int HttpGet(char* response, size_t responseSize, size_t* receivedLength, const char* url, int version)
+int HttpGet(std::string_view url, int version, std::span<char> response, size_t* receivedLength)
 {
     if (receivedLength)
         *receivedLength = 0;
     UrlParts parts;
     sockaddr_in address{};
-    if ((receivedLength && (!response || responseSize == 0)) || !url || SplitUrl(url, parts) != 0)
+    if ((receivedLength && response.empty()) || SplitUrl(url, parts) != 0)
         return -1;
     // The rest of the address may carry account texts: only the host is logged.
     if (ResolveIpv4(parts, address) != 0) {
@@ -315,7 +311,7 @@ int HttpGet(char* response, size_t responseSize, size_t* receivedLength, const c
     ::send(socket, request.data(), request.size(), MSG_NOSIGNAL);
     int result = 0;
     if (receivedLength) {
-        *receivedLength = ReadResponse(socket, response, responseSize);
+        *receivedLength = ReadResponse(socket, response);
         result = *receivedLength > 0 ? 0 : -1;
         if (result != 0)
             Log("The web host " + parts.authority + " did not answer.");
@@ -324,24 +320,21 @@ int HttpGet(char* response, size_t responseSize, size_t* receivedLength, const c
     return result;
 }
 
-int ExtractText(const char* response, size_t responseLength, char* output, size_t outputSize,
-                const char* startPattern, size_t startOffset, size_t* endOffset, const char* stopStrings,
-                const char* skipStrings, int digitsOnly)
+int ExtractText(std::string_view text, std::span<char> output, const TextExtraction& what, size_t* endOffset)
 {
-    if (!response || !output || outputSize == 0)
+    if (output.empty())
         return -1;
     output[0] = 0;
-    const std::string_view text(response, responseLength);
-    size_t position = startOffset;
-    if (startPattern && SkipPastPattern(text, startPattern, position) != 0)
+    size_t position = what.startOffset;
+    if (what.startPattern && SkipPastPattern(text, what.startPattern, position) != 0)
         return -1;
     size_t written = 0;
-    while (position < text.size() && written + 1 < outputSize) {
-        if (AnyStartsAt(text, position, stopStrings))
+    while (position < text.size() && written + 1 < output.size()) {
+        if (AnyStartsAt(text, position, what.stopStrings))
             break;
-        if (SkipListed(text, position, skipStrings))
+        if (SkipListed(text, position, what.skipStrings))
             continue;
-        if (digitsOnly && !IsDigit(text[position])) {
+        if (what.digitsOnly && !IsDigit(text[position])) {
             ++position;
             continue;
         }
@@ -353,11 +346,11 @@ int ExtractText(const char* response, size_t responseLength, char* output, size_
     return 0;
 }
 
-int QueryStatus(const char* url)
+int QueryStatus(std::string_view url)
 {
     char response[kWebResponseSize];
     size_t received = 0;
-    if (HttpGet(response, sizeof response, &received, url, kHttp11) != 0)
+    if (HttpGet(url, kHttp11, response, &received) != 0)
         return -1;
     size_t key = std::string_view(response, received).find(kStatusKey);
     if (key == std::string_view::npos || key + kStatusKey.size() >= kStatusValueLimit)

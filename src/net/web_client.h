@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -17,26 +18,34 @@ extern std::atomic<int> gHttpReadLimitMs;
 
 // GETs url ("http://host[:port]/path" or "host[:port]/path"; port 80 unless
 // given) with HTTP/1.1 when version is kHttp11, else HTTP/1.0.
-// Without receivedLength the request is only sent (response may then be
-// null): 0 once the connection was made.
+// Without receivedLength the request is only sent: 0 once the connection
+// was made.
 // With it, the whole response (status line and headers included) is kept,
-// cut to responseSize - 1 bytes and terminated: 0 when at least one byte
+// cut to response.size() - 1 bytes and terminated: 0 when at least one byte
 // came, else -1. A URL without a path after its host fails without traffic.
-int HttpGet(char* response, size_t responseSize, size_t* receivedLength, const char* url, int version);
+int HttpGet(std::string_view url, int version, std::span<char> response = {}, size_t* receivedLength = nullptr);
 
-// Copies text from response into output, from startOffset or from just past
-// startPattern (whose '*' match anything), until a stop string, the end of
-// the response or a full output. Skip strings are passed over; digitsOnly
-// keeps only '0'..'9'; character references and the five XML entities are
-// decoded. A list is NUL-separated strings ended by an empty one. The scan's
-// end goes to endOffset. 0, or -1 when the pattern is not found.
-int ExtractText(const char* response, size_t responseLength, char* output, size_t outputSize,
-                const char* startPattern, size_t startOffset, size_t* endOffset, const char* stopStrings,
-                const char* skipStrings, int digitsOnly);
+// What ExtractText looks for. A list is NUL-separated strings ended by an
+// empty one.
+struct TextExtraction {
+    const char* startPattern = nullptr;  // its '*' match anything; none: start at startOffset
+    size_t startOffset = 0;
+    const char* stopStrings = nullptr;
+    const char* skipStrings = nullptr;   // passed over
+    bool digitsOnly = false;             // keeps only '0'..'9'
+};
+
+// Copies text from response into output, from the start offset or from just
+// past the start pattern, until a stop string, the end of the response or a
+// full output, which is always terminated. Character references and the
+// five XML entities are decoded. The scan's end goes to endOffset. 0, or -1
+// when the pattern is not found or the output has no room.
+int ExtractText(std::string_view response, std::span<char> output, const TextExtraction& what,
+                size_t* endOffset = nullptr);
 
 // The integer after the first "status=" of the response to url (HTTP/1.1),
 // or -1 when the request fails or there is no such value.
-int QueryStatus(const char* url);
+int QueryStatus(std::string_view url);
 
 // RFC 4648 base64url with '=' padding; empty for a text holding any byte of
 // 0x80 or more, which the web services cannot take.

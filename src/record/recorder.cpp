@@ -16,20 +16,14 @@ namespace {
 
 const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-int Fail(const char* text)
-{
-    ShowMessage(text, gState.showMessages, 0);
-    return -1;
-}
-
 int OpenEncoders(EncoderBranch& branch)
 {
     const AVCodec* video = FindEncoder("wmv2", AVMEDIA_TYPE_VIDEO);
     if (!video)
-        return Fail("Unknown video codec.");
+        return ShowFailure("Unknown video codec.");
     const AVCodec* audio = FindEncoder("wmav2", AVMEDIA_TYPE_AUDIO);
     if (!audio)
-        return Fail("Unknown audio codec.");
+        return ShowFailure("Unknown audio codec.");
     const RecordingParams& params = gRecordingParams;
     if (gStream.video.present && OpenVideoBranch(branch, video, params.profile.videoBitRate, params.width,
                                                  params.height, params.profile.frameRate) != 0)
@@ -58,16 +52,16 @@ int OpenRecorder()
         std::snprintf(record.recordingFolder, sizeof record.recordingFolder, "%s", HomeDir().c_str());
     const std::string path = std::string(record.recordingFolder) + "/" + RecordingFileName(record.currentChannel);
     EncoderBranch& branch = gRecorder.branch;
-    if (OpenOutputContext(branch, path.c_str()) != 0 || OpenEncoders(branch) != 0)
+    if (OpenOutputContext(branch, path) != 0 || OpenEncoders(branch) != 0)
         return -1;
     if (avio_open(&branch.output->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
-        return Fail("Could not open output file.");
-    if (avformat_write_header(branch.output, nullptr) < 0) {
+        return ShowFailure("Could not open output file.");
+    if (avformat_write_header(branch.output.get(), nullptr) < 0) {
         // A file without its header could not be played: nothing is kept.
         avio_closep(&branch.output->pb);
         std::remove(path.c_str());
         Log("The recording header could not be written to " + path + ".");
-        return Fail("Could not open output file.");
+        return ShowFailure("Could not open output file.");
     }
     gRecorder.headerWritten = true;
     gRecorder.recordedBytes = 0;
@@ -82,10 +76,10 @@ void CloseRecorder()
     EncoderBranch& branch = gRecorder.branch;
     CloseBranchEncoders(branch);
     if (gRecorder.headerWritten)
-        av_write_trailer(branch.output);
+        av_write_trailer(branch.output.get());
     gRecorder.headerWritten = false;
+    // The file closes before the context that names it is freed.
     if (branch.output)
         avio_closep(&branch.output->pb);
-    avformat_free_context(branch.output);
-    branch.output = nullptr;
+    branch.output.reset();
 }

@@ -20,12 +20,6 @@ namespace {
 constexpr int kExitWaitMs = 10000;
 constexpr int kWindowCallLimitMs = 30000;
 
-int Fail(const char* text)
-{
-    ShowMessage(text, gState.showMessages, 0);
-    return -1;
-}
-
 // Waits until the callbacks have left the recording file, once its flag is
 // clear: only a signal given after the events are reset proves it. When they
 // do not leave in time the capture is stopped, which joins them. False when
@@ -59,7 +53,7 @@ int PrepareCapture(const ChannelRecord& channel)
     StopMonitoringCapture();
     ResetStreamBuffers();
     if (!channel.enabled)
-        return Fail("This channel is not setup.");
+        return ShowFailure("This channel is not setup.");
     if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 1) != 0) {
         Log("The capture graph for recording could not be built.");
         return -1;
@@ -82,7 +76,7 @@ int TryStartRecording()
         return -1;
     const ChannelRecord& channel = gSettings.channels[current];
     if (channel.videoDevice == kNoDevice && channel.audioDevice == kNoDevice)
-        return Fail("Please select a video and/or audio device for the current channel.");
+        return ShowFailure("Please select a video and/or audio device for the current channel.");
     // A file left open by a handheld's bare flag clear is finished first,
     // once the callbacks have surely left it.
     if (gRecorder.branch.output) {

@@ -12,14 +12,19 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <new>
 #include <thread>
+#include <zlib.h>
 
 static_assert(sizeof(MediaInfoRecord) == kFileInfoRecordSize);
 
 namespace {
 
 constexpr int kDeflateLevel = 9;
+// The schedule list's text block follows its reply a second later: that is
+// the timing the handheld player was built against, and nothing says it
+// copes with the block arriving together with the reply.
 constexpr int kScheduleListPauseMs = 1000;
 constexpr size_t kScheduleRecordSize = 38;
 
@@ -75,17 +80,17 @@ std::vector<uint8_t> PackForSending(const uint8_t* raw, size_t length)
     return std::vector<uint8_t>(raw, raw + length);
 }
 
-// Paths arrive in a 256-byte field that need not hold a terminator.
-void ReadPath(const uint8_t* payload, char (&path)[kPathSize])
+// Paths arrive in a 256-byte field that need not hold a terminator; the
+// last byte is never part of one.
+std::string ReadPath(const uint8_t* payload)
 {
-    std::memcpy(path, payload, kPathSize - 1);
-    path[kPathSize - 1] = 0;
+    const char* text = reinterpret_cast<const char*>(payload);
+    return std::string(text, strnlen(text, kPathSize - 1));
 }
 
 CatalogueAnswer AnswerListing(uint8_t command, const uint8_t* payload)
 {
-    char path[kPathSize];
-    ReadPath(payload, path);
+    const std::string path = ReadPath(payload);
     std::unique_ptr<uint8_t[]> listing(new (std::nothrow) uint8_t[kListingSize]);
     int32_t length = 0;
     CatalogueAnswer answer(command);
@@ -99,8 +104,7 @@ CatalogueAnswer AnswerListing(uint8_t command, const uint8_t* payload)
 // The record follows refusals too, so that the handheld's framing holds.
 CatalogueAnswer AnswerFileInfo(const uint8_t* payload)
 {
-    char path[kPathSize];
-    ReadPath(payload, path);
+    const std::string path = ReadPath(payload);
     // Outside what is shared the record stays empty: not even the size
     // tells that the file exists.
     MediaInfoRecord record{};
@@ -255,4 +259,26 @@ void ServeCatalogueRequest(uint8_t command, const uint8_t* payload)
         std::this_thread::sleep_for(std::chrono::milliseconds(answer.pauseMs));
     if (!answer.data.empty())
         SendAll(control, false, answer.data.data(), answer.data.size());
+}
+
+int CompressBuffer(const uint8_t* input, size_t inputLength, uint8_t* output, size_t& outputSize, int level)
+{
+    const size_t capacity = outputSize;
+    outputSize = 0;
+    z_stream stream{};
+    if (deflateInit(&stream, level) != Z_OK)
+        return -1;
+    stream.next_in = const_cast<Bytef*>(input);
+    stream.avail_in = static_cast<uInt>(inputLength);
+    stream.next_out = output;
+    stream.avail_out = static_cast<uInt>(capacity);
+    int result;
+    do {
+        result = deflate(&stream, Z_FINISH);
+    } while (result == Z_OK && stream.avail_out > 0);
+    const bool whole = result == Z_STREAM_END;
+    if (whole)
+        outputSize = stream.total_out;
+    deflateEnd(&stream);
+    return whole ? 0 : -1;
 }

@@ -4,6 +4,7 @@
 
 #include "server/protocol.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -22,6 +23,11 @@ struct CatalogueAnswer {
 // ListChannels, GetChannel0, ListSchedules, AddSchedule, ModifySchedule or
 // DeleteSchedule, whose payload has been read whole.
 CatalogueAnswer AnswerCatalogueRequest(uint8_t command, const uint8_t* payload);
+
+// One-call deflate of a list for the handheld. outputSize is the capacity on
+// entry and the compressed length on return. 0, or -1 (and outputSize 0)
+// when deflate failed or the whole stream did not fit.
+int CompressBuffer(const uint8_t* input, size_t inputLength, uint8_t* output, size_t& outputSize, int level);
 
 // Answers such a request on the control connection.
 void ServeCatalogueRequest(uint8_t command, const uint8_t* payload);

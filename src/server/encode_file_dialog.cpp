@@ -76,7 +76,7 @@ bool ChooseInput(EncodeFileForm& form, const std::string& path, std::string& inf
 {
     form.input = path;
     MediaInfoRecord record{};
-    if (GetMediaInfo(path.c_str(), record) != 0)
+    if (GetMediaInfo(path, record) != 0)
         return false;
     form.start = {};
     form.end = {std::min<int>(record.hours, kMaxHours), record.minutes, record.seconds};

@@ -8,6 +8,7 @@
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
+#include "platform/socket_wait.h"
 #include "server/net_state.h"
 #include "server/session_state.h"
 

@@ -32,10 +32,6 @@ extern WorkerThread gNetworkThread;
 // commandExit) before the next session; waited for at shutdown.
 extern WorkerThread gSessionThread;
 
-// Waits up to timeoutMs (-1: no limit) for poll events on a TCP socket:
-// above 0 when ready, 0 on time-out, below 0 on error.
-int WaitForSocket(int socket, short events, int timeoutMs);
-
 // Sends every byte on a TCP (isUdt false) or UDT socket: 0, or -1.
 int SendAll(int socket, bool isUdt, const void* bytes, size_t length);
 

@@ -45,5 +45,32 @@ constexpr size_t kStreamStartSize = 52;
 constexpr size_t kLoginSize = 96;
 constexpr size_t kPathSize = 256;
 
+// Login payload: the name and the password, each masked by eight bytes
+// (the name's from 64, the password's from 71, so byte 71 serves both),
+// then the handheld's compatibility mask.
+constexpr size_t kLoginFieldSize = 32;
+constexpr size_t kLoginNameOffset = 0;
+constexpr size_t kLoginPasswordOffset = 32;
+constexpr size_t kLoginNameMaskOffset = 64;
+constexpr size_t kLoginPasswordMaskOffset = 71;
+constexpr size_t kLoginMaskLength = 8;
+constexpr size_t kLoginCompatibilityOffset = 80;
+static_assert(kLoginCompatibilityOffset + sizeof kServerCompatibility == kLoginSize);
+
+// Stream-start payload (live and file streams alike).
+constexpr size_t kStreamChannelOffset = 0;        // i32
+constexpr size_t kStreamStartOffset = 4;          // i32, seconds into a file
+constexpr size_t kStreamBitRateOffset = 8;        // i32, custom kbit/s
+constexpr size_t kStreamProfileOffset = 12;       // u8: size level << 4 | bit-rate level
+constexpr size_t kStreamWidthOffset = 16;         // u16, custom size level only
+constexpr size_t kStreamHeightOffset = 18;        // u16
+constexpr size_t kStreamCaptionsOffset = 45;      // u8
+constexpr size_t kStreamCodecOffset = 46;         // u8, video codec selector
+constexpr size_t kStreamAudioFormatOffset = 47;   // u8, echoed in the header
+constexpr size_t kStreamVideoNumberOffset = 48;   // i8, file streams: -1 automatic
+constexpr size_t kStreamAudioNumberOffset = 49;   // i8
+constexpr size_t kStreamSubtitleNumberOffset = 50;  // i8, -1 none
+static_assert(kStreamSubtitleNumberOffset < kStreamStartSize);
+
 // The client-to-server payload size of a command; -1 for an unknown byte.
 int PayloadSize(uint8_t command);

@@ -5,6 +5,7 @@
 #include "encode/stream_buffers.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
+#include "platform/socket_wait.h"
 #include "server/net_state.h"
 
 #include <algorithm>

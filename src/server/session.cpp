@@ -130,13 +130,15 @@ void CountLogin(int result)
 
 int LoginResult(Payload payload)
 {
-    char name[32];
-    char password[32];
-    for (int i = 0; i < 32; ++i) {
-        name[i] = static_cast<char>(payload[i] ^ payload[64 + i % 8]);
-        password[i] = static_cast<char>(payload[32 + i] ^ payload[71 + (32 + i) % 8]);
+    char name[kLoginFieldSize];
+    char password[kLoginFieldSize];
+    for (size_t i = 0; i < kLoginFieldSize; ++i) {
+        name[i] = static_cast<char>(payload[kLoginNameOffset + i] ^
+                                    payload[kLoginNameMaskOffset + (kLoginNameOffset + i) % kLoginMaskLength]);
+        password[i] = static_cast<char>(payload[kLoginPasswordOffset + i] ^
+                                        payload[kLoginPasswordMaskOffset + (kLoginPasswordOffset + i) % kLoginMaskLength]);
     }
-    name[31] = password[31] = 0;
+    name[kLoginFieldSize - 1] = password[kLoginFieldSize - 1] = 0;
     const SettingsRecord& record = gSettings.record;
     if (!UserNameIsStored()) {
         Log(kNoAccountText);
@@ -145,8 +147,8 @@ int LoginResult(Payload payload)
     if (ReadScrambled(record.userName, sizeof record.userName) != name ||
         ReadScrambled(record.password, sizeof record.password) != password)
         return -2;
-    for (int i = 0; i < 16; ++i)
-        if (payload[80 + i] & kServerCompatibility[i])
+    for (size_t i = 0; i < sizeof kServerCompatibility; ++i)
+        if (payload[kLoginCompatibilityOffset + i] & kServerCompatibility[i])
             return 0;
     return -7;
 }
@@ -175,20 +177,20 @@ void SendStreamHeader(uint8_t code)
 void StoreStreamRequest(Payload payload, bool fileStream)
 {
     StreamRequest& request = gSession.request;
-    request.startSeconds = IntAt(payload, 4);
-    request.customBitRateKbps = IntAt(payload, 8);
-    request.profile = payload[12];
-    if ((payload[12] >> 4) == 4) {
-        std::memcpy(&request.customWidth, payload + 16, 2);
-        std::memcpy(&request.customHeight, payload + 18, 2);
+    request.startSeconds = IntAt(payload, kStreamStartOffset);
+    request.customBitRateKbps = IntAt(payload, kStreamBitRateOffset);
+    request.profile = payload[kStreamProfileOffset];
+    if ((request.profile >> 4) == kSizeLevelCustom) {
+        std::memcpy(&request.customWidth, payload + kStreamWidthOffset, sizeof request.customWidth);
+        std::memcpy(&request.customHeight, payload + kStreamHeightOffset, sizeof request.customHeight);
     }
-    request.captionsOnVideo = payload[45];
-    request.videoCodec = payload[46];
-    request.audioFormat = payload[47];
+    request.captionsOnVideo = payload[kStreamCaptionsOffset];
+    request.videoCodec = payload[kStreamCodecOffset];
+    request.audioFormat = payload[kStreamAudioFormatOffset];
     if (fileStream) {
-        request.videoStream = static_cast<int8_t>(payload[48]);
-        request.audioStream = static_cast<int8_t>(payload[49]);
-        request.subtitleStream = static_cast<int8_t>(payload[50]);
+        request.videoStream = static_cast<int8_t>(payload[kStreamVideoNumberOffset]);
+        request.audioStream = static_cast<int8_t>(payload[kStreamAudioNumberOffset]);
+        request.subtitleStream = static_cast<int8_t>(payload[kStreamSubtitleNumberOffset]);
     }
 }
 
@@ -267,20 +269,32 @@ bool RefusedWhileEncodingAFile()
     return true;
 }
 
-void StartLiveStream(Payload payload)
+// The first steps of every stream start: a running stream is answered with
+// its header again, a .tvs encoding refuses, a recording stops and the
+// events of the last start are cleared. False when the start goes no
+// further.
+bool PrepareStreamStart(uint8_t code, std::initializer_list<AutoResetEvent*> events)
 {
     if (gState.streaming) {
-        SendStreamHeader(kStartLiveStream);
-        return;
+        SendStreamHeader(code);
+        return false;
     }
     if (RefusedWhileEncodingAFile())
-        return;
+        return false;
     if (gState.recording)
         StopRecording();
+    ResetEvents(events);
+    return true;
+}
+
+void StartLiveStream(Payload payload)
+{
+    if (!PrepareStreamStart(kStartLiveStream, {&gEvents.encoderThreadStart, &gEvents.videoEncoderExit,
+                                               &gEvents.audioEncoderExit, &gEvents.streamerStart,
+                                               &gEvents.streamerExit, &gEvents.commandExit}))
+        return;
     gState.monitoring = 0;
-    ResetEvents({&gEvents.encoderThreadStart, &gEvents.videoEncoderExit, &gEvents.audioEncoderExit,
-                 &gEvents.streamerStart, &gEvents.streamerExit, &gEvents.commandExit});
-    const int32_t channel = IntAt(payload, 0);
+    const int32_t channel = IntAt(payload, kStreamChannelOffset);
     if (!ChannelIsEnabled(channel)) {
         SendCode(kRefused);
         return;
@@ -294,16 +308,10 @@ void StartLiveStream(Payload payload)
 
 void StartFileStream(Payload payload)
 {
-    if (gState.streaming) {
-        SendStreamHeader(kStartFileStream);
+    if (!PrepareStreamStart(kStartFileStream, {&gEvents.encoderThreadStart, &gEvents.encoderThreadExit,
+                                               &gEvents.streamerStart, &gEvents.streamerExit,
+                                               &gEvents.commandExit}))
         return;
-    }
-    if (RefusedWhileEncodingAFile())
-        return;
-    if (gState.recording)
-        StopRecording();
-    ResetEvents({&gEvents.encoderThreadStart, &gEvents.encoderThreadExit, &gEvents.streamerStart,
-                 &gEvents.streamerExit, &gEvents.commandExit});
     if (!StoreFittingRequest(payload, true))
         return;
     StartPipelineAndReply(kStartFileStream, true);
@@ -317,7 +325,7 @@ void StartRecording(Payload payload)
     }
     ResetEvents({&gEvents.recorderStart, &gEvents.videoRecorderExit, &gEvents.audioRecorderExit,
                  &gEvents.streamerStart, &gEvents.streamerExit, &gEvents.commandExit});
-    const int32_t channel = IntAt(payload, 0);
+    const int32_t channel = IntAt(payload, kStreamChannelOffset);
     if (!ChannelIsEnabled(channel)) {
         SendCode(kRefused);
         return;
@@ -329,7 +337,7 @@ void StartRecording(Payload payload)
 
 void StartMonitoring(Payload payload)
 {
-    const int32_t channel = IntAt(payload, 0);
+    const int32_t channel = IntAt(payload, kStreamChannelOffset);
     gState.motionDetected = 0;
     if (!ChannelIsEnabled(channel) || !gSettings.channels[channel].motionDetection) {
         SendCode(kRefused);

@@ -1,9 +1,9 @@
 #include "server/net_state.h"
 
+#include "platform/socket_wait.h"
 #include "shared/server_state.h"
 #include "server/sender.h"
 
-#include <cerrno>
 #include <mutex>
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,18 +15,6 @@ WorkerThread gNetworkThread;
 WorkerThread gSessionThread;
 int gConnectionWaitSeconds = 15;
 int gDirectoryRetrySeconds = 60;
-
-int WaitForSocket(int socket, short events, int timeoutMs)
-{
-    if (socket < 0)
-        return -1;
-    pollfd watched{socket, events, 0};
-    int ready;
-    do {
-        ready = ::poll(&watched, 1, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    return ready;
-}
 
 int SendAll(int socket, bool isUdt, const void* bytes, size_t length)
 {

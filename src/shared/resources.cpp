@@ -1,6 +1,7 @@
 #include "shared/resources.h"
 
 #include <initializer_list>
+#include <memory>
 #include <new>
 
 LargeBuffers gBuffers;
@@ -16,8 +17,9 @@ namespace {
 
 uint8_t** const kBufferSlots[] = {&gBuffers.videoRing,     &gBuffers.audioRing, &gBuffers.subtitleQueue,
                                   &gBuffers.senderStaging, &gBuffers.livePcm,   &gBuffers.recorderPcm};
-const size_t kBufferSizes[] = {kRingCapacity, kRingCapacity,   kRingCapacity,
-                               kStagingSize,  kPcmStagingSize, kPcmStagingSize};
+const size_t kBufferSizes[] = {kRingSize,    kRingSize,       kRingSize,
+                               kStagingSize, kPcmStagingSize, kPcmStagingSize};
+std::unique_ptr<uint8_t[]> ownedBuffers[std::size(kBufferSlots)];
 
 } // namespace
 
@@ -32,8 +34,9 @@ void ProgramEvents::ResetAll()
 int AllocateLargeBuffers()
 {
     for (size_t i = 0; i < std::size(kBufferSlots); ++i) {
-        *kBufferSlots[i] = new (std::nothrow) uint8_t[kBufferSizes[i]]();
-        if (!*kBufferSlots[i]) {
+        ownedBuffers[i].reset(new (std::nothrow) uint8_t[kBufferSizes[i]]());
+        *kBufferSlots[i] = ownedBuffers[i].get();
+        if (!ownedBuffers[i]) {
             FreeLargeBuffers();
             return -1;
         }
@@ -43,8 +46,8 @@ int AllocateLargeBuffers()
 
 void FreeLargeBuffers()
 {
-    for (uint8_t** slot : kBufferSlots) {
-        delete[] *slot;
-        *slot = nullptr;
+    for (size_t i = 0; i < std::size(kBufferSlots); ++i) {
+        *kBufferSlots[i] = nullptr;
+        ownedBuffers[i].reset();
     }
 }

@@ -7,10 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr size_t kRingCapacity = 13980000;
+// Each stream ring and the subtitle queue.
+constexpr int32_t kRingSize = 13980000;
 constexpr size_t kStagingSize = 76582;
 constexpr size_t kPcmStagingSize = 800000;
 
+// Views of the large buffers, which AllocateLargeBuffers owns.
 struct LargeBuffers {
     uint8_t* videoRing = nullptr;
     uint8_t* audioRing = nullptr;

@@ -90,3 +90,9 @@ std::string StatusText()
     std::lock_guard hold(statusLock);
     return statusText;
 }
+
+int ShowFailure(const char* text, const char* callerFile)
+{
+    ShowMessage(text, gState.showMessages, 0, callerFile);
+    return -1;
+}

@@ -48,6 +48,11 @@ extern ServerState gState;
 // Back to the start-up state: stopped, nothing running.
 void ResetServerState();
 
+// Tells the user why a set-up step failed, through the message-display
+// switch (and always in the log, tagged with the caller's subsystem);
+// returns -1 for the caller to pass on.
+int ShowFailure(const char* text, const char* callerFile = __builtin_FILE());
+
 constexpr size_t kStatusTextSize = 128;
 
 // Rebuilds the status line and tells the main frame it changed.

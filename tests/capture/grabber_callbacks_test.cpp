@@ -95,19 +95,19 @@ TEST_F(GrabberCallbackTest, CaptionBytesGoToTheDecoderInSixteens)
     const uint8_t pair[2] = {0x94, 0x20};
     for (int delivery = 1; delivery <= 7; ++delivery) {
         gCaptionCallback.BufferCB(0.0, pair, 2);
-        EXPECT_EQ(delivery * 2, gCaptionFill);
+        EXPECT_EQ(delivery * 2, CaptionBytesWaiting());
     }
     gCaptionCallback.BufferCB(0.0, pair, 2);
-    EXPECT_EQ(0, gCaptionFill);
+    EXPECT_EQ(0, CaptionBytesWaiting());
 
     std::vector<uint8_t> many(kCaptionBufferSize * 2, 0x80);
     gCaptionCallback.BufferCB(0.0, many.data(), 14);
-    EXPECT_EQ(14, gCaptionFill);
+    EXPECT_EQ(14, CaptionBytesWaiting());
     // Far more than the room left: what fits is taken, never more.
     EXPECT_EQ(0, gCaptionCallback.BufferCB(0.0, many.data(), static_cast<int>(many.size())));
-    EXPECT_EQ(0, gCaptionFill);
+    EXPECT_EQ(0, CaptionBytesWaiting());
     EXPECT_EQ(0, gCaptionCallback.BufferCB(0.0, nullptr, 2));
-    EXPECT_EQ(0, gCaptionFill);
+    EXPECT_EQ(0, CaptionBytesWaiting());
 }
 
 TEST_F(GrabberCallbackTest, ALiveStreamFromTheTvCardFillsBothRings)

@@ -189,8 +189,8 @@ TEST_F(StreamBuffersTest, AppendLargerThanARingIsRefused)
 TEST_F(StreamBuffersTest, SubtitleRecordsCarryHeaderAndOptionalTimePrefix)
 {
     gStream.video.lastTime = 62.5;
-    AppendSubtitle("Hello", 5, true);
-    AppendSubtitle("Hi", 2, false);
+    AppendSubtitle("Hello", true);
+    AppendSubtitle("Hi", false);
     const std::string expectedFirst = "Time#:62500:Hello";
     ASSERT_EQ(static_cast<int32_t>(4 + expectedFirst.size() + 4 + 2), gStream.subtitlePending);
     uint32_t header;
@@ -204,7 +204,7 @@ TEST_F(StreamBuffersTest, SubtitleRecordsCarryHeaderAndOptionalTimePrefix)
 TEST_F(StreamBuffersTest, SubtitleThatCannotFitIsDropped)
 {
     gStream.subtitleWrite = kRingSize - 8;
-    AppendSubtitle("12345", 5, false);
+    AppendSubtitle("12345", false);
     EXPECT_EQ(0, gStream.subtitlePending);
     EXPECT_EQ(kRingSize - 8, gStream.subtitleWrite);
 }

@@ -39,7 +39,7 @@ protected:
 
     int Run(const std::string& request, bool subtitleMode = false)
     {
-        return ListFolder(request.c_str(), listing.data(), length, subtitleMode);
+        return ListFolder(request, listing.data(), length, subtitleMode);
     }
 
     Entries List(const std::string& request, bool subtitleMode = false)
@@ -240,12 +240,12 @@ int ListWithoutPrivileges(const std::string& request)
     std::vector<uint8_t> listing(kListingSize);
     int32_t length = 0;
     if (::geteuid() != 0)
-        return ListFolder(request.c_str(), listing.data(), length, false) == 0 ? 0 : 1;
+        return ListFolder(request, listing.data(), length, false) == 0 ? 0 : 1;
     const pid_t child = ::fork();
     if (child == 0) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0)
             ::_exit(2);
-        ::_exit(ListFolder(request.c_str(), listing.data(), length, false) == 0 ? 0 : 1);
+        ::_exit(ListFolder(request, listing.data(), length, false) == 0 ? 0 : 1);
     }
     int status = 0;
     ::waitpid(child, &status, 0);

@@ -38,7 +38,7 @@ struct Fetched {
 Fetched Fetch(const std::string& url, size_t size = kWebResponseSize, int version = kHttp11)
 {
     Fetched fetched{0, 0, std::vector<char>(size)};
-    fetched.result = HttpGet(fetched.buffer.data(), size, &fetched.received, url.c_str(), version);
+    fetched.result = HttpGet(url, version, fetched.buffer, &fetched.received);
     return fetched;
 }
 
@@ -51,8 +51,9 @@ std::string Extract(const std::string& text, const char* pattern, const char* st
                     int digitsOnly, size_t outputSize = 64, size_t* end = nullptr)
 {
     std::vector<char> output(outputSize);
-    int result = ExtractText(text.data(), text.size(), output.data(), output.size(), pattern, 0, end, stops, skips,
-                             digitsOnly);
+    const TextExtraction what{.startPattern = pattern, .stopStrings = stops, .skipStrings = skips,
+                              .digitsOnly = digitsOnly != 0};
+    int result = ExtractText(text, output, what, end);
     return result == 0 ? std::string(output.data()) : "(not found)";
 }
 
@@ -101,10 +102,10 @@ TEST_F(WebClientTest, MalformedUrlsFailWithoutTraffic)
         "127.0.0.1:99999/x", "127.0.0.1:12ab/x", "127.0.0.1:0/x", port + "/x"};
     for (const std::string& url : malformed) {
         EXPECT_EQ(Fetch(url).result, -1) << url;
-        EXPECT_EQ(HttpGet(nullptr, 0, nullptr, url.c_str(), kHttp11), -1) << url;
+        EXPECT_EQ(HttpGet(url, kHttp11), -1) << url;
     }
     size_t received = 7;
-    EXPECT_EQ(HttpGet(nullptr, 0, &received, server.Url("/x").c_str(), kHttp11), -1);
+    EXPECT_EQ(HttpGet(server.Url("/x"), kHttp11, {}, &received), -1);
     EXPECT_EQ(received, 0u);
 
     ASSERT_EQ(Fetch(server.Url("/after")).result, 0);
@@ -115,7 +116,7 @@ TEST_F(WebClientTest, MalformedUrlsFailWithoutTraffic)
 TEST_F(WebClientTest, SendOnlyFormReturnsOnceTheRequestIsOut)
 {
     CannedServer server(std::string(kOkHead) + "ignored");
-    EXPECT_EQ(HttpGet(nullptr, 0, nullptr, ("http://" + server.Url("/cgi-bin/x?y=1")).c_str(), kHttp11), 0);
+    EXPECT_EQ(HttpGet("http://" + server.Url("/cgi-bin/x?y=1"), kHttp11), 0);
     ASSERT_TRUE(server.WaitForRequests(1, 2000));
     EXPECT_EQ(server.Requests()[0], ExpectedRequest("GET /cgi-bin/x?y=1 HTTP/1.1", server.Url("")));
 }
@@ -156,13 +157,13 @@ TEST_F(WebClientTest, ASilentServerIsGivenUpAfterTheReadLimit)
 TEST_F(WebClientTest, UnreachableServersFail)
 {
     EXPECT_EQ(Fetch("http://nohost.invalid/x").result, -1);
-    EXPECT_EQ(HttpGet(nullptr, 0, nullptr, "nohost.invalid/x", kHttp11), -1);
+    EXPECT_EQ(HttpGet("nohost.invalid/x", kHttp11), -1);
     const std::string refused = "127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/x";
     auto start = Clock::now();
     EXPECT_EQ(Fetch(refused).result, -1);
-    EXPECT_EQ(HttpGet(nullptr, 0, nullptr, refused.c_str(), kHttp11), -1);
+    EXPECT_EQ(HttpGet(refused, kHttp11), -1);
     EXPECT_LT(MillisecondsSince(start), 3000);
-    EXPECT_EQ(QueryStatus(refused.c_str()), -1);
+    EXPECT_EQ(QueryStatus(refused), -1);
 }
 
 TEST_F(WebClientTest, QueryStatusReadsTheAccountScriptsAnswer)
@@ -170,9 +171,9 @@ TEST_F(WebClientTest, QueryStatusReadsTheAccountScriptsAnswer)
     WebStandin standin({"--create-status", "1", "--change-status", "5"});
     ASSERT_GT(standin.Port(), 0);
     const std::string script = "http://" + standin.Host() + "/cgi-bin/Orvandelsession.cgi";
-    EXPECT_EQ(QueryStatus((script + "?email=YQ==&user=Yg==&pass=Yw==&req=1&status=96").c_str()), 1);
-    EXPECT_EQ(QueryStatus((script + "?user=Yg==&oldp=Yw==&pass=ZA==&req=3&status=96").c_str()), 5);
-    EXPECT_EQ(QueryStatus((standin.Host() + kVersionPath).c_str()), -1);
+    EXPECT_EQ(QueryStatus(script + "?email=YQ==&user=Yg==&pass=Yw==&req=1&status=96"), 1);
+    EXPECT_EQ(QueryStatus(script + "?user=Yg==&oldp=Yw==&pass=ZA==&req=3&status=96"), 5);
+    EXPECT_EQ(QueryStatus(standin.Host() + kVersionPath), -1);
     EXPECT_EQ(QueryStatus("http://nohost.invalid/cgi-bin/Orvandelsession.cgi"), -1);
 }
 
@@ -192,7 +193,7 @@ class QueryStatusOddAnswers : public ::testing::TestWithParam<OddAnswer> {};
 TEST_P(QueryStatusOddAnswers, NeverReadPastTheResponse)
 {
     CannedServer server(GetParam().answer);
-    EXPECT_EQ(QueryStatus(server.Url("/cgi-bin/Orvandelsession.cgi").c_str()), GetParam().status);
+    EXPECT_EQ(QueryStatus(server.Url("/cgi-bin/Orvandelsession.cgi")), GetParam().status);
 }
 
 std::string Padded(size_t length, const std::string& tail)
@@ -221,8 +222,8 @@ TEST(ExtractTextTest, ReadsThePortOfTheBrokerList)
     ASSERT_EQ(list.result, 0);
     char port[6];
     size_t end = 0;
-    ASSERT_EQ(ExtractText(list.buffer.data(), list.received, port, sizeof port, "<port>", 0, &end, "</port>\0",
-                          nullptr, 0),
+    ASSERT_EQ(ExtractText({list.buffer.data(), list.received}, port, {.startPattern = "<port>", .stopStrings = "</port>\0"},
+                          &end),
               0);
     EXPECT_STREQ(port, std::to_string(standin.Port()).c_str());
     EXPECT_EQ(std::strncmp(list.buffer.data() + end, "</port>", 7), 0);
@@ -251,9 +252,9 @@ TEST(ExtractTextTest, FollowsPatternStopSkipAndDigitRules)
     EXPECT_EQ(Extract("abcdef", none, none, none, 0, 3, &end), "ab");
     EXPECT_EQ(end, 2u);
     char output[8];
-    EXPECT_EQ(ExtractText("abc", 3, output, sizeof output, nullptr, 10, &end, nullptr, nullptr, 0), 0);
+    EXPECT_EQ(ExtractText("abc", output, {.startOffset = 10}, &end), 0);
     EXPECT_STREQ(output, "");
-    EXPECT_EQ(ExtractText("abc", 3, output, 0, nullptr, 0, nullptr, nullptr, nullptr, 0), -1);
+    EXPECT_EQ(ExtractText("abc", std::span<char>(output, 0), {}), -1);
 }
 
 TEST(EncodeBase64UrlTest, UsesTheUrlSafeAlphabetWithPaddingAndRefusesHighBytes)

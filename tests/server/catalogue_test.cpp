@@ -70,7 +70,7 @@ protected:
     static std::vector<ListedEntry> Listed(const std::string& request, bool subtitleMode, int32_t& length)
     {
         std::vector<uint8_t> listing(kListingSize);
-        EXPECT_EQ(0, ListFolder(request.c_str(), listing.data(), length, subtitleMode));
+        EXPECT_EQ(0, ListFolder(request, listing.data(), length, subtitleMode));
         return ParseListing(listing.data(), static_cast<size_t>(length));
     }
 };

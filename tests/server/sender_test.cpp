@@ -83,7 +83,7 @@ TEST(SenderPacing, FollowsTransportAndQuality)
 TEST_F(SenderTest, AudioOnlyFirstBatchGoesAtOnceLaterOnesWaitForTheThreshold)
 {
     gStream.audio.present = true;
-    AppendSubtitle("Line", 4, false);
+    AppendSubtitle("Line", false);
     AppendAudioChunk(1.0);
     AppendAudioChunk(2.0);
     ASSERT_EQ(0, StartSender(0));

@@ -106,7 +106,7 @@ bool ParseOptions(const std::vector<std::string>& arguments, EncodeOptions& opti
 int ClipSeconds(const std::string& path)
 {
     MediaInfoRecord record{};
-    if (GetMediaInfo(path.c_str(), record) != 0)
+    if (GetMediaInfo(path, record) != 0)
         return 0;
     return record.hours * 3600 + record.minutes * 60 + record.seconds;
 }
