@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <sys/stat.h>
@@ -164,8 +165,22 @@ void ApplySettingsImage(const uint8_t* data, size_t length)
                     std::min(layout->channelSize, sizeof(ChannelRecord)));
 }
 
+// A save that was killed leaves its temporary file beside the settings;
+// the next start, when nothing else writes them, removes it.
+void RemoveInterruptedSaves(const std::string& path)
+{
+    const std::filesystem::path settings(path);
+    const std::string prefix = settings.filename().string() + ".";
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(settings.parent_path(), error), end; !error && entry != end;
+         entry.increment(error))
+        if (entry->path().filename().string().starts_with(prefix))
+            std::filesystem::remove(entry->path(), error);
+}
+
 int LoadSettings()
 {
+    RemoveInterruptedSaves(SettingsFilePath());
     std::unique_ptr<uint8_t[]> data;
     size_t length = 0;
     bool readFailed = false;

@@ -244,6 +244,9 @@ TEST_F(SettingsTest, InterruptedSaveLeavesTheOldSettings)
         SetDefaultSettings();
         ASSERT_EQ(0, LoadSettings());
         EXPECT_EQ(7500, gSettings.record.basePort);
+        // The killed save's temporary file is gone with the next load.
+        for (const auto& entry : std::filesystem::directory_iterator(ConfigDir()))
+            EXPECT_EQ("Orvandel.ini", entry.path().filename().string());
     }
 }
 
