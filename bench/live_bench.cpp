@@ -6,27 +6,22 @@
 // streaming. The virtual card's own rendering is measured alone, in this
 // process, so that it can be subtracted: a real card delivers by DMA.
 
+#include "demo_program.h"
 #include "platform/capture/capture_layer.h"
 #include "platform/capture/virtual_devices.h"
 #include "server/protocol.h"
 #include "support/handheld_link.h"
 #include "support/loopback.h"
-#include "support/process.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 extern "C" {
@@ -47,24 +42,6 @@ constexpr uint32_t kAudioPayload = 4190;
 double SecondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// User and system CPU of a process so far, in seconds.
-double ProcessCpuSeconds(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t afterName = text.rfind(')');
-    if (afterName == std::string::npos)
-        return 0;
-    // Fields from the state on: utime and stime are the 12th and 13th.
-    std::istringstream fields(text.substr(afterName + 2));
-    std::string field;
-    unsigned long long ticks = 0;
-    for (int i = 1; i <= 13 && fields >> field; ++i)
-        if (i >= 12)
-            ticks += std::stoull(field);
-    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 // Feeds the video payloads to a decoder and tells when the first picture
@@ -203,36 +180,13 @@ double CardAloneCpuPercent(int frameRate)
     return 100 * cpu / SecondsSince(started);
 }
 
-// Starts the program on a demo set-up; its pid once it answers logins, or -1.
-pid_t StartDemoProgram(const std::string& folder, int port)
-{
-    const std::string media = folder + "/media";
-    mkdir(media.c_str(), 0700);
-    setenv("HOME", folder.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
-    if (RunProcess({BinPath("orvandel-demo-setup"), std::to_string(port), media, "demo", "demo"}, 20000).exitCode !=
-        0)
-        return -1;
-    const pid_t program = StartOrvandel({}, folder);
-    for (const Clock::time_point started = Clock::now(); SecondsSince(started) < 30;) {
-        HandheldLink link;
-        if (link.Open(port, "demo", "demo"))
-            return program;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    kill(program, SIGKILL);
-    return -1;
-}
-
 } // namespace
 
 int main()
 {
     av_log_set_level(AV_LOG_QUIET);
-    char folder[] = "/tmp/orvandel-live-bench.XXXXXX";
-    const int port = FreePortTriple();
-    const pid_t program = mkdtemp(folder) ? StartDemoProgram(folder, port) : -1;
-    if (program < 0) {
+    DemoProgram program;
+    if (!StartDemoProgram(program)) {
         std::fprintf(stderr, "live_bench: the program did not start\n");
         return 1;
     }
@@ -242,16 +196,15 @@ int main()
     const struct { const char* name; uint8_t selector; } codecs[] = {{"MPEG-4", 0}, {"H.264", 2}};
     for (const auto& codec : codecs) {
         for (uint8_t quality = 0; quality <= 2; ++quality) {
-            StreamFigures f = RunStream(port, program, quality, codec.selector);
+            StreamFigures f = RunStream(program.port, program.pid, quality, codec.selector);
             std::printf("%-8s %-8d %10.2f %14.2f %16.2f %12.1f\n", codec.name, quality, f.reply, f.firstChunk,
                         f.firstPicture, f.cpuPercent);
             std::fflush(stdout);
         }
     }
-    kill(program, SIGTERM);
-    WaitForExit(program, 30);
+    StopDemoProgram(program);
     std::printf("The virtual card alone, rendering 640x480 for %d s: %.1f %% at 15 frames/s, %.1f %% at 24\n",
                 kStreamSeconds, CardAloneCpuPercent(15), CardAloneCpuPercent(24));
-    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(program.folder);
     return 0;
 }
