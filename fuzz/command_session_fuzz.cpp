@@ -4,6 +4,7 @@
 #include "shared/resources.h"
 #include "config/settings.h"
 #include "encode/stream_buffers.h"
+#include "server/catalogue.h"
 #include "server/net_state.h"
 #include "server/session_state.h"
 
@@ -21,7 +22,11 @@ bool Initialise()
         return false;
     AttachStreamBuffers();
     SetDefaultSettings();
+    StoreScrambled(gSettings.record.userName, sizeof gSettings.record.userName, "demo");
+    StoreScrambled(gSettings.record.password, sizeof gSettings.record.password, "demo");
     gSettings.channels[3].enabled = 1;
+    // Waits that guard a real handheld only slow the search down.
+    gScheduleListPauseMs = 0;
     return true;
 }
 
@@ -35,6 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
         return 0;
+    // Each input is a new handheld: failed logins of the last one do not
+    // slow it down.
+    gFailedLogins = 0;
     gNet.controlSocket = ends[0];
     gNet.dataSocket = kInvalidSocket;
     gNet.sessionExit = 0;

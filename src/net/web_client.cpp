@@ -346,16 +346,27 @@ int ExtractText(std::string_view text, std::span<char> output, const TextExtract
     return 0;
 }
 
+int StatusInResponse(std::string_view response)
+{
+    const size_t key = response.find(kStatusKey);
+    if (key == std::string_view::npos || key + kStatusKey.size() >= kStatusValueLimit)
+        return -1;
+    // strtol reads a terminated text: after the blanks it skips, 31 bytes
+    // hold every number it could tell apart from an overflow.
+    std::string_view value = response.substr(key + kStatusKey.size());
+    value.remove_prefix(std::min(value.find_first_not_of(" \t\n\v\f\r"), value.size()));
+    char digits[32] = {};
+    value.copy(digits, sizeof digits - 1);
+    return ParseDecimal(digits);
+}
+
 int QueryStatus(std::string_view url)
 {
     char response[kWebResponseSize];
     size_t received = 0;
     if (HttpGet(url, kHttp11, response, &received) != 0)
         return -1;
-    size_t key = std::string_view(response, received).find(kStatusKey);
-    if (key == std::string_view::npos || key + kStatusKey.size() >= kStatusValueLimit)
-        return -1;
-    return ParseDecimal(response + key + kStatusKey.size());
+    return StatusInResponse({response, received});
 }
 
 std::string EncodeBase64Url(std::string_view text)

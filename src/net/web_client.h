@@ -43,8 +43,11 @@ struct TextExtraction {
 int ExtractText(std::string_view response, std::span<char> output, const TextExtraction& what,
                 size_t* endOffset = nullptr);
 
-// The integer after the first "status=" of the response to url (HTTP/1.1),
-// or -1 when the request fails or there is no such value.
+// The integer after the first "status=" of a response, or -1 when there is
+// none early enough.
+int StatusInResponse(std::string_view response);
+// The status of the response to url (HTTP/1.1), or -1 when the request
+// fails or there is no such value.
 int QueryStatus(std::string_view url);
 
 // RFC 4648 base64url with '=' padding; empty for a text holding any byte of

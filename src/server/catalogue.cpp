@@ -8,6 +8,7 @@
 #include "server/net_state.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -19,13 +20,14 @@
 
 static_assert(sizeof(MediaInfoRecord) == kFileInfoRecordSize);
 
-namespace {
-
-constexpr int kDeflateLevel = 9;
 // The schedule list's text block follows its reply a second later: that is
 // the timing the handheld player was built against, and nothing says it
 // copes with the block arriving together with the reply.
-constexpr int kScheduleListPauseMs = 1000;
+std::atomic<int> gScheduleListPauseMs{1000};
+
+namespace {
+
+constexpr int kDeflateLevel = 9;
 constexpr size_t kScheduleRecordSize = 38;
 
 struct ChannelListEntry {
@@ -173,7 +175,7 @@ CatalogueAnswer AnswerSchedules()
     for (int row = 0; row < rows; ++row)
         AppendScheduleRecord(gSettings.record.schedules[gSettings.record.scheduleRowToSlot[row]], answer.data);
     PutInt(answer.body, static_cast<int32_t>(answer.data.size()));
-    answer.pauseMs = kScheduleListPauseMs;
+    answer.pauseMs = gScheduleListPauseMs;
     return answer;
 }
 

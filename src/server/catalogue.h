@@ -4,6 +4,7 @@
 
 #include "server/protocol.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -23,6 +24,10 @@ struct CatalogueAnswer {
 // ListChannels, GetChannel0, ListSchedules, AddSchedule, ModifySchedule or
 // DeleteSchedule, whose payload has been read whole.
 CatalogueAnswer AnswerCatalogueRequest(uint8_t command, const uint8_t* payload);
+
+// The wait between the schedule list's reply and its text block, in ms;
+// only the fuzzer shortens it.
+extern std::atomic<int> gScheduleListPauseMs;
 
 // One-call deflate of a list for the handheld. outputSize is the capacity on
 // entry and the compressed length on return. 0, or -1 (and outputSize 0)
