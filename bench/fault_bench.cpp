@@ -146,15 +146,16 @@ int KillSaves(DemoProgram& program, int count)
         program.pid = -1;
         readable += SettingsFileIsReadable(config + "/Orvandel.ini") ? 1 : 0;
     }
+    std::printf("%d of %d starts, each killed with SIGKILL 0 to 200 ms after SIGTERM: %d settings files readable "
+                "afterwards\n",
+                started, count, readable);
+    const bool serves = StartDemoProgram(program);
     int leftovers = 0;
     for (const auto& entry : std::filesystem::directory_iterator(config))
         leftovers += entry.path().filename() != "Orvandel.ini" ? 1 : 0;
-    std::printf("%d of %d starts, each killed with SIGKILL 0 to 200 ms after SIGTERM: %d settings files readable "
-                "afterwards, %d half-written temporary files left beside it\n",
-                started, count, readable, leftovers);
-    const bool serves = StartDemoProgram(program);
-    std::printf("The program starts and serves on those settings afterwards: %s\n", serves ? "yes" : "NO");
-    return readable == started && started == count && serves ? 0 : 1;
+    std::printf("The program starts and serves on those settings afterwards: %s; half-written files left: %d\n",
+                serves ? "yes" : "NO", leftovers);
+    return readable == started && started == count && serves && leftovers == 0 ? 0 : 1;
 }
 
 // Accepts every connection and never answers; notes how long each client

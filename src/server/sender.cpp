@@ -66,8 +66,9 @@ struct Batches {
 
     // The first batch goes as soon as it holds a picture chunk (a sound
     // chunk without pictures): it is what the handheld waits for to show
-    // anything. Later batches fill up to the threshold.
-    bool Full() const { return firstSent ? pending > pacing.threshold : holdsFirstChunk; }
+    // anything. Every batch goes once past the threshold, which keeps it
+    // within the staging buffer.
+    bool Full() const { return pending > pacing.threshold || (!firstSent && holdsFirstChunk); }
 };
 
 void PauseUntil(Clock::time_point due)

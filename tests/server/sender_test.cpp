@@ -104,6 +104,23 @@ TEST_F(SenderTest, AudioOnlyFirstBatchGoesAtOnceLaterOnesWaitForTheThreshold)
         EXPECT_EQ(1000u * (i + 2), HeaderAt(second, i * packet));
 }
 
+// Sound drained past three quarters of its ring before any picture came:
+// the batches stay within the staging buffer, whatever the first batch
+// waits for.
+TEST_F(SenderTest, OverfullSoundGoesOutBeforeAnyPicture)
+{
+    gStream.video.present = gStream.audio.present = true;
+    const int chunks = kOverfull / kAudioChunk + 40;
+    for (int i = 0; i < chunks; ++i)
+        AppendAudioChunk(i);
+    ASSERT_EQ(0, StartSender(0));
+    const size_t packet = 4 + kAudioChunk;
+    std::vector<uint8_t> received = ReadBytes(pair.client, 30 * packet, 5000);
+    ASSERT_EQ(30 * packet, received.size());
+    for (int i = 0; i < 30; ++i)
+        EXPECT_EQ(1000u * i, HeaderAt(received, i * packet));
+}
+
 // A sender with nothing to send sleeps until a producer completes a chunk,
 // instead of looking for one every few milliseconds.
 TEST_F(SenderTest, IdleSenderDoesNotSpin)
