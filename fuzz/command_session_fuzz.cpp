@@ -3,7 +3,10 @@
 
 #include "shared/resources.h"
 #include "config/settings.h"
+#include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
+#include "platform/messages.h"
+#include "record/recording_control.h"
 #include "server/catalogue.h"
 #include "server/net_state.h"
 #include "server/session_state.h"
@@ -25,8 +28,22 @@ bool Initialise()
     StoreScrambled(gSettings.record.userName, sizeof gSettings.record.userName, "demo");
     StoreScrambled(gSettings.record.password, sizeof gSettings.record.password, "demo");
     gSettings.channels[3].enabled = 1;
-    // Waits that guard a real handheld only slow the search down.
+    // The main window's part in the requests, as the program's frame does
+    // it; channel 3 has no capture device, so every start fails at once.
+    SetMessageHandler(MessageTarget::Frame, [](unsigned message, uintptr_t, intptr_t lParam) {
+        if (message == kMsgStartStream)
+            StartLiveStreaming(static_cast<int>(lParam), gSession.request);
+        else if (message == kMsgStartMonitoring)
+            StartMonitoringGraph();
+        else if (message == kMsgStartRecording)
+            StartRecordingCurrentChannel();
+        else if (message == kMsgStopRecording)
+            StopRecording();
+    });
+    // Waits that guard a real handheld only slow the search down: the
+    // schedule list's pause, and the growing wait after failed logins.
     gScheduleListPauseMs = 0;
+    gLoginDelayBaseMs = 0;
     return true;
 }
 
