@@ -17,8 +17,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // The value of a "Name:" line of /proc/PID/status, or -1.
 long StatusValue(pid_t pid, const std::string& name)
 {
@@ -54,7 +52,7 @@ bool StartDemoProgram(DemoProgram& program, const std::vector<std::string>& extr
     argv.insert(argv.end(), extraEnvironment.begin(), extraEnvironment.end());
     argv.push_back(BinPath("orvandel"));
     program.pid = StartProcess(argv, program.folder);
-    for (const Clock::time_point started = Clock::now(); Clock::now() - started < std::chrono::seconds(30);) {
+    for (const Clock::time_point started = Clock::now(); SecondsSince(started) < 30;) {
         HandheldLink link;
         if (link.Open(program.port, "demo", "demo"))
             return true;
@@ -72,7 +70,7 @@ double StopDemoProgram(DemoProgram& program)
     kill(program.pid, SIGTERM);
     const int status = WaitForExit(program.pid, 30);
     program.pid = -1;
-    return status < 0 ? -1 : std::chrono::duration<double>(Clock::now() - asked).count();
+    return status < 0 ? -1 : SecondsSince(asked);
 }
 
 double ProcessCpuSeconds(pid_t pid)

@@ -3,6 +3,7 @@
 // the virtual TV card, with the demo set-up (account demo/demo, channels 3,
 // 5, 9, 13 and 20) in a throwaway folder, on a free loopback port.
 
+#include <chrono>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -19,6 +20,13 @@ struct DemoProgram {
 bool StartDemoProgram(DemoProgram& program, const std::vector<std::string>& extraEnvironment = {});
 // SIGTERM, then the seconds it took to end (-1: killed after 30 s).
 double StopDemoProgram(DemoProgram& program);
+
+using Clock = std::chrono::steady_clock;
+
+inline double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 // What /proc says of a process.
 double ProcessCpuSeconds(pid_t pid);

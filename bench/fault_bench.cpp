@@ -17,7 +17,6 @@
 #include "support/handheld_link.h"
 #include "support/loopback.h"
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -27,7 +26,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <netinet/in.h>
 #include <random>
 #include <string>
 #include <sys/socket.h>
@@ -38,15 +36,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kChannel = 5;
 constexpr uint8_t kQuality1At320x240 = 0x11;
-
-double SecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // A logged-in handheld with a running live stream of channel 5, its data
 // marker read; false when any step failed.
@@ -164,15 +155,7 @@ class SilentHost {
 public:
     SilentHost()
     {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(kLoopbackHostOrder);
-        socklen_t length = sizeof address;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 16);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = ListenOnLoopback(16, port_);
         thread_ = std::thread([this] { Serve(); });
     }
     ~SilentHost()

@@ -31,18 +31,11 @@ extern "C" {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kChannel = 5;
 constexpr uint8_t kSizeClass320x240 = 0x10;
 constexpr int kStreamSeconds = 20;
 constexpr uint32_t kVideoPayload = 8384;
 constexpr uint32_t kAudioPayload = 4190;
-
-double SecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // Feeds the video payloads to a decoder and tells when the first picture
 // comes out of it.

@@ -130,7 +130,6 @@ int ResolveIpv4(const UrlParts& parts, sockaddr_in& address)
     return 0;
 }
 
-// Above 0 when the events came, 0 on time-out, below 0 on error.
 void SetBlocking(int socket, bool blocking)
 {
     int flags = ::fcntl(socket, F_GETFL);

@@ -1,5 +1,7 @@
 #include "canned_server.h"
 
+#include "support/loopback.h"
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <netinet/in.h>
@@ -11,24 +13,6 @@ namespace {
 
 constexpr int kPollSliceMs = 20;
 constexpr int kRequestWaitMs = 2000;
-
-// A socket bound to 127.0.0.1 on a free port, and that port.
-int BindLoopback(int& port)
-{
-    int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (socket < 0 || ::bind(socket, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        if (socket >= 0)
-            ::close(socket);
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return socket;
-}
 
 bool Readable(int socket, int timeoutMs)
 {
@@ -56,8 +40,8 @@ std::string ReadRequestHead(int connection)
 
 CannedServer::CannedServer(std::string answer, After after) : answer_(std::move(answer)), after_(after)
 {
-    listener_ = BindLoopback(port_);
-    if (listener_ >= 0 && ::listen(listener_, 8) == 0)
+    listener_ = ListenOnLoopback(8, port_);
+    if (listener_ >= 0)
         thread_ = std::thread([this] { Serve(); });
 }
 
@@ -119,7 +103,7 @@ void CannedServer::Answer(int connection)
 int UnusedLoopbackPort()
 {
     int port = 0;
-    int socket = BindLoopback(port);
+    int socket = ListenOnLoopback(1, port);
     if (socket < 0)
         return 0;
     ::close(socket);

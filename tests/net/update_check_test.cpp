@@ -86,15 +86,10 @@ TEST_F(UpdateCheckTest, APublishedVersionIsOfferedAndDeclinedForGood)
 // A server that takes the connection and never answers holds the check.
 TEST_F(UpdateCheckTest, AskingDuringTheStartUpCheckStartsNoSecondOneAndHearsItsEnd)
 {
-    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(kLoopbackHostOrder);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(0, ::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address));
-    ASSERT_EQ(0, ::listen(silent, 4));
-    ASSERT_EQ(0, ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size));
-    setenv("ORVANDEL_WEB_HOST", ("127.0.0.1:" + std::to_string(ntohs(address.sin_port))).c_str(), 1);
+    int port = 0;
+    const int silent = ListenOnLoopback(4, port);
+    ASSERT_GE(silent, 0);
+    setenv("ORVANDEL_WEB_HOST", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
     gHttpReadLimitMs = 1500;
 
     ASSERT_TRUE(StartUpdateCheck(false));

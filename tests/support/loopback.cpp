@@ -30,14 +30,28 @@ bool PortIsFree(int type, uint16_t port)
 
 } // namespace
 
-LoopbackPair::LoopbackPair()
+int ListenOnLoopback(int backlog, int& port)
 {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address = Loopback(0);
     socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 1) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, backlog) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (listener >= 0)
+            ::close(listener);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
+LoopbackPair::LoopbackPair()
+{
+    int port = 0;
+    const int listener = ListenOnLoopback(1, port);
+    if (listener < 0)
         throw std::runtime_error("cannot listen on loopback");
+    sockaddr_in address = Loopback(static_cast<uint16_t>(port));
     client = ::socket(AF_INET, SOCK_STREAM, 0);
     if (::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         throw std::runtime_error("cannot connect on loopback");

@@ -18,6 +18,10 @@ struct LoopbackPair {
     int client = -1;
 };
 
+// A socket listening on a free TCP port of 127.0.0.1, which goes to port;
+// -1 when none could be made.
+int ListenOnLoopback(int backlog, int& port);
+
 // A TCP port on 127.0.0.1 that nothing listens on right now, with the two
 // ports after it free too.
 int FreePortTriple();

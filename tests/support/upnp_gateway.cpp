@@ -1,5 +1,7 @@
 #include "support/upnp_gateway.h"
 
+#include "support/loopback.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
@@ -129,15 +131,7 @@ std::string ReadRequest(int connection)
 
 UpnpGateway::UpnpGateway()
 {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener_, 8);
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    listener_ = ListenOnLoopback(8, port_);
     thread_ = std::thread([this] { Serve(); });
 }
 
