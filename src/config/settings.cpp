@@ -209,6 +209,8 @@ int SaveSettings()
     ::chmod(folder.c_str(), 0700);
     // Write beside the old file and rename over it, so that a crash or a full
     // disk never leaves the user without their previous settings.
+    // mkstemp turns the six X's into a unique suffix; a start after a
+    // killed save removes such files by that shape.
     std::string temporary = path + ".XXXXXX";
     int fd = ::mkstemp(temporary.data());
     if (fd < 0)

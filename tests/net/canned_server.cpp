@@ -2,9 +2,7 @@
 
 #include "support/loopback.h"
 
-#include <arpa/inet.h>
 #include <chrono>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
