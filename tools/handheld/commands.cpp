@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "bytes.h"
+#include "hex.h"
 #include "streaming.h"
 
 #include <algorithm>
@@ -11,40 +12,6 @@
 namespace handheld {
 
 namespace {
-
-std::string commandLabel(uint8_t command)
-{
-    return "request " + hexCode(command);
-}
-
-constexpr Millis kThrottledLoginWait{35000};
-
-const char* loginResultText(int8_t result)
-{
-    switch (result) {
-    case 0: return "accepted";
-    case -2: return "wrong user name or password";
-    case -7: return "client not compatible";
-    default: return "unknown result";
-    }
-}
-
-// Channel entries may come deflated or, when deflating does not pay, plain.
-bool channelEntries(Commander& commander, size_t rawSize, size_t dataSize, Bytes& entries)
-{
-    Bytes data;
-    if (!commander.receiveBlock(dataSize, data))
-        return false;
-    std::string error;
-    if (inflateExact(data, rawSize, entries, error))
-        return true;
-    if (dataSize == rawSize) {
-        entries = std::move(data);
-        return true;
-    }
-    printError("channel list: " + error);
-    return false;
-}
 
 Status listChannels(Commander& commander)
 {
@@ -57,16 +24,13 @@ Status listChannels(Commander& commander)
     const int32_t length = getLeInt32(reply.body.data() + 4);
     printNumber("channels_count", count);
     printNumber("channels_length", length);
-    const size_t rawSize = size_t(count) * kChannelEntrySize;
-    if (count < 0 || count > kMaxChannels || length < 0 || size_t(length) > rawSize
-        || (count > 0) != (length > 0)) {
-        printError("channel list: inconsistent count and length in the reply");
+    std::vector<ChannelEntry> channels;
+    std::string error;
+    if (!receiveChannels(commander, reply, channels, error)) {
+        printError(error);
         return kFailed;
     }
-    Bytes entries;
-    if (count > 0 && !channelEntries(commander, rawSize, size_t(length), entries))
-        return kFailed;
-    for (const ChannelEntry& channel : decodeChannels(entries)) {
+    for (const ChannelEntry& channel : channels) {
         const std::string key = "channel_" + std::to_string(channel.index);
         printText(key, channel.description);
         printNumber(key + "_scheduled", channel.scheduled);
@@ -271,49 +235,6 @@ Status sendRaw(Commander& commander, const Options& options, const Bytes& bytes)
 }
 
 }  // namespace
-
-bool Commander::send(uint8_t command, std::span<const uint8_t> payload)
-{
-    Bytes request{kFrameMarker, command};
-    request.insert(request.end(), payload.begin(), payload.end());
-    if (session_.control.sendAll(request))
-        return true;
-    printError(commandLabel(command) + ": " + session_.control.error());
-    return false;
-}
-
-bool Commander::exchange(uint8_t command, std::span<const uint8_t> payload, Reply& reply)
-{
-    return exchange(command, payload, reply, Millis{0});
-}
-
-bool Commander::exchange(uint8_t command, std::span<const uint8_t> payload, Reply& reply, Millis minimumWait)
-{
-    std::array<uint8_t, kReplySize> frame{};
-    if (!send(command, payload))
-        return false;
-    if (!session_.control.receiveExact(frame, std::max(session_.timeout, minimumWait))) {
-        printError(commandLabel(command) + ": " + session_.control.error());
-        return false;
-    }
-    if (frame[0] != kFrameMarker) {
-        printError(commandLabel(command) + ": reply starts with " + hexCode(frame[0])
-                   + " instead of 0xAA");
-        return false;
-    }
-    reply.code = frame[1];
-    std::copy(frame.begin() + 2, frame.end(), reply.body.begin());
-    return true;
-}
-
-bool Commander::receiveBlock(size_t size, Bytes& block)
-{
-    block.assign(size, 0);
-    if (session_.control.receiveExact(block, session_.timeout))
-        return true;
-    printError("data block of " + std::to_string(size) + " bytes: " + session_.control.error());
-    return false;
-}
 
 Status checkCode(std::string_view key, const Reply& reply, uint8_t command)
 {

@@ -51,7 +51,7 @@ Status runClient(const Options& options)
     }
     printText("transport", transportName(options.transportByte));
     printCode("transport_byte", options.transportByte);
-    Commander commander(session);
+    Commander commander(session, [](const std::string& message) { printError(message); });
     const Status status = runSteps(commander, options);
     if (options.disconnect)
         disconnect(commander);

@@ -35,23 +35,6 @@ std::string escapeText(std::string_view text)
     return out;
 }
 
-std::string hexBytes(std::span<const uint8_t> bytes)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (const uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
-std::string hexCode(uint8_t code)
-{
-    return "0x" + hexBytes(std::span(&code, 1));
-}
-
 void printText(std::string_view key, std::string_view value)
 {
     const std::string escaped = escapeText(value);
@@ -67,7 +50,7 @@ void printNumber(std::string_view key, long long value)
 
 void printCode(std::string_view key, uint8_t code)
 {
-    std::printf("%.*s=%s\n", int(key.size()), key.data(), hexCode(code).c_str());
+    std::printf("%.*s=0x%02X\n", int(key.size()), key.data(), unsigned(code));
     std::fflush(stdout);
 }
 

@@ -24,8 +24,6 @@ Status worse(Status a, Status b);
 
 // Server texts may hold any byte; escaping keeps every value on one line.
 std::string escapeText(std::string_view text);
-std::string hexBytes(std::span<const uint8_t> bytes);
-std::string hexCode(uint8_t code);
 
 void printText(std::string_view key, std::string_view value);
 void printNumber(std::string_view key, long long value);

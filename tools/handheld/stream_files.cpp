@@ -40,17 +40,17 @@ StreamFiles::~StreamFiles()
     closeFile(subtitles_);
 }
 
-bool StreamFiles::writeVideo(std::span<const uint8_t> bytes)
+bool StreamFiles::video(uint32_t, std::span<const uint8_t> bytes)
 {
     return write(video_, videoExtension_, bytes);
 }
 
-bool StreamFiles::writeAudio(std::span<const uint8_t> bytes)
+bool StreamFiles::audio(uint32_t, std::span<const uint8_t> bytes)
 {
     return write(audio_, ".mp3", bytes);
 }
 
-bool StreamFiles::writeSubtitle(std::span<const uint8_t> text)
+bool StreamFiles::subtitle(std::span<const uint8_t> text)
 {
     const std::string_view raw(reinterpret_cast<const char*>(text.data()), text.size());
     const std::string line = escapeText(raw) + '\n';

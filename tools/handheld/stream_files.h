@@ -3,6 +3,8 @@
 // stream that sends nothing of a kind leaves no empty file behind.
 #pragma once
 
+#include "stream_receiver.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -10,19 +12,20 @@
 
 namespace handheld {
 
-class StreamFiles {
+class StreamFiles final : public StreamSink {
 public:
     // An empty prefix writes nothing.
     StreamFiles(std::string prefix, uint8_t videoCodec);
     StreamFiles(const StreamFiles&) = delete;
     StreamFiles& operator=(const StreamFiles&) = delete;
-    ~StreamFiles();
+    ~StreamFiles() override;
 
-    bool writeVideo(std::span<const uint8_t> bytes);
-    bool writeAudio(std::span<const uint8_t> bytes);
+    // Chunk times are not kept: the files hold the elementary streams.
+    bool video(uint32_t timeMs, std::span<const uint8_t> bytes) override;
+    bool audio(uint32_t timeMs, std::span<const uint8_t> bytes) override;
     // One record per line; the text is escaped so that it cannot break lines.
-    bool writeSubtitle(std::span<const uint8_t> text);
-    const std::string& error() const { return error_; }
+    bool subtitle(std::span<const uint8_t> text) override;
+    std::string error() const override { return error_; }
 
 private:
     bool write(std::FILE*& file, const char* extension, std::span<const uint8_t> bytes);

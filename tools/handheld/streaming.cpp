@@ -1,6 +1,7 @@
 #include "streaming.h"
 
 #include "stream_files.h"
+#include "interrupt.h"
 #include "stream_receiver.h"
 
 #include <algorithm>

@@ -16,17 +16,6 @@ namespace handheld {
 
 using Millis = std::chrono::milliseconds;
 
-// While a stream runs, the first Ctrl-C ends it cleanly (StopStream, then the
-// summary) so the server is not left streaming; a second one kills at once.
-class InterruptGuard {
-public:
-    InterruptGuard();
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
-    ~InterruptGuard();
-};
-bool interruptRequested();
-
 // Resolves an IPv4 address for the host; the server listens on AF_INET only.
 bool resolveHost(const std::string& host, int port, sockaddr_in& address, std::string& error);
 
@@ -48,6 +37,9 @@ public:
     // Collects what arrives until the peer stays silent for `quiet`, closes
     // the connection, or `limit` has passed; `closed` tells which.
     std::vector<uint8_t> receiveUntilQuiet(Millis quiet, Millis limit, bool& closed);
+    // Between requests the server sends nothing, so anything readable
+    // there means it has closed the connection (or broken the framing).
+    bool peerClosed();
     void close();
     const std::string& error() const { return error_; }
 

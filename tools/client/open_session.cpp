@@ -1,6 +1,6 @@
 #include "links.h"
 #include "protocol.h"
-#include "report.h"
+#include "hex.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

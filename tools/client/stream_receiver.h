@@ -3,18 +3,34 @@
 #pragma once
 
 #include "links.h"
-#include "stream_files.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace handheld {
+
+// Where the receiver puts each packet's payload, in the order of arrival. An
+// end packet's payload comes whole: nothing marks where its stream's last
+// bytes stop. A false return ends the stream with the sink's error.
+class StreamSink {
+public:
+    virtual ~StreamSink() = default;
+    virtual bool video(uint32_t timeMs, std::span<const uint8_t> bytes) = 0;
+    virtual bool audio(uint32_t timeMs, std::span<const uint8_t> bytes) = 0;
+    virtual bool subtitle(std::span<const uint8_t> text) = 0;
+    virtual std::string error() const = 0;
+};
+
+// After StopStream is acknowledged the server writes nothing more; on a
+// local network what is still in flight arrives well within this silence.
+inline constexpr Millis kQuietAfterStop{500};
 
 struct StreamLayout {
     bool video = false;
@@ -72,6 +88,8 @@ public:
     size_t available() const { return end_ - begin_; }
     void consume(size_t count) { begin_ += count; }
     uint64_t received() const { return received_; }
+    // Set before the stop flag; read by the receiving thread once it sees it.
+    void setQuietAfterStop(Millis quiet) { quietAfterStop_ = quiet; }
     std::string error() const { return link_.lastError(); }
 
 private:
@@ -83,11 +101,12 @@ private:
     size_t begin_ = 0;
     size_t end_ = 0;
     uint64_t received_ = 0;
+    Millis quietAfterStop_{0};
 };
 
 class StreamReceiver {
 public:
-    StreamReceiver(DataLink& link, const StreamLayout& layout, StreamFiles& files, Millis timeout);
+    StreamReceiver(DataLink& link, const StreamLayout& layout, StreamSink& sink, Millis timeout);
     StreamReceiver(const StreamReceiver&) = delete;
     StreamReceiver& operator=(const StreamReceiver&) = delete;
     ~StreamReceiver();
@@ -95,9 +114,10 @@ public:
     void start();
     // Waits until the stream has ended or failed, or until `deadline`.
     StreamEnd waitUntil(std::chrono::steady_clock::time_point deadline);
-    // Reads what the server sent before it acknowledged StopStream, then
-    // ends the thread; totals and outcome are final afterwards.
-    void finish();
+    // Reads what the server sent before it acknowledged StopStream, until
+    // the data connection has been silent for `quiet`, then ends the
+    // thread; totals and outcome are final afterwards.
+    void finish(Millis quiet = kQuietAfterStop);
 
     StreamEnd outcome() const;
     const StreamTotals& totals() const { return totals_; }
@@ -119,7 +139,7 @@ private:
     bool anyEnded() const { return totals_.videoEnded || totals_.audioEnded; }
 
     StreamLayout layout_;
-    StreamFiles& files_;
+    StreamSink& sink_;
     Millis timeout_;
     std::atomic<bool> stop_{false};
     PacketSource source_;

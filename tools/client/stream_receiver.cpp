@@ -2,7 +2,7 @@
 
 #include "bytes.h"
 #include "protocol.h"
-#include "report.h"
+#include "hex.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -17,9 +17,6 @@ using Clock = std::chrono::steady_clock;
 // Short read slices keep the thread responsive to a stop request.
 constexpr Millis kReadSlice{100};
 constexpr size_t kReadChunk = 64 * 1024;
-// After StopStream is acknowledged the server writes nothing more; what is
-// still in flight arrives well within this silence.
-constexpr Millis kQuietAfterStop{500};
 // Silence after an end packet that counts as the end of the stream. Also
 // bounds the look-ahead that tells the two kinds of end packet apart.
 constexpr Millis kEndSettle{2000};
@@ -62,7 +59,7 @@ Fill PacketSource::fill(size_t count, Millis idleLimit)
             continue;
         }
         const auto silence = Clock::now() - lastData;
-        if (stop_.load() && silence >= kQuietAfterStop)
+        if (stop_.load() && silence >= quietAfterStop_)
             return Fill::Stopped;
         if (silence >= idleLimit)
             return Fill::Idle;
@@ -79,15 +76,15 @@ void PacketSource::makeRoom(size_t count)
     buffer_.resize(std::max(buffer_.size(), count + kReadChunk));
 }
 
-StreamReceiver::StreamReceiver(DataLink& link, const StreamLayout& layout, StreamFiles& files,
+StreamReceiver::StreamReceiver(DataLink& link, const StreamLayout& layout, StreamSink& sink,
                                Millis timeout)
-    : layout_(layout), files_(files), timeout_(timeout), source_(link, stop_)
+    : layout_(layout), sink_(sink), timeout_(timeout), source_(link, stop_)
 {
 }
 
 StreamReceiver::~StreamReceiver()
 {
-    finish();
+    finish(Millis(0));
 }
 
 void StreamReceiver::start()
@@ -102,8 +99,9 @@ StreamEnd StreamReceiver::waitUntil(Clock::time_point deadline)
     return outcome_;
 }
 
-void StreamReceiver::finish()
+void StreamReceiver::finish(Millis quiet)
 {
+    source_.setQuietAfterStop(quiet);
     stop_.store(true);
     if (thread_.joinable())
         thread_.join();
@@ -235,15 +233,16 @@ bool StreamReceiver::handlePacket(uint32_t header, const uint8_t* payload, size_
     if (tag == kSubtitleTag) {
         ++totals_.subtitlePackets;
         totals_.subtitleBytes += size;
-        written = files_.writeSubtitle(bytes);
+        written = sink_.subtitle(bytes);
     } else {
         const bool video = tag & kVideoBit;
         totals_.packetsAfterEnd += anyEnded();
-        (video ? totals_.video : totals_.audio).add(header & kPacketFieldMask, size);
-        written = video ? files_.writeVideo(bytes) : files_.writeAudio(bytes);
+        const uint32_t timeMs = header & kPacketFieldMask;
+        (video ? totals_.video : totals_.audio).add(timeMs, size);
+        written = video ? sink_.video(timeMs, bytes) : sink_.audio(timeMs, bytes);
     }
     if (!written)
-        conclude(StreamEnd::Failed, files_.error());
+        conclude(StreamEnd::Failed, sink_.error());
     return written;
 }
 
@@ -251,13 +250,12 @@ bool StreamReceiver::handleEnd(uint32_t header, const uint8_t* payload, size_t s
 {
     const bool video = size == kVideoChunkSize;
     (video ? totals_.videoEnded : totals_.audioEnded) = true;
-    (video ? totals_.videoEndMs : totals_.audioEndMs) = header & kPacketFieldMask;
+    const uint32_t timeMs = header & kPacketFieldMask;
+    (video ? totals_.videoEndMs : totals_.audioEndMs) = timeMs;
     ++totals_.endPackets;
-    // The end chunk holds the stream's last bytes and then stale buffer
-    // content; nothing marks where one stops, so it is kept whole.
     const std::span<const uint8_t> bytes(payload, size);
-    if (!(video ? files_.writeVideo(bytes) : files_.writeAudio(bytes))) {
-        conclude(StreamEnd::Failed, files_.error());
+    if (!(video ? sink_.video(timeMs, bytes) : sink_.audio(timeMs, bytes))) {
+        conclude(StreamEnd::Failed, sink_.error());
         return false;
     }
     if ((!layout_.video || totals_.videoEnded) && (!layout_.audio || totals_.audioEnded))

@@ -12,21 +12,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 
 namespace handheld {
 
 namespace {
-
-std::atomic<bool> g_interrupted{false};
-struct sigaction g_previousInt {};
-struct sigaction g_previousTerm {};
-
-void onInterrupt(int)
-{
-    g_interrupted.store(true);
-}
 
 std::string systemError(const char* what)
 {
@@ -64,28 +54,6 @@ bool finishConnect(int fd, Millis timeout, std::string& error)
 }
 
 }  // namespace
-
-InterruptGuard::InterruptGuard()
-{
-    g_interrupted.store(false);
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &g_previousInt);
-    ::sigaction(SIGTERM, &action, &g_previousTerm);
-}
-
-InterruptGuard::~InterruptGuard()
-{
-    ::sigaction(SIGINT, &g_previousInt, nullptr);
-    ::sigaction(SIGTERM, &g_previousTerm, nullptr);
-}
-
-bool interruptRequested()
-{
-    return g_interrupted.load();
-}
 
 bool resolveHost(const std::string& host, int port, sockaddr_in& address, std::string& error)
 {
@@ -214,6 +182,23 @@ std::vector<uint8_t> ControlLink::receiveUntilQuiet(Millis quiet, Millis limit, 
         received.insert(received.end(), chunk, chunk + got);
     }
     return received;
+}
+
+bool ControlLink::peerClosed()
+{
+    if (fd_ < 0)
+        return true;
+    if (waitReadable(fd_, Millis(0)) == 0)
+        return false;
+    uint8_t byte;
+    const ssize_t got = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR))
+        return false;
+    if (got > 0)
+        error_ = "the server sent bytes that answer no request";
+    else
+        error_ = got == 0 ? "the server closed the control connection" : systemError("control connection");
+    return true;
 }
 
 void ControlLink::close()
