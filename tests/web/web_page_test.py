@@ -1,0 +1,322 @@
+#!/usr/bin/python3
+"""The web page in a real browser: headless Chromium, driven by selenium,
+against the real program on the virtual TV card and the real gateway.
+
+Run by CTest; ORVANDEL_BIN_DIR names the folder of the built programs."""
+
+import base64
+import json
+import os
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.request
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+BIN = os.environ.get("ORVANDEL_BIN_DIR", os.path.join(os.path.dirname(__file__), "../../build/bin"))
+USER, PASSWORD = "demo", "demo"
+BAR_COLOURS = [(191, 191, 191), (191, 191, 0), (0, 191, 191), (0, 191, 0), (191, 0, 191), (191, 0, 0), (0, 0, 191)]
+
+
+def free_port(count=1):
+    """A base port with `count` free ports from it."""
+    while True:
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            base = probe.getsockname()[1]
+        if base + count < 65000 and all(port_is_free(base + i) for i in range(count)):
+            return base
+
+
+def port_is_free(port):
+    with socket.socket() as probe:
+        try:
+            probe.bind(("127.0.0.1", port))
+            return True
+        except OSError:
+            return False
+
+
+def sockets(filter_text, details=False):
+    """Established TCP sockets matching an ss filter, one line each, with
+    their counters when asked."""
+    flags = "-Htni" if details else "-Htn"
+    out = subprocess.run(["ss", flags, "state", "established", filter_text], capture_output=True, text=True).stdout
+    return [line for line in out.splitlines() if line.strip()]
+
+
+def sent_by_server(base_port):
+    """Bytes the server has sent on its data connections so far."""
+    total = 0
+    for field in " ".join(sockets(f"( sport = :{base_port} )", details=True)).split():
+        if field.startswith("bytes_sent:"):
+            total += int(field.split(":")[1])
+    return total
+
+
+def wait_for(predicate, seconds, step=0.1):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)
+    return predicate()
+
+
+def listening(port):
+    return bool(subprocess.run(["ss", "-Htln", f"( sport = :{port} )"], capture_output=True, text=True).stdout.strip())
+
+
+class Programs:
+    """The server on a demo set-up and the gateway in front of it."""
+
+    def __init__(self):
+        self.folder = tempfile.TemporaryDirectory(prefix="orvandel-web-test.")
+        root = self.folder.name
+        self.env = dict(os.environ, HOME=root, XDG_CONFIG_HOME=root + "/config", QT_QPA_PLATFORM="offscreen")
+        self.base = free_port(3)
+        self.web_port = free_port()
+        os.makedirs(root + "/media")
+        subprocess.run([BIN + "/orvandel-demo-setup", str(self.base), root + "/media", USER, PASSWORD],
+                       env=self.env, check=True, capture_output=True)
+        self.server = None
+        self.start_server()
+        with open(root + "/gateway.log", "w") as log:
+            self.gateway = subprocess.Popen([BIN + "/orvandel-web", "--server", f"127.0.0.1:{self.base}",
+                                             "--listen", f"127.0.0.1:{self.web_port}"], stderr=log)
+        assert wait_for(lambda: listening(self.web_port), 20), "the gateway did not listen"
+        self.url = f"http://127.0.0.1:{self.web_port}/"
+
+    def start_server(self):
+        with open(self.folder.name + "/server.log", "a") as log:
+            self.server = subprocess.Popen([BIN + "/orvandel"], env=self.env, stderr=log)
+        assert wait_for(lambda: listening(self.base + 1), 30), "the server did not listen"
+
+    def stop_server(self):
+        self.server.send_signal(signal.SIGTERM)
+        self.server.wait(20)
+
+    def gateway_log(self):
+        with open(self.folder.name + "/gateway.log") as log:
+            return log.read()
+
+    def close(self):
+        if self.gateway.poll() is not None:
+            print(f"the gateway ended early ({self.gateway.returncode}):\n{self.gateway_log()[-6000:]}",
+                  file=sys.stderr)
+        for process in (self.gateway, self.server):
+            if process.poll() is None:
+                process.send_signal(signal.SIGTERM)
+                process.wait(20)
+        self.folder.cleanup()
+
+
+def start_browser():
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in ["--headless=new", "--disable-gpu", "--autoplay-policy=no-user-gesture-required",
+                     "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                     "--disable-sync", "--window-size=800,1000"]:
+        options.add_argument(argument)
+    if os.geteuid() == 0:
+        # Chromium refuses to start as root with its sandbox, and CI runs
+        # the tests as root; the browser only ever loads the test's page.
+        options.add_argument("--no-sandbox")
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+PLAYBACK = """
+const v = document.getElementById('player');
+return {frames: v.getVideoPlaybackQuality().totalVideoFrames, width: v.videoWidth, height: v.videoHeight,
+        time: v.currentTime, status: document.getElementById('status').textContent,
+        zaps: window.orvandel.zaps, pictures: window.orvandel.firstPictures};
+"""
+
+# The picture now showing, as the browser decoded it, sampled at fractions
+# of its width and height.
+SAMPLE = """
+const [points] = arguments;
+const v = document.getElementById('player');
+const canvas = document.createElement('canvas');
+canvas.width = v.videoWidth; canvas.height = v.videoHeight;
+const context = canvas.getContext('2d');
+context.drawImage(v, 0, 0);
+return points.map(([x, y]) => Array.from(context.getImageData(
+    Math.floor(x * canvas.width), Math.floor(y * canvas.height), 1, 1).data.slice(0, 3)));
+"""
+
+
+class WebPageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.programs = Programs()
+        cls.browser = start_browser()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.quit()
+        cls.programs.close()
+
+    def playback(self):
+        return self.browser.execute_script(PLAYBACK)
+
+    def log_in(self, password):
+        browser = self.browser
+        browser.get(self.programs.url)
+        form = WebDriverWait(browser, 10).until(lambda b: b.find_element(By.ID, "login")
+                                                if b.find_element(By.ID, "login").is_displayed() else None)
+        form.find_element(By.NAME, "user").send_keys(USER)
+        form.find_element(By.NAME, "password").send_keys(password)
+        form.find_element(By.CSS_SELECTOR, "button[type=submit]").click()
+
+    def watch(self, channel):
+        self.browser.execute_script(f"location.hash = '#live/{channel}'")
+        # Playing: pictures keep coming and no message covers them.
+        start = wait_for(lambda: self.playback()["frames"] > 0 and self.playback(), 15)
+        self.assertTrue(start, f"channel {channel} never showed a picture")
+        return start
+
+    def show(self, channel):
+        """Changes channel and waits for the new channel's first picture."""
+        pictures = self.playback()["pictures"]
+        self.browser.execute_script(f"location.hash = '#live/{channel}'")
+        self.assertTrue(wait_for(lambda: self.playback()["pictures"] > pictures, 10), f"channel {channel}")
+        time.sleep(0.3)
+
+    def assertPlays(self, seconds=3.0, least=40):
+        """Pictures keep coming, once the player has settled behind the
+        server's batches, and no message covers them."""
+        time.sleep(2)
+        before = self.playback()
+        time.sleep(seconds)
+        after = self.playback()
+        self.assertGreaterEqual(after["frames"] - before["frames"], least, after)
+        self.assertEqual(after["status"], "")
+        return after
+
+    def assertColours(self, points, colours, tolerance=48):
+        samples = self.browser.execute_script(SAMPLE, points)
+        for sample, colour in zip(samples, colours):
+            self.assertTrue(all(abs(a - b) <= tolerance for a, b in zip(sample, colour)),
+                            f"saw {samples}, expected {colours}")
+
+    def test_1_wrong_password_is_refused(self):
+        self.log_in("not the password")
+        error = WebDriverWait(self.browser, 40).until(
+            lambda b: b.find_element(By.ID, "login-error").text or None)
+        self.assertEqual(error, "Wrong user name or password.")
+        self.assertIn("a login from 127.0.0.1 failed", self.programs.gateway_log())
+
+    def test_2_stream_needs_the_cookie_and_this_sites_origin(self):
+        def upgrade(origin, cookie):
+            with socket.create_connection(("127.0.0.1", self.programs.web_port), timeout=10) as connection:
+                key = base64.b64encode(os.urandom(16)).decode()
+                connection.sendall((f"GET /stream HTTP/1.1\r\nHost: 127.0.0.1:{self.programs.web_port}\r\n"
+                                    f"Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: {key}\r\n"
+                                    f"Sec-WebSocket-Version: 13\r\nOrigin: {origin}\r\nCookie: {cookie}\r\n\r\n")
+                                   .encode())
+                return connection.recv(200).decode(errors="replace").split("\r\n")[0]
+
+        request = urllib.request.Request(self.programs.url + "api/login", method="POST",
+                                         data=json.dumps({"user": USER, "password": PASSWORD}).encode())
+        with urllib.request.urlopen(request, timeout=40) as answer:
+            cookie = answer.headers["Set-Cookie"].split(";")[0]
+        own = self.programs.url.rstrip("/")
+        self.assertIn(" 101 ", upgrade(own, cookie))
+        self.assertIn(" 403 ", upgrade(own, "orvandel_session=forged"))
+        self.assertIn(" 403 ", upgrade("http://elsewhere.example", cookie))
+        # Nothing but the login page and its assets without a login.
+        with urllib.request.urlopen(self.programs.url + "app.js", timeout=10) as answer:
+            self.assertEqual(answer.status, 200)
+        with self.assertRaises(urllib.error.HTTPError):
+            urllib.request.urlopen(self.programs.url + "api/session", timeout=10)
+
+    def test_3_a_channel_plays_with_its_own_colours(self):
+        self.log_in(PASSWORD)
+        WebDriverWait(self.browser, 40).until(lambda b: b.find_element(By.ID, "watch").is_displayed())
+        self.watch(5)
+        state = self.assertPlays()
+        self.assertEqual((state["width"], state["height"]), (320, 240))
+
+        self.show(9)
+        self.assertColours([((i + 0.5) / 7, 0.3) for i in range(7)], BAR_COLOURS)
+        self.show(3)
+        # The test card: grey outside its circle, red and blue squares inside.
+        self.assertColours([(0.05, 0.1), (0.95, 0.9)], [(96, 96, 96), (96, 96, 96)])
+        squares = self.browser.execute_script(SAMPLE, [(0.35 + i * 0.06, 0.22 + j * 0.04)
+                                                       for i in range(6) for j in range(4)])
+        self.assertTrue(any(r > b + 80 for r, g, b in squares), squares)
+        self.assertTrue(any(b > r + 80 for r, g, b in squares), squares)
+
+    def test_4_ten_channel_changes_each_show_their_picture_within_a_second(self):
+        # Channel 9's still bars take seconds to fill the server's first
+        # chunk, so the changes go between the three channels with detail.
+        for channel in [13, 3, 5, 13, 3, 5, 13, 3, 5, 13]:
+            self.show(channel)
+        times = [round(zap["ms"]) for zap in self.playback()["zaps"][-10:]]
+        print("click to first picture, ms:", times, file=sys.stderr)
+        limit = float(os.environ.get("ORVANDEL_ZAP_LIMIT_MS", "1000"))
+        self.assertLessEqual(max(times), limit, times)
+
+    def test_5_two_pages_share_one_server_session(self):
+        first = self.browser.current_window_handle
+        self.browser.switch_to.new_window("tab")
+        self.browser.get(self.programs.url + "#live/13")
+        self.assertTrue(wait_for(lambda: self.playback()["frames"] > 10, 15))
+        self.assertPlays()
+        second = self.browser.current_window_handle
+        self.browser.switch_to.window(first)
+        self.assertPlays()
+        control = sockets(f"( dport = :{self.programs.base + 1} )")
+        self.assertEqual(len(control), 1, control)
+        self.browser.switch_to.window(second)
+        self.browser.close()
+        self.browser.switch_to.window(first)
+
+    def test_6_another_handheld_takes_over_and_the_viewer_takes_it_back(self):
+        handheld = subprocess.run([BIN + "/orvandel-handheld", "--port", str(self.programs.base), "--user", USER,
+                                   "--password", PASSWORD, "live", "5", "--seconds", "2"],
+                                  capture_output=True, text=True, timeout=60)
+        self.assertEqual(handheld.returncode, 0, handheld.stdout + handheld.stderr)
+        self.assertTrue(wait_for(lambda: self.playback()["status"] == "Another handheld took over", 10),
+                        self.playback())
+        self.browser.find_element(By.ID, "retry").click()
+        self.assertTrue(wait_for(lambda: self.playback()["status"] == "", 10))
+        self.assertPlays()
+
+    def test_7_the_page_recovers_when_the_server_restarts(self):
+        self.programs.stop_server()
+        self.assertTrue(wait_for(lambda: self.playback()["status"] == "The server is not reachable", 10))
+        restarted = time.monotonic()
+        self.programs.start_server()
+        self.assertTrue(wait_for(lambda: self.playback()["status"] == "", 10 - (time.monotonic() - restarted)),
+                        self.playback())
+        self.assertPlays()
+
+    def test_8_closing_the_last_page_stops_the_servers_stream(self):
+        # The server sends in batches, seconds apart on a quiet channel, so
+        # a stream counts as stopped after 3 s without a byte.
+        def sending(window=3.0):
+            before = sent_by_server(self.programs.base)
+            time.sleep(window)
+            return sent_by_server(self.programs.base) > before
+
+        self.assertTrue(sending())
+        self.browser.get("about:blank")
+        closed = time.monotonic()
+        self.assertTrue(wait_for(lambda: not sending(), 10, step=0), "the server still streams")
+        print(f"stream stopped within {time.monotonic() - closed:.1f} s of the last page closing", file=sys.stderr)
+        self.assertLess(time.monotonic() - closed, 10 + 3)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

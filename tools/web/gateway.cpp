@@ -1,0 +1,472 @@
+#include "gateway.h"
+
+#include "log.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QUrlQuery>
+#include <QWebSocket>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <thread>
+
+namespace web {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A page closed for good, or a tab reloading: only the first lets the
+// tuner go, and the schedule may want it.
+constexpr auto kUnwatchedGrace = 5s;
+constexpr auto kHiddenLimit = 60s;
+// A viewer whose connection cannot take the stream skips to the next key
+// frame instead of falling ever further behind.
+constexpr qint64 kMostUnsentBytes = 1 << 20;
+constexpr int kLoginThreads = 8;
+constexpr double kTimelineGap = 0.5;
+
+struct PageFile {
+    const char* name;
+    const char* mimeType;
+};
+
+constexpr PageFile kPageFiles[] = {
+    {"index.html", "text/html; charset=utf-8"},
+    {"app.js", "text/javascript; charset=utf-8"},
+    {"player.js", "text/javascript; charset=utf-8"},
+    {"style.css", "text/css; charset=utf-8"},
+    {"icon.svg", "image/svg+xml"},
+};
+
+QJsonObject message(const char* type)
+{
+    return QJsonObject{{"type", type}};
+}
+
+QHttpServerResponse jsonAnswer(const QJsonObject& body, QHttpServerResponse::StatusCode status)
+{
+    return QHttpServerResponse(body, status);
+}
+
+const char* stateName(LinkState state)
+{
+    switch (state) {
+    case LinkState::Offline: return "offline";
+    case LinkState::Connecting: return "connecting";
+    case LinkState::Ready: return "ready";
+    case LinkState::Playing: return "playing";
+    case LinkState::Unreachable: return "unreachable";
+    case LinkState::TakenOver: return "takenover";
+    case LinkState::StartFailed: return "failed";
+    }
+    return "offline";
+}
+
+// The page shows these as they stand.
+QString stateText(LinkState state)
+{
+    switch (state) {
+    case LinkState::Unreachable: return "The server is not reachable";
+    case LinkState::TakenOver: return "Another handheld took over";
+    case LinkState::StartFailed: return "The channel could not be started";
+    default: return {};
+    }
+}
+
+// Reads one chunk after another into the remuxer on the receiving thread
+// and posts what comes out to the gateway.
+class RemuxSink final : public handheld::StreamSink {
+public:
+    RemuxSink(const StreamFormat& format, double start, RemuxOutput output, std::atomic<double>& delay)
+        : remuxer_(format, start, std::move(output)), delay_(delay), started_(std::chrono::steady_clock::now())
+    {
+    }
+
+    bool video(uint32_t timeMs, std::span<const uint8_t> bytes) override
+    {
+        // How far the chunk arrives behind the stream's own clock.
+        const std::chrono::duration<double> sinceStart = std::chrono::steady_clock::now() - started_;
+        delay_.store(sinceStart.count() - timeMs / 1000.0);
+        return remuxer_.addVideo(timeMs, bytes);
+    }
+    bool audio(uint32_t timeMs, std::span<const uint8_t> bytes) override { return remuxer_.addAudio(timeMs, bytes); }
+    bool subtitle(std::span<const uint8_t>) override { return true; }
+    std::string error() const override { return remuxer_.error(); }
+
+private:
+    LiveRemuxer remuxer_;
+    std::atomic<double>& delay_;
+    std::chrono::steady_clock::time_point started_;
+};
+
+}  // namespace
+
+struct Gateway::Viewer {
+    std::unique_ptr<QWebSocket> socket;
+    bool visible = true;
+    Clock::time_point hiddenSince{};
+    bool hasInit = false;
+    bool waitsForKey = true;
+};
+
+Gateway::Gateway(GatewaySettings settings) : settings_(std::move(settings))
+{
+    loginPool_.setMaxThreadCount(kLoginThreads);
+    stateMessage_ = message("state");
+    stateMessage_["state"] = "offline";
+    routePages();
+    connect(&http_, &QAbstractHttpServer::newWebSocketConnection, this, &Gateway::acceptViewers);
+    connect(&viewerCheck_, &QTimer::timeout, this, [this] {
+        checkViewers();
+        sendStats();
+    });
+    viewerCheck_.start(1000);
+    LinkEvents events;
+    events.state = [this](LinkState state, int channel, const std::string& detail) {
+        QMetaObject::invokeMethod(this, [=, this] { onLinkState(state, channel, QString::fromStdString(detail)); });
+    };
+    events.channels = [this](const std::vector<handheld::ChannelEntry>& entries) {
+        QJsonArray channels;
+        for (const auto& entry : entries)
+            channels.append(QJsonObject{{"number", entry.index},
+                                        {"name", QString::fromStdString(entry.description)},
+                                        {"scheduled", entry.scheduled}});
+        QMetaObject::invokeMethod(this, [=, this] { onChannels(channels); });
+    };
+    events.streamSink = [this](int channel, const handheld::StreamHeader& header) {
+        return makeSink(channel, header);
+    };
+    link_ = std::make_unique<ServerLink>(settings_.server, std::move(events));
+}
+
+Gateway::~Gateway()
+{
+    link_.reset();
+}
+
+bool Gateway::listen(QString& error)
+{
+    const bool secure = !settings_.certificateFile.isEmpty();
+    if (secure) {
+        QFile certificateFile(settings_.certificateFile);
+        QFile keyFile(settings_.keyFile);
+        for (QFile* file : {&certificateFile, &keyFile}) {
+            if (!file->open(QIODevice::ReadOnly)) {
+                error = "cannot read " + file->fileName() + ": " + file->errorString();
+                return false;
+            }
+        }
+        const QSslCertificate certificate(&certificateFile, QSsl::Pem);
+        const QByteArray keyText = keyFile.readAll();
+        QSslKey key(keyText, QSsl::Rsa, QSsl::Pem);
+        if (key.isNull())
+            key = QSslKey(keyText, QSsl::Ec, QSsl::Pem);
+        if (certificate.isNull() || key.isNull()) {
+            error = "no PEM certificate in " + settings_.certificateFile + " or no PEM key in " + settings_.keyFile;
+            return false;
+        }
+        http_.sslSetup(certificate, key);
+    }
+    port_ = http_.listen(settings_.listenAddress, settings_.port);
+    if (port_ == 0) {
+        error = "cannot listen on " + settings_.listenAddress.toString() + " port " + QString::number(settings_.port)
+            + " (in use, or a privileged port)";
+        return false;
+    }
+    return true;
+}
+
+void Gateway::routePages()
+{
+    http_.route("/", QHttpServerRequest::Method::Get, [this] { return page("index.html"); });
+    http_.route("/api/login", QHttpServerRequest::Method::Post,
+                [this](const QHttpServerRequest& request) { return login(request); });
+    // A WebSocket upgrade goes on only when this handler writes nothing.
+    http_.route("/stream", [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+        if (!admitsUpgrade(request)) {
+            logLine("refused a stream connection from " + request.remoteAddress().toString().toStdString()
+                    + " (origin \"" + request.value("Origin").toStdString()
+                    + "\"): not logged in, or from another site");
+            responder.write(QHttpServerResponder::StatusCode::Forbidden);
+        }
+    });
+    http_.route("/api/session", QHttpServerRequest::Method::Get, [this](const QHttpServerRequest& request) {
+        const bool admitted = logins_.admits(request.value("Cookie"));
+        return QHttpServerResponse(admitted ? QHttpServerResponse::StatusCode::NoContent
+                                            : QHttpServerResponse::StatusCode::Unauthorized);
+    });
+    // Last: the first matching route answers.
+    http_.route("/<arg>", QHttpServerRequest::Method::Get, [this](const QString& name) { return page(name); });
+    http_.afterRequest([](QHttpServerResponse&& response) {
+        response.addHeader("Content-Security-Policy",
+                           "default-src 'self'; media-src 'self' blob:; img-src 'self' data:; "
+                           "connect-src 'self'; frame-ancestors 'none'");
+        response.addHeader("X-Content-Type-Options", "nosniff");
+        response.addHeader("Cache-Control", "no-store");
+        return std::move(response);
+    });
+}
+
+QHttpServerResponse Gateway::page(const QString& name) const
+{
+    for (const PageFile& file : kPageFiles) {
+        if (name != QLatin1String(file.name))
+            continue;
+        QFile resource(QStringLiteral(":/page/") + file.name);
+        if (!resource.open(QIODevice::ReadOnly))
+            break;
+        return QHttpServerResponse(QByteArray(file.mimeType), resource.readAll());
+    }
+    return QHttpServerResponse(QHttpServerResponse::StatusCode::NotFound);
+}
+
+// The answer waits for the server (the first login opens the session) and
+// for the slowdown after wrong passwords, so it is made on a thread of the
+// login pool, never on the one that serves pages and streams.
+QFuture<QHttpServerResponse> Gateway::login(const QHttpServerRequest& request)
+{
+    const QJsonObject body = QJsonDocument::fromJson(request.body()).object();
+    const Account account{body.value("user").toString().toStdString(),
+                          body.value("password").toString().toStdString()};
+    const QString peer = request.remoteAddress().toString();
+    const bool secure = !settings_.certificateFile.isEmpty();
+    return QtConcurrent::run(&loginPool_, [this, account, peer, secure] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(logins_.delayMs()));
+        const LoginAnswer answer = link_->login(account);
+        if (answer == LoginAnswer::Unreachable)
+            return jsonAnswer({{"error", "The server is not reachable"}},
+                              QHttpServerResponse::StatusCode::ServiceUnavailable);
+        logins_.count(answer == LoginAnswer::Accepted);
+        if (answer == LoginAnswer::Refused) {
+            logLine("a login from " + peer.toStdString() + " failed: wrong user name or password");
+            return jsonAnswer({{"error", "Wrong user name or password."}},
+                              QHttpServerResponse::StatusCode::Unauthorized);
+        }
+        QHttpServerResponse response(QJsonObject{{"user", QString::fromStdString(account.user)}});
+        response.addHeader("Set-Cookie", Logins::setCookie(logins_.open(), secure));
+        return response;
+    });
+}
+
+bool Gateway::admitsUpgrade(const QHttpServerRequest& request) const
+{
+    const bool upgrade = request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+    return upgrade && admits(request.value("Origin"), request.value("Host"), request.value("Cookie"));
+}
+
+// Only pages of this gateway, logged in: a page of another site cannot
+// open the stream with the viewer's cookie.
+bool Gateway::admits(const QByteArray& origin, const QByteArray& host, const QByteArray& cookie) const
+{
+    const QByteArray scheme = settings_.certificateFile.isEmpty() ? "http://" : "https://";
+    return !host.isEmpty() && origin == scheme + host && logins_.admits(cookie);
+}
+
+void Gateway::acceptViewers()
+{
+    while (http_.hasPendingWebSocketConnections()) {
+        std::unique_ptr<QWebSocket> socket = http_.nextPendingWebSocketConnection();
+        // The upgrade was refused with 403 already; the socket Qt made
+        // of it anyway goes at once.
+        const QNetworkRequest& request = socket->request();
+        if (!admits(socket->origin().toUtf8(), request.rawHeader("Host"), request.rawHeader("Cookie"))) {
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated, "Log in first");
+            socket.release()->deleteLater();
+            continue;
+        }
+        auto viewer = std::make_unique<Viewer>();
+        viewer->socket = std::move(socket);
+        QWebSocket* raw = viewer->socket.get();
+        connect(raw, &QWebSocket::textMessageReceived, this, [this, raw](const QString& text) {
+            for (auto& viewer : viewers_)
+                if (viewer->socket.get() == raw)
+                    onViewerMessage(*viewer, text);
+        });
+        connect(raw, &QWebSocket::disconnected, this, [this, raw] { dropViewer(raw); });
+        viewers_.push_back(std::move(viewer));
+        Viewer& added = *viewers_.back();
+        sendText(added, QJsonObject{{"type", "channels"}, {"channels", channels_}});
+        sendText(added, stateMessage_);
+        if (cache_.init())
+            sendStream(added);
+    }
+}
+
+void Gateway::dropViewer(QWebSocket* socket)
+{
+    for (auto it = viewers_.begin(); it != viewers_.end(); ++it) {
+        if ((*it)->socket.get() != socket)
+            continue;
+        (*it)->socket.release()->deleteLater();
+        viewers_.erase(it);
+        return;
+    }
+}
+
+void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
+{
+    const QJsonObject request = QJsonDocument::fromJson(text.toUtf8()).object();
+    const QString type = request.value("type").toString();
+    if (type == "play") {
+        play(viewer, request.value("channel").toInt(-1), request.value("quality").toInt(quality_));
+    } else if (type == "visible") {
+        viewer.visible = request.value("visible").toBool(true);
+        viewer.hiddenSince = Clock::now();
+    }
+}
+
+void Gateway::play(Viewer& viewer, int channel, int quality)
+{
+    if (channel < 0 || channel >= handheld::kMaxChannels || quality < 0
+        || quality >= int(std::size(kQualityProfiles)))
+        return;
+    viewer.visible = true;
+    const bool same = streamWanted_ && channel == channel_ && quality == quality_;
+    if (same && stateMessage_.value("state") != "takenover" && stateMessage_.value("state") != "failed") {
+        if (cache_.init() && !viewer.hasInit)
+            sendStream(viewer);
+        return;
+    }
+    streamWanted_ = true;
+    channel_ = channel;
+    quality_ = quality;
+    link_->play(channel, kQualityProfiles[quality]);
+}
+
+std::unique_ptr<handheld::StreamSink> Gateway::makeSink(int channel, const handheld::StreamHeader& header)
+{
+    if (!header.hasVideo() && !header.hasAudio())
+        return nullptr;
+    StreamFormat format;
+    format.video = header.hasVideo();
+    format.audio = header.hasAudio();
+    format.frameRate = header.frameRate > 0 ? header.frameRate : 15;
+    format.sampleRate = header.sampleRate > 0 ? header.sampleRate : 44100;
+    format.stereo = header.stereo != 0;
+    const quint64 stream = ++streamCounter_;
+    const double start = timelineEnd_.load() + kTimelineGap;
+    RemuxOutput output;
+    output.init = [this, stream, channel, start](InitSegment init) {
+        QMetaObject::invokeMethod(this, [=, this] { onInit(stream, channel, init, start); });
+    };
+    output.fragment = [this, stream](Fragment fragment) {
+        QMetaObject::invokeMethod(this, [=, this] { onFragment(stream, fragment); });
+    };
+    return std::make_unique<RemuxSink>(format, start, std::move(output), delaySeconds_);
+}
+
+void Gateway::onLinkState(LinkState state, int channel, const QString& detail)
+{
+    stateMessage_ = message("state");
+    stateMessage_["state"] = stateName(state);
+    stateMessage_["channel"] = channel;
+    stateMessage_["message"] = stateText(state).isEmpty() ? detail : stateText(state);
+    if (state != LinkState::Playing && state != LinkState::Connecting)
+        cache_.clear();
+    broadcast(stateMessage_);
+}
+
+void Gateway::onChannels(const QJsonArray& channels)
+{
+    channels_ = channels;
+    broadcast(QJsonObject{{"type", "channels"}, {"channels", channels_}});
+}
+
+void Gateway::onInit(quint64 stream, int channel, const InitSegment& init, double start)
+{
+    if (stream != streamCounter_.load())
+        return;
+    stream_ = stream;
+    cache_.start(init);
+    streamMessage_ = message("stream");
+    streamMessage_["channel"] = channel;
+    streamMessage_["quality"] = quality_;
+    streamMessage_["codecs"] = QString::fromStdString(init.codecs);
+    streamMessage_["start"] = start;
+    streamMessage_["width"] = init.width;
+    streamMessage_["height"] = init.height;
+    for (auto& viewer : viewers_)
+        sendStream(*viewer);
+}
+
+void Gateway::onFragment(quint64 stream, const Fragment& fragment)
+{
+    if (stream != stream_)
+        return;
+    timelineEnd_.store(std::max(timelineEnd_.load(), fragment.seconds));
+    cache_.add(fragment);
+    for (auto& viewer : viewers_)
+        if (viewer->hasInit)
+            sendFragment(*viewer, fragment);
+}
+
+void Gateway::sendStream(Viewer& viewer)
+{
+    sendText(viewer, streamMessage_);
+    const QByteArray init(reinterpret_cast<const char*>(cache_.init()->bytes.data()), qsizetype(cache_.init()->bytes.size()));
+    viewer.socket->sendBinaryMessage(init);
+    viewer.hasInit = true;
+    viewer.waitsForKey = true;
+    for (const Fragment& fragment : cache_.sinceKey())
+        sendFragment(viewer, fragment);
+}
+
+void Gateway::sendFragment(Viewer& viewer, const Fragment& fragment)
+{
+    if (viewer.socket->bytesToWrite() > kMostUnsentBytes)
+        viewer.waitsForKey = true;
+    if (viewer.waitsForKey && !fragment.key)
+        return;
+    viewer.waitsForKey = false;
+    bytesThisSecond_ += qint64(fragment.bytes.size());
+    viewer.socket->sendBinaryMessage(
+        QByteArray(reinterpret_cast<const char*>(fragment.bytes.data()), qsizetype(fragment.bytes.size())));
+}
+
+void Gateway::sendText(Viewer& viewer, const QJsonObject& message)
+{
+    viewer.socket->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+}
+
+void Gateway::broadcast(const QJsonObject& message)
+{
+    for (auto& viewer : viewers_)
+        sendText(*viewer, message);
+}
+
+// The tuner is the schedule's too: nobody watching, or every page hidden
+// for a minute, lets it go.
+void Gateway::checkViewers()
+{
+    const auto now = Clock::now();
+    const bool watched = std::any_of(viewers_.begin(), viewers_.end(), [now](const auto& viewer) {
+        return viewer->visible || now - viewer->hiddenSince < kHiddenLimit;
+    });
+    if (watched) {
+        unwatchedSince_ = now;
+        return;
+    }
+    if (!streamWanted_ || now - unwatchedSince_ < kUnwatchedGrace)
+        return;
+    logLine("nobody watches: the stream of channel " + std::to_string(channel_) + " stops");
+    streamWanted_ = false;
+    cache_.clear();
+    for (auto& viewer : viewers_)
+        viewer->hasInit = false;
+    link_->stop();
+}
+
+void Gateway::sendStats()
+{
+    QJsonObject stats = message("stats");
+    stats["kbps"] = double(bytesThisSecond_ * 8) / 1000.0 / std::max<size_t>(1, viewers_.size());
+    stats["delay"] = delaySeconds_.load();
+    bytesThisSecond_ = 0;
+    if (streamWanted_)
+        broadcast(stats);
+}
+
+}  // namespace web

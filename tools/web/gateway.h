@@ -1,0 +1,103 @@
+// The web side of orvandel-web: the page and its login over HTTP, the
+// viewers' WebSockets, and one live stream shared by every viewer. Lives on
+// the Qt main thread; the server link and the stream's receiver post into it.
+#pragma once
+
+#include "fragment_cache.h"
+#include "logins.h"
+#include "server_link.h"
+
+#include <QHostAddress>
+#include <QHttpServer>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+class QWebSocket;
+
+namespace web {
+
+struct GatewaySettings {
+    LinkSettings server;
+    QHostAddress listenAddress = QHostAddress::Any;
+    quint16 port = 8080;
+    QString certificateFile;
+    QString keyFile;
+};
+
+// The qualities a viewer picks from, as stream profile bytes: the size class
+// in the high nibble, the quality in the low one.
+inline constexpr uint8_t kQualityProfiles[] = {0x10, 0x11, 0x12, 0x22};
+
+class Gateway : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Gateway(GatewaySettings settings);
+    ~Gateway() override;
+
+    // Binds the HTTP port (and loads the TLS files); false with the reason.
+    bool listen(QString& error);
+    quint16 port() const { return port_; }
+
+private:
+    struct Viewer;
+    using Clock = std::chrono::steady_clock;
+
+    void routePages();
+    QHttpServerResponse page(const QString& name) const;
+    QFuture<QHttpServerResponse> login(const QHttpServerRequest& request);
+    void acceptViewers();
+    bool admitsUpgrade(const QHttpServerRequest& request) const;
+    bool admits(const QByteArray& origin, const QByteArray& host, const QByteArray& cookie) const;
+    void onViewerMessage(Viewer& viewer, const QString& text);
+    void play(Viewer& viewer, int channel, int quality);
+    void dropViewer(QWebSocket* socket);
+
+    std::unique_ptr<handheld::StreamSink> makeSink(int channel, const handheld::StreamHeader& header);
+    void onLinkState(LinkState state, int channel, const QString& detail);
+    void onChannels(const QJsonArray& channels);
+    void onInit(quint64 stream, int channel, const InitSegment& init, double start);
+    void onFragment(quint64 stream, const Fragment& fragment);
+
+    void sendStream(Viewer& viewer);
+    void sendFragment(Viewer& viewer, const Fragment& fragment);
+    void sendText(Viewer& viewer, const QJsonObject& message);
+    void broadcast(const QJsonObject& message);
+    void checkViewers();
+    void sendStats();
+
+    GatewaySettings settings_;
+    QHttpServer http_;
+    quint16 port_ = 0;
+    Logins logins_;
+    QThreadPool loginPool_;
+    std::vector<std::unique_ptr<Viewer>> viewers_;
+    FragmentCache cache_;
+    QJsonObject streamMessage_;
+    QJsonObject stateMessage_;
+    QJsonArray channels_;
+    quint64 stream_ = 0;
+    int channel_ = -1;
+    int quality_ = 1;
+    bool streamWanted_ = false;
+    Clock::time_point unwatchedSince_ = Clock::now();
+    qint64 bytesThisSecond_ = 0;
+    QTimer viewerCheck_;
+
+    // Shared with the stream's receiving thread.
+    std::atomic<quint64> streamCounter_{0};
+    std::atomic<double> timelineEnd_{0};
+    std::atomic<double> delaySeconds_{0};
+
+    // Last, so that it stops before anything it posts into goes.
+    std::unique_ptr<ServerLink> link_;
+};
+
+}  // namespace web

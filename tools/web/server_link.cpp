@@ -1,0 +1,367 @@
+#include "server_link.h"
+
+#include "bytes.h"
+#include "log.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+
+#include <array>
+#include <fstream>
+#include <sstream>
+
+namespace web {
+
+using namespace handheld;
+
+namespace {
+
+constexpr Millis kRequestTimeout{10000};
+constexpr Millis kIdlePoll{200};
+// Between two streams on one data connection the old stream's last bytes
+// arrive right behind the StopStream reply; a longer wait only delays the
+// next channel.
+constexpr Millis kZapQuiet{100};
+constexpr Millis kFirstBackoff{500};
+constexpr Millis kLongestBackoff{4000};
+// A server that shuts down ends its sessions a moment before it closes its
+// listening socket; one that only let another handheld in keeps listening.
+constexpr Millis kListenerWatch{1500};
+constexpr Millis kListenerPoll{100};
+constexpr int32_t kRequestedKbps = 256;
+
+// Account texts are compared whole, whatever their content, so that the
+// time a login takes says nothing about how much of it was right.
+bool sameAccount(const Account& a, const Account& b)
+{
+    auto fixed = [](const std::string& text) {
+        std::array<uint8_t, kLoginFieldSize + 1> field{};
+        field[0] = uint8_t(std::min<size_t>(text.size(), 255));
+        std::copy_n(text.begin(), std::min(text.size(), kLoginFieldSize), field.begin() + 1);
+        return field;
+    };
+    const auto fields = {std::pair(fixed(a.user), fixed(b.user)), std::pair(fixed(a.password), fixed(b.password))};
+    uint8_t difference = 0;
+    for (const auto& [left, right] : fields)
+        for (size_t i = 0; i < left.size(); ++i)
+            difference |= uint8_t(left[i] ^ right[i]);
+    return difference == 0;
+}
+
+std::vector<in_addr_t> localAddresses()
+{
+    std::vector<in_addr_t> addresses{htonl(INADDR_LOOPBACK)};
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return addresses;
+    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next)
+        if (entry->ifa_addr && entry->ifa_addr->sa_family == AF_INET)
+            addresses.push_back(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr);
+    ::freeifaddrs(list);
+    return addresses;
+}
+
+bool listensOn(int port)
+{
+    // Rows of /proc/net/tcp: "sl local_address rem_address st ...", with the
+    // port in hexadecimal after the colon and state 0A for LISTEN.
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+        std::istringstream row(line);
+        std::string slot, local, remote, state;
+        row >> slot >> local >> remote >> state;
+        const auto colon = local.find(':');
+        if (state == "0A" && colon != std::string::npos && std::stoi(local.substr(colon + 1), nullptr, 16) == port)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<bool> localListener(const std::string& host, int port)
+{
+    sockaddr_in address{};
+    std::string error;
+    if (!resolveHost(host, port, address, error))
+        return std::nullopt;
+    const auto local = localAddresses();
+    if (std::find(local.begin(), local.end(), address.sin_addr.s_addr) == local.end()
+        && (ntohl(address.sin_addr.s_addr) >> 24) != 127)
+        return std::nullopt;
+    return listensOn(port);
+}
+
+struct ServerLink::Command {
+    enum Kind { Login, Play, Stop } kind;
+    Account account;
+    std::shared_ptr<std::promise<LoginAnswer>> answer;
+    int channel = 0;
+    uint8_t profile = 0;
+};
+
+ServerLink::ServerLink(LinkSettings settings, LinkEvents events)
+    : settings_(std::move(settings)), events_(std::move(events)), thread_(&ServerLink::run, this)
+{
+}
+
+ServerLink::~ServerLink()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+LoginAnswer ServerLink::login(const Account& account)
+{
+    auto answer = std::make_shared<std::promise<LoginAnswer>>();
+    auto future = answer->get_future();
+    post(Command{Command::Login, account, answer});
+    // A throttled server answers a login within 30 s; the link may be busy
+    // with one request of its own before.
+    if (future.wait_for(kThrottledLoginWait + 2 * kRequestTimeout) != std::future_status::ready)
+        return LoginAnswer::Unreachable;
+    return future.get();
+}
+
+void ServerLink::play(int channel, uint8_t profile)
+{
+    post(Command{Command::Play, {}, nullptr, channel, profile});
+}
+
+void ServerLink::stop()
+{
+    post(Command{Command::Stop, {}, nullptr});
+}
+
+void ServerLink::post(Command command)
+{
+    {
+        std::lock_guard lock(mutex_);
+        commands_.push_back(std::move(command));
+    }
+    wake_.notify_all();
+}
+
+void ServerLink::run()
+{
+    for (;;) {
+        std::optional<Command> command;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait_for(lock, kIdlePoll, [this] { return stopping_ || !commands_.empty(); });
+            if (stopping_)
+                break;
+            if (!commands_.empty()) {
+                command = std::move(commands_.front());
+                commands_.pop_front();
+            }
+        }
+        if (command)
+            handle(*command);
+        checkSession();
+        reconnectWhenDue();
+    }
+    stopStream(Millis(0));
+    if (commander_) {
+        const uint8_t request[] = {kFrameMarker, command::Disconnect};
+        session_->control.sendAll(request);
+    }
+}
+
+void ServerLink::handle(Command& command)
+{
+    switch (command.kind) {
+    case Command::Login:
+        handleLogin(command.account, *command.answer);
+        return;
+    case Command::Play:
+        wantedChannel_ = command.channel;
+        wantedProfile_ = command.profile;
+        if (!session_ && account_)
+            openSession(*account_);
+        else if (session_)
+            startStream();
+        return;
+    case Command::Stop:
+        wantedChannel_.reset();
+        stopStream(kZapQuiet);
+        if (session_)
+            setState(LinkState::Ready);
+        return;
+    }
+}
+
+void ServerLink::handleLogin(const Account& account, std::promise<LoginAnswer>& answer)
+{
+    if (account_) {
+        answer.set_value(sameAccount(account, *account_) ? LoginAnswer::Accepted : LoginAnswer::Refused);
+        return;
+    }
+    answer.set_value(openSession(account));
+}
+
+LoginAnswer ServerLink::openSession(const Account& account)
+{
+    setState(LinkState::Connecting);
+    auto session = std::make_unique<Session>();
+    std::string error;
+    const SessionSettings settings{settings_.host, settings_.basePort, kTransportTcp, kRequestTimeout};
+    if (!handheld::openSession(settings, *session, error)) {
+        sessionLost(error);
+        return LoginAnswer::Unreachable;
+    }
+    session_ = std::move(session);
+    commander_ = std::make_unique<Commander>(*session_, [this](const std::string& text) { log(text); });
+    const Bytes payload = buildLoginPayload(account.user, account.password, randomLoginMask(), kDefaultCompatMask);
+    Reply reply;
+    if (!commander_->exchange(command::Login, payload, reply, kThrottledLoginWait)) {
+        sessionLost("the login got no answer");
+        return LoginAnswer::Unreachable;
+    }
+    const auto result = int8_t(reply.body[0]);
+    if (reply.code != command::Login || result != 0) {
+        log(std::string("the server refused the login of ") + account.user + ": " + loginResultText(result));
+        commander_.reset();
+        session_.reset();
+        setState(account_ ? LinkState::Unreachable : LinkState::Offline, "The server refused the account");
+        return LoginAnswer::Refused;
+    }
+    account_ = account;
+    backoff_ = Millis(0);
+    if (!fetchChannels())
+        return LoginAnswer::Unreachable;
+    setState(LinkState::Ready);
+    if (wantedChannel_)
+        startStream();
+    return LoginAnswer::Accepted;
+}
+
+bool ServerLink::fetchChannels()
+{
+    Reply reply;
+    std::vector<ChannelEntry> channels;
+    std::string error = "the channel list got no answer";
+    if (!commander_->exchange(command::ListChannels, {}, reply)
+        || (reply.code == command::ListChannels && !receiveChannels(*commander_, reply, channels, error))) {
+        sessionLost(error);
+        return false;
+    }
+    events_.channels(channels);
+    return true;
+}
+
+void ServerLink::startStream()
+{
+    stopStream(kZapQuiet);
+    StreamRequest request;
+    request.channel = *wantedChannel_;
+    request.profile = wantedProfile_;
+    request.bitrateKbps = kRequestedKbps;
+    request.codec = kCodecH264;
+    Reply reply;
+    if (!commander_->exchange(command::StartLiveStream, buildStreamPayload(request), reply)) {
+        sessionLost("StartLiveStream got no answer");
+        return;
+    }
+    const int channel = *wantedChannel_;
+    if (reply.code != command::StartLiveStream) {
+        log("the server could not start channel " + std::to_string(channel));
+        setState(LinkState::StartFailed);
+        return;
+    }
+    const StreamHeader header = decodeStreamHeader(reply.body);
+    sink_ = events_.streamSink(channel, header);
+    if (!sink_) {
+        stopStream(kZapQuiet);
+        setState(LinkState::StartFailed);
+        return;
+    }
+    const StreamLayout layout{header.hasVideo(), header.hasAudio(), session_->markerExpected()};
+    receiver_ = std::make_unique<StreamReceiver>(*session_->data, layout, *sink_, kRequestTimeout);
+    receiver_->start();
+    setState(LinkState::Playing);
+}
+
+void ServerLink::stopStream(Millis quiet)
+{
+    if (!receiver_)
+        return;
+    Reply reply;
+    if (commander_ && !commander_->exchange(command::StopStream, {}, reply))
+        quiet = Millis(0);
+    receiver_->finish(quiet);
+    if (receiver_->outcome() == StreamEnd::Failed)
+        log("the stream ended: " + receiver_->error());
+    receiver_.reset();
+    sink_.reset();
+}
+
+void ServerLink::checkSession()
+{
+    if (!session_)
+        return;
+    if (receiver_) {
+        const StreamEnd end = receiver_->outcome();
+        if (end != StreamEnd::Running)
+            sessionLost(receiver_->error());
+        return;
+    }
+    if (session_->control.peerClosed())
+        sessionLost(session_->control.error());
+}
+
+void ServerLink::sessionLost(std::string reason)
+{
+    const bool hadSession = session_ != nullptr;
+    if (receiver_)
+        receiver_->finish(Millis(0));
+    receiver_.reset();
+    sink_.reset();
+    commander_.reset();
+    session_.reset();
+    bool listenerStayed = false;
+    const int controlPort = settings_.basePort + kControlPortOffset;
+    if (hadSession) {
+        const auto until = Clock::now() + kListenerWatch;
+        std::optional<bool> listening = localListener(settings_.host, controlPort);
+        while (listening.value_or(true) && Clock::now() < until) {
+            std::this_thread::sleep_for(kListenerPoll);
+            listening = localListener(settings_.host, controlPort);
+        }
+        listenerStayed = listening.value_or(true);
+    }
+    if (listenerStayed) {
+        log("the server ended the session (" + reason + ") but still listens: another handheld took over");
+        setState(LinkState::TakenOver);
+        return;
+    }
+    log("the server at " + settings_.host + ":" + std::to_string(settings_.basePort) + " is not reachable: " + reason);
+    backoff_ = backoff_.count() == 0 ? kFirstBackoff : std::min(2 * backoff_, kLongestBackoff);
+    nextAttempt_ = Clock::now() + backoff_;
+    setState(LinkState::Unreachable);
+}
+
+void ServerLink::reconnectWhenDue()
+{
+    if (!session_ && account_ && state_ == LinkState::Unreachable && Clock::now() >= nextAttempt_)
+        openSession(*account_);
+}
+
+void ServerLink::setState(LinkState state, const std::string& detail)
+{
+    state_ = state;
+    events_.state(state, wantedChannel_.value_or(-1), detail);
+}
+
+void ServerLink::log(const std::string& text) const
+{
+    logLine("server link: " + text);
+}
+
+}  // namespace web

@@ -1,0 +1,113 @@
+// The gateway's one handheld session with the server, on a thread of its
+// own: login, the channel list, starting and stopping the live stream, and
+// getting the session back after the server went away.
+#pragma once
+
+#include "commander.h"
+#include "stream_receiver.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace web {
+
+enum class LinkState {
+    Offline,      // no account yet: nobody has logged in
+    Connecting,
+    Ready,        // logged in, nothing streaming
+    Playing,
+    Unreachable,  // the server is down; trying again with a backoff
+    TakenOver,    // another handheld has the session; waiting for a viewer
+    StartFailed,  // the server refused the channel
+};
+
+enum class LoginAnswer { Accepted, Refused, Unreachable };
+
+struct Account {
+    std::string user;
+    std::string password;
+};
+
+// Called on the link's threads; the receiver calls the stream sink on its own.
+struct LinkEvents {
+    std::function<void(LinkState, int channel, const std::string& detail)> state;
+    std::function<void(const std::vector<handheld::ChannelEntry>&)> channels;
+    // A sink for the stream about to start; none refuses the stream.
+    std::function<std::unique_ptr<handheld::StreamSink>(int channel, const handheld::StreamHeader&)> streamSink;
+};
+
+struct LinkSettings {
+    std::string host = "127.0.0.1";
+    int basePort = handheld::kDefaultBasePort;
+};
+
+class ServerLink {
+public:
+    ServerLink(LinkSettings settings, LinkEvents events);
+    ServerLink(const ServerLink&) = delete;
+    ServerLink& operator=(const ServerLink&) = delete;
+    ~ServerLink();
+
+    // The first login opens the session with the account; every wait ends.
+    // Called from any thread but the link's own.
+    LoginAnswer login(const Account& account);
+    // Plays the channel for the viewers: a change of channel or quality is
+    // a StopStream and a StartLiveStream. Also takes a lost session back.
+    void play(int channel, uint8_t profile);
+    void stop();
+
+private:
+    struct Command;
+    using Clock = std::chrono::steady_clock;
+
+    void run();
+    void post(Command command);
+    void handle(Command& command);
+    void handleLogin(const Account& account, std::promise<LoginAnswer>& answer);
+    LoginAnswer openSession(const Account& account);
+    bool fetchChannels();
+    void startStream();
+    void stopStream(handheld::Millis quiet);
+    void checkSession();
+    // By value: the reason often lives in what is torn down here.
+    void sessionLost(std::string reason);
+    void reconnectWhenDue();
+    void setState(LinkState state, const std::string& detail = {});
+    void log(const std::string& text) const;
+
+    LinkSettings settings_;
+    LinkEvents events_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Command> commands_;
+    bool stopping_ = false;
+
+    // Owned by the link thread alone.
+    std::optional<Account> account_;
+    std::unique_ptr<handheld::Session> session_;
+    std::unique_ptr<handheld::Commander> commander_;
+    std::unique_ptr<handheld::StreamSink> sink_;
+    std::unique_ptr<handheld::StreamReceiver> receiver_;
+    std::optional<int> wantedChannel_;
+    uint8_t wantedProfile_ = 0x11;
+    LinkState state_ = LinkState::Offline;
+    handheld::Millis backoff_{0};
+    Clock::time_point nextAttempt_{};
+    std::thread thread_;
+};
+
+// Whether a TCP socket of this machine listens on the port: tells a server
+// that ended our session for another handheld from one that went away,
+// without a connection that would end that handheld's session in turn.
+std::optional<bool> localListener(const std::string& host, int port);
+
+}  // namespace web
