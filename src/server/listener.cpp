@@ -534,12 +534,10 @@ int ChooseServerAddress(std::string& local)
 
 uint32_t ListenAddress()
 {
-    if (gSettings.record.listenAddress != 0)
-        return htonl(gSettings.record.listenAddress);
-    // Without a usable local address the server still serves the LAN.
-    const std::string local = LocalAddress();
-    in_addr parsed{};
-    return !local.empty() && inet_aton(local.c_str(), &parsed) ? parsed.s_addr : htonl(INADDR_ANY);
+    // "Any" means every address, loopback included, so that a client on the
+    // same PC reaches the server. The chosen local address is still what the
+    // directory service and the router are told.
+    return htonl(gSettings.record.listenAddress != 0 ? gSettings.record.listenAddress : INADDR_ANY);
 }
 
 int RunNetworkStartup()

@@ -337,4 +337,24 @@ TEST_F(ListenerTest, TakenPortIsReportedAndLeavesTheServerStopped)
     ::close(blocker);
 }
 
+// No server address set means every address: a client on the same PC
+// reaches the server on loopback, whatever address the directory is told.
+class AnyAddressListenerTest : public ListenerTest {
+protected:
+    void Configure() override
+    {
+        ListenerTest::Configure();
+        gSettings.record.listenAddress = 0;
+    }
+};
+
+TEST_F(AnyAddressListenerTest, NoServerAddressListensOnEveryAddressLoopbackIncluded)
+{
+    sockaddr_in bound{};
+    socklen_t size = sizeof bound;
+    ASSERT_EQ(0, ::getsockname(gNet.controlListenSocket, reinterpret_cast<sockaddr*>(&bound), &size));
+    EXPECT_EQ(htonl(INADDR_ANY), bound.sin_addr.s_addr);
+    EXPECT_EQ("0", Handheld({"channels"}).Value("login_result"));
+}
+
 } // namespace
