@@ -8,9 +8,13 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -53,10 +57,26 @@ bool HasSilentSwitch(int argc, char** argv)
     return false;
 }
 
+// A service or a login over ssh may have no XDG_RUNTIME_DIR; Qt then warns
+// on standard error before it uses a folder of its own. The same folder is
+// made here, for the user alone, so that a headless start prints no fault.
+void ProvideRuntimeDir()
+{
+    if (std::getenv("XDG_RUNTIME_DIR"))
+        return;
+    const std::string folder = "/tmp/runtime-" + std::to_string(::getuid());
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return;
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) == 0 && status.st_uid == ::getuid() && (status.st_mode & 077) == 0)
+        ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 0);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    ProvideRuntimeDir();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Orvandel");
     QApplication::setQuitOnLastWindowClosed(false);

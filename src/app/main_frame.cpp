@@ -173,6 +173,10 @@ void CMainFrame::CreateStatusBar()
 
 void CMainFrame::CreateTrayIcon()
 {
+    // Headless there is no tray, and Qt would warn on standard error that
+    // it cannot make one.
+    if (RunningHeadless())
+        return;
     tray_ = new QSystemTrayIcon(windowIcon(), this);
     tray_->setToolTip("Orvandel");
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
