@@ -10,6 +10,7 @@
 #include <QWebSocket>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <numeric>
 #include <thread>
 
 namespace web {
@@ -27,6 +28,7 @@ constexpr auto kHiddenLimit = 60s;
 constexpr qint64 kMostUnsentBytes = 1 << 20;
 constexpr int kLoginThreads = 8;
 constexpr double kTimelineGap = 0.5;
+constexpr size_t kRateWindowSeconds = 5;
 
 struct PageFile {
     const char* name;
@@ -461,10 +463,15 @@ void Gateway::checkViewers()
 
 void Gateway::sendStats()
 {
-    QJsonObject stats = message("stats");
-    stats["kbps"] = double(bytesThisSecond_ * 8) / 1000.0 / std::max<size_t>(1, viewers_.size());
-    stats["delay"] = delaySeconds_.load();
+    // Over a few seconds: the server's batches come about a second apart.
+    bytesPerSecond_.push_back(bytesThisSecond_ / qint64(std::max<size_t>(1, viewers_.size())));
     bytesThisSecond_ = 0;
+    if (bytesPerSecond_.size() > kRateWindowSeconds)
+        bytesPerSecond_.pop_front();
+    const qint64 bytes = std::accumulate(bytesPerSecond_.begin(), bytesPerSecond_.end(), qint64(0));
+    QJsonObject stats = message("stats");
+    stats["kbps"] = double(bytes * 8) / 1000.0 / double(bytesPerSecond_.size());
+    stats["delay"] = delaySeconds_.load();
     if (streamWanted_)
         broadcast(stats);
 }

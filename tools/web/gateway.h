@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -89,6 +90,7 @@ private:
     bool streamWanted_ = false;
     Clock::time_point unwatchedSince_ = Clock::now();
     qint64 bytesThisSecond_ = 0;
+    std::deque<qint64> bytesPerSecond_;
     QTimer viewerCheck_;
 
     // Shared with the stream's receiving thread.

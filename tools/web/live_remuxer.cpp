@@ -15,7 +15,8 @@ namespace {
 
 constexpr AVRational kVideoTimeBase{1, 90000};
 constexpr int kAacFrameSamples = 1024;
-constexpr int kAacBitRate = 128000;
+constexpr int kAacBitRate = 96000;
+constexpr int kSoundOnlyFragmentFrames = 8;
 constexpr size_t kIoBufferSize = 64 * 1024;
 // A picture's chunk is completed while the next picture is being encoded;
 // a larger gap between the chunk's time and the pictures counted in it
@@ -356,7 +357,9 @@ bool LiveRemuxer::State::encodeAudio()
         if (code != AVERROR(EAGAIN))
             return fail(ffmpegError("encoding AAC", code));
     }
-    if (videoIndex < 0 && audioPackets > 0)
+    // Sound alone goes out in fragments of a few frames: one each would
+    // spend a fifth of the bytes on fragment headers.
+    if (videoIndex < 0 && audioPackets > 0 && audioPackets % kSoundOnlyFragmentFrames == 0)
         return flushFragment(true, timelineStart + double(audioPackets * kAacFrameSamples) / format.sampleRate);
     return true;
 }

@@ -19,7 +19,13 @@ const state = {
 
 // What tests and benches read: the time from a click to the new channel's
 // first picture, for every channel change.
-window.orvandel = { zaps: [], firstPictures: 0, behindEdge: () => player.behindEdge() };
+window.orvandel = {
+  zaps: [],
+  firstPictures: 0,
+  behindEdge: () => player.behindEdge(),
+  // The server-to-gateway delay of the newest chunk plus the player's lag.
+  behindLive: () => state.delay + player.behindEdge(),
+};
 
 player.onFirstPicture = ({ shownAt, zap }) => {
   window.orvandel.firstPictures += 1;
@@ -82,7 +88,7 @@ function renderChannels() {
 }
 
 function renderFigures() {
-  const behind = state.delay + player.behindEdge();
+  const behind = window.orvandel.behindLive();
   $("figures").textContent = state.playing < 0 ? "" :
     `${state.size} · ${Math.round(state.kbps)} kbit/s · ${behind.toFixed(1)} s behind live`;
 }
@@ -101,7 +107,7 @@ const handlers = {
   },
   stream(info) {
     state.playing = info.channel;
-    state.size = `${info.width}×${info.height}`;
+    state.size = info.width ? `${info.width}×${info.height}` : "Sound only";
     showStatus("");
     player.startStream(info);
     if (wantedChannel() !== info.channel) history.replaceState(null, "", `#live/${info.channel}`);

@@ -1,0 +1,79 @@
+#!/usr/bin/python3
+"""Figures of the web page, measured in headless Chromium against the real
+program and gateway (build/bin, or ORVANDEL_BIN_DIR): the time from a
+channel change to the new channel's first picture, how far the picture
+plays behind live, and the gateway's CPU with one and with five viewers."""
+
+import os
+import statistics
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../tests/web"))
+os.environ.setdefault("ORVANDEL_BIN_DIR", os.path.join(os.path.dirname(os.path.abspath(__file__)), "../build/bin"))
+
+import web_page_test as page  # noqa: E402
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
+
+SECONDS = float(os.environ.get("WEB_BENCH_SECONDS", "20"))
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def gateway_cpu(programs, seconds):
+    before = cpu_seconds(programs.gateway.pid)
+    time.sleep(seconds)
+    return 100 * (cpu_seconds(programs.gateway.pid) - before) / seconds
+
+
+def main():
+    programs = page.Programs()
+    browser = page.start_browser()
+    try:
+        browser.get(programs.url)
+        form = WebDriverWait(browser, 10).until(lambda b: b.find_element(By.ID, "login"))
+        WebDriverWait(browser, 10).until(lambda b: form.is_displayed())
+        form.find_element(By.NAME, "user").send_keys(page.USER)
+        form.find_element(By.NAME, "password").send_keys(page.PASSWORD)
+        form.find_element(By.CSS_SELECTOR, "button[type=submit]").click()
+        WebDriverWait(browser, 40).until(lambda b: b.find_element(By.ID, "watch").is_displayed())
+
+        def zap(channel):
+            pictures = browser.execute_script("return window.orvandel.firstPictures")
+            browser.execute_script(f"location.hash = '#live/{channel}'")
+            page.wait_for(lambda: browser.execute_script("return window.orvandel.firstPictures") > pictures, 10)
+            time.sleep(0.5)
+
+        zap(5)
+        for channel in [13, 3, 5] * 3 + [13]:
+            zap(channel)
+        times = [zap["ms"] for zap in browser.execute_script("return window.orvandel.zaps")[-10:]]
+        print("click to first picture, ms:", " ".join(f"{t:.0f}" for t in times))
+        print(f"  median {statistics.median(times):.0f} ms, slowest {max(times):.0f} ms (target: median <= 1000)")
+
+        time.sleep(3)
+        behind = []
+        for _ in range(int(SECONDS)):
+            behind.append(browser.execute_script("return window.orvandel.behindLive()"))
+            time.sleep(1)
+        print(f"picture behind live over {SECONDS:.0f} s: median {statistics.median(behind):.2f} s, "
+              f"most {max(behind):.2f} s (target <= 1.5)")
+
+        print(f"gateway CPU, 1 viewer: {gateway_cpu(programs, SECONDS):.2f} % of one core (target <= 1.5)")
+        for _ in range(4):
+            browser.switch_to.new_window("tab")
+            browser.get(programs.url + "#live/5")
+        time.sleep(5)
+        print(f"gateway CPU, 5 viewers: {gateway_cpu(programs, SECONDS):.2f} % of one core (target <= 3)")
+    finally:
+        browser.quit()
+        programs.close()
+
+
+if __name__ == "__main__":
+    main()
