@@ -27,6 +27,7 @@ constexpr auto kHiddenLimit = 60s;
 // frame instead of falling ever further behind.
 constexpr qint64 kMostUnsentBytes = 1 << 20;
 constexpr int kLoginThreads = 8;
+constexpr auto kLoginDelaySlice = 50ms;
 constexpr double kTimelineGap = 0.5;
 constexpr size_t kRateWindowSeconds = 5;
 
@@ -144,9 +145,13 @@ Gateway::Gateway(GatewaySettings settings) : settings_(std::move(settings))
     link_ = std::make_unique<ServerLink>(settings_.server, std::move(events));
 }
 
+// Logins still waiting on the pool use the link, so it closes first and
+// answers them, and the pool empties before anything goes.
 Gateway::~Gateway()
 {
-    link_.reset();
+    closing_.store(true);
+    link_->close();
+    loginPool_.waitForDone();
 }
 
 bool Gateway::listen(QString& error)
@@ -236,7 +241,9 @@ QFuture<QHttpServerResponse> Gateway::login(const QHttpServerRequest& request)
     const QString peer = request.remoteAddress().toString();
     const bool secure = !settings_.certificateFile.isEmpty();
     return QtConcurrent::run(&loginPool_, [this, account, peer, secure] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(logins_.delayMs()));
+        const auto answerAt = Clock::now() + std::chrono::milliseconds(logins_.delayMs());
+        while (Clock::now() < answerAt && !closing_.load())
+            std::this_thread::sleep_for(kLoginDelaySlice);
         const LoginAnswer answer = link_->login(account);
         if (answer == LoginAnswer::Unreachable)
             return jsonAnswer({{"error", "The server is not reachable"}},

@@ -93,7 +93,8 @@ private:
     std::deque<qint64> bytesPerSecond_;
     QTimer viewerCheck_;
 
-    // Shared with the stream's receiving thread.
+    // Shared with the stream's receiving thread and the login pool.
+    std::atomic<bool> closing_{false};
     std::atomic<quint64> streamCounter_{0};
     std::atomic<double> timelineEnd_{0};
     std::atomic<double> delaySeconds_{0};

@@ -109,12 +109,24 @@ ServerLink::ServerLink(LinkSettings settings, LinkEvents events)
 
 ServerLink::~ServerLink()
 {
+    close();
+}
+
+void ServerLink::close()
+{
     {
         std::lock_guard lock(mutex_);
+        if (stopping_)
+            return;
         stopping_ = true;
     }
     wake_.notify_all();
     thread_.join();
+    std::lock_guard lock(mutex_);
+    for (Command& command : commands_)
+        if (command.answer)
+            command.answer->set_value(LoginAnswer::Unreachable);
+    commands_.clear();
 }
 
 LoginAnswer ServerLink::login(const Account& account)
@@ -143,9 +155,14 @@ void ServerLink::post(Command command)
 {
     {
         std::lock_guard lock(mutex_);
-        commands_.push_back(std::move(command));
+        if (!stopping_) {
+            commands_.push_back(std::move(command));
+            wake_.notify_all();
+            return;
+        }
     }
-    wake_.notify_all();
+    if (command.answer)
+        command.answer->set_value(LoginAnswer::Unreachable);
 }
 
 void ServerLink::run()

@@ -64,6 +64,9 @@ public:
     // a StopStream and a StartLiveStream. Also takes a lost session back.
     void play(int channel, uint8_t profile);
     void stop();
+    // Ends the session and the thread; logins still waiting, and any asked
+    // for later, are answered as unreachable. The destructor closes too.
+    void close();
 
 private:
     struct Command;

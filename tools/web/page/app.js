@@ -120,6 +120,12 @@ const handlers = {
   },
 };
 
+function reconnectLater() {
+  showStatus("Reconnecting…");
+  setTimeout(connect, state.retryDelay);
+  state.retryDelay = Math.min(2 * state.retryDelay, 4000);
+}
+
 function connect() {
   const scheme = location.protocol === "https:" ? "wss" : "ws";
   const socket = new WebSocket(`${scheme}://${location.host}/stream`);
@@ -140,13 +146,12 @@ function connect() {
   });
   socket.addEventListener("close", ({ code }) => {
     if (socket !== state.socket) return;
-    if (code === 1008) {
-      showLogin("Please log in again.");
-      return;
-    }
-    showStatus("Reconnecting…");
-    setTimeout(connect, state.retryDelay);
-    state.retryDelay = Math.min(2 * state.retryDelay, 4000);
+    // A gateway that restarted has forgotten the login: its refusal of the
+    // stream looks like any dropped connection, so the session is asked.
+    fetch("api/session").then((answer) => {
+      if (code === 1008 || answer.status === 401) showLogin("Please log in again.");
+      else reconnectLater();
+    }, reconnectLater);
   });
 }
 
