@@ -13,6 +13,7 @@
 #include "platform/messages.h"
 #include "platform/paths.h"
 #include "record/recorder.h"
+#include "record/recording_repair.h"
 #include "record/schedule_thread.h"
 #include "server/net_state.h"
 #include "server/sender.h"
@@ -58,6 +59,10 @@ int RunInitialisationSequence()
     LoadSettings();
     if (!InstanceLock::TryTake())
         Log("Another Orvandel seems to run for this user; orvandel-setup will not change the settings meanwhile.");
+    // Before any scheduled recording can start, and never under another
+    // instance that may be recording into the folder.
+    else if (gSettings.record.recordingFolder[0] != 0)
+        RepairUnclosedRecordings(gSettings.record.recordingFolder);
     AuthorizeInFirewall(ExecutablePath());
     StartAddressWatcher();
     if (!StartScheduleThread())

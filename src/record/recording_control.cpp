@@ -65,6 +65,18 @@ int PrepareCapture(const ChannelRecord& channel)
     return 0;
 }
 
+// A recording its file stopped (a full disk, a write error, a vanished
+// folder) is told to the user, with what was kept.
+void ReportWriteFailure()
+{
+    const std::string reason = TakeRecordingFailure();
+    if (reason.empty())
+        return;
+    const std::string text = "The recording stopped: " + reason + ". " + RecordingPath() + " keeps its first " +
+                             std::to_string(gRecorder.elapsedSeconds.load()) + " s.";
+    ShowFailure(text.c_str());
+}
+
 int TryStartRecording()
 {
     if (gState.recording)
@@ -139,5 +151,6 @@ int StopRecording()
         StopCapture();
     UpdateStatusText();
     CloseRecorder();
+    ReportWriteFailure();
     return 0;
 }

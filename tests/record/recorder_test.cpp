@@ -20,6 +20,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -151,16 +152,24 @@ TEST_F(RecorderTest, LimitsAskForTheRecordingToStop)
     EXPECT_EQ(0, stopRequests);
 }
 
-TEST_F(RecorderTest, UnwritableFolderFailsWithItsMessage)
+TEST_F(RecorderTest, AFolderThatCannotTakeARecordingIsRefusedWithItsReason)
 {
-    std::snprintf(gSettings.record.recordingFolder, sizeof gSettings.record.recordingFolder, "%s",
-                  (config.Root() + "/missing/deeper").c_str());
+    const std::string missing = config.Root() + "/missing/deeper";
+    const std::string readOnly = config.Root() + "/read-only";
+    std::filesystem::create_directory(readOnly);
+    std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    const bool root = ::geteuid() == 0;  // root writes everywhere
     RecordingMessageSink sink;
     SetMessageSink(&sink);
-    EXPECT_EQ(-1, OpenRecorder());
-    CloseRecorder();
+    for (const std::string& folder : {missing, readOnly}) {
+        std::snprintf(gSettings.record.recordingFolder, sizeof gSettings.record.recordingFolder, "%s",
+                      folder.c_str());
+        EXPECT_EQ(folder == readOnly && root ? 0 : -1, OpenRecorder());
+        CloseRecorder();
+    }
     SetMessageSink(nullptr);
-    EXPECT_TRUE(sink.Saw("Could not open output file."));
+    EXPECT_TRUE(sink.Saw("The recording folder " + missing + " does not exist."));
+    EXPECT_EQ(!root, sink.Saw("The recording folder " + readOnly + " cannot be written to."));
     EXPECT_FALSE(std::filesystem::exists(config.Root() + "/missing"));
 }
 

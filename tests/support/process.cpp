@@ -86,12 +86,14 @@ pid_t StartProcess(const std::vector<std::string>& argv, const std::string& work
     return child;
 }
 
-pid_t StartOrvandel(const std::vector<std::string>& arguments, const std::string& workingDirectory)
+pid_t StartOrvandel(const std::vector<std::string>& arguments, const std::string& workingDirectory,
+                    const std::vector<std::string>& launcher)
 {
     // Nothing the program asks of the web services or of a router leaves
     // this machine.
-    std::vector<std::string> argv = {"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", "ORVANDEL_WEB_HOST=127.0.0.1:9",
-                                     "ORVANDEL_UPNP_GATEWAY=http://127.0.0.1:9/rootDesc.xml", BinPath("orvandel")};
+    std::vector<std::string> argv = launcher;
+    argv.insert(argv.end(), {"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", "ORVANDEL_WEB_HOST=127.0.0.1:9",
+                             "ORVANDEL_UPNP_GATEWAY=http://127.0.0.1:9/rootDesc.xml", BinPath("orvandel")});
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return StartProcess(argv, workingDirectory);
 }

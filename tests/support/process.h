@@ -30,7 +30,10 @@ pid_t StartProcess(const std::vector<std::string>& argv, const std::string& work
 // Starts the program headless, with the web services pointed at a closed
 // port on this machine so that nothing leaves it; in workingDirectory when
 // one is given.
-pid_t StartOrvandel(const std::vector<std::string>& arguments, const std::string& workingDirectory = "");
+// `launcher` goes before the program: a command that runs the rest, such
+// as unshare for a mount namespace of the test's own.
+pid_t StartOrvandel(const std::vector<std::string>& arguments, const std::string& workingDirectory = "",
+                    const std::vector<std::string>& launcher = {});
 
 // Waits up to timeoutSeconds for a child; its wait status, or -1 when it had
 // to be killed.

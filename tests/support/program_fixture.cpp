@@ -86,7 +86,7 @@ bool RunningProgramTest::StartProgram()
 bool RunningProgramTest::RestartProgram()
 {
     std::filesystem::create_directories(WorkingDirectory());
-    program = StartOrvandel({"/u"}, WorkingDirectory());
+    program = StartOrvandel({"/u"}, WorkingDirectory(), launcher);
     for (int attempt = 0; attempt < 60; ++attempt) {
         if (Handheld({"login"}).Value("login_result") == "0")
             return true;

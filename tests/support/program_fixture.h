@@ -40,6 +40,8 @@ protected:
     TempConfig config;
     // Changes a test makes to the settings StartProgram writes.
     std::function<void()> adjustSettings;
+    // What the program is started under (see StartOrvandel).
+    std::vector<std::string> launcher;
     int port = 0;
     pid_t program = -1;
 };

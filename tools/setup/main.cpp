@@ -155,6 +155,22 @@ void ShowChannels()
     }
 }
 
+// How long the recording folder's free space records at the profile.
+void ShowRecordingRoom(const std::string& folder)
+{
+    std::error_code error;
+    const std::filesystem::space_info space = std::filesystem::space(folder, error);
+    if (error) {
+        std::printf("recording room: unknown (%s)\n", error.message().c_str());
+        return;
+    }
+    const RecordingProfile& profile = gSettings.record.recordingProfile;
+    const double bytesPerSecond = (double(profile.videoBitRate) + profile.audioBitRate) / 8;
+    const double hours = bytesPerSecond > 0 ? double(space.available) / bytesPerSecond / 3600 : 0;
+    std::printf("recording room: %.1f GB free, about %.0f hours at the recording profile\n",
+                double(space.available) / 1e9, hours);
+}
+
 int Show()
 {
     const SettingsRecord& record = gSettings.record;
@@ -166,6 +182,7 @@ int Show()
     std::printf("directory service: %s\n", record.directoryDisabled ? "off" : "on");
     const RecordingSetup recording = LoadRecordingSetup();
     std::printf("recording folder: %s\n", recording.folder.c_str());
+    ShowRecordingRoom(recording.folder);
     std::printf("recording limits: %s, %s\n",
                 recording.limitTime ? (std::to_string(JoinTimeLimit(recording.timeLimit) / 60) + " minutes").c_str()
                                     : "no time limit",
