@@ -16,7 +16,9 @@
 #include "server/protocol.h"
 #include "support/handheld_link.h"
 #include "support/loopback.h"
+#include "support/process.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -149,6 +151,76 @@ int KillSaves(DemoProgram& program, int count)
     return readable == started && started == count && serves && leftovers == 0 ? 0 : 1;
 }
 
+// The recordings in the demo's folders (its videos folder by default).
+std::vector<std::filesystem::path> RecordingsOf(const DemoProgram& program)
+{
+    std::vector<std::filesystem::path> found;
+    for (const std::string& folder : {program.folder, program.folder + "/Videos"}) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.starts_with("Rec_") || name.starts_with(".Rec_"))
+                found.push_back(entry.path());
+        }
+    }
+    return found;
+}
+
+double ProbedSeconds(const std::string& path, bool countPictures)
+{
+    const std::vector<std::string> pictures = {"/usr/bin/ffprobe", "-v", "error", "-select_streams", "v:0",
+                                               "-count_frames", "-show_entries", "stream=nb_read_frames,r_frame_rate",
+                                               "-of", "default=nw=1", path};
+    const std::vector<std::string> length = {"/usr/bin/ffprobe", "-v", "error", "-show_entries", "format=duration",
+                                             "-of", "default=nw=1", path};
+    const ProcessResult probe = RunProcess(countPictures ? pictures : length, 60000);
+    if (!countPictures)
+        return std::atof(probe.Value("duration").c_str());
+    const std::string rate = probe.Value("r_frame_rate");
+    const double perSecond = std::atof(rate.c_str()) / std::max(1.0, std::atof(rate.substr(rate.find('/') + 1).c_str()));
+    return perSecond > 0 ? std::atof(probe.Value("nb_read_frames").c_str()) / perSecond : 0;
+}
+
+// Records channel 5 and kills the program with SIGKILL at a random moment
+// of the first 30 s; counts what a player gets of the file straight away
+// and after the next start has repaired it.
+int KillRecordings(DemoProgram& program, int count)
+{
+    std::mt19937 random(7);
+    int repaired = 0;
+    double worstBefore = 0;
+    double worstAfter = 0;
+    for (int i = 0; i < count; ++i) {
+        HandheldLink link;
+        if (!link.Open(program.port, "demo", "demo") || link.Ask(kStartRecording, HandheldLink::Int32(kChannel), 30000) != kStartRecording)
+            return 1;
+        const double seconds = 1 + double(random() % 29000) / 1000;
+        const Clock::time_point started = Clock::now();
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        kill(program.pid, SIGKILL);
+        const double killedAt = SecondsSince(started);
+        waitpid(program.pid, nullptr, 0);
+        program.pid = -1;
+        const std::vector<std::filesystem::path> files = RecordingsOf(program);
+        const double before = files.size() == 1 ? ProbedSeconds(files[0], true) : 0;
+        if (!StartDemoProgram(program))
+            return 1;
+        const std::vector<std::filesystem::path> after = RecordingsOf(program);
+        const double length = after.size() == 1 ? ProbedSeconds(after[0], false) : 0;
+        repaired += after.size() == 1 && length > 0 ? 1 : 0;
+        worstBefore = std::max(worstBefore, killedAt - before);
+        worstAfter = std::max(worstAfter, killedAt - length);
+        std::printf("kill %d at %.1f s: %.1f s of pictures before the restart, %.1f s long after it\n", i + 1,
+                    killedAt, before, length);
+        for (const auto& file : after)
+            std::filesystem::remove(file);
+    }
+    std::printf("%d of %d killed recordings repaired and playable; the largest loss %.2f s before the repair, "
+                "%.2f s after it\n",
+                repaired, count, worstBefore, worstAfter);
+    return repaired == count ? 0 : 1;
+}
+
 // Accepts every connection and never answers; notes how long each client
 // kept its connection before closing it.
 class SilentHost {
@@ -273,7 +345,7 @@ int StalledHandheld(DemoProgram& program, int seconds)
 int Usage()
 {
     std::fprintf(stderr, "usage: fault_bench soak MINUTES | replacements COUNT | kill-saves COUNT | "
-                         "silent-web SECONDS | stalled-handheld SECONDS\n");
+                         "silent-web SECONDS | stalled-handheld SECONDS | kill-recordings COUNT\n");
     return 2;
 }
 
@@ -301,6 +373,8 @@ int main(int argc, char** argv)
         result = SilentWeb(program, amount);
     else if (run == "stalled-handheld")
         result = StalledHandheld(program, amount);
+    else if (run == "kill-recordings")
+        result = KillRecordings(program, amount);
     if (program.pid > 0) {
         const double stop = StopDemoProgram(program);
         std::printf("Shutdown: %s\n", stop < 0 ? "had to be killed" : (std::to_string(stop) + " s").c_str());

@@ -74,6 +74,8 @@ void ReportWriteFailure()
         return;
     const std::string text = "The recording stopped: " + reason + ". " + RecordingPath() + " keeps its first " +
                              std::to_string(gRecorder.elapsedSeconds.load()) + " s.";
+    gState.recordingStoppedEarly = 1;
+    UpdateStatusText();
     ShowFailure(text.c_str());
 }
 
@@ -105,6 +107,7 @@ int TryStartRecording()
         return -1;
     }
     SetSampleConsumer(&LiveEncodeSteps());
+    gState.recordingStoppedEarly = 0;
     gState.recording = 1;
     gEvents.videoRecorderExit.Reset();
     gEvents.audioRecorderExit.Reset();

@@ -37,6 +37,10 @@ void EndSlot(ScheduleSlot& slot)
 {
     if (gState.recording && slot.active)
         PostAppMessage(MessageTarget::Frame, kMsgStopRecording);
+    else if (slot.active)
+        // Refused at its start (no room, say) or stopped by its file.
+        Log("A scheduled recording of channel " + std::to_string(slot.channel) +
+            " did not record its whole time.");
     if (!slot.active)
         Log("A scheduled recording of channel " + std::to_string(slot.channel) + " ended without recording.");
     slot.active = 0;

@@ -42,6 +42,8 @@ std::string BuildStatusText()
     std::string text = StateText();
     if (gState.recording)
         text += ", Recording";
+    else if (gState.recordingStoppedEarly)
+        text += ", Recording stopped early";
     if (CurrentChannelMonitored()) {
         int countdown = gState.monitoringCountdown;
         int frameRate = gLiveParams.frameRate;
@@ -69,6 +71,7 @@ void ResetServerState()
     gState.testing = 0;
     gState.initializing = 0;
     gState.recording = 0;
+    gState.recordingStoppedEarly = 0;
     gState.monitoring = 0;
     gState.monitoringCountdown = 0;
     gState.running = 0;

@@ -15,6 +15,9 @@ struct ServerState {
     std::atomic<int> testing{0};
     std::atomic<int> initializing{0};
     std::atomic<int> recording{0};
+    // Set when the recording's file stopped it (full disk, write error);
+    // cleared by the next recording's start.
+    std::atomic<int> recordingStoppedEarly{0};
     std::atomic<int> monitoring{0};
     // Comparison periods still to wait before checks start: 10 at the start.
     std::atomic<int> monitoringCountdown{0};

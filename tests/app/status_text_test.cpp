@@ -65,6 +65,15 @@ TEST_F(StatusTextTest, RecordingWhileStoppedAddsItsSuffix)
     EXPECT_EQ("Status: Disconnected, Recording", Text());
 }
 
+// A recording its file stopped says so until the next one starts.
+TEST_F(StatusTextTest, ARecordingStoppedEarlySaysSoUntilTheNextStarts)
+{
+    gState.recordingStoppedEarly = 1;
+    EXPECT_EQ("Status: Disconnected, Recording stopped early", Text());
+    gState.recording = 1;
+    EXPECT_EQ("Status: Disconnected, Recording", Text());
+}
+
 TEST_F(StatusTextTest, MonitoringCountdownInSeconds)
 {
     MonitorCurrentChannel(10);
