@@ -91,11 +91,12 @@ bool RecordingFile::Close(std::string& error)
     }
     // The room set aside past the end goes back to the disk.
     struct stat status {};
-    // Where holes cannot be punched, a truncation to the same size frees
-    // what lies past the end.
-    if (reserving_ && ::fstat(fd_, &status) == 0 && reservedEnd_ > status.st_size &&
-        ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, status.st_size, reservedEnd_ - status.st_size) != 0)
+    // A truncation to the same size frees what was set aside past the end
+    // (ext4 ignores a hole punched there; tmpfs needs the hole).
+    if (reserving_ && ::fstat(fd_, &status) == 0 && reservedEnd_ > status.st_size) {
+        ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, status.st_size, reservedEnd_ - status.st_size);
         [[maybe_unused]] const int ignored = ::ftruncate(fd_, status.st_size);
+    }
     if (::close(fd_) != 0 && closed) {
         closed = false;
         writeError_ = SystemError(errno);
@@ -123,13 +124,16 @@ int RecordingFile::WritePacket(void* opaque, uint8_t* data, int size)
     return size;
 }
 
-// Only the trailer seeks, once the recording has stopped: what is queued is
-// written first, so that the header patches land after it.
+// The trailer seeks once the recording has stopped, and the writer seeks
+// at each gigabyte to close a RIFF chunk: what is queued is written first,
+// so that the header patches land after it.
 int64_t RecordingFile::Seek(void* opaque, int64_t offset, int whence)
 {
     auto& file = *static_cast<RecordingFile*>(opaque);
-    if (!file.WaitUntilWritten())
+    if (!file.WaitUntilWritten()) {
+        file.Fail("the disk did not take the recording in time");
         return AVERROR(EIO);
+    }
     if (whence & AVSEEK_SIZE) {
         struct stat status {};
         return ::fstat(file.fd_, &status) == 0 ? status.st_size : AVERROR(errno);
@@ -157,8 +161,11 @@ void RecordingFile::Run()
         drain_ = false;
         const bool stopping = stop_;
         lock.unlock();
-        if (!bytes.empty() && WriteOut(bytes) && ::fdatasync(fd_) != 0)
-            Fail("the file system did not keep the recording: " + SystemError(errno));
+        if (!bytes.empty() && WriteOut(bytes) && ::fdatasync(fd_) != 0) {
+            // Linux tells a failed sync once: Close would not hear of it.
+            writeError_ = "the file system did not keep the recording: " + SystemError(errno);
+            Fail(writeError_);
+        }
         KeepRoomAhead();
         CheckStillThere();
         lock.lock();

@@ -17,6 +17,11 @@ namespace {
 // The AVI writer puts this in the RIFF size until its trailer patches it.
 constexpr uint32_t kOpenSizePlaceholder = 0xFFFFFFFF;
 constexpr char kRepairSuffix[] = ".repairing";
+// "RIFF" size "AVI " "LIST" size "hdrl", then the main header "avih" size,
+// whose fifth field is the total frame count.
+constexpr size_t kMainHeaderOffset = 24;
+constexpr size_t kTotalFramesOffset = kMainHeaderOffset + 8 + 16;
+constexpr long kFirstRiffLimit = 1L << 30;
 
 std::string FfmpegError(int code)
 {
@@ -76,6 +81,7 @@ bool OpenOutput(const std::string& path, const AVFormatContext& input, OutputFor
     if (code >= 0)
         code = avformat_write_header(context, nullptr);
     if (code < 0) {
+        avio_closep(&context->pb);
         error = FfmpegError(code);
         return false;
     }
@@ -153,15 +159,23 @@ bool EndsWith(const std::string& text, const std::string& end)
 
 } // namespace
 
+// Past a gigabyte the writer closes the first RIFF chunk as it goes, so
+// only the main header's frame count, written at the close, tells.
 bool IsUnclosedRecording(const std::string& path)
 {
     std::unique_ptr<std::FILE, CloseFile> file(std::fopen(path.c_str(), "rb"));
-    std::array<unsigned char, 12> head{};
+    std::array<unsigned char, kTotalFramesOffset + 4> head{};
     if (!file || std::fread(head.data(), 1, head.size(), file.get()) != head.size())
         return false;
-    const uint32_t size = head[4] | head[5] << 8 | head[6] << 16 | uint32_t(head[7]) << 24;
-    return std::memcmp(head.data(), "RIFF", 4) == 0 && std::memcmp(head.data() + 8, "AVI ", 4) == 0 &&
-           size == kOpenSizePlaceholder;
+    auto le32 = [&head](size_t at) {
+        return head[at] | head[at + 1] << 8 | head[at + 2] << 16 | uint32_t(head[at + 3]) << 24;
+    };
+    if (std::memcmp(head.data(), "RIFF", 4) != 0 || std::memcmp(head.data() + 8, "AVI ", 4) != 0)
+        return false;
+    // A sound-only recording keeps a frame count of 0 when closed.
+    const bool mainHeader = std::memcmp(head.data() + kMainHeaderOffset, "avih", 4) == 0;
+    const bool pastFirstChunk = std::fseek(file.get(), 0, SEEK_END) == 0 && std::ftell(file.get()) > kFirstRiffLimit;
+    return le32(4) == kOpenSizePlaceholder || (mainHeader && pastFirstChunk && le32(kTotalFramesOffset) == 0);
 }
 
 bool RepairRecording(const std::string& path, double& seconds, std::string& error)

@@ -161,7 +161,7 @@ TEST_F(LiveRemuxerTest, LateJoinerStartsWithTheLastKeyFrame)
     EXPECT_NE(first.find("pict_type=I"), std::string::npos) << first;
 }
 
-TEST(LoginsTest, CookiesAdmitOnlyTheirOwnTokensAndFailuresSlowDownLikeTheServer)
+TEST(LoginsTest, CookiesAdmitOnlyTheirOwnTokensAndFailuresSlowDownEachAddressLikeTheServer)
 {
     web::Logins logins;
     const QByteArray token = logins.open();
@@ -171,14 +171,21 @@ TEST(LoginsTest, CookiesAdmitOnlyTheirOwnTokensAndFailuresSlowDownLikeTheServer)
     EXPECT_TRUE(web::Logins::setCookie(token, false).contains("HttpOnly; SameSite=Strict"));
     EXPECT_TRUE(web::Logins::setCookie(token, true).endsWith("; Secure"));
 
+    const QString guesser = "192.0.2.7";
     std::vector<int> delays;
     for (int failure = 0; failure < 12; ++failure) {
-        delays.push_back(logins.delayMs());
-        logins.count(false);
+        delays.push_back(logins.begin(guesser).value_or(-1));
+        // One answer at a time for an address.
+        EXPECT_FALSE(logins.begin(guesser));
+        logins.end(guesser, web::LoginOutcome::Refused);
     }
     EXPECT_EQ(delays, (std::vector<int>{0, 0, 0, 0, 0, 1000, 2000, 4000, 8000, 16000, 30000, 30000}));
-    logins.count(true);
-    EXPECT_EQ(logins.delayMs(), 0);
+    // Nobody else waits for the guesser; an unanswered login does not count.
+    EXPECT_EQ(0, logins.begin("192.0.2.8"));
+    logins.end("192.0.2.8", web::LoginOutcome::Unanswered);
+    EXPECT_EQ(30000, logins.begin(guesser));
+    logins.end(guesser, web::LoginOutcome::Accepted);
+    EXPECT_EQ(0, logins.begin(guesser));
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ constexpr auto kHiddenLimit = 60s;
 // A viewer whose connection cannot take the stream skips to the next key
 // frame instead of falling ever further behind.
 constexpr qint64 kMostUnsentBytes = 1 << 20;
+constexpr auto kStuckLimit = 30s;
 constexpr int kLoginThreads = 8;
 constexpr auto kLoginDelaySlice = 50ms;
 constexpr double kTimelineGap = 0.5;
@@ -83,8 +84,10 @@ QString stateText(LinkState state)
 // and posts what comes out to the gateway.
 class RemuxSink final : public handheld::StreamSink {
 public:
-    RemuxSink(const StreamFormat& format, double start, RemuxOutput output, std::atomic<double>& delay)
-        : remuxer_(format, start, std::move(output)), delay_(delay), started_(std::chrono::steady_clock::now())
+    RemuxSink(const StreamFormat& format, double start, RemuxOutput output, std::atomic<double>& delay,
+              std::atomic<double>& timelineEnd)
+        : remuxer_(format, start, std::move(output)), delay_(delay), timelineEnd_(timelineEnd),
+          started_(std::chrono::steady_clock::now())
     {
     }
 
@@ -93,15 +96,27 @@ public:
         // How far the chunk arrives behind the stream's own clock.
         const std::chrono::duration<double> sinceStart = std::chrono::steady_clock::now() - started_;
         delay_.store(sinceStart.count() - timeMs / 1000.0);
-        return remuxer_.addVideo(timeMs, bytes);
+        return noteEnd(remuxer_.addVideo(timeMs, bytes));
     }
-    bool audio(uint32_t timeMs, std::span<const uint8_t> bytes) override { return remuxer_.addAudio(timeMs, bytes); }
+    bool audio(uint32_t timeMs, std::span<const uint8_t> bytes) override
+    {
+        return noteEnd(remuxer_.addAudio(timeMs, bytes));
+    }
     bool subtitle(std::span<const uint8_t>) override { return true; }
     std::string error() const override { return remuxer_.error(); }
 
 private:
+    // The next stream starts after the end of everything written, sound
+    // included, on this thread: the viewers' timeline never goes back.
+    bool noteEnd(bool added)
+    {
+        timelineEnd_.store(remuxer_.endSeconds());
+        return added;
+    }
+
     LiveRemuxer remuxer_;
     std::atomic<double>& delay_;
+    std::atomic<double>& timelineEnd_;
     std::chrono::steady_clock::time_point started_;
 };
 
@@ -113,6 +128,7 @@ struct Gateway::Viewer {
     Clock::time_point hiddenSince{};
     bool hasInit = false;
     bool waitsForKey = true;
+    Clock::time_point stuckSince = Clock::now();
 };
 
 Gateway::Gateway(GatewaySettings settings) : settings_(std::move(settings))
@@ -241,14 +257,20 @@ QFuture<QHttpServerResponse> Gateway::login(const QHttpServerRequest& request)
     const QString peer = request.remoteAddress().toString();
     const bool secure = !settings_.certificateFile.isEmpty();
     return QtConcurrent::run(&loginPool_, [this, account, peer, secure] {
-        const auto answerAt = Clock::now() + std::chrono::milliseconds(logins_.delayMs());
+        const std::optional<int> delayMs = logins_.begin(peer);
+        if (!delayMs)
+            return jsonAnswer({{"error", "A login from here is still being checked; try again in a moment."}},
+                              QHttpServerResponse::StatusCode::TooManyRequests);
+        const auto answerAt = Clock::now() + std::chrono::milliseconds(*delayMs);
         while (Clock::now() < answerAt && !closing_.load())
             std::this_thread::sleep_for(kLoginDelaySlice);
         const LoginAnswer answer = link_->login(account);
+        logins_.end(peer, answer == LoginAnswer::Accepted  ? LoginOutcome::Accepted
+                          : answer == LoginAnswer::Refused ? LoginOutcome::Refused
+                                                           : LoginOutcome::Unanswered);
         if (answer == LoginAnswer::Unreachable)
             return jsonAnswer({{"error", "The server is not reachable"}},
                               QHttpServerResponse::StatusCode::ServiceUnavailable);
-        logins_.count(answer == LoginAnswer::Accepted);
         if (answer == LoginAnswer::Refused) {
             logLine("a login from " + peer.toStdString() + " failed: wrong user name or password");
             return jsonAnswer({{"error", "Wrong user name or password."}},
@@ -364,7 +386,7 @@ std::unique_ptr<handheld::StreamSink> Gateway::makeSink(int channel, const handh
     output.fragment = [this, stream](Fragment fragment) {
         QMetaObject::invokeMethod(this, [=, this] { onFragment(stream, fragment); });
     };
-    return std::make_unique<RemuxSink>(format, start, std::move(output), delaySeconds_);
+    return std::make_unique<RemuxSink>(format, start, std::move(output), delaySeconds_, timelineEnd_);
 }
 
 void Gateway::onLinkState(LinkState state, int channel, const QString& detail)
@@ -405,7 +427,6 @@ void Gateway::onFragment(quint64 stream, const Fragment& fragment)
 {
     if (stream != stream_)
         return;
-    timelineEnd_.store(std::max(timelineEnd_.load(), fragment.seconds));
     cache_.add(fragment);
     for (auto& viewer : viewers_)
         if (viewer->hasInit)
@@ -425,8 +446,10 @@ void Gateway::sendStream(Viewer& viewer)
 
 void Gateway::sendFragment(Viewer& viewer, const Fragment& fragment)
 {
-    if (viewer.socket->bytesToWrite() > kMostUnsentBytes)
+    if (viewer.socket->bytesToWrite() > kMostUnsentBytes) {
         viewer.waitsForKey = true;
+        return;
+    }
     if (viewer.waitsForKey && !fragment.key)
         return;
     viewer.waitsForKey = false;
@@ -451,6 +474,14 @@ void Gateway::broadcast(const QJsonObject& message)
 void Gateway::checkViewers()
 {
     const auto now = Clock::now();
+    // A phone gone from the network leaves a socket that takes nothing: it
+    // must not hold the tuner until TCP gives up on it.
+    for (auto& viewer : viewers_) {
+        if (viewer->socket->bytesToWrite() <= kMostUnsentBytes)
+            viewer->stuckSince = now;
+        else if (now - viewer->stuckSince > kStuckLimit)
+            viewer->socket->abort();
+    }
     const bool watched = std::any_of(viewers_.begin(), viewers_.end(), [now](const auto& viewer) {
         return viewer->visible || now - viewer->hiddenSince < kHiddenLimit;
     });

@@ -17,19 +17,27 @@ constexpr int kTokenWords = 4;
 
 }  // namespace
 
-int Logins::delayMs() const
+std::optional<int> Logins::begin(const QString& address)
 {
     std::lock_guard lock(mutex_);
-    if (failures_ < kFreeFailures)
+    if (answering_.contains(address))
+        return std::nullopt;
+    answering_.insert(address);
+    const int failures = failures_.value(address);
+    if (failures < kFreeFailures)
         return 0;
-    const int doublings = std::min(failures_ - kFreeFailures, 5);
+    const int doublings = std::min(failures - kFreeFailures, 5);
     return std::min(kFirstDelayMs << doublings, kLongestDelayMs);
 }
 
-void Logins::count(bool accepted)
+void Logins::end(const QString& address, LoginOutcome outcome)
 {
     std::lock_guard lock(mutex_);
-    failures_ = accepted ? 0 : failures_ + 1;
+    answering_.remove(address);
+    if (outcome == LoginOutcome::Accepted)
+        failures_.remove(address);
+    else if (outcome == LoginOutcome::Refused)
+        ++failures_[address];
 }
 
 QByteArray Logins::open()

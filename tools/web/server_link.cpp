@@ -246,7 +246,9 @@ LoginAnswer ServerLink::openSession(const Account& account)
         log(std::string("the server refused the login of ") + account.user + ": " + loginResultText(result));
         commander_.reset();
         session_.reset();
-        setState(account_ ? LinkState::Unreachable : LinkState::Offline, "The server refused the account");
+        // A password changed on the server: the next viewer's login brings it.
+        account_.reset();
+        setState(LinkState::Offline, "The server refused the account");
         return LoginAnswer::Refused;
     }
     account_ = account;
@@ -325,8 +327,14 @@ void ServerLink::checkSession()
         return;
     if (receiver_) {
         const StreamEnd end = receiver_->outcome();
-        if (end != StreamEnd::Running)
+        if (end == StreamEnd::Failed && !session_->control.peerClosed()) {
+            // The stream's bytes could not be remuxed; the session is fine.
+            log("the stream of channel " + std::to_string(wantedChannel_.value_or(-1)) + " failed: " + receiver_->error());
+            stopStream(Millis(0));
+            setState(LinkState::StartFailed);
+        } else if (end != StreamEnd::Running) {
             sessionLost(receiver_->error());
+        }
         return;
     }
     if (session_->control.peerClosed())
@@ -344,10 +352,12 @@ void ServerLink::sessionLost(std::string reason)
     session_.reset();
     bool listenerStayed = false;
     const int controlPort = settings_.basePort + kControlPortOffset;
+    // A server on another machine cannot be watched this way: its session
+    // ending is taken as another handheld's, which is never fought over.
     if (hadSession) {
         const auto until = Clock::now() + kListenerWatch;
         std::optional<bool> listening = localListener(settings_.host, controlPort);
-        while (listening.value_or(true) && Clock::now() < until) {
+        while (listening.value_or(false) && Clock::now() < until) {
             std::this_thread::sleep_for(kListenerPoll);
             listening = localListener(settings_.host, controlPort);
         }

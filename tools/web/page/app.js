@@ -211,7 +211,11 @@ $("quality").addEventListener("change", (event) => {
 window.addEventListener("hashchange", () => {
   if (wantedChannel() !== state.playing) play(wantedChannel());
 });
-document.addEventListener("visibilitychange", () => send({ type: "visible", visible: !document.hidden }));
+document.addEventListener("visibilitychange", () => {
+  send({ type: "visible", visible: !document.hidden });
+  // A page hidden for long had its stream let go: back in view, it asks again.
+  if (!document.hidden) play(wantedChannel() >= 0 ? wantedChannel() : state.playing);
+});
 setInterval(renderFigures, 1000);
 
 fetch("api/session").then((answer) => (answer.ok ? showWatch() : showLogin()), () => showLogin());

@@ -34,7 +34,11 @@ export class LivePlayer {
   // A new stream (a channel change, a quality change or a first start): its
   // fragments follow on the same timeline, from `start` seconds.
   startStream({ codecs, start }) {
-    if (codecs !== this.#codecs || !this.#mediaSource) this.#open(codecs);
+    // A gateway that restarted begins its timeline anew: old pictures
+    // would sit where the new ones go.
+    const ranges = this.#video.buffered;
+    const behind = ranges.length > 0 && start <= ranges.end(ranges.length - 1);
+    if (codecs !== this.#codecs || !this.#mediaSource || behind) this.#open(codecs);
     // Every stream's own times start at 0; this places it on the timeline.
     this.#queue.push({ offset: start });
     this.#streamStart = start;
@@ -107,7 +111,7 @@ export class LivePlayer {
     } catch (error) {
       if (error.name !== "QuotaExceededError") throw error;
       this.#queue.unshift(next);
-      buffer.remove(0, Math.max(0, played - 1));
+      if (played > 1) buffer.remove(0, played - 1);
     }
   }
 
