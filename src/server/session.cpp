@@ -8,6 +8,7 @@
 #include "media/access.h"
 #include "media/media_info.h"
 #include "platform/log.h"
+#include "platform/login_delay.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
 #include "record/recording_control.h"
@@ -83,19 +84,7 @@ void RestoreMessageSwitch()
     gState.showMessages = gState.userShowMessages.load();
 }
 
-constexpr int kFreeLoginFailures = 5;
-constexpr int kLongestLoginDelayMs = 30000;
 constexpr int kLoginDelaySliceMs = 50;
-
-int LoginDelayMs(int failures)
-{
-    if (failures < kFreeLoginFailures)
-        return 0;
-    int64_t delay = gLoginDelayBaseMs;
-    for (int i = kFreeLoginFailures; i < failures && delay < kLongestLoginDelayMs; ++i)
-        delay *= 2;
-    return static_cast<int>(std::min<int64_t>(delay, kLongestLoginDelayMs));
-}
 
 // Guessing the password is slowed down, and since a correct login waits as
 // long, the wait says nothing about the guess. A session that is ended
@@ -103,7 +92,7 @@ int LoginDelayMs(int failures)
 // waits for it.
 void WaitBeforeLoginAnswer()
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(LoginDelayMs(gFailedLogins));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(LoginDelayMs(gFailedLogins, gLoginDelayBaseMs));
     while (std::chrono::steady_clock::now() < until && !gNet.sessionExit)
         Sleep(kLoginDelaySliceMs);
 }

@@ -1,6 +1,6 @@
 #include "gateway.h"
 
-#include "log.h"
+#include "platform/log.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -48,11 +48,6 @@ constexpr PageFile kPageFiles[] = {
 QJsonObject message(const char* type)
 {
     return QJsonObject{{"type", type}};
-}
-
-QHttpServerResponse jsonAnswer(const QJsonObject& body, QHttpServerResponse::StatusCode status)
-{
-    return QHttpServerResponse(body, status);
 }
 
 const char* stateName(LinkState state)
@@ -210,7 +205,7 @@ void Gateway::routePages()
     // A WebSocket upgrade goes on only when this handler writes nothing.
     http_.route("/stream", [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
         if (!admitsUpgrade(request)) {
-            logLine("refused a stream connection from " + request.remoteAddress().toString().toStdString()
+            Log("refused a stream connection from " + request.remoteAddress().toString().toStdString()
                     + " (origin \"" + request.value("Origin").toStdString()
                     + "\"): not logged in, or from another site");
             responder.write(QHttpServerResponder::StatusCode::Forbidden);
@@ -259,8 +254,9 @@ QFuture<QHttpServerResponse> Gateway::login(const QHttpServerRequest& request)
     return QtConcurrent::run(&loginPool_, [this, account, peer, secure] {
         const std::optional<int> delayMs = logins_.begin(peer);
         if (!delayMs)
-            return jsonAnswer({{"error", "A login from here is still being checked; try again in a moment."}},
-                              QHttpServerResponse::StatusCode::TooManyRequests);
+            return QHttpServerResponse(
+                QJsonObject{{"error", "A login from here is still being checked; try again in a moment."}},
+                QHttpServerResponse::StatusCode::TooManyRequests);
         const auto answerAt = Clock::now() + std::chrono::milliseconds(*delayMs);
         while (Clock::now() < answerAt && !closing_.load())
             std::this_thread::sleep_for(kLoginDelaySlice);
@@ -269,12 +265,12 @@ QFuture<QHttpServerResponse> Gateway::login(const QHttpServerRequest& request)
                           : answer == LoginAnswer::Refused ? LoginOutcome::Refused
                                                            : LoginOutcome::Unanswered);
         if (answer == LoginAnswer::Unreachable)
-            return jsonAnswer({{"error", "The server is not reachable"}},
-                              QHttpServerResponse::StatusCode::ServiceUnavailable);
+            return QHttpServerResponse(QJsonObject{{"error", "The server is not reachable"}},
+                                       QHttpServerResponse::StatusCode::ServiceUnavailable);
         if (answer == LoginAnswer::Refused) {
-            logLine("a login from " + peer.toStdString() + " failed: wrong user name or password");
-            return jsonAnswer({{"error", "Wrong user name or password."}},
-                              QHttpServerResponse::StatusCode::Unauthorized);
+            Log("a login from " + peer.toStdString() + " failed: wrong user name or password");
+            return QHttpServerResponse(QJsonObject{{"error", "Wrong user name or password."}},
+                                       QHttpServerResponse::StatusCode::Unauthorized);
         }
         QHttpServerResponse response(QJsonObject{{"user", QString::fromStdString(account.user)}});
         response.addHeader("Set-Cookie", Logins::setCookie(logins_.open(), secure));
@@ -491,7 +487,7 @@ void Gateway::checkViewers()
     }
     if (!streamWanted_ || now - unwatchedSince_ < kUnwatchedGrace)
         return;
-    logLine("nobody watches: the stream of channel " + std::to_string(channel_) + " stops");
+    Log("nobody watches: the stream of channel " + std::to_string(channel_) + " stops");
     streamWanted_ = false;
     cache_.clear();
     for (auto& viewer : viewers_)

@@ -70,8 +70,8 @@ int nalType(std::span<const uint8_t> nal)
     return nal.empty() ? -1 : nal[0] & 0x1F;
 }
 
-}  // namespace
-
+// The codecs parameter's "avc1.PPCCLL" from a sequence parameter set NAL
+// unit (header byte included).
 std::string avcCodecName(std::span<const uint8_t> sps)
 {
     if (sps.size() < 4)
@@ -80,6 +80,8 @@ std::string avcCodecName(std::span<const uint8_t> sps)
     std::snprintf(name, sizeof name, "avc1.%02X%02X%02X", sps[1], sps[2], sps[3]);
     return name;
 }
+
+}  // namespace
 
 struct LiveRemuxer::State {
     StreamFormat format;

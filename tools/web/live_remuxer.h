@@ -68,8 +68,4 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// The codecs parameter's "avc1.PPCCLL" from a sequence parameter set NAL
-// unit (header byte included).
-std::string avcCodecName(std::span<const uint8_t> sps);
-
 }  // namespace web

@@ -1,18 +1,15 @@
 #include "logins.h"
 
+#include "platform/login_delay.h"
+
 #include <QList>
 #include <QRandomGenerator>
-
-#include <algorithm>
 
 namespace web {
 
 namespace {
 
-// As on the server: five free tries, then 1 s doubling up to 30 s.
-constexpr int kFreeFailures = 5;
 constexpr int kFirstDelayMs = 1000;
-constexpr int kLongestDelayMs = 30000;
 constexpr int kTokenWords = 4;
 
 }  // namespace
@@ -23,11 +20,7 @@ std::optional<int> Logins::begin(const QString& address)
     if (answering_.contains(address))
         return std::nullopt;
     answering_.insert(address);
-    const int failures = failures_.value(address);
-    if (failures < kFreeFailures)
-        return 0;
-    const int doublings = std::min(failures - kFreeFailures, 5);
-    return std::min(kFirstDelayMs << doublings, kLongestDelayMs);
+    return LoginDelayMs(failures_.value(address), kFirstDelayMs);
 }
 
 void Logins::end(const QString& address, LoginOutcome outcome)

@@ -1,5 +1,5 @@
 // orvandel-web: live TV from an Orvandel server in any browser.
-#include "log.h"
+#include "platform/log.h"
 #include "options.h"
 
 #include <QCoreApplication>
@@ -55,11 +55,11 @@ int main(int argc, char** argv)
     quitOnSignals(application);
     web::Gateway gateway(settings);
     if (!gateway.listen(error)) {
-        web::logLine(error.toStdString());
+        Log(error.toStdString());
         return 1;
     }
     const char* scheme = settings.certificateFile.isEmpty() ? "http" : "https";
-    web::logLine(std::string("serving ") + scheme + " on port " + std::to_string(gateway.port()) + " for the server at "
+    Log(std::string("serving ") + scheme + " on port " + std::to_string(gateway.port()) + " for the server at "
                  + settings.server.host + ":" + std::to_string(settings.server.basePort));
     return application.exec();
 }

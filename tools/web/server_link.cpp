@@ -1,7 +1,7 @@
 #include "server_link.h"
 
 #include "bytes.h"
-#include "log.h"
+#include "platform/log.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -79,8 +79,9 @@ bool listensOn(int port)
     return false;
 }
 
-}  // namespace
-
+// Whether a TCP socket of this machine listens on the port: tells a server
+// that ended our session for another handheld from one that went away,
+// without a connection that would end that handheld's session in turn.
 std::optional<bool> localListener(const std::string& host, int port)
 {
     sockaddr_in address{};
@@ -93,6 +94,8 @@ std::optional<bool> localListener(const std::string& host, int port)
         return std::nullopt;
     return listensOn(port);
 }
+
+}  // namespace
 
 struct ServerLink::Command {
     enum Kind { Login, Play, Stop } kind;
@@ -388,7 +391,7 @@ void ServerLink::setState(LinkState state, const std::string& detail)
 
 void ServerLink::log(const std::string& text) const
 {
-    logLine("server link: " + text);
+    Log("server link: " + text);
 }
 
 }  // namespace web

@@ -108,9 +108,4 @@ private:
     std::thread thread_;
 };
 
-// Whether a TCP socket of this machine listens on the port: tells a server
-// that ended our session for another handheld from one that went away,
-// without a connection that would end that handheld's session in turn.
-std::optional<bool> localListener(const std::string& host, int port);
-
 }  // namespace web
