@@ -88,12 +88,26 @@ bool Pending(const StreamRing& ring, uint32_t entry)
     return (ring.indexRead != ring.indexWrite && ring.fullness >= ring.chunkSize) || entry > 0xFEFFFFFF;
 }
 
+bool IsEndEntry(uint32_t entry)
+{
+    return entry >= kEndMarker;
+}
+
 // Whether a ring's next chunk goes now: it must not run ahead of the other
-// stream's time while both flow, unless it is overfull.
+// stream's time while both flow, unless it is overfull. A stream whose end
+// has gone no longer holds the other back. The end packets go audio first,
+// then video: both carry the tag 0xFF, and the handheld tells them apart by
+// that order. So the audio end waits for the video's end to be next, and the
+// video end for the audio end to have gone.
 bool MayTake(const StreamRing& ring, uint32_t entry, const StreamRing& other, uint32_t otherEntry)
 {
-    return ring.present && (otherEntry >= entry || !other.present || ring.fullness > kOverfull) &&
-           Pending(ring, entry);
+    if (!ring.present || ring.ended || !Pending(ring, entry))
+        return false;
+    if (!other.present || other.ended)
+        return true;
+    if (IsEndEntry(entry))
+        return &ring == &gStream.audio && IsEndEntry(otherEntry);
+    return otherEntry >= entry || ring.fullness > kOverfull;
 }
 
 // At a stream's start the first picture chunk need not wait for the first
@@ -103,7 +117,7 @@ bool MayTake(const StreamRing& ring, uint32_t entry, const StreamRing& other, ui
 bool FirstPictureChunkMayLead(const StreamRing& video, uint32_t entry, const StreamRing& audio)
 {
     return video.present && video.sentSinceStart == 0 && audio.encodedTotal < static_cast<uint64_t>(audio.chunkSize) &&
-           Pending(video, entry);
+           !IsEndEntry(entry) && Pending(video, entry);
 }
 
 size_t TakeFrom(StreamRing& ring, uint32_t header, uint8_t* out, TakenChunks& taken)
@@ -115,6 +129,7 @@ size_t TakeFrom(StreamRing& ring, uint32_t header, uint8_t* out, TakenChunks& ta
     ring.sentTotal += ring.chunkSize;
     ring.sentSinceStart += ring.chunkSize;
     taken.packets[taken.count++] = {header, ring.chunkSize};
+    ring.ended = IsEndEntry(header);
     return 4 + static_cast<size_t>(ring.chunkSize);
 }
 
@@ -212,6 +227,13 @@ size_t TakeChunk(uint8_t* out, TakenChunks& taken)
     if (MayTake(audio, audioEntry, video, videoEntry))
         written += TakeFrom(audio, audioEntry, out + written, taken);
     return written;
+}
+
+bool AllStreamsEnded()
+{
+    const StreamRing& video = gStream.video;
+    const StreamRing& audio = gStream.audio;
+    return (video.present || audio.present) && (!video.present || video.ended) && (!audio.present || audio.ended);
 }
 
 void AppendSubtitle(std::string_view text, bool timePrefix)

@@ -34,6 +34,7 @@ struct StreamRing {
     uint64_t sentTotal = 0;          // since program start
     uint64_t sentSinceStart = 0;
     bool present = false;
+    bool ended = false;              // its end packet has been taken
     double lastTime = 0;             // seconds, of the newest encoded frame
 };
 
@@ -80,6 +81,10 @@ struct TakenChunks {
 // packet (header and payload) at out, which must hold kVideoChunk +
 // kAudioChunk + 8 bytes. Returns the bytes written.
 size_t TakeChunk(uint8_t* out, TakenChunks& taken);
+
+// Consumer, holding the buffer mutex: whether every stream present has had
+// its end packet taken. A file stream is then complete.
+bool AllStreamsEnded();
 
 // Wakes the sender: a chunk or an end packet is ready, a subtitle record
 // was queued, or the sender must look at its stop flag.

@@ -26,11 +26,6 @@ namespace {
 // streamerExit.
 WorkerThread senderThread;
 
-bool IsEndPacket(uint32_t header)
-{
-    return header >= kEndMarker;
-}
-
 void UpdateSeekIndex(const TakenPacket& packet)
 {
     const uint32_t time = packet.header & 0xFFFFFF;
@@ -56,7 +51,7 @@ struct Batches {
 
     SenderPacing pacing;
     int32_t pending = 0;          // unsent bytes at the start of the staging buffer
-    uint32_t lastHeader = 0;
+    bool ended = false;           // every stream's end packet has been taken
     bool firstSent = false;
     bool holdsFirstChunk = false;
     // The pauses of the pacing are the least time between writes, and
@@ -104,7 +99,6 @@ void NoteTaken(Batches& batches, const TakenChunks& taken)
     for (int i = 0; i < taken.count; ++i) {
         const uint32_t header = taken.packets[i].header;
         UpdateSeekIndex(taken.packets[i]);
-        batches.lastHeader = header;
         gSender.lastChunkTime = header & 0xFFFFFF;
         const bool video = (header & kVideoHeaderBit) != 0;
         batches.holdsFirstChunk = batches.holdsFirstChunk || video || !gStream.video.present;
@@ -118,13 +112,14 @@ bool Gather(Batches& batches)
 {
     uint8_t* staging = gBuffers.senderStaging;
     std::unique_lock hold(gBufferMutex);
-    while (!batches.Full() && !IsEndPacket(batches.lastHeader) && !gSender.stop) {
+    while (!batches.Full() && !batches.ended && !gSender.stop) {
         TakenChunks taken;
         const size_t written = TakeChunk(staging + batches.pending, taken);
         if (written == 0)
             WaitForStreamData(hold, kWaitSliceMs);
         batches.pending += static_cast<int32_t>(written);
         NoteTaken(batches, taken);
+        batches.ended = AllStreamsEnded();
     }
     return !gSender.stop;
 }
@@ -193,14 +188,14 @@ int RunSender(SenderPacing pacing)
 {
     Batches batches(pacing);
     while (!gSender.stop) {
-        if (IsEndPacket(batches.lastHeader))
+        if (batches.ended)
             WaitAfterEnd();
         PauseUntil(batches.nextGather);
         if (!Gather(batches))
             break;
         SendBatch(batches);
         SendSubtitles();
-        if (gSender.writeToFile && !gSender.endWritten && IsEndPacket(batches.lastHeader)) {
+        if (gSender.writeToFile && !gSender.endWritten && batches.ended) {
             gSender.endWritten = 1;
             PostAppMessage(MessageTarget::View, kMsgRefresh);
         }

@@ -167,6 +167,29 @@ TEST_F(StreamBuffersTest, AudioEndIsMarkedBeforeVideoAndAbsentStreamsAreNot)
     EXPECT_EQ(0, gStream.video.indexWrite);
 }
 
+// Whichever stream's last bytes carry the later time, both end packets go,
+// the audio end first, and nothing of either stream follows them.
+TEST_F(StreamBuffersTest, BothEndPacketsGoAudioFirstWhateverTheirTimes)
+{
+    for (const double audioEnd : {9.0, 3.0}) {
+        SCOPED_TRACE(audioEnd);
+        ResetStreamBuffers();
+        gStream.video.present = gStream.audio.present = true;
+        AppendVideoAt(5.0, kVideoChunk + 100);
+        AppendAudioAt(audioEnd, 3 * kAudioChunk + 178);
+        MarkEndOfStream();
+        std::vector<uint32_t> headers;
+        for (TakenChunks taken = Take(); taken.count > 0; taken = Take())
+            for (int i = 0; i < taken.count; ++i)
+                headers.push_back(taken.packets[i].header);
+        ASSERT_EQ(6u, headers.size());
+        EXPECT_EQ(kEndMarker | static_cast<uint32_t>(audioEnd * 1000), headers[4]);
+        EXPECT_EQ(kEndMarker | 5000u | kVideoHeaderBit, headers[5]);
+        EXPECT_TRUE(AllStreamsEnded());
+        EXPECT_EQ(0, Take().count);
+    }
+}
+
 TEST_F(StreamBuffersTest, ChunksSplitAtTheRingsEndComeBackWhole)
 {
     gStream.audio.present = true;

@@ -67,7 +67,8 @@ Layout ReadLayout(const std::string& bytes)
         const uint32_t top = header >> 24;
         size_t size = top == 0x80 ? 8384 : top == 0x00 ? 4190 : top == 0xCC ? (header & 0xFFFFFF) : 0;
         if (top == 0xFF) {
-            // The sender stops after the end packet: the index follows.
+            // The audio end comes before the video end, and the index
+            // follows the last end packet.
             size = at + 4 + 8384 == layout.indexOffset ? 8384 : 4190;
             ++layout.ends;
         }
@@ -132,7 +133,7 @@ TEST_F(TvsFileTest, AClipBecomesAFileThatReadsBackAndPlays)
     EXPECT_EQ(std::to_string(layout.lastTime), info.Value("last_time_ms"));
     EXPECT_EQ(std::to_string(layout.video), info.Value("video_packets"));
     EXPECT_EQ(std::to_string(layout.audio), info.Value("audio_packets"));
-    EXPECT_EQ(1, layout.ends);
+    EXPECT_EQ(2, layout.ends);
     EXPECT_EQ(layout.packetTimes.back(), layout.lastTime);
 
     // About four seconds, from one second in to five (times are positions
@@ -197,6 +198,21 @@ TEST_F(TvsFileTest, RefusalsAndOutputNames)
         EXPECT_EQ(1, info.exitCode) << damaged;
         EXPECT_EQ(0u, info.output.find("orvandel-tvs: ")) << info.output;
     }
+}
+
+// A clip that already fits goes into the file as it is, to its last byte.
+TEST_F(TvsFileTest, ACopiedClipKeepsEveryByteOfBothStreams)
+{
+    const std::string clip = Path("fits.avi");
+    ASSERT_TRUE(MakeClip({"-f", "lavfi", "-i", "testsrc=size=320x240:rate=24", "-f", "lavfi", "-i",
+                          "sine=frequency=440:sample_rate=44100", "-t", "4", "-c:v", "mpeg4", "-c:a", "libmp3lame",
+                          "-ac", "2", clip}));
+    ASSERT_EQ(0, Tvs({"encode", clip, Path("fits"), "--end", "10"}).exitCode);
+    ASSERT_EQ(0, Tvs({"extract", Path("fits.tvs"), Path("streams")}).exitCode);
+    EXPECT_TRUE(CarriesTheStream(ElementaryStream(clip, "0:v", Path("source.m4v")), ReadFileBytes(Path("streams.m4v")),
+                                 8384));
+    EXPECT_TRUE(CarriesTheStream(ElementaryStream(clip, "0:a", Path("source.mp3")), ReadFileBytes(Path("streams.mp3")),
+                                 4190));
 }
 
 TEST_F(TvsFileTest, SoundOnlyAndAStopHalfway)

@@ -4,7 +4,11 @@
 // test runs, and kept tiny so that making them stays fast.
 
 #include "support/process.h"
+#include "support/temp_config.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <ostream>
@@ -49,6 +53,31 @@ inline bool MakeClip(const std::vector<std::string>& arguments)
     std::vector<std::string> argv = {"/usr/bin/ffmpeg", "-nostdin", "-v", "error", "-y"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return RunProcess(argv, 60000).exitCode == 0;
+}
+
+// What the ffmpeg tool finds in one stream of a file, copied out as it is.
+inline std::string ElementaryStream(const std::string& clip, const std::string& stream, const std::string& out)
+{
+    std::vector<std::string> arguments = {"-i", clip, "-map", stream, "-c", "copy"};
+    if (stream == "0:a")
+        arguments.insert(arguments.end(), {"-write_xing", "0", "-id3v2_version", "0", "-f", "mp3"});
+    else
+        arguments.insert(arguments.end(), {"-f", "m4v"});
+    arguments.push_back(out);
+    EXPECT_TRUE(MakeClip(arguments));
+    return ReadFileBytes(out);
+}
+
+// Whether received holds every byte of the source, followed only by the
+// padding of the end packet, which is always a whole chunk.
+inline ::testing::AssertionResult CarriesTheStream(const std::string& source, const std::string& received, size_t chunk)
+{
+    const size_t common = std::min(source.size(), received.size());
+    if (source.compare(0, common, received, 0, common) != 0)
+        return ::testing::AssertionFailure() << "the bytes differ within the first " << common;
+    if (received.size() < source.size() || received.size() >= source.size() + chunk)
+        return ::testing::AssertionFailure() << received.size() << " bytes arrived of " << source.size();
+    return ::testing::AssertionSuccess();
 }
 
 // A Windows shell link whose link information names basePath + suffix.

@@ -196,9 +196,10 @@ std::optional<size_t> StreamReceiver::endPayloadSize()
 }
 
 // With both streams open, look at what follows a 4,190-byte payload. The
-// server stops taking chunks once it has taken an end chunk, so after the
-// audio end only subtitle records, at most one more end packet, or nothing
-// can follow; after the video end come the rest of its 8,384 bytes.
+// server sends the audio end first and no chunk after it, so after the
+// audio end only subtitle records, the video end packet, or nothing can
+// follow; after a video end (from a server that sent it first) come the
+// rest of its 8,384 bytes.
 size_t StreamReceiver::guessEndOfBoth()
 {
     const size_t probe = kPacketHeaderSize + kAudioChunkSize + kPacketHeaderSize;
