@@ -52,18 +52,14 @@ struct Batches {
     SenderPacing pacing;
     int32_t pending = 0;          // unsent bytes at the start of the staging buffer
     bool ended = false;           // every stream's end packet has been taken
-    bool firstSent = false;
-    bool holdsFirstChunk = false;
     // The pauses of the pacing are the least time between writes, and
     // between the end of a batch and the next gathering.
     Clock::time_point nextWrite;
     Clock::time_point nextGather;
 
-    // The first batch goes as soon as it holds a picture chunk (a sound
-    // chunk without pictures): it is what the handheld waits for to show
-    // anything. Every batch goes once past the threshold, which keeps it
-    // within the staging buffer.
-    bool Full() const { return pending > pacing.threshold || (!firstSent && holdsFirstChunk); }
+    // Every batch goes once past the threshold, which keeps it within the
+    // staging buffer.
+    bool Full() const { return pending > pacing.threshold; }
 };
 
 void PauseUntil(Clock::time_point due)
@@ -100,8 +96,6 @@ void NoteTaken(Batches& batches, const TakenChunks& taken)
         const uint32_t header = taken.packets[i].header;
         UpdateSeekIndex(taken.packets[i]);
         gSender.lastChunkTime = header & 0xFFFFFF;
-        const bool video = (header & kVideoHeaderBit) != 0;
-        batches.holdsFirstChunk = batches.holdsFirstChunk || video || !gStream.video.present;
     }
 }
 
@@ -115,6 +109,8 @@ bool Gather(Batches& batches)
     while (!batches.Full() && !batches.ended && !gSender.stop) {
         TakenChunks taken;
         const size_t written = TakeChunk(staging + batches.pending, taken);
+        if (written == 0 && batches.pending > 0 && batches.pacing.sendWhatIsReady)
+            break;
         if (written == 0)
             WaitForStreamData(hold, kWaitSliceMs);
         batches.pending += static_cast<int32_t>(written);
@@ -139,8 +135,6 @@ void SendBatch(Batches& batches)
     }
     batches.pending -= sent;
     std::memmove(staging, staging + sent, static_cast<size_t>(batches.pending));
-    if (batches.pending == 0 && batches.holdsFirstChunk)
-        batches.firstSent = true;
     batches.nextGather = Clock::now() + std::chrono::milliseconds(batches.pacing.pauseBeforeGatherMs);
 }
 
@@ -209,9 +203,11 @@ int RunSender(SenderPacing pacing)
 SenderPacing ChooseSenderPacing(bool toFile, bool udt, int quality)
 {
     const int threshold = toFile || quality > 1 || quality < 0 ? 64000 : quality == 0 ? 16000 : 32000;
-    if (toFile || !udt)
-        return {threshold, 5, 5};
-    return {threshold, 50, quality == 0 ? 25 : 20};
+    if (toFile)
+        return {threshold, 5, 5, false};
+    if (!udt)
+        return {threshold, 5, 5, true};
+    return {threshold, 50, quality == 0 ? 25 : 20, true};
 }
 
 int StartSender(int quality)

@@ -25,11 +25,16 @@ struct SenderState {
 
 extern SenderState gSender;
 
-// Batch size and pauses for one stream.
+// Batch size and pauses for one stream. A batch to a handheld goes as soon
+// as no further chunk is ready, so that each chunk reaches it within a
+// fraction of a second; the threshold caps a batch when chunks wait (a file
+// stream, or a link that fell behind). A .tvs file is written in whole
+// batches.
 struct SenderPacing {
     int threshold;
     int pauseBeforeGatherMs;
     int pauseAfterWriteMs;
+    bool sendWhatIsReady;
 };
 
 SenderPacing ChooseSenderPacing(bool toFile, bool udt, int quality);

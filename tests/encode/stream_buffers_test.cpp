@@ -108,11 +108,15 @@ TEST_F(StreamBuffersTest, VideoNeverRunsAheadOfAudiosTime)
     TakenChunks taken = Take();
     ASSERT_EQ(1, taken.count);
     EXPECT_EQ(1000u, taken.packets[0].header);  // audio, older
-    AppendAudioAt(2.5, kAudioChunk);
+    EXPECT_EQ(0, Take().count);
+    // Sound made past the picture chunk's time lets it go before the sound
+    // chunk is complete: that chunk can only carry a later time.
+    AppendAudioAt(2.5, kAudioChunk - 100);
     taken = Take();
     ASSERT_EQ(1, taken.count);
     EXPECT_EQ(kVideoHeaderBit | 2000u, taken.packets[0].header);
-    // Audio waits until video's next chunk has a time of its own.
+    AppendAudioAt(2.5, 100);
+    // Audio waits until pictures reach its time.
     EXPECT_EQ(0, Take().count);
     AppendVideoAt(3.0, kVideoChunk);
     taken = Take();

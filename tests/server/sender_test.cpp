@@ -75,33 +75,33 @@ TEST(SenderPacing, FollowsTransportAndQuality)
         EXPECT_EQ(row.threshold, pacing.threshold) << row.toFile << row.udt << row.quality;
         EXPECT_EQ(row.before, pacing.pauseBeforeGatherMs);
         EXPECT_EQ(row.after, pacing.pauseAfterWriteMs);
+        EXPECT_EQ(!row.toFile, pacing.sendWhatIsReady);
     }
 }
 
-// The first batch goes as soon as it holds a chunk, so that the handheld
-// has something to show; the later ones wait for their threshold.
-TEST_F(SenderTest, AudioOnlyFirstBatchGoesAtOnceLaterOnesWaitForTheThreshold)
+// A batch goes as soon as no further chunk is ready, but never grows past
+// its threshold: the subtitle record queued before the start follows the
+// first batch of four sound packets (16,776 bytes at quality 0).
+TEST_F(SenderTest, ABatchGoesOnceNothingMoreIsReadyAndStopsAtItsThreshold)
 {
     gStream.audio.present = true;
     AppendSubtitle("Line", false);
-    AppendAudioChunk(1.0);
-    AppendAudioChunk(2.0);
+    for (int second = 1; second <= 6; ++second)
+        AppendAudioChunk(second);
     ASSERT_EQ(0, StartSender(0));
     const size_t packet = 4 + kAudioChunk;
-    std::vector<uint8_t> first = ReadBytes(pair.client, packet + 8, 3000);
-    ASSERT_EQ(packet + 8, first.size());
-    EXPECT_EQ(1000u, HeaderAt(first, 0));
-    EXPECT_EQ(kSubtitleHeader | 4u, HeaderAt(first, packet)) << "the first batch held more than its one chunk";
-    EXPECT_EQ("Line", std::string(first.begin() + packet + 4, first.end()));
-
-    AppendAudioChunk(3.0);
-    AppendAudioChunk(4.0);
-    EXPECT_FALSE(AnyBytesWithin(pair.client, 300)) << "a batch below the threshold went out";
-    AppendAudioChunk(5.0);
-    std::vector<uint8_t> second = ReadBytes(pair.client, 4 * packet, 3000);
-    ASSERT_EQ(4 * packet, second.size());
+    std::vector<uint8_t> first = ReadBytes(pair.client, 4 * packet + 8, 3000);
+    ASSERT_EQ(4 * packet + 8, first.size());
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(1000u * (i + 2), HeaderAt(second, i * packet));
+        EXPECT_EQ(1000u * (i + 1), HeaderAt(first, i * packet));
+    EXPECT_EQ(kSubtitleHeader | 4u, HeaderAt(first, 4 * packet));
+    std::vector<uint8_t> rest = ReadBytes(pair.client, 2 * packet, 3000);
+    ASSERT_EQ(2 * packet, rest.size()) << "the last two waited for a threshold's worth";
+
+    AppendAudioChunk(7.0);
+    std::vector<uint8_t> alone = ReadBytes(pair.client, packet, 3000);
+    ASSERT_EQ(packet, alone.size());
+    EXPECT_EQ(7000u, HeaderAt(alone, 0));
 }
 
 // Sound drained past three quarters of its ring before any picture came:
