@@ -19,7 +19,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 VideoSample gLatestVideoSample;
@@ -74,12 +73,7 @@ PreparedPicture PreparePicture()
 // Converts the prepared picture into the branch's YUV picture.
 bool ScaleSample(const EncoderBranch& branch)
 {
-    if (!branch.scaler || !preparedPicture.topRow)
-        return false;
-    const uint8_t* source[4] = {preparedPicture.topRow, nullptr, nullptr, nullptr};
-    const int sourceStride[4] = {preparedPicture.stride, 0, 0, 0};
-    return sws_scale(branch.scaler.get(), source, sourceStride, 0, gCaptureHeight, branch.picture->data,
-                     branch.picture->linesize) > 0;
+    return branch.converter.Convert(preparedPicture.topRow, preparedPicture.stride, branch.picture.get());
 }
 
 // Converts one codec frame of interleaved PCM into the branch's audio frame

@@ -15,7 +15,6 @@ extern "C" {
 #include <libavutil/opt.h>
 #include <libavutil/parseutils.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 namespace {
@@ -232,10 +231,9 @@ int OpenVideoBranch(EncoderBranch& branch, const AVCodec* codec, int bitRate, in
     branch.picture = AllocPicture(AV_PIX_FMT_YUV420P, width, height);
     if (!branch.picture)
         return ShowFailure("Could not allocate picture.");
-    branch.scaler.reset(sws_getCachedContext(branch.scaler.release(), gCaptureWidth, gCaptureHeight,
-                                             AV_PIX_FMT_BGR24, width, height, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
-                                             nullptr, nullptr, nullptr));
-    return branch.scaler ? 0 : ShowFailure("Could not initialize the video scaler.");
+    return branch.converter.Prepare(gCaptureWidth, gCaptureHeight, width, height)
+               ? 0
+               : ShowFailure("Could not initialize the video scaler.");
 }
 
 int OpenAudioBranch(EncoderBranch& branch, const AVCodec* codec, int bitRate, int sampleRate, bool stereo)
@@ -254,6 +252,7 @@ void CloseBranchEncoders(EncoderBranch& branch)
 {
     branch.video.reset();
     branch.picture.reset();
+    branch.converter.Release();
     branch.audio.reset();
     branch.audioFrame.reset();
     branch.resampler.reset();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "encode/av_owned.h"
+#include "encode/picture_converter.h"
 
 constexpr int kAudioOutputSize = 524288;
 
@@ -18,7 +19,7 @@ struct EncoderBranch {
     CodecContextPtr video;
     CodecContextPtr audio;
     FramePtr picture;
-    ScalerPtr scaler;  // kept across starts, rebuilt only when sizes change
+    PictureConverter converter;  // kept across starts
     FramePtr audioFrame;
     ResamplerPtr resampler;
     // One packet for each stream: the video and audio steps run on two threads.
