@@ -3,6 +3,7 @@
 // functions, so that every early return frees what was allocated.
 
 #include <memory>
+#include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -59,3 +60,11 @@ using ScalerPtr = std::unique_ptr<SwsContext, av_owned::FreeScaler>;
 using ResamplerPtr = std::unique_ptr<SwrContext, av_owned::FreeResampler>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, av_owned::FreeAudioFifo>;
 using BitstreamFilterPtr = std::unique_ptr<AVBSFContext, av_owned::FreeBitstreamFilter>;
+
+// FFmpeg's own text for one of its error codes.
+inline std::string FfmpegError(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}

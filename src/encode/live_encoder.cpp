@@ -95,6 +95,24 @@ bool RingHasRoom(const StreamRing& ring)
     return ring.fullness < kLiveProducerLimit;
 }
 
+// While the link to the handheld carries less than the stream, the sender
+// asks for a lower video bit rate, and for the request again once the link
+// recovers.
+void FollowLinkBitRate()
+{
+    const int32_t wanted = gLiveEncoder.linkVideoBitRate;
+    // A rate the encoder refused is not tried again for every picture.
+    if (wanted > 0 && wanted != gLiveEncoder.videoBitRate && ReopenLiveVideo(wanted) != 0)
+        gLiveEncoder.linkVideoBitRate = 0;
+}
+
+// After a catch-up cut the stream goes on from a key frame.
+bool KeyFrameAwaited()
+{
+    std::lock_guard hold(gBufferMutex);
+    return gStream.video.awaitingKeyFrame;
+}
+
 // Feeds one picture to the live encoder and appends every packet it gives
 // back to the video ring. Scaling and encoding run outside the buffer
 // mutex: it is held only for the append. Returns whether the encoder took
@@ -102,9 +120,11 @@ bool RingHasRoom(const StreamRing& ring)
 bool EncodeLivePicture(double sampleTime)
 {
     EncoderBranch& branch = gLiveEncoder.branch;
+    FollowLinkBitRate();
     if (!ScaleSample(branch))
         return false;
     branch.picture->pts = gLiveEncoder.framesEncoded;
+    branch.picture->pict_type = KeyFrameAwaited() ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     if (avcodec_send_frame(branch.video.get(), branch.picture.get()) < 0)
         return false;
     // A picture the encoder keeps for look-ahead still counts as encoded: its
@@ -114,7 +134,8 @@ bool EncodeLivePicture(double sampleTime)
         {
             std::lock_guard hold(gBufferMutex);
             gStream.video.lastTime = std::max(sampleTime, 0.0);
-            AppendVideo(branch.videoPacket->data, branch.videoPacket->size);
+            AppendLivePicture(branch.videoPacket->data, branch.videoPacket->size,
+                              (branch.videoPacket->flags & AV_PKT_FLAG_KEY) != 0);
         }
         av_packet_unref(branch.videoPacket.get());
     }

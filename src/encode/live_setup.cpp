@@ -4,6 +4,7 @@
 #include "encode/live_encoder.h"
 #include "encode/pipeline.h"
 #include "shared/live_params.h"
+#include "platform/log.h"
 #include "platform/messages.h"
 
 #include <cstdlib>
@@ -53,6 +54,14 @@ void KeepNoPicturesBack(AVCodecContext* context)
     av_dict_free(&params);
 }
 
+void ConfigureLiveVideo(AVCodecContext* context, const AVCodec* codec, int bitRate, int width, int height,
+                        AVRational rate)
+{
+    ConfigureVideoEncoder(context, codec, bitRate, width, height, rate);
+    if (codec->id == AV_CODEC_ID_H264)
+        KeepNoPicturesBack(context);
+}
+
 CodecContextPtr AddVideoStream(AVFormatContext* output, const AVCodec* codec, int bitRate, int width, int height,
                                int frameRate)
 {
@@ -65,9 +74,7 @@ CodecContextPtr AddVideoStream(AVFormatContext* output, const AVCodec* codec, in
         ShowFailure("Incorrect frame rate.");
         return nullptr;
     }
-    ConfigureVideoEncoder(context.get(), codec, bitRate, width, height, rate);
-    if (codec->id == AV_CODEC_ID_H264)
-        KeepNoPicturesBack(context.get());
+    ConfigureLiveVideo(context.get(), codec, bitRate, width, height, rate);
     if (output->oformat->flags & AVFMT_GLOBALHEADER && codec->id != AV_CODEC_ID_WMV2)
         context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     stream->time_base = context->time_base;
@@ -263,6 +270,8 @@ void CloseBranchEncoders(EncoderBranch& branch)
 int OpenLiveEncoder(bool hasVideo, bool hasAudio)
 {
     LiveEncoder& encoder = gLiveEncoder;
+    encoder.linkVideoBitRate = 0;
+    encoder.videoBitRate = gLiveParams.videoBitRate;
     if (OpenOutputContext(encoder.branch, {}) != 0)
         return -1;
     if (hasVideo && OpenVideo(encoder) != 0)
@@ -289,6 +298,25 @@ int OpenOutputContext(EncoderBranch& branch, const std::string& path)
         if (!output->url)
             return ShowFailure("Out of memory!");
     }
+    return 0;
+}
+
+int ReopenLiveVideo(int bitRate)
+{
+    EncoderBranch& branch = gLiveEncoder.branch;
+    const AVCodecContext* old = branch.video.get();
+    CodecContextPtr context(avcodec_alloc_context3(old->codec));
+    if (!context)
+        return -1;
+    ConfigureLiveVideo(context.get(), old->codec, bitRate, old->width, old->height, old->framerate);
+    context->flags |= old->flags & AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (const int opened = avcodec_open2(context.get(), nullptr, nullptr); opened < 0) {
+        Log("The live " + std::string(old->codec->name) + " encoder did not open at " + std::to_string(bitRate / 1000) +
+            " kbit/s: " + FfmpegError(opened));
+        return -1;
+    }
+    branch.video = std::move(context);
+    gLiveEncoder.videoBitRate = bitRate;
     return 0;
 }
 

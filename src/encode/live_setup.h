@@ -35,6 +35,11 @@ struct LiveEncoder {
     int32_t audioOutputFill = 0;
     // Also the next picture's presentation time; read by the statistics.
     std::atomic<int32_t> framesEncoded{0};
+    // The video bit rate the link to the handheld carries, set by the
+    // sender; 0 until it asks for one. The video step follows it and
+    // keeps the rate the encoder was opened with.
+    std::atomic<int32_t> linkVideoBitRate{0};
+    int32_t videoBitRate = 0;
     double startOffset = 0;        // in frames
     bool firstVideoCall = true;
 };
@@ -60,6 +65,11 @@ extern RecordingOutput gRecorder;
 // rate level, high nibble: size level) and the custom bit rate in kbit/s.
 void ChooseLiveParameters(uint8_t profile, int32_t customKbps, uint16_t customWidth, uint16_t customHeight,
                           bool hasVideo);
+
+// The video step, while streaming: opens the live video encoder anew at
+// another bit rate, so that the change takes at once, for every codec. Its
+// first picture is a key frame. On failure the old encoder stays.
+int ReopenLiveVideo(int bitRate);
 
 // The encoder name for a codec selector: "mpeg4", "libx264" or "h263".
 const char* VideoEncoderName(uint8_t selector);

@@ -72,6 +72,8 @@ int Append(StreamRing& ring, const uint8_t* bytes, int32_t count)
     ring.fullness += count;
     ring.encodedTotal += count;
     ring.chunkCounter += count;
+    ring.appended += count;
+    ring.appendEnds[ring.appendCount++ % kAppendEnds] = ring.appended;
     const bool completesChunk = ring.chunkCounter >= static_cast<uint32_t>(ring.chunkSize);
     while (ring.chunkCounter >= static_cast<uint32_t>(ring.chunkSize)) {
         ring.index[ring.indexWrite] = TimeStampMs(ring.lastTime);
@@ -137,9 +139,38 @@ size_t TakeFrom(StreamRing& ring, uint32_t header, uint8_t* out, TakenChunks& ta
     ring.fullness = std::max(0, ring.fullness - ring.chunkSize);
     ring.sentTotal += ring.chunkSize;
     ring.sentSinceStart += ring.chunkSize;
+    ring.taken += ring.chunkSize;
     taken.packets[taken.count++] = {header, ring.chunkSize};
     ring.ended = IsEndEntry(header);
     return 4 + static_cast<size_t>(ring.chunkSize);
+}
+
+// Cuts the ring back to the first remembered append end at or past what
+// was taken. Every chunk boundary lies at a multiple of the chunk size in
+// the stream, and what was taken is whole chunks, so the chunks that stay
+// keep their index entries. Returns the bytes cut away.
+int64_t CutBackToAppendEnd(StreamRing& ring)
+{
+    const uint32_t remembered = std::min(ring.appendCount, kAppendEnds);
+    for (uint32_t i = ring.appendCount - remembered; i != ring.appendCount; ++i) {
+        const uint64_t end = ring.appendEnds[i % kAppendEnds];
+        if (end < ring.taken)
+            continue;
+        const auto cut = static_cast<int32_t>(ring.appended - end);
+        if (cut == 0)
+            return 0;
+        ring.writeOffset = (ring.writeOffset + kRingSize - cut) % kRingSize;
+        ring.fullness -= cut;
+        ring.appended = end;
+        const uint64_t kept = end - ring.taken;
+        ring.indexWrite = static_cast<int32_t>((ring.indexRead + kept / ring.chunkSize) & (kIndexLength - 1));
+        ring.chunkCounter = static_cast<uint32_t>(kept % ring.chunkSize);
+        ring.appendEnds[0] = end;
+        ring.appendCount = 1;
+        ring.droppedTotal += cut;
+        return cut;
+    }
+    return 0;
 }
 
 void MarkEnd(StreamRing& ring)
@@ -235,6 +266,33 @@ size_t TakeChunk(uint8_t* out, TakenChunks& taken)
     if (MayTake(audio, audioEntry, video, NextChunkTime(video)))
         written += TakeFrom(audio, audioEntry, out + written, taken);
     return written;
+}
+
+bool AppendLivePicture(const uint8_t* bytes, int32_t count, bool keyFrame)
+{
+    StreamRing& video = gStream.video;
+    if (video.awaitingKeyFrame && !keyFrame) {
+        video.droppedTotal += count;
+        return false;
+    }
+    video.awaitingKeyFrame = false;
+    return AppendVideo(bytes, count) == 0;
+}
+
+int64_t ChunkBytesWaiting()
+{
+    int64_t waiting = 0;
+    for (const StreamRing* ring : {&gStream.video, &gStream.audio})
+        waiting += int64_t{(ring->indexWrite - ring->indexRead) & (kIndexLength - 1)} * ring->chunkSize;
+    return waiting;
+}
+
+int64_t DropLiveBacklog()
+{
+    const int64_t pictures = CutBackToAppendEnd(gStream.video);
+    if (pictures > 0)
+        gStream.video.awaitingKeyFrame = true;
+    return pictures + CutBackToAppendEnd(gStream.audio);
 }
 
 bool AllStreamsEnded()

@@ -19,6 +19,8 @@ constexpr int32_t kOverfull = 10485000;           // 3/4 of a ring
 constexpr uint32_t kEndMarker = 0xFF000000;
 constexpr uint32_t kVideoHeaderBit = 0x80000000;
 constexpr uint32_t kSubtitleHeader = 0xCC000000;
+// How many appends a ring remembers the end of: ten seconds of live pictures.
+constexpr uint32_t kAppendEnds = 256;
 
 struct StreamRing {
     uint8_t* bytes = nullptr;
@@ -36,6 +38,18 @@ struct StreamRing {
     bool present = false;
     bool ended = false;              // its end packet has been taken
     double lastTime = 0;             // seconds, of the newest encoded frame
+    // The stream as the ring holds it, in bytes since the reset: what was
+    // appended (less what a catch-up cut away) and what was taken. Each
+    // live append is whole pictures or sound frames, so where the recent
+    // ones ended is where a backlog can be cut without breaking one.
+    uint64_t appended = 0;
+    uint64_t taken = 0;
+    uint64_t appendEnds[kAppendEnds] = {};
+    uint32_t appendCount = 0;
+    uint64_t droppedTotal = 0;       // cut away to catch up, since the reset
+    // After a cut the pictures that followed reference what was cut: none
+    // goes in until the encoder delivers a key frame.
+    bool awaitingKeyFrame = false;
 };
 
 struct StreamBuffers {
@@ -62,6 +76,21 @@ void ResetStreamBuffers();
 // An append larger than a ring is refused (-1).
 int AppendVideo(const uint8_t* bytes, int32_t count);
 int AppendAudio(const uint8_t* bytes, int32_t count);
+
+// The live video step, holding the buffer mutex: appends one encoded
+// picture, unless a catch-up cut waits for a key frame and this is none.
+// True when it went in.
+bool AppendLivePicture(const uint8_t* bytes, int32_t count, bool keyFrame);
+
+// Consumer, holding the buffer mutex: the bytes of complete chunks not yet
+// taken, in both rings.
+int64_t ChunkBytesWaiting();
+
+// Consumer, holding the buffer mutex, when a live stream has fallen too far
+// behind its link: cuts both rings back to the end of the picture and the
+// sound frame that the handheld has begun, and has the pictures wait for a
+// key frame. Returns the bytes cut away.
+int64_t DropLiveBacklog();
 
 // File transcoder, at the end of its input: audio first, then video.
 void MarkEndOfStream();

@@ -23,13 +23,6 @@ constexpr size_t kMainHeaderOffset = 24;
 constexpr size_t kTotalFramesOffset = kMainHeaderOffset + 8 + 16;
 constexpr long kFirstRiffLimit = 1L << 30;
 
-std::string FfmpegError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
 struct CloseFile {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };

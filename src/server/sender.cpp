@@ -1,20 +1,29 @@
 #include "server/sender.h"
 
 #include "shared/resources.h"
+#include "shared/live_params.h"
 #include "shared/server_state.h"
+#include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
+#include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
 #include "platform/socket_wait.h"
+#include "server/link_rate.h"
 #include "server/net_state.h"
+#include "server/session_state.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <mutex>
+#include <optional>
+#include <string>
 #include <tuple>
 #include <utility>
-#include <mutex>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <udt/udt.h>
 
@@ -45,11 +54,25 @@ using Clock = std::chrono::steady_clock;
 // looks at its stop flag again.
 constexpr int kWaitSliceMs = 250;
 
+double SecondsNow()
+{
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+// A live stream's link to the handheld: what was handed to it, and the
+// control that keeps the stream near live on it.
+struct LiveLink {
+    LinkRateControl control;
+    uint64_t written = 0;
+    bool heldBack = false;  // since the control last looked
+};
+
 // What the sender knows of the stream it is cutting into batches.
 struct Batches {
-    explicit Batches(SenderPacing streamPacing) : pacing(streamPacing) {}
+    Batches(SenderPacing streamPacing, std::optional<LiveLink>& liveLink) : pacing(streamPacing), link(liveLink) {}
 
     SenderPacing pacing;
+    std::optional<LiveLink>& link;  // empty for a file stream or a .tvs file
     int32_t pending = 0;          // unsent bytes at the start of the staging buffer
     bool ended = false;           // every stream's end packet has been taken
     // The pauses of the pacing are the least time between writes, and
@@ -58,8 +81,14 @@ struct Batches {
     Clock::time_point nextGather;
 
     // Every batch goes once past the threshold, which keeps it within the
-    // staging buffer.
-    bool Full() const { return pending > pacing.threshold; }
+    // staging buffer. On a live link that fell behind, a batch holds no
+    // more than the connection may: what is not yet gathered can still be
+    // cut to catch up.
+    bool Full() const
+    {
+        const int64_t limit = link ? std::min<int64_t>(pacing.threshold, link->control.QueueLimit()) : pacing.threshold;
+        return pending > limit;
+    }
 };
 
 void PauseUntil(Clock::time_point due)
@@ -88,6 +117,65 @@ long WriteOnce(const uint8_t* bytes, size_t count)
     else
         moved = 0;
     return std::max(moved, 0L);
+}
+
+// The bytes the data connection still holds: the kernel's send queue on
+// TCP; on UDT its buffer, which counts packets of one payload each.
+int64_t QueuedOnConnection()
+{
+    const int socket = gNet.dataSocket;
+    if (socket == kInvalidSocket)
+        return 0;
+    if (gNet.transport != kTransportUdt) {
+        int queued = 0;
+        return ioctl(socket, SIOCOUTQ, &queued) == 0 ? queued : 0;
+    }
+    constexpr int kUdpAndUdtHeaders = 28 + 16;
+    int32_t packets = 0;
+    int32_t segment = 0;
+    int size = sizeof packets;
+    int segmentSize = sizeof segment;
+    if (UDT::getsockopt(socket, 0, UDT_SNDDATA, &packets, &size) != 0 ||
+        UDT::getsockopt(socket, 0, UDT_MSS, &segment, &segmentSize) != 0)
+        return 0;
+    return int64_t{packets} * (segment - kUdpAndUdtHeaders);
+}
+
+std::string Kbits(double bitsPerSecond)
+{
+    return std::to_string(static_cast<int>(bitsPerSecond / 1000 + 0.5)) + " kbit/s";
+}
+
+// Lets the link control look at the link (it acts at most twice a second)
+// and carries out what it decides.
+void FollowTheLink(Batches& batches, int32_t unsentInStaging)
+{
+    if (!batches.link)
+        return;
+    LiveLink& link = *batches.link;
+    LinkSample sample{SecondsNow(), link.written, QueuedOnConnection(), unsentInStaging, link.heldBack};
+    link.heldBack = false;
+    {
+        std::lock_guard hold(gBufferMutex);
+        sample.waiting += ChunkBytesWaiting();
+    }
+    const LinkDecision decision = link.control.Update(sample);
+    if (decision.videoBitRate > 0) {
+        gLiveEncoder.linkVideoBitRate = decision.videoBitRate;
+        Log("The link to the handheld drains " + Kbits(link.control.DrainBytesPerSecond() * 8) +
+            ": live video now at " + Kbits(decision.videoBitRate) + " (asked for " +
+            Kbits(gLiveParams.videoBitRate) + ").");
+    }
+    if (!decision.catchUp)
+        return;
+    int64_t cut;
+    {
+        std::lock_guard hold(gBufferMutex);
+        cut = DropLiveBacklog();
+    }
+    if (cut > 0)
+        Log("The live stream was " + std::to_string(link.control.BacklogSeconds()).substr(0, 3) +
+            " s behind on its link: " + std::to_string(cut) + " bytes of it were dropped to catch up.");
 }
 
 void NoteTaken(Batches& batches, const TakenChunks& taken)
@@ -120,14 +208,32 @@ bool Gather(Batches& batches)
     return !gSender.stop;
 }
 
+// How much of the unsent bytes to offer the connection now: on a live link,
+// no more than it may hold, so that a backlog waits where it can be cut.
+size_t Room(const Batches& batches, int32_t unsent)
+{
+    if (!batches.link)
+        return static_cast<size_t>(unsent);
+    const int64_t room = batches.link->control.QueueLimit() - QueuedOnConnection();
+    return static_cast<size_t>(std::clamp<int64_t>(room, 0, unsent));
+}
+
 void SendBatch(Batches& batches)
 {
     uint8_t* staging = gBuffers.senderStaging;
     int32_t sent = 0;
     while (sent < batches.pending && !gSender.stop) {
         PauseUntil(batches.nextWrite);
-        long moved = WriteOnce(staging + sent, static_cast<size_t>(batches.pending - sent));
+        FollowTheLink(batches, batches.pending - sent);
+        const size_t unsent = static_cast<size_t>(batches.pending - sent);
+        const size_t offered = Room(batches, unsent);
+        const long moved = offered > 0 ? WriteOnce(staging + sent, offered) : 0;
         batches.nextWrite = Clock::now() + std::chrono::milliseconds(batches.pacing.pauseAfterWriteMs);
+        if (batches.link) {
+            batches.link->written += static_cast<uint64_t>(moved);
+            // Held back: the connection was full, or took less than offered.
+            batches.link->heldBack = batches.link->heldBack || offered == 0 || static_cast<size_t>(moved) < offered;
+        }
         if (moved > 0) {
             sent += static_cast<int32_t>(moved);
             PostAppMessage(MessageTarget::View, kMsgRefresh);
@@ -178,9 +284,12 @@ void WaitAfterEnd()
         WaitForStreamData(hold, kWaitSliceMs);
 }
 
-int RunSender(SenderPacing pacing)
+int RunSender(SenderPacing pacing, bool live)
 {
-    Batches batches(pacing);
+    std::optional<LiveLink> link;
+    if (live)
+        link.emplace(LiveLink{LinkRateControl(gLiveParams.videoBitRate, gLiveParams.audioBitRate, SecondsNow())});
+    Batches batches(pacing, link);
     while (!gSender.stop) {
         if (batches.ended)
             WaitAfterEnd();
@@ -213,7 +322,10 @@ SenderPacing ChooseSenderPacing(bool toFile, bool udt, int quality)
 int StartSender(int quality)
 {
     SenderPacing pacing = ChooseSenderPacing(gSender.writeToFile != 0, gNet.transport == kTransportUdt, quality);
-    return senderThread.Start([pacing] { return RunSender(pacing); }) ? 0 : -1;
+    // Only a live stream with pictures adapts to its link: a file is not
+    // made in real time, and sound keeps its rate.
+    const bool live = !gSender.writeToFile && !gSession.fileMode && gStream.video.present;
+    return senderThread.Start([pacing, live] { return RunSender(pacing, live); }) ? 0 : -1;
 }
 
 void StopSender()

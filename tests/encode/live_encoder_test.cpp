@@ -4,9 +4,12 @@
 #include "shared/live_params.h"
 #include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
+#include "platform/capture/virtual_pictures.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdarg>
 #include <cstring>
 #include <vector>
 
@@ -20,13 +23,25 @@ struct DecodedStream {
     int frames = 0;
     int width = 0;
     int height = 0;
+    int errors = 0;   // what the decoder reported as errors
 };
+
+// The decoder's error reports, counted while Decode runs.
+std::atomic<int> decoderErrors{0};
+
+void CountDecoderErrors(void*, int level, const char*, va_list)
+{
+    if (level <= AV_LOG_ERROR)
+        ++decoderErrors;
+}
 
 // Decodes a raw elementary stream the way a player would: a parser cuts it
 // into packets, the decoder counts the pictures.
 DecodedStream Decode(AVCodecID codecId, const std::vector<uint8_t>& bytes)
 {
     DecodedStream result;
+    decoderErrors = 0;
+    av_log_set_callback(CountDecoderErrors);
     const AVCodec* codec = avcodec_find_decoder(codecId);
     AVCodecContext* context = avcodec_alloc_context3(codec);
     AVCodecParserContext* parser = av_parser_init(codecId);
@@ -61,6 +76,8 @@ DecodedStream Decode(AVCodecID codecId, const std::vector<uint8_t>& bytes)
     av_packet_free(&packet);
     av_parser_close(parser);
     avcodec_free_context(&context);
+    av_log_set_callback(av_log_default_callback);
+    result.errors = decoderErrors;
     return result;
 }
 
@@ -112,7 +129,19 @@ protected:
         }
     }
 
+    // Stripes moving sideways, which cost an encoder its bit rate.
+    void EncodeMovingSeconds(double seconds)
+    {
+        const Picture stripes = MakeWideStripes(gCaptureWidth, gCaptureHeight, 7);
+        const double frameRate = gLiveParams.frameRate;
+        for (int frame = 0; frame < seconds * frameRate; ++frame, ++movingFrame) {
+            ScrollSideways(stripes, gCaptureWidth, gCaptureHeight, movingFrame * 5, picture.data());
+            EncodeVideoSample(movingFrame / frameRate);
+        }
+    }
+
     std::vector<uint8_t> picture;
+    int movingFrame = 0;
 };
 
 TEST_F(LiveEncoderTest, EveryCodecGivesAStreamAPlayerDecodes)
@@ -133,6 +162,58 @@ TEST_F(LiveEncoderTest, EveryCodecGivesAStreamAPlayerDecodes)
         // The last pictures may still sit in the encoder.
         EXPECT_GE(decoded.frames, 6 * gLiveParams.frameRate - 50) << int(c.selector);
         EXPECT_LE(decoded.frames, 6 * gLiveParams.frameRate) << int(c.selector);
+    }
+}
+
+// What a handheld gets: the chunks a sender took, then what is left.
+std::vector<uint8_t> TakeEverything()
+{
+    std::vector<uint8_t> stream;
+    std::vector<uint8_t> chunk(kVideoChunk + kAudioChunk + 8);
+    TakenChunks taken;
+    while (TakeChunk(chunk.data(), taken) > 0)
+        stream.insert(stream.end(), chunk.begin() + 4, chunk.begin() + 4 + kVideoChunk);
+    const StreamRing& video = gStream.video;
+    stream.insert(stream.end(), video.bytes + video.readOffset, video.bytes + video.writeOffset);
+    return stream;
+}
+
+// A slow link has the encoder change its rate while it runs and the sender
+// cut a backlog: every codec's stream still decodes without an error.
+TEST_F(LiveEncoderTest, RateChangesAndCatchUpCutsKeepTheStreamDecodable)
+{
+    const struct {
+        uint8_t selector;
+        AVCodecID id;
+    } cases[] = {{0, AV_CODEC_ID_MPEG4}, {2, AV_CODEC_ID_H264}, {1, AV_CODEC_ID_H263}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.selector));
+        ResetStreamBuffers();
+        ResetVideoPacing();
+        movingFrame = 0;
+        Open(c.selector, 320, 240, false);
+        gStream.video.present = true;
+        const int requested = gLiveParams.videoBitRate;
+        EncodeMovingSeconds(3);
+        gLiveEncoder.linkVideoBitRate = requested / 4;
+        EncodeMovingSeconds(3);
+        EXPECT_EQ(requested / 4, gLiveEncoder.branch.video->bit_rate);
+        std::vector<uint8_t> chunk(kVideoChunk + kAudioChunk + 8);
+        TakenChunks taken;
+        {
+            std::lock_guard hold(gBufferMutex);
+            ASSERT_GT(TakeChunk(chunk.data(), taken), 0u);
+            EXPECT_GT(DropLiveBacklog(), 0);
+        }
+        gLiveEncoder.linkVideoBitRate = requested;
+        EncodeMovingSeconds(2);
+        std::vector<uint8_t> stream(chunk.begin() + 4, chunk.begin() + 4 + kVideoChunk);
+        const std::vector<uint8_t> rest = TakeEverything();
+        stream.insert(stream.end(), rest.begin(), rest.end());
+        CloseLiveEncoder();
+        const DecodedStream decoded = Decode(c.id, stream);
+        EXPECT_EQ(0, decoded.errors);
+        EXPECT_GT(decoded.frames, 2 * gLiveParams.frameRate - 5);
     }
 }
 

@@ -1,0 +1,56 @@
+#pragma once
+// Keeps a live stream near live on a link slower than the stream. The
+// sender reports what it handed to the connection and what still waits;
+// from that this estimates how fast the link drains and decides:
+// - how much the connection may hold, so that a backlog stays in the
+//   rings, where it can be measured and cut, not in a socket buffer;
+// - the video bit rate the live encoder should make: lowered towards what
+//   the link carries, never below a quarter of the request, and raised
+//   again in steps while the link keeps up;
+// - when the backlog has grown past what lowering the rate can absorb, a
+//   catch-up cut.
+// Plain arithmetic on the samples it is given, so that it can be tested.
+
+#include <cstdint>
+
+struct LinkSample {
+    double seconds = 0;     // a steady clock
+    uint64_t written = 0;   // bytes handed to the connection since the start
+    int64_t queued = 0;     // of them, still in the connection's queue
+    int64_t waiting = 0;    // bytes of complete chunks not yet handed over
+    bool heldBack = false;  // the connection took less than it was offered
+};
+
+struct LinkDecision {
+    int videoBitRate = 0;   // the rate to change to; 0 to keep it
+    bool catchUp = false;   // cut the backlog
+};
+
+class LinkRateControl {
+public:
+    LinkRateControl(int requestedVideoBitRate, int audioBitRate, double startSeconds);
+
+    LinkDecision Update(const LinkSample& sample);
+
+    // What the connection may hold before the sender waits.
+    int64_t QueueLimit() const;
+    double DrainBytesPerSecond() const { return drainRate_; }
+    double BacklogSeconds() const { return backlogSeconds_; }
+    int VideoBitRate() const { return videoBitRate_; }
+
+private:
+    LinkDecision Decide(double now, bool linkLimited);
+    int Lowered() const;
+
+    int requested_;
+    int audio_;
+    int floor_;
+    int videoBitRate_;
+    double drainRate_;            // bytes a second, while the link was the limit
+    double backlogSeconds_ = 0;
+    double lastTick_;
+    double lastChange_;
+    double calmSince_;
+    uint64_t lastDelivered_ = 0;
+    bool heldBack_ = false;         // since the last look
+};
