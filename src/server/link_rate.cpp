@@ -5,12 +5,13 @@
 
 namespace {
 
-constexpr double kTickSeconds = 0.5;
+constexpr double kTickSeconds = 0.25;
+constexpr double kRateWindowSeconds = 1.0;
 // A backlog past this is a link that does not keep up.
 constexpr double kBehindSeconds = 0.6;
 // Past this, lowering the rate cannot bring the handheld back near live
 // soon enough: the backlog is cut.
-constexpr double kCatchUpSeconds = 2.0;
+constexpr double kCatchUpSeconds = 1.5;
 // Below this for a while, the link keeps up and the rate may rise.
 constexpr double kCalmSeconds = 0.25;
 constexpr double kCalmBeforeRaise = 2.0;
@@ -20,7 +21,7 @@ constexpr double kRaiseStep = 1.5;
 constexpr double kHeadroom = 0.8;
 // The connection holds at most this much of the link's time.
 constexpr double kQueueSeconds = 0.25;
-constexpr int64_t kLeastQueue = 8192;
+constexpr int64_t kLeastQueue = 4096;
 
 } // namespace
 
@@ -43,16 +44,23 @@ LinkDecision LinkRateControl::Update(const LinkSample& sample)
     if (elapsed < kTickSeconds)
         return {};
     const uint64_t delivered = sample.written - static_cast<uint64_t>(std::max<int64_t>(sample.queued, 0));
-    const double rate = static_cast<double>(delivered - std::min(delivered, lastDelivered_)) / elapsed;
-    lastDelivered_ = delivered;
     lastTick_ = sample.seconds;
+    deliveries_.push_back({sample.seconds, delivered});
+    while (deliveries_.size() > 2 && sample.seconds - deliveries_[1].seconds >= kRateWindowSeconds)
+        deliveries_.pop_front();
+    const Delivery& first = deliveries_.front();
+    const double span = sample.seconds - first.seconds;
+    const double rate = span > 0 ? static_cast<double>(delivered - std::min(delivered, first.bytes)) / span : 0;
     // Only while the connection held data back does what went through tell
     // how fast the link is; otherwise it only tells how fast the stream was
     // made, and the link may be faster. Data waiting in the rings alone is
     // no slow link: the sender may just not have come round to it.
     const bool linkLimited = heldBack_;
     heldBack_ = false;
-    drainRate_ = linkLimited ? 0.5 * drainRate_ + 0.5 * rate : std::max(drainRate_, rate);
+    if (linkLimited)
+        drainRate_ = 0.5 * drainRate_ + 0.5 * rate;
+    else
+        drainRate_ = std::max(drainRate_, rate);
     drainRate_ = std::max(drainRate_, 1000.0);
     backlogSeconds_ = linkLimited
         ? static_cast<double>(sample.waiting + std::max<int64_t>(sample.queued, 0)) / drainRate_

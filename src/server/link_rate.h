@@ -12,6 +12,7 @@
 // Plain arithmetic on the samples it is given, so that it can be tested.
 
 #include <cstdint>
+#include <deque>
 
 struct LinkSample {
     double seconds = 0;     // a steady clock
@@ -51,6 +52,11 @@ private:
     double lastTick_;
     double lastChange_;
     double calmSince_;
-    uint64_t lastDelivered_ = 0;
     bool heldBack_ = false;         // since the last look
+    struct Delivery {
+        double seconds;
+        uint64_t bytes;
+    };
+    std::deque<Delivery> deliveries_;  // over the last second: a rate over a
+                                       // shorter time is mostly the link's bursts
 };

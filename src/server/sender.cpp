@@ -146,7 +146,8 @@ std::string Kbits(double bitsPerSecond)
     return std::to_string(static_cast<int>(bitsPerSecond / 1000 + 0.5)) + " kbit/s";
 }
 
-// Lets the link control look at the link (it acts at most twice a second)
+// Lets the link control look at the link (it acts at most four times a
+// second)
 // and carries out what it decides.
 void FollowTheLink(Batches& batches, int32_t unsentInStaging)
 {

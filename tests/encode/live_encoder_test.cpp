@@ -5,11 +5,10 @@
 #include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
 #include "platform/capture/virtual_pictures.h"
+#include "support/decode.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdarg>
 #include <cstring>
 #include <vector>
 
@@ -18,68 +17,6 @@ extern "C" {
 }
 
 namespace {
-
-struct DecodedStream {
-    int frames = 0;
-    int width = 0;
-    int height = 0;
-    int errors = 0;   // what the decoder reported as errors
-};
-
-// The decoder's error reports, counted while Decode runs.
-std::atomic<int> decoderErrors{0};
-
-void CountDecoderErrors(void*, int level, const char*, va_list)
-{
-    if (level <= AV_LOG_ERROR)
-        ++decoderErrors;
-}
-
-// Decodes a raw elementary stream the way a player would: a parser cuts it
-// into packets, the decoder counts the pictures.
-DecodedStream Decode(AVCodecID codecId, const std::vector<uint8_t>& bytes)
-{
-    DecodedStream result;
-    decoderErrors = 0;
-    av_log_set_callback(CountDecoderErrors);
-    const AVCodec* codec = avcodec_find_decoder(codecId);
-    AVCodecContext* context = avcodec_alloc_context3(codec);
-    AVCodecParserContext* parser = av_parser_init(codecId);
-    avcodec_open2(context, codec, nullptr);
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    auto drain = [&] {
-        while (avcodec_receive_frame(context, frame) == 0) {
-            ++result.frames;
-            result.width = frame->width;
-            result.height = frame->height;
-        }
-    };
-    std::vector<uint8_t> padded(bytes);
-    padded.resize(bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-    const uint8_t* data = padded.data();
-    int left = static_cast<int>(bytes.size());
-    while (left > 0) {
-        int used = av_parser_parse2(parser, context, &packet->data, &packet->size, data, left, AV_NOPTS_VALUE,
-                                    AV_NOPTS_VALUE, 0);
-        data += used;
-        left -= used;
-        if (packet->size > 0 && avcodec_send_packet(context, packet) == 0)
-            drain();
-    }
-    av_parser_parse2(parser, context, &packet->data, &packet->size, nullptr, 0, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-    if (packet->size > 0)
-        avcodec_send_packet(context, packet);
-    avcodec_send_packet(context, nullptr);
-    drain();
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    av_parser_close(parser);
-    avcodec_free_context(&context);
-    av_log_set_callback(av_log_default_callback);
-    result.errors = decoderErrors;
-    return result;
-}
 
 std::vector<uint8_t> RingBytes(const StreamRing& ring)
 {
@@ -156,7 +93,7 @@ TEST_F(LiveEncoderTest, EveryCodecGivesAStreamAPlayerDecodes)
         Open(c.selector, 320, 240, false);
         EncodeSeconds(6);
         CloseLiveEncoder();
-        DecodedStream decoded = Decode(c.id, RingBytes(gStream.video));
+        DecodedStream decoded = DecodeElementaryStream(c.id, RingBytes(gStream.video));
         EXPECT_EQ(c.width, decoded.width) << int(c.selector);
         EXPECT_EQ(c.height, decoded.height) << int(c.selector);
         // The last pictures may still sit in the encoder.
@@ -211,7 +148,7 @@ TEST_F(LiveEncoderTest, RateChangesAndCatchUpCutsKeepTheStreamDecodable)
         const std::vector<uint8_t> rest = TakeEverything();
         stream.insert(stream.end(), rest.begin(), rest.end());
         CloseLiveEncoder();
-        const DecodedStream decoded = Decode(c.id, stream);
+        const DecodedStream decoded = DecodeElementaryStream(c.id, stream);
         EXPECT_EQ(0, decoded.errors);
         EXPECT_GT(decoded.frames, 2 * gLiveParams.frameRate - 5);
     }
@@ -277,7 +214,7 @@ TEST_F(LiveEncoderTest, Mp3ConsumesWholeFramesAndKeepsTheRest)
     }
     EXPECT_GT(gStream.audio.encodedTotal, 0u);
     gStream.audio.present = true;
-    DecodedStream decoded = Decode(AV_CODEC_ID_MP3, RingBytes(gStream.audio));
+    DecodedStream decoded = DecodeElementaryStream(AV_CODEC_ID_MP3, RingBytes(gStream.audio));
     EXPECT_GE(decoded.frames, 30);
 }
 
