@@ -1,10 +1,15 @@
-// Zapping time and CPU of live streams on the real program: it starts
-// headless on the virtual TV card with a demo set-up, and this bench plays
-// the handheld over loopback TCP for each quality and codec. It prints the
-// time from the stream request to the first video chunk and to the first
-// picture a decoder can show, and the whole program's CPU over 20 s of
-// streaming. The virtual card's own rendering is measured alone, in this
-// process, so that it can be subtracted: a real card delivers by DMA.
+// Live streams on the real program: it starts headless on the virtual TV
+// card with a demo set-up, and this bench plays the handheld.
+// - Without arguments, over loopback TCP for each quality and codec: the
+//   time from the stream request to the first video chunk and to the first
+//   picture a decoder can show, and the whole program's CPU over 20 s of
+//   streaming. The virtual card's own rendering is measured alone, in this
+//   process, so that it can be subtracted: a real card delivers by DMA.
+// - "links [SECONDS]": channel 5 at quality 1 (200 + 64 kbit/s) for SECONDS
+//   (default 300) over TCP and UDT, on a loopback without a limit and on
+//   one limited by tc to half and a quarter of the stream's rate, each in a
+//   network namespace of its own: the delay of the video chunks, how the
+//   video bit rate moved, the catch-up cuts and the StopStream answer.
 
 #include "demo_program.h"
 #include "platform/capture/capture_layer.h"
@@ -12,16 +17,23 @@
 #include "server/protocol.h"
 #include "support/handheld_link.h"
 #include "support/loopback.h"
+#include "support/process.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sched.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 extern "C" {
@@ -173,10 +185,85 @@ double CardAloneCpuPercent(int frameRate)
     return 100 * cpu / SecondsSince(started);
 }
 
+constexpr int kStreamKbps = 264;
+
+int CountLines(const std::string& path, const std::string& text)
+{
+    std::ifstream log(path);
+    int count = 0;
+    for (std::string line; std::getline(log, line);)
+        count += line.find(text) != std::string::npos;
+    return count;
+}
+
+// One link case, in this process's own network namespace (a child's): a
+// loopback limited to share of the stream's rate (0: no limit).
+int LinkCaseInNamespace(const std::string& transport, double share, int seconds)
+{
+    if (unshare(CLONE_NEWNET) != 0) {
+        std::printf("%-4s %6.2f: this machine refuses network namespaces (%s)\n", transport.c_str(), share,
+                    std::strerror(errno));
+        return 1;
+    }
+    const std::string rate = std::to_string(static_cast<int>(kStreamKbps * share)) + "kbit";
+    if (RunProcess({"/usr/sbin/ip", "link", "set", "lo", "up", "mtu", "1500"}, 10000).exitCode != 0 ||
+        (share > 0 && RunProcess({"/usr/sbin/tc", "qdisc", "add", "dev", "lo", "root", "tbf", "rate", rate, "burst",
+                                  "16kb", "latency", "500ms"},
+                                 10000)
+                              .exitCode != 0)) {
+        std::printf("%-4s %6.2f: the namespace's loopback could not be set up\n", transport.c_str(), share);
+        return 1;
+    }
+    // The program's log, which names each rate change and cut, goes to a file.
+    const std::string log = "/tmp/orvandel-link-bench-" + std::to_string(getpid()) + ".log";
+    const int logFile = open(log.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+    dup2(logFile, 2);
+    close(logFile);
+    DemoProgram program;
+    if (!StartDemoProgram(program))
+        return 1;
+    const ProcessResult watched =
+        RunProcess({BinPath("orvandel-handheld"), "--port", std::to_string(program.port), "--transport", transport,
+                    "--user", "demo", "--password", "demo", "live", std::to_string(kChannel), "--quality", "1",
+                    "--seconds", std::to_string(seconds)},
+                   (seconds + 120) * 1000);
+    StopDemoProgram(program);
+    std::filesystem::remove_all(program.folder);
+    std::printf("%-4s %7s %8s %8s %7s %6d %5d  %s\n", transport.c_str(),
+                share > 0 ? std::to_string(static_cast<int>(kStreamKbps * share)).c_str() : "-",
+                watched.Value("video_delay_median_ms").c_str(), watched.Value("video_delay_worst_ms").c_str(),
+                watched.Value("stop_answer_ms").c_str(), CountLines(log, "live video now at"),
+                CountLines(log, "dropped to catch up"), watched.Value("video_kbps_each_10s").c_str());
+    std::fflush(stdout);
+    std::filesystem::remove(log);
+    return 0;
+}
+
+int RunLinks(int seconds)
+{
+    std::printf("Channel 5 at quality 1 (%d kbit/s), %d s per case. Delay: a video chunk's arrival after the\n"
+                "stream's start less its time stamp. Changes: video bit rate changes; cuts: catch-up cuts.\n",
+                kStreamKbps, seconds);
+    std::printf("%-4s %7s %8s %8s %7s %6s %5s  %s\n", "via", "kbit/s", "median", "worst", "stop", "changes",
+                "cuts", "video kbit/s in each 10 s");
+    std::printf("%-4s %7s %8s %8s %7s\n", "", "link", "(ms)", "(ms)", "(ms)");
+    std::fflush(stdout);
+    for (const char* transport : {"tcp", "udt"})
+        for (double share : {0.0, 0.5, 0.25}) {
+            const pid_t child = fork();
+            if (child == 0)
+                _exit(LinkCaseInNamespace(transport, share, seconds));
+            waitpid(child, nullptr, 0);
+        }
+    return 0;
+}
+
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "links")
+        return RunLinks(argc > 2 ? std::atoi(argv[2]) : 300);
     av_log_set_level(AV_LOG_QUIET);
     DemoProgram program;
     if (!StartDemoProgram(program)) {

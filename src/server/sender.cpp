@@ -179,7 +179,7 @@ void FollowTheLink(Batches& batches, int32_t unsentInStaging)
             " s behind on its link: " + std::to_string(cut) + " bytes of it were dropped to catch up.");
 }
 
-void NoteTaken(Batches& batches, const TakenChunks& taken)
+void NoteTaken(const TakenChunks& taken)
 {
     for (int i = 0; i < taken.count; ++i) {
         const uint32_t header = taken.packets[i].header;
@@ -203,7 +203,7 @@ bool Gather(Batches& batches)
         if (written == 0)
             WaitForStreamData(hold, kWaitSliceMs);
         batches.pending += static_cast<int32_t>(written);
-        NoteTaken(batches, taken);
+        NoteTaken(taken);
         batches.ended = AllStreamsEnded();
     }
     return !gSender.stop;

@@ -240,9 +240,11 @@ void StartPipelineAndReply(uint8_t code, bool fileMode)
     UpdateStatusText();
     gSender.stop = 0;
     gSender.writeToFile = 0;
+    // The data marker goes first on the data connection: a sender started
+    // before it could put a chunk ahead of it.
+    SendStreamHeader(code);
     if (!gNet.sessionExit)
         StartSender(gSession.request.profile & 0x0F);
-    SendStreamHeader(code);
     // A file stream's producer starts once the handheld has the header.
     gEvents.encoderThreadStart.Set();
 }

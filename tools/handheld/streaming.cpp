@@ -1,5 +1,6 @@
 #include "streaming.h"
 
+#include "chunk_timing.h"
 #include "stream_files.h"
 #include "interrupt.h"
 #include "stream_receiver.h"
@@ -141,14 +142,19 @@ Status receiveStream(Commander& commander, const StreamOptions& options, const S
     Session& session = commander.session();
     const StreamLayout layout{header.hasVideo(), header.hasAudio(), session.markerExpected()};
     StreamFiles files(options.outPrefix, header.codec);
+    ChunkTiming timing(files);
     const InterruptGuard interruptGuard;
-    StreamReceiver receiver(*session.data, layout, files, session.timeout);
+    StreamReceiver receiver(*session.data, layout, timing, session.timeout);
     const auto started = Clock::now();
+    timing.start(started);
     receiver.start();
     const std::string reason = awaitEnd(receiver, options, started);
+    const auto stopAsked = Clock::now();
     const Status stopped = simpleRequest(commander, "stop", command::StopStream, {});
+    printNumber("stop_answer_ms", std::chrono::duration_cast<Millis>(Clock::now() - stopAsked).count());
     receiver.finish();
     printSummary(receiver.totals(), reason, Clock::now() - started);
+    timing.print();
     return worse(stopped, receiverStatus(receiver, layout.markerExpected));
 }
 
