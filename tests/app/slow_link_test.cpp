@@ -1,6 +1,7 @@
-// Live TV on a link slower than the stream: the real program and a handheld
-// that reads as fast as the link allows, inside a network namespace of the
-// test's own whose loopback is rate-limited by tc.
+// Live TV on real links. On a link slower than the stream: the real program
+// and a handheld that reads as fast as the link allows, inside a network
+// namespace of the test's own whose loopback is rate-limited by tc. On a
+// good link: how soon a chunk arrives.
 
 #include "server/protocol.h"
 #include "support/decode.h"
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <sched.h>
 #include <vector>
@@ -90,6 +92,22 @@ TEST_F(SlowLinkTest, AHandheldStaysNearLiveWithPicturesThatDecode)
     const DecodedStream decoded = DecodeElementaryStream(AV_CODEC_ID_MPEG4, received.video, false);
     EXPECT_EQ(0, decoded.errors);
     EXPECT_GT(decoded.frames, kSeconds * 24 / 4);
+}
+
+// A batch used to wait for about a second of stream (32,000 bytes at
+// quality 1); now each chunk goes as soon as it is complete.
+class GoodLinkTest : public RunningProgramTest {};
+
+TEST_F(GoodLinkTest, ChunksArriveWellWithinASecond)
+{
+    for (const char* transport : {"tcp", "udt"}) {
+        ProcessResult watched = Handheld({"--transport", transport, "live", "5", "--quality", "1", "--seconds", "8"});
+        ASSERT_EQ("0xD4", watched.Value("stream_code")) << watched.output;
+        const int median = std::atoi(watched.Value("video_delay_median_ms").c_str());
+        std::printf("%s: median delay %d ms, worst %s ms\n", transport, median,
+                    watched.Value("video_delay_worst_ms").c_str());
+        EXPECT_LT(median, 500) << transport;
+    }
 }
 
 } // namespace
