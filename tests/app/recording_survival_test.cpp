@@ -6,12 +6,14 @@
 #include "support/handheld_link.h"
 #include "support/program_fixture.h"
 #include "support/process.h"
+#include "support/temp_config.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -113,7 +115,7 @@ protected:
         disk = config.Root() + "/disk";
         std::filesystem::create_directory(disk);
         launcher = {"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c",
-                    "mount -t tmpfs -o size=80m orvandel-test \"$0\" && exec \"$@\"", disk};
+                    "mount -t tmpfs -o size=80m orvandel-test \"$0\" && exec \"$@\"" + redirection, disk};
         adjustSettings = [this] {
             std::snprintf(gSettings.record.recordingFolder, sizeof gSettings.record.recordingFolder, "%s",
                           disk.c_str());
@@ -127,7 +129,36 @@ protected:
         return "/proc/" + std::to_string(program) + "/root" + path;
     }
 
+    void FillTheDisk()
+    {
+        RunProcess({"/bin/dd", "if=/dev/zero", "of=" + Inside(disk + "/filler"), "bs=1M"}, 60000);
+    }
+
     std::string disk;
+    std::string redirection;  // of the program's output, for the shell
+};
+
+// A schedule whose slots come while the disk is full, with the program's log
+// in a file of the test's own.
+class ScheduleOnAFullDiskTest : public FullDiskTest {
+protected:
+    void SetUp() override
+    {
+        log = config.Root() + "/program.log";
+        redirection = " 2>>" + log;
+        FullDiskTest::SetUp();
+    }
+
+    int Count(const std::string& text) const
+    {
+        const std::string bytes = ReadFileBytes(log);
+        int count = 0;
+        for (size_t at = bytes.find(text); at != std::string::npos; at = bytes.find(text, at + 1))
+            ++count;
+        return count;
+    }
+
+    std::string log;
 };
 
 // A live stream runs beside the recording on one session, whose data
@@ -157,7 +188,7 @@ TEST_F(FullDiskTest, AFullDiskStopsTheRecordingAndLeavesAPlayableFile)
         if (name.rfind("Rec_ch5_", 0) == 0)
             recording = Inside(disk + "/" + name);
     ASSERT_FALSE(recording.empty());
-    RunProcess({"/bin/dd", "if=/dev/zero", "of=" + Inside(disk + "/filler"), "bs=1M"}, 60000);
+    FillTheDisk();
     const auto full = std::chrono::steady_clock::now();
     while (IsUnclosedRecording(recording) && std::chrono::steady_clock::now() - full < 5s)
         std::this_thread::sleep_for(100ms);
@@ -172,13 +203,45 @@ TEST_F(FullDiskTest, AFullDiskStopsTheRecordingAndLeavesAPlayableFile)
     watching = false;
     viewer.join();
 
-    // The server sends its batches about a second apart, full disk or not.
+    // The live stream goes on, full disk or not.
     EXPECT_LT(longestSilence.count(), 2.5);
     EXPECT_GE(Duration(recording), 2.0);
     const ProcessResult decoded =
         RunProcess({"/usr/bin/ffmpeg", "-v", "error", "-i", recording, "-f", "null", "-"}, 60000, true);
     EXPECT_EQ(0, decoded.exitCode);
     EXPECT_EQ("", decoded.output);
+}
+
+// Both slots come while the disk is full: each is refused at its start,
+// the first is freed at its end and says so, and the second still starts.
+TEST_F(ScheduleOnAFullDiskTest, SlotsAreRefusedLoggedAndFreedAndTheNextOneStillComes)
+{
+    using Minutes = std::chrono::minutes;
+    const auto start = std::chrono::ceil<Minutes>(std::chrono::system_clock::now() + 20s);
+    auto minute = [](std::chrono::system_clock::time_point at) {
+        const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
+        std::tm local{};
+        localtime_r(&seconds, &local);
+        char text[32];
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M", &local);
+        return std::string(text);
+    };
+    for (int slot = 0; slot < 2; ++slot)
+        ASSERT_EQ("0", Handheld({"add-schedule", "5", minute(start + Minutes(slot)), minute(start + Minutes(slot + 1))})
+                           .Value("schedule_result"));
+    FillTheDisk();
+    std::this_thread::sleep_until(start + 5s);
+    EXPECT_EQ("0", Handheld({"status"}).Value("recording"));
+    EXPECT_EQ(1, Count("A scheduled recording of channel 5 starts."));
+    EXPECT_GE(Count("The recording folder " + disk + " has "), 1) << ReadFileBytes(log);
+    std::this_thread::sleep_until(start + Minutes(1) + 5s);
+    EXPECT_EQ("0", Handheld({"status"}).Value("recording"));
+    EXPECT_EQ(1, Count("A scheduled recording of channel 5 did not record its whole time."));
+    EXPECT_EQ(2, Count("A scheduled recording of channel 5 starts.")) << "the next slot came";
+    EXPECT_EQ("1", Handheld({"schedules"}).Value("schedule_count")) << "the first slot is free";
+    EXPECT_TRUE(Recordings(5).empty());
+    for (const std::string& name : FilesIn(Inside(disk)))
+        EXPECT_EQ("filler", name);
 }
 
 } // namespace
