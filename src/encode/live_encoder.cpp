@@ -121,7 +121,9 @@ bool EncodeLivePicture(double sampleTime)
 {
     EncoderBranch& branch = gLiveEncoder.branch;
     FollowLinkBitRate();
-    if (!ScaleSample(branch))
+    // A repeated picture is the one still in the branch's picture.
+    const bool repeated = gLiveEncoder.linkHalfPictures && gLiveEncoder.framesEncoded % 2 == 1;
+    if (!repeated && !ScaleSample(branch))
         return false;
     branch.picture->pts = gLiveEncoder.framesEncoded;
     branch.picture->pict_type = KeyFrameAwaited() ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;

@@ -271,6 +271,7 @@ int OpenLiveEncoder(bool hasVideo, bool hasAudio)
 {
     LiveEncoder& encoder = gLiveEncoder;
     encoder.linkVideoBitRate = 0;
+    encoder.linkHalfPictures = false;
     encoder.videoBitRate = gLiveParams.videoBitRate;
     if (OpenOutputContext(encoder.branch, {}) != 0)
         return -1;

@@ -40,6 +40,9 @@ struct LiveEncoder {
     // keeps the rate the encoder was opened with.
     std::atomic<int32_t> linkVideoBitRate{0};
     int32_t videoBitRate = 0;
+    // Set by the sender when even the lowest rate is too much for the
+    // link: every other picture repeats the one before.
+    std::atomic<bool> linkHalfPictures{false};
     double startOffset = 0;        // in frames
     bool firstVideoCall = true;
 };

@@ -1,21 +1,8 @@
 #include "encode/picture_converter.h"
 
+#include "encode/live_encoder.h"
+
 #include <libyuv/convert.h>
-
-namespace {
-
-FramePtr AllocYuvPicture(int width, int height)
-{
-    FramePtr picture(av_frame_alloc());
-    if (!picture)
-        return nullptr;
-    picture->format = AV_PIX_FMT_YUV420P;
-    picture->width = width;
-    picture->height = height;
-    return av_frame_get_buffer(picture.get(), 0) < 0 ? nullptr : std::move(picture);
-}
-
-} // namespace
 
 bool PictureConverter::Prepare(int fromWidth, int fromHeight, int toWidth, int toHeight)
 {
@@ -29,7 +16,7 @@ bool PictureConverter::Prepare(int fromWidth, int fromHeight, int toWidth, int t
     AVPixelFormat from = AV_PIX_FMT_BGR24;
     int filter = SWS_BICUBIC;
     if (toWidth <= fromWidth && toHeight <= fromHeight) {
-        captureYuv_ = AllocYuvPicture(fromWidth, fromHeight);
+        captureYuv_ = AllocPicture(AV_PIX_FMT_YUV420P, fromWidth, fromHeight);
         if (!captureYuv_)
             return false;
         from = AV_PIX_FMT_YUV420P;

@@ -16,7 +16,10 @@ constexpr double kCatchUpSeconds = 1.5;
 constexpr double kCalmSeconds = 0.25;
 constexpr double kCalmBeforeRaise = 2.0;
 constexpr double kLeastSecondsBetweenChanges = 2.0;
-constexpr double kRaiseStep = 1.5;
+constexpr double kRaiseStep = 2.0;
+// After a lowering, the link had no room for the rate before it: raising
+// again any sooner would mostly find that out once more.
+constexpr double kHoldAfterLowering = 6.0;
 // The share of the measured drain rate the stream aims at.
 constexpr double kHeadroom = 0.8;
 // The connection holds at most this much of the link's time.
@@ -28,7 +31,8 @@ constexpr int64_t kLeastQueue = 4096;
 LinkRateControl::LinkRateControl(int requestedVideoBitRate, int audioBitRate, double startSeconds)
     : requested_(requestedVideoBitRate), audio_(audioBitRate), floor_(requestedVideoBitRate / 4),
       videoBitRate_(requestedVideoBitRate), drainRate_((requestedVideoBitRate + audioBitRate) / 8.0),
-      lastTick_(startSeconds), lastChange_(startSeconds), calmSince_(startSeconds)
+      lastTick_(startSeconds), lastChange_(startSeconds), lastLowering_(startSeconds - kHoldAfterLowering),
+      calmSince_(startSeconds)
 {
 }
 
@@ -81,16 +85,35 @@ LinkDecision LinkRateControl::Decide(double now, bool linkLimited)
     if (backlogSeconds_ >= kCalmSeconds || linkLimited)
         calmSince_ = now;
     const bool mayChange = now - lastChange_ >= kLeastSecondsBetweenChanges;
-    int wanted = videoBitRate_;
-    if (backlogSeconds_ > kBehindSeconds && (mayChange || decision.catchUp))
-        wanted = Lowered();
-    else if (mayChange && now - calmSince_ >= kCalmBeforeRaise && videoBitRate_ < requested_)
-        wanted = std::min(requested_, static_cast<int>(std::lround(videoBitRate_ * kRaiseStep)));
-    // Small changes are not worth the key frame a new encoder starts with.
-    if (std::abs(wanted - videoBitRate_) * 10 >= videoBitRate_) {
-        videoBitRate_ = wanted;
-        decision.videoBitRate = wanted;
-        lastChange_ = now;
+    const bool behind = backlogSeconds_ > kBehindSeconds && (mayChange || decision.catchUp);
+    const bool calm = mayChange && now - calmSince_ >= kCalmBeforeRaise && now - lastLowering_ >= kHoldAfterLowering;
+    if (behind && videoBitRate_ == floor_ && !halfPictures_)
+        ShareOfPictures(true, now, decision);
+    else if (behind)
+        ChangeRate(Lowered(), now, decision);
+    if (decision.pictureShare == 2 || (decision.videoBitRate > 0 && behind))
+        lastLowering_ = now;
+    else if (calm && (halfPictures_ || videoBitRate_ < requested_)) {
+        if (halfPictures_)
+            ShareOfPictures(false, now, decision);
+        ChangeRate(std::min(requested_, static_cast<int>(std::lround(videoBitRate_ * kRaiseStep))), now, decision);
     }
     return decision;
+}
+
+void LinkRateControl::ChangeRate(int wanted, double now, LinkDecision& decision)
+{
+    // Small changes are not worth the key frame a new encoder starts with.
+    if (std::abs(wanted - videoBitRate_) * 10 < videoBitRate_)
+        return;
+    videoBitRate_ = wanted;
+    decision.videoBitRate = wanted;
+    lastChange_ = now;
+}
+
+void LinkRateControl::ShareOfPictures(bool half, double now, LinkDecision& decision)
+{
+    halfPictures_ = half;
+    decision.pictureShare = half ? 2 : 1;
+    lastChange_ = now;
 }

@@ -7,6 +7,9 @@
 // - the video bit rate the live encoder should make: lowered towards what
 //   the link carries, never below a quarter of the request, and raised
 //   again in steps while the link keeps up;
+// - at that floor, whether every other picture repeats the one before: a
+//   repeated picture costs an encoder next to nothing, where some codecs
+//   cannot make a moving picture any cheaper;
 // - when the backlog has grown past what lowering the rate can absorb, a
 //   catch-up cut.
 // Plain arithmetic on the samples it is given, so that it can be tested.
@@ -24,6 +27,7 @@ struct LinkSample {
 
 struct LinkDecision {
     int videoBitRate = 0;   // the rate to change to; 0 to keep it
+    int pictureShare = 0;   // 1: every picture, 2: every other; 0 to keep it
     bool catchUp = false;   // cut the backlog
 };
 
@@ -38,19 +42,24 @@ public:
     double DrainBytesPerSecond() const { return drainRate_; }
     double BacklogSeconds() const { return backlogSeconds_; }
     int VideoBitRate() const { return videoBitRate_; }
+    bool HalfPictures() const { return halfPictures_; }
 
 private:
     LinkDecision Decide(double now, bool linkLimited);
     int Lowered() const;
+    void ChangeRate(int wanted, double now, LinkDecision& decision);
+    void ShareOfPictures(bool half, double now, LinkDecision& decision);
 
     int requested_;
     int audio_;
     int floor_;
     int videoBitRate_;
+    bool halfPictures_ = false;
     double drainRate_;            // bytes a second, while the link was the limit
     double backlogSeconds_ = 0;
     double lastTick_;
     double lastChange_;
+    double lastLowering_;
     double calmSince_;
     bool heldBack_ = false;         // since the last look
     struct Delivery {

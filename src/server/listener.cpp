@@ -126,6 +126,10 @@ int OpenTcpDataListener()
     if (socket < 0)
         return -1;
     SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR);
+    // The accepted connection inherits it. Without it, each chunk written
+    // while the last one is unacknowledged waits for the handheld's delayed
+    // acknowledgement: a fifth of a second on every live chunk.
+    SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY);
     sockaddr_in address = SocketAddress(BasePort());
     if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(socket, 1) != 0) {
         ::close(socket);

@@ -161,6 +161,12 @@ void FollowTheLink(Batches& batches, int32_t unsentInStaging)
         sample.waiting += ChunkBytesWaiting();
     }
     const LinkDecision decision = link.control.Update(sample);
+    if (decision.pictureShare > 0) {
+        gLiveEncoder.linkHalfPictures = decision.pictureShare == 2;
+        Log(std::string("The link to the handheld drains ") + Kbits(link.control.DrainBytesPerSecond() * 8) +
+            (decision.pictureShare == 2 ? ": every other live picture now repeats the one before."
+                                        : ": every live picture is new again."));
+    }
     if (decision.videoBitRate > 0) {
         gLiveEncoder.linkVideoBitRate = decision.videoBitRate;
         Log("The link to the handheld drains " + Kbits(link.control.DrainBytesPerSecond() * 8) +

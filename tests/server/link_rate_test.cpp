@@ -68,7 +68,7 @@ TEST(LinkRateControl, ASlowLinkLowersTheRateThenRecoversWithinTenSeconds)
     EXPECT_EQ(kVideo, link.control.VideoBitRate()) << "back to the request";
 }
 
-TEST(LinkRateControl, ALinkBelowTheFloorIsKeptNearLiveByCuts)
+TEST(LinkRateControl, ALinkBelowTheFloorHalvesThePicturesAndIsKeptNearLiveByCuts)
 {
     SimulatedLink link;
     const double quarter = (kVideo + kAudio) / 8.0 / 4;
@@ -76,8 +76,12 @@ TEST(LinkRateControl, ALinkBelowTheFloorIsKeptNearLiveByCuts)
     link.worstBacklog = 0;
     link.Run(quarter, 55);
     EXPECT_EQ(kVideo / 4, link.control.VideoBitRate());
+    EXPECT_TRUE(link.control.HalfPictures());
     EXPECT_GT(link.catchUps, 3);
     EXPECT_LT(link.worstBacklog, 3.0);
+    link.Run(1e6, 10);
+    EXPECT_EQ(kVideo, link.control.VideoBitRate()) << "back to the request";
+    EXPECT_FALSE(link.control.HalfPictures());
 }
 
 } // namespace
