@@ -64,6 +64,11 @@ int32_t CopyOut(const StreamRing& ring, int32_t offset, uint8_t* out, int32_t co
     return offset + count;
 }
 
+bool ChunkWaits()
+{
+    return gStream.video.indexRead != gStream.video.indexWrite || gStream.audio.indexRead != gStream.audio.indexWrite;
+}
+
 int Append(StreamRing& ring, const uint8_t* bytes, int32_t count)
 {
     if (count < 0 || count > kRingSize)
@@ -80,7 +85,8 @@ int Append(StreamRing& ring, const uint8_t* bytes, int32_t count)
         ring.indexWrite = (ring.indexWrite + 1) & (kIndexLength - 1);
         ring.chunkCounter -= ring.chunkSize;
     }
-    if (completesChunk)
+    // A chunk that waited for this stream to reach its time may go now.
+    if (completesChunk || ChunkWaits())
         streamData.notify_one();
     return 0;
 }
