@@ -119,19 +119,16 @@ long WriteOnce(const uint8_t* bytes, size_t count)
     return std::max(moved, 0L);
 }
 
-// The bytes the data connection still holds. On TCP: all those not yet
-// acknowledged, the link's true backlog; or only those not yet sent, for
-// deciding whether to write: waiting for acknowledgements would hold
-// every write on a fast link for the handheld's delayed acknowledgement.
-// On UDT: its buffer, which counts packets of one payload each.
-int64_t QueuedOnConnection(bool unsentOnly)
+// The bytes the data connection still holds: on TCP those not yet
+// acknowledged, on UDT its buffer, which counts packets of one payload each.
+int64_t QueuedOnConnection()
 {
     const int socket = gNet.dataSocket;
     if (socket == kInvalidSocket)
         return 0;
     if (gNet.transport != kTransportUdt) {
         int queued = 0;
-        return ioctl(socket, unsentOnly ? SIOCOUTQNSD : SIOCOUTQ, &queued) == 0 ? queued : 0;
+        return ioctl(socket, SIOCOUTQ, &queued) == 0 ? queued : 0;
     }
     constexpr int kUdpAndUdtHeaders = 28 + 16;
     int32_t packets = 0;
@@ -157,7 +154,7 @@ void FollowTheLink(Batches& batches, int32_t unsentInStaging)
     if (!batches.link)
         return;
     LiveLink& link = *batches.link;
-    LinkSample sample{SecondsNow(), link.written, QueuedOnConnection(false), unsentInStaging, link.heldBack};
+    LinkSample sample{SecondsNow(), link.written, QueuedOnConnection(), unsentInStaging, link.heldBack};
     link.heldBack = false;
     {
         std::lock_guard hold(gBufferMutex);
@@ -224,7 +221,9 @@ size_t Room(const Batches& batches, int32_t unsent)
 {
     if (!batches.link)
         return static_cast<size_t>(unsent);
-    const int64_t room = batches.link->control.QueueLimit() - QueuedOnConnection(true);
+    // Bytes on their way count too: on a slow link they are what stands
+    // between a new chunk and the handheld.
+    const int64_t room = batches.link->control.QueueLimit() - QueuedOnConnection();
     return static_cast<size_t>(std::clamp<int64_t>(room, 0, unsent));
 }
 
