@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -146,9 +147,43 @@ std::string Kbits(double bitsPerSecond)
     return std::to_string(static_cast<int>(bitsPerSecond / 1000 + 0.5)) + " kbit/s";
 }
 
-// Lets the link control look at the link (it acts at most four times a
-// second)
-// and carries out what it decides.
+std::string Seconds(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", seconds);
+    return text;
+}
+
+// Has the live encoder follow a decision, and says so in the log.
+void FollowDecision(const LinkRateControl& control, const LinkDecision& decision)
+{
+    const std::string drains = "The link to the handheld drains " + Kbits(control.DrainBytesPerSecond() * 8);
+    if (decision.pictureShare > 0) {
+        gLiveEncoder.linkHalfPictures = decision.pictureShare == 2;
+        Log(drains + (decision.pictureShare == 2 ? ": every other live picture now repeats the one before."
+                                                 : ": every live picture is new again."));
+    }
+    if (decision.videoBitRate > 0) {
+        gLiveEncoder.linkVideoBitRate = decision.videoBitRate;
+        Log(drains + ": live video now at " + Kbits(decision.videoBitRate) + " (asked for " +
+            Kbits(gLiveParams.videoBitRate) + ").");
+    }
+}
+
+void CatchUp(const LinkRateControl& control)
+{
+    int64_t cut;
+    {
+        std::lock_guard hold(gBufferMutex);
+        cut = DropLiveBacklog();
+    }
+    if (cut > 0)
+        Log("The live stream was " + Seconds(control.BacklogSeconds()) + " behind on its link: " +
+            std::to_string(cut) + " bytes of it were dropped to catch up.");
+}
+
+// Lets the link control look at the link, which it does at most four times
+// a second, and carries out what it decides.
 void FollowTheLink(Batches& batches, int32_t unsentInStaging)
 {
     if (!batches.link)
@@ -161,28 +196,9 @@ void FollowTheLink(Batches& batches, int32_t unsentInStaging)
         sample.waiting += ChunkBytesWaiting();
     }
     const LinkDecision decision = link.control.Update(sample);
-    if (decision.pictureShare > 0) {
-        gLiveEncoder.linkHalfPictures = decision.pictureShare == 2;
-        Log(std::string("The link to the handheld drains ") + Kbits(link.control.DrainBytesPerSecond() * 8) +
-            (decision.pictureShare == 2 ? ": every other live picture now repeats the one before."
-                                        : ": every live picture is new again."));
-    }
-    if (decision.videoBitRate > 0) {
-        gLiveEncoder.linkVideoBitRate = decision.videoBitRate;
-        Log("The link to the handheld drains " + Kbits(link.control.DrainBytesPerSecond() * 8) +
-            ": live video now at " + Kbits(decision.videoBitRate) + " (asked for " +
-            Kbits(gLiveParams.videoBitRate) + ").");
-    }
-    if (!decision.catchUp)
-        return;
-    int64_t cut;
-    {
-        std::lock_guard hold(gBufferMutex);
-        cut = DropLiveBacklog();
-    }
-    if (cut > 0)
-        Log("The live stream was " + std::to_string(link.control.BacklogSeconds()).substr(0, 3) +
-            " s behind on its link: " + std::to_string(cut) + " bytes of it were dropped to catch up.");
+    FollowDecision(link.control, decision);
+    if (decision.catchUp)
+        CatchUp(link.control);
 }
 
 void NoteTaken(const TakenChunks& taken)
