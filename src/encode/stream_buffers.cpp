@@ -145,7 +145,6 @@ size_t TakeFrom(StreamRing& ring, uint32_t header, uint8_t* out, TakenChunks& ta
     ring.fullness = std::max(0, ring.fullness - ring.chunkSize);
     ring.sentTotal += ring.chunkSize;
     ring.sentSinceStart += ring.chunkSize;
-    ring.taken += ring.chunkSize;
     taken.packets[taken.count++] = {header, ring.chunkSize};
     ring.ended = IsEndEntry(header);
     return 4 + static_cast<size_t>(ring.chunkSize);
@@ -160,7 +159,7 @@ int64_t CutBackToAppendEnd(StreamRing& ring)
     const uint32_t remembered = std::min(ring.appendCount, kAppendEnds);
     for (uint32_t i = ring.appendCount - remembered; i != ring.appendCount; ++i) {
         const uint64_t end = ring.appendEnds[i % kAppendEnds];
-        if (end < ring.taken)
+        if (end < ring.sentSinceStart)
             continue;
         const auto cut = static_cast<int32_t>(ring.appended - end);
         if (cut == 0)
@@ -168,12 +167,11 @@ int64_t CutBackToAppendEnd(StreamRing& ring)
         ring.writeOffset = (ring.writeOffset + kRingSize - cut) % kRingSize;
         ring.fullness -= cut;
         ring.appended = end;
-        const uint64_t kept = end - ring.taken;
+        const uint64_t kept = end - ring.sentSinceStart;
         ring.indexWrite = static_cast<int32_t>((ring.indexRead + kept / ring.chunkSize) & (kIndexLength - 1));
         ring.chunkCounter = static_cast<uint32_t>(kept % ring.chunkSize);
         ring.appendEnds[0] = end;
         ring.appendCount = 1;
-        ring.droppedTotal += cut;
         return cut;
     }
     return 0;
@@ -277,10 +275,8 @@ size_t TakeChunk(uint8_t* out, TakenChunks& taken)
 bool AppendLivePicture(const uint8_t* bytes, int32_t count, bool keyFrame)
 {
     StreamRing& video = gStream.video;
-    if (video.awaitingKeyFrame && !keyFrame) {
-        video.droppedTotal += count;
+    if (video.awaitingKeyFrame && !keyFrame)
         return false;
-    }
     video.awaitingKeyFrame = false;
     return AppendVideo(bytes, count) == 0;
 }

@@ -39,14 +39,13 @@ struct StreamRing {
     bool ended = false;              // its end packet has been taken
     double lastTime = 0;             // seconds, of the newest encoded frame
     // The stream as the ring holds it, in bytes since the reset: what was
-    // appended (less what a catch-up cut away) and what was taken. Each
-    // live append is whole pictures or sound frames, so where the recent
-    // ones ended is where a backlog can be cut without breaking one.
+    // appended, less what a catch-up cut away (what was taken is
+    // sentSinceStart). Each live append is whole pictures or sound frames,
+    // so where the recent ones ended is where a backlog can be cut without
+    // breaking one.
     uint64_t appended = 0;
-    uint64_t taken = 0;
     uint64_t appendEnds[kAppendEnds] = {};
     uint32_t appendCount = 0;
-    uint64_t droppedTotal = 0;       // cut away to catch up, since the reset
     // After a cut the pictures that followed reference what was cut: none
     // goes in until the encoder delivers a key frame.
     bool awaitingKeyFrame = false;

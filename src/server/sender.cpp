@@ -70,10 +70,10 @@ struct LiveLink {
 
 // What the sender knows of the stream it is cutting into batches.
 struct Batches {
-    Batches(SenderPacing streamPacing, std::optional<LiveLink>& liveLink) : pacing(streamPacing), link(liveLink) {}
+    explicit Batches(SenderPacing streamPacing) : pacing(streamPacing) {}
 
     SenderPacing pacing;
-    std::optional<LiveLink>& link;  // empty for a file stream or a .tvs file
+    std::optional<LiveLink> link;  // empty for a file stream or a .tvs file
     int32_t pending = 0;          // unsent bytes at the start of the staging buffer
     bool ended = false;           // every stream's end packet has been taken
     // The pauses of the pacing are the least time between writes, and
@@ -249,15 +249,15 @@ void SendBatch(Batches& batches)
     int32_t sent = 0;
     while (sent < batches.pending && !gSender.stop) {
         PauseUntil(batches.nextWrite);
-        FollowTheLink(batches, batches.pending - sent);
-        const size_t unsent = static_cast<size_t>(batches.pending - sent);
+        const int32_t unsent = batches.pending - sent;
+        FollowTheLink(batches, unsent);
         const size_t offered = Room(batches, unsent);
         const long moved = offered > 0 ? WriteOnce(staging + sent, offered) : 0;
         batches.nextWrite = Clock::now() + std::chrono::milliseconds(batches.pacing.pauseAfterWriteMs);
         if (batches.link) {
             batches.link->written += static_cast<uint64_t>(moved);
             // Held back: the connection was full, or took less than offered.
-            batches.link->heldBack = batches.link->heldBack || offered == 0 || static_cast<size_t>(moved) < offered;
+            batches.link->heldBack = batches.link->heldBack || offered == 0 || moved < static_cast<long>(offered);
         }
         if (moved > 0) {
             sent += static_cast<int32_t>(moved);
@@ -311,10 +311,9 @@ void WaitAfterEnd()
 
 int RunSender(SenderPacing pacing, bool live)
 {
-    std::optional<LiveLink> link;
+    Batches batches(pacing);
     if (live)
-        link.emplace(LiveLink{LinkRateControl(gLiveParams.videoBitRate, gLiveParams.audioBitRate, SecondsNow())});
-    Batches batches(pacing, link);
+        batches.link.emplace(LiveLink{LinkRateControl(gLiveParams.videoBitRate, gLiveParams.audioBitRate, SecondsNow())});
     while (!gSender.stop) {
         if (batches.ended)
             WaitAfterEnd();

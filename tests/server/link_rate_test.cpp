@@ -44,7 +44,18 @@ struct SimulatedLink {
             worstBacklog = std::max(worstBacklog, (waiting + queued) / bytesPerSecond);
         }
     }
+
+    // The same, with the worst backlog counted only after the first
+    // settleSeconds, while the control finds the link.
+    void RunSettled(double bytesPerSecond, double settleSeconds, double seconds)
+    {
+        Run(bytesPerSecond, settleSeconds);
+        worstBacklog = 0;
+        Run(bytesPerSecond, seconds - settleSeconds);
+    }
 };
+
+constexpr double kStreamBytesPerSecond = (kVideo + kAudio) / 8.0;
 
 TEST(LinkRateControl, AFastLinkKeepsTheRequest)
 {
@@ -57,10 +68,7 @@ TEST(LinkRateControl, AFastLinkKeepsTheRequest)
 TEST(LinkRateControl, ASlowLinkLowersTheRateThenRecoversWithinTenSeconds)
 {
     SimulatedLink link;
-    const double half = (kVideo + kAudio) / 8.0 / 2;
-    link.Run(half, 10);
-    link.worstBacklog = 0;
-    link.Run(half, 50);
+    link.RunSettled(kStreamBytesPerSecond / 2, 10, 60);
     EXPECT_LT(link.control.VideoBitRate(), kVideo * 6 / 10);
     EXPECT_GE(link.control.VideoBitRate(), kVideo / 4);
     EXPECT_LT(link.worstBacklog, 2.5) << "steady on a link at half the stream's rate";
@@ -71,10 +79,7 @@ TEST(LinkRateControl, ASlowLinkLowersTheRateThenRecoversWithinTenSeconds)
 TEST(LinkRateControl, ALinkBelowTheFloorHalvesThePicturesAndIsKeptNearLiveByCuts)
 {
     SimulatedLink link;
-    const double quarter = (kVideo + kAudio) / 8.0 / 4;
-    link.Run(quarter, 5);
-    link.worstBacklog = 0;
-    link.Run(quarter, 55);
+    link.RunSettled(kStreamBytesPerSecond / 4, 5, 60);
     EXPECT_EQ(kVideo / 4, link.control.VideoBitRate());
     EXPECT_TRUE(link.control.HalfPictures());
     EXPECT_GT(link.catchUps, 3);

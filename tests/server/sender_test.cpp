@@ -291,8 +291,9 @@ TEST_F(SenderTest, LivePacketsGoInTheOrderOfTheirTimes)
         const uint32_t time = HeaderAt(header, 0) & 0xFFFFFF;
         kinds += video ? 'V' : 'A';
         // The first picture chunk may lead the first sound chunk.
-        if (kinds.size() > 2)
+        if (kinds.size() > 2) {
             EXPECT_GE(time, latest) << kinds;
+        }
         latest = std::max(latest, time);
         ASSERT_EQ(size_t(video ? kVideoChunk : kAudioChunk), ReadBytes(pair.client, video ? kVideoChunk : kAudioChunk, 3000).size());
     }

@@ -15,10 +15,8 @@ using Clock = std::chrono::steady_clock;
 
 class ChunkTiming final : public StreamSink {
 public:
-    explicit ChunkTiming(StreamSink& next) : next_(next) {}
-
-    // When the stream started: the reply's arrival.
-    void start(Clock::time_point at) { start_ = at; }
+    // start: when the stream started, the reply's arrival.
+    ChunkTiming(StreamSink& next, Clock::time_point start) : next_(next), start_(start) {}
 
     bool video(uint32_t timeMs, std::span<const uint8_t> bytes) override;
     bool audio(uint32_t timeMs, std::span<const uint8_t> bytes) override { return next_.audio(timeMs, bytes); }
@@ -30,7 +28,7 @@ public:
 
 private:
     StreamSink& next_;
-    Clock::time_point start_ = Clock::now();
+    Clock::time_point start_;
     std::vector<double> delays_;       // seconds
     std::vector<uint64_t> tenSeconds_;  // video bytes that arrived in each
 };

@@ -11,8 +11,6 @@ namespace handheld {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr Millis kInterruptPoll{100};
 
 StreamRequest requestFor(const StreamOptions& options)
@@ -142,11 +140,10 @@ Status receiveStream(Commander& commander, const StreamOptions& options, const S
     Session& session = commander.session();
     const StreamLayout layout{header.hasVideo(), header.hasAudio(), session.markerExpected()};
     StreamFiles files(options.outPrefix, header.codec);
-    ChunkTiming timing(files);
+    const auto started = Clock::now();
+    ChunkTiming timing(files, started);
     const InterruptGuard interruptGuard;
     StreamReceiver receiver(*session.data, layout, timing, session.timeout);
-    const auto started = Clock::now();
-    timing.start(started);
     receiver.start();
     const std::string reason = awaitEnd(receiver, options, started);
     const auto stopAsked = Clock::now();
