@@ -72,5 +72,3 @@ constexpr size_t kStreamAudioNumberOffset = 49;   // i8
 constexpr size_t kStreamSubtitleNumberOffset = 50;  // i8, -1 none
 static_assert(kStreamSubtitleNumberOffset < kStreamStartSize);
 
-// The client-to-server payload size of a command; -1 for an unknown byte.
-int PayloadSize(uint8_t command);

@@ -386,95 +386,170 @@ void Refuse(uint8_t command)
 
 enum class Outcome { Continue, Disconnect };
 
-Outcome Dispatch(uint8_t command, Payload payload, bool& loggedIn)
+struct Request {
+    uint8_t command;
+    Payload payload;
+    bool& loggedIn;
+};
+
+Outcome Login(const Request& request)
 {
-    if (!loggedIn && command != kLogin && command != kDisconnect && command != kReserved) {
-        Refuse(command);
+    WaitBeforeLoginAnswer();
+    // A session taken over during the wait ends here: its login is neither
+    // checked nor counted, so it tells nobody anything and does not
+    // lengthen the next handheld's wait.
+    if (gNet.sessionExit)
+        return Outcome::Continue;
+    const int result = LoginResult(request.payload);
+    CountLogin(result);
+    request.loggedIn = request.loggedIn || result == 0;
+    Reply reply{request.command};
+    reply.body[0] = static_cast<uint8_t>(result);
+    SendReply(reply);
+    return Outcome::Continue;
+}
+
+void SetCaptions(const Request& request)
+{
+    gSession.request.captionsOnVideo = request.payload[0];
+    gCaptionsOnVideo = request.payload[0] != 0;
+    SendCode(request.command);
+}
+
+void SendMotionStatus(const Request& request)
+{
+    Reply reply{request.command};
+    reply.body[0] = static_cast<uint8_t>(gState.motionDetected.load());
+    SendReply(reply);
+}
+
+void SendRecordingStatus(const Request& request)
+{
+    const uint32_t seconds = gRecorder.elapsedSeconds;
+    Reply reply{request.command};
+    reply.body[0] = seconds & 0xFF;
+    reply.body[1] = (seconds >> 8) & 0xFF;
+    reply.body[2] = (seconds >> 16) & 0xFF;
+    reply.body[3] = static_cast<uint8_t>(gState.recording.load());
+    SendReply(reply);
+}
+
+void ClearRecordingFlag(const Request& request)
+{
+    gState.recording = 0;
+    SendCode(request.command);
+    UpdateStatusText();
+}
+
+using Handler = Outcome (*)(const Request&);
+
+// Wraps a handler that always lets the session go on.
+template <void (*handle)(const Request&)>
+Outcome Continuing(const Request& request)
+{
+    handle(request);
+    return Outcome::Continue;
+}
+
+template <void (*handle)(Payload)>
+Outcome WithPayload(const Request& request)
+{
+    handle(request.payload);
+    return Outcome::Continue;
+}
+
+template <void (*handle)()>
+Outcome Plain(const Request&)
+{
+    handle();
+    return Outcome::Continue;
+}
+
+void StopRecordingAndReply(const Request& request)
+{
+    StopRecording();
+    SendCode(request.command);
+}
+
+void SetMediaFile(const Request& request)
+{
+    Reply reply{request.command};
+    StoreServedPath(gMediaSelection.mediaFilePath, sizeof gMediaSelection.mediaFilePath, request.payload, reply);
+}
+
+void SetSubtitleFile(const Request& request)
+{
+    Reply reply{request.command};
+    StoreServedPath(gMediaSelection.subtitleFilePath, sizeof gMediaSelection.subtitleFilePath, request.payload,
+                    reply);
+}
+
+void ServeCatalogue(const Request& request)
+{
+    ServeCatalogueRequest(request.command, request.payload);
+}
+
+Outcome Ignore(const Request&)
+{
+    return Outcome::Continue;
+}
+
+Outcome EndOnRequest(const Request&)
+{
+    return Outcome::Disconnect;
+}
+
+struct CommandEntry {
+    uint8_t command;
+    int payloadSize;
+    bool beforeLogin;
+    Handler handle;
+};
+
+// Every command the session knows. Login, Disconnect and the reserved
+// command are all a handheld may send before its login is accepted.
+constexpr CommandEntry kCommands[] = {
+    {kLogin, static_cast<int>(kLoginSize), true, Login},
+    {kDisconnect, 0, true, EndOnRequest},
+    {kReserved, 2, true, Ignore},
+    {kSetCaptions, 1, false, Continuing<SetCaptions>},
+    {kSetMediaFile, static_cast<int>(kPathSize), false, Continuing<SetMediaFile>},
+    {kSetSubtitleFile, static_cast<int>(kPathSize), false, Continuing<SetSubtitleFile>},
+    {kStartLiveStream, static_cast<int>(kStreamStartSize), false, WithPayload<StartLiveStream>},
+    {kStartFileStream, static_cast<int>(kStreamStartSize), false, WithPayload<StartFileStream>},
+    {kStartMonitoring, 4, false, WithPayload<StartMonitoring>},
+    {kStopStream, 0, false, Plain<StopStream>},
+    {kStartRecording, 4, false, WithPayload<StartRecording>},
+    {kStopRecording, 0, false, Continuing<StopRecordingAndReply>},
+    {kGetMotionStatus, 0, false, Continuing<SendMotionStatus>},
+    {kGetRecordingStatus, 0, false, Continuing<SendRecordingStatus>},
+    {kClearRecordingFlag, 0, false, Continuing<ClearRecordingFlag>},
+    {kListMediaFolder, static_cast<int>(kPathSize), false, Continuing<ServeCatalogue>},
+    {kListSubtitleFolder, static_cast<int>(kPathSize), false, Continuing<ServeCatalogue>},
+    {kGetFileInfo, static_cast<int>(kPathSize), false, Continuing<ServeCatalogue>},
+    {kListChannels, 0, false, Continuing<ServeCatalogue>},
+    {kGetChannel0, 0, false, Continuing<ServeCatalogue>},
+    {kListSchedules, 0, false, Continuing<ServeCatalogue>},
+    {kAddSchedule, 32, false, Continuing<ServeCatalogue>},
+    {kModifySchedule, 32, false, Continuing<ServeCatalogue>},
+    {kDeleteSchedule, 2, false, Continuing<ServeCatalogue>},
+};
+
+const CommandEntry* FindCommand(uint8_t command)
+{
+    for (const CommandEntry& entry : kCommands)
+        if (entry.command == command)
+            return &entry;
+    return nullptr;
+}
+
+Outcome Dispatch(const CommandEntry& entry, Payload payload, bool& loggedIn)
+{
+    if (!loggedIn && !entry.beforeLogin) {
+        Refuse(entry.command);
         return Outcome::Continue;
     }
-    Reply reply{command};
-    switch (command) {
-    case kLogin: {
-        WaitBeforeLoginAnswer();
-        // A session taken over during the wait ends here: its login is
-        // neither checked nor counted, so it tells nobody anything and does
-        // not lengthen the next handheld's wait.
-        if (gNet.sessionExit)
-            break;
-        const int result = LoginResult(payload);
-        CountLogin(result);
-        loggedIn = loggedIn || result == 0;
-        reply.body[0] = static_cast<uint8_t>(result);
-        SendReply(reply);
-        break;
-    }
-    case kSetCaptions:
-        gSession.request.captionsOnVideo = payload[0];
-        gCaptionsOnVideo = payload[0] != 0;
-        SendReply(reply);
-        break;
-    case kSetMediaFile:
-        StoreServedPath(gMediaSelection.mediaFilePath, sizeof gMediaSelection.mediaFilePath, payload, reply);
-        break;
-    case kSetSubtitleFile:
-        StoreServedPath(gMediaSelection.subtitleFilePath, sizeof gMediaSelection.subtitleFilePath, payload, reply);
-        break;
-    case kStartLiveStream:
-        StartLiveStream(payload);
-        break;
-    case kStartFileStream:
-        StartFileStream(payload);
-        break;
-    case kStartMonitoring:
-        StartMonitoring(payload);
-        break;
-    case kStopStream:
-        StopStream();
-        break;
-    case kStartRecording:
-        StartRecording(payload);
-        break;
-    case kStopRecording:
-        StopRecording();
-        SendReply(reply);
-        break;
-    case kGetMotionStatus:
-        reply.body[0] = static_cast<uint8_t>(gState.motionDetected.load());
-        SendReply(reply);
-        break;
-    case kGetRecordingStatus: {
-        const uint32_t seconds = gRecorder.elapsedSeconds;
-        reply.body[0] = seconds & 0xFF;
-        reply.body[1] = (seconds >> 8) & 0xFF;
-        reply.body[2] = (seconds >> 16) & 0xFF;
-        reply.body[3] = static_cast<uint8_t>(gState.recording.load());
-        SendReply(reply);
-        break;
-    }
-    case kClearRecordingFlag:
-        gState.recording = 0;
-        SendReply(reply);
-        UpdateStatusText();
-        break;
-    case kReserved:
-        break;
-    case kDisconnect:
-        return Outcome::Disconnect;
-    case kListMediaFolder:
-    case kListSubtitleFolder:
-    case kGetFileInfo:
-    case kListChannels:
-    case kGetChannel0:
-    case kListSchedules:
-    case kAddSchedule:
-    case kModifySchedule:
-    case kDeleteSchedule:
-        ServeCatalogueRequest(command, payload);
-        break;
-    default:
-        Refuse(command);
-    }
-    return Outcome::Continue;
+    return entry.handle(Request{entry.command, payload, loggedIn});
 }
 
 int EndOfSession()
@@ -500,57 +575,17 @@ int ServeCommands()
         uint8_t header[2];
         if (ReceiveExact(ControlSocket(), false, header, sizeof header) != 0)
             return EndOfSession();
-        const int size = PayloadSize(header[1]);
-        if (header[0] != kMarker || size < 0)
+        const CommandEntry* entry = FindCommand(header[1]);
+        if (header[0] != kMarker || !entry)
             continue;
-        if (ReceiveExact(ControlSocket(), false, payload, static_cast<size_t>(size)) != 0)
+        if (ReceiveExact(ControlSocket(), false, payload, static_cast<size_t>(entry->payloadSize)) != 0)
             return EndOfSession();
-        if (Dispatch(header[1], payload, loggedIn) == Outcome::Disconnect)
+        if (Dispatch(*entry, payload, loggedIn) == Outcome::Disconnect)
             return EndOfSession();
     }
 }
 
 } // namespace
-
-int PayloadSize(uint8_t command)
-{
-    switch (command) {
-    case kModifySchedule:
-    case kAddSchedule:
-        return 32;
-    case kDeleteSchedule:
-    case kReserved:
-        return 2;
-    case kListSchedules:
-    case kListChannels:
-    case kGetChannel0:
-    case kStopRecording:
-    case kClearRecordingFlag:
-    case kGetMotionStatus:
-    case kDisconnect:
-    case kStopStream:
-    case kGetRecordingStatus:
-        return 0;
-    case kLogin:
-        return static_cast<int>(kLoginSize);
-    case kListSubtitleFolder:
-    case kGetFileInfo:
-    case kListMediaFolder:
-    case kSetMediaFile:
-    case kSetSubtitleFile:
-        return static_cast<int>(kPathSize);
-    case kSetCaptions:
-        return 1;
-    case kStartFileStream:
-    case kStartLiveStream:
-        return static_cast<int>(kStreamStartSize);
-    case kStartMonitoring:
-    case kStartRecording:
-        return 4;
-    default:
-        return -1;
-    }
-}
 
 int RunCommandSession()
 {
