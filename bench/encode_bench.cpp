@@ -207,7 +207,6 @@ void MeasureLatency(int quality, const std::vector<uint8_t>& frames)
     LoopbackLink link = Connect();
     gNet.transport = 1;
     gNet.dataSocket = link.senderEnd;
-    gSender.stop = 0;
     StartSender(quality);
     std::vector<double> latencies;
     const double clockStart =

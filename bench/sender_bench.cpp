@@ -126,7 +126,6 @@ void RunCase(bool udt, int quality)
     Connection connection = udt ? ConnectUdt() : ConnectTcp();
     gNet.transport = udt ? kTransportUdt : 1;
     gNet.dataSocket = connection.senderEnd;
-    gSender.stop = 0;
     gSender.writeToFile = 0;
 
     std::atomic<bool> running{true};

@@ -54,13 +54,14 @@ RunCost TranscoderCost()
     job.request.videoStream = job.request.audioStream = job.request.subtitleStream = -1;
     job.writeToFile = true;
     ResetStreamBuffers();
-    gFileStreamCancel = 0;
-    gEvents.encoderThreadStart.Set();
+    // Transcoded on this thread, let go at once, as a sender that keeps up would.
+    FileProducer producer;
+    producer.LetGo();
     std::atomic<bool> ended{false};
     const double cpuBefore = ProcessCpuSeconds();
     const auto started = std::chrono::steady_clock::now();
     std::thread drain(DrainRings, std::cref(ended));
-    const int result = FileTranscoderThread(job);
+    const int result = TranscodeFile(job, producer);
     ended = true;
     drain.join();
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - started;

@@ -9,6 +9,7 @@
 #include "encode/pipeline.h"
 #include "net/port_mapping_policy.h"
 #include "net/update_dialog.h"
+#include "platform/log.h"
 #include "platform/messages.h"
 #include "record/recording_control.h"
 #include "server/session_state.h"
@@ -237,12 +238,6 @@ void CMainFrame::OnAppMessage(unsigned message, uintptr_t wParam, intptr_t lPara
     case kMsgChannelChanged:
         ShowChannelNumber(gSettings.record.currentChannel);
         break;
-    case kMsgStartStream:
-        StartLiveStreaming(static_cast<int>(lParam), gSession.request);
-        break;
-    case kMsgStartMonitoring:
-        StartMonitoringGraph();
-        break;
     case kMsgPortForward:
         PortMapping().OnEngineNotification(wParam, lParam);
         break;
@@ -251,7 +246,8 @@ void CMainFrame::OnAppMessage(unsigned message, uintptr_t wParam, intptr_t lPara
         break;
     // The Record check mark follows what happened, a start that failed too.
     case kMsgStartRecording:
-        StartRecordingCurrentChannel();
+        if (const StartResult started = StartRecordingCurrentChannel(); !started.Succeeded())
+            Log("The recording did not start: " + started.Reason());
         RefreshCommandStates();
         break;
     case kMsgStopRecording:

@@ -29,6 +29,11 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+namespace {
+// Lives as long as the program: started with it, stopped first at shutdown.
+ScheduleThread scheduleThread;
+} // namespace
+
 int RunInitialisationSequence()
 {
     ResetServerState();
@@ -65,7 +70,7 @@ int RunInitialisationSequence()
         RepairUnclosedRecordings(gSettings.record.recordingFolder);
     AuthorizeInFirewall(ExecutablePath());
     StartAddressWatcher();
-    if (!StartScheduleThread())
+    if (!scheduleThread.Start())
         Log("No thread could be started for the scheduled recordings.");
     ClearManualUpdateRequest();
     StartUpdateCheck(false);
@@ -83,7 +88,7 @@ void ShutdownProcess()
 {
     // First, so that no scheduled start is posted while the rest stops, and
     // the slots are saved as its last pass left them.
-    StopScheduleThread();
+    scheduleThread.Stop();
     SaveSettings();
     // From here a session that would ask the window thread goes on without
     // it: what it would have stopped, shutdown stops.

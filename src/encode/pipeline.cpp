@@ -10,7 +10,6 @@
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
-#include "platform/thread.h"
 #include "shared/live_params.h"
 #include "shared/resources.h"
 #include "shared/server_state.h"
@@ -30,20 +29,16 @@ constexpr int kWindowCallLimitMs = 30000;
 // The transcoder sees the cancel flag within one packet and its blocking
 // reads are interrupted; this is only for a file system that hangs.
 constexpr int kFileProducerLimitMs = 10000;
+// The window thread answers a start at once unless it is stuck.
+constexpr int kWindowStartLimitMs = 60000;
 // Comparison periods that only prime the motion reference.
 constexpr int kMonitoringPrimingPeriods = 10;
 
 FileStreamProducer fileStreamProducer = nullptr;
-WorkerThread fileProducerThread;
+FileProducer fileProducer;
 // Whether the producer writes a .tvs file for the Encode File job rather
 // than a stream for the handheld.
 bool producerEncodesFile = false;
-
-int SignalStarted(int result)
-{
-    gEvents.streamerStart.Set();
-    return result;
-}
 
 void ChooseStreamParameters(const StreamRequest& request, bool hasVideo, bool hasAudio)
 {
@@ -58,7 +53,7 @@ void ChooseStreamParameters(const StreamRequest& request, bool hasVideo, bool ha
 
 // What a start that failed after the graph was built leaves: no encoder, and
 // the capture running only for a recording that still needs it.
-int AbandonStart()
+StartResult AbandonStart(std::string reason)
 {
     gState.streaming = 0;
     CloseLiveEncoder();
@@ -66,7 +61,7 @@ int AbandonStart()
         StartCapture();
     else
         StopCapture();
-    return SignalStarted(-1);
+    return StartResult::Failed(std::move(reason));
 }
 
 // The current channel's record when it names a device to capture from.
@@ -79,36 +74,32 @@ const ChannelRecord* CurrentChannelWithDevices()
     return channel.videoDevice == kNoDevice && channel.audioDevice == kNoDevice ? nullptr : &channel;
 }
 
-int StartLive(const StreamRequest& request)
+StartResult StartLive(const StreamRequest& request)
 {
     const int current = gSettings.record.currentChannel;
     const ChannelRecord* found = CurrentChannelWithDevices();
     if (!found)
-        return SignalStarted(-1);
+        return StartResult::Failed("Channel " + std::to_string(current) + " has no capture device.");
     const ChannelRecord& channel = *found;
     const bool hasVideo = channel.videoDevice != kNoDevice;
     const bool hasAudio = channel.audioDevice != kNoDevice;
     ChooseStreamParameters(request, hasVideo, hasAudio);
     if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 0) != 0) {
-        Log("The capture graph for channel " + std::to_string(current) + " could not be built.");
-        return gState.recording ? AbandonStart() : SignalStarted(-1);
+        const std::string reason = "The capture graph for channel " + std::to_string(current) + " could not be built.";
+        return gState.recording ? AbandonStart(reason) : StartResult::Failed(reason);
     }
     gStream.video.present = GraphHasVideo();
     gStream.audio.present = GraphHasAudio();
     RouteAndTune(channel);
     PrepareCaptionOverlay();
     gCaptionsOnVideo = request.captionsOnVideo != 0;
-    if (OpenLiveEncoder(gStream.video.present, gStream.audio.present) != 0) {
-        Log("The live encoders could not be opened.");
-        return AbandonStart();
-    }
+    if (OpenLiveEncoder(gStream.video.present, gStream.audio.present) != 0)
+        return AbandonStart("The live encoders could not be opened.");
     SetSampleConsumer(&LiveEncodeSteps());
     gState.streaming = 1;
-    if (StartCapture() != 0) {
-        Log("The capture did not start.");
-        return AbandonStart();
-    }
-    return SignalStarted(0);
+    if (StartCapture() != 0)
+        return AbandonStart("The capture did not start.");
+    return StartResult::Started();
 }
 
 // Cancels the file producer and waits for it. False when it is still
@@ -116,59 +107,81 @@ int StartLive(const StreamRequest& request)
 // may start until it has ended.
 bool StopFileProducer()
 {
-    gFileStreamCancel = 1;
     gState.streaming = 0;
     gState.fileEncoding = 0;
-    if (!fileProducerThread.WaitForExit(gEvents.encoderThreadExit, kFileProducerLimitMs)) {
+    if (!fileProducer.Stop(kFileProducerLimitMs)) {
         Log("The file transcoder did not end in time; no stream starts until it has.");
         return false;
     }
-    gFileStreamCancel = 0;
     gEncoderSlotInUse = 0;
     return true;
 }
 
-bool StartFileProducer(std::function<int()> body)
+bool StartFileProducer(FileProducer::Body body)
 {
-    gFileStreamCancel = 0;
     gState.fileEncoding = 0;
-    if (!fileProducerThread.Start(std::move(body))) {
-        Log("No thread could be started for the file transcoder.");
+    if (!fileProducer.Start(std::move(body)))
         return false;
-    }
     gEncoderSlotInUse = 1;
     return true;
 }
 
-int StartFile(const StreamRequest& request)
+StartResult StartFile(const StreamRequest& request)
 {
-    if (!fileStreamProducer || !StartFileProducer(fileStreamProducer(request)))
-        return SignalStarted(-1);
-    return 0;
+    if (!fileStreamProducer)
+        return StartResult::Failed("This program streams no files.");
+    if (!StartFileProducer(fileStreamProducer(request)))
+        return StartResult::Failed("No thread could be started for the file transcoder.");
+    return StartResult::Started();
+}
+
+// On the window thread. A file start only starts its producer here; the
+// caller waits for the producer's word on another thread.
+StartResult StartOnWindowThread(bool fileMode, const StreamRequest& request)
+{
+    if (gState.streaming || producerEncodesFile)
+        return StartResult::Failed("A stream was refused: one runs already.");
+    if (RefusedWhileScanningTuner("A stream"))
+        return StartResult::Failed("A stream was refused: the tuner is being scanned.");
+    // A stop whose caller gave up waiting may not have run: finish it first.
+    if (fileProducer.Running() && !StopFileProducer())
+        return StartResult::Failed("The last file stream has not ended yet.");
+    if (gLiveEncoder.branch.output)
+        StopStreaming();
+    StopMonitoringCapture();
+    ResetStreamBuffers();
+    return fileMode ? StartFile(request) : StartLive(request);
 }
 
 // Builds and starts the current channel's graph for monitoring alone: no
 // encoder, no rendering surface.
-int BuildMonitoringGraph()
+StartResult BuildMonitoringGraph()
 {
     const int current = gSettings.record.currentChannel;
     const ChannelRecord* found = CurrentChannelWithDevices();
     if (!found)
-        return -1;
+        return StartResult::Failed("Channel " + std::to_string(current) + " has no capture device to monitor.");
     const ChannelRecord& channel = *found;
-    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 0) != 0) {
-        Log("The capture graph for monitoring channel " + std::to_string(current) + " could not be built.");
-        return -1;
-    }
+    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 0) != 0)
+        return StartResult::Failed("The capture graph for monitoring channel " + std::to_string(current) +
+                                   " could not be built.");
     RouteAndTune(channel);
-    if (StartCapture() != 0) {
-        Log("The capture for monitoring did not start.");
-        return -1;
-    }
+    if (StartCapture() != 0)
+        return StartResult::Failed("The capture for monitoring did not start.");
     gState.monitoringCountdown = kMonitoringPrimingPeriods;
     gState.monitoring = 1;
     UpdateStatusText();
-    return 0;
+    return StartResult::Started();
+}
+
+// Runs start on the window thread and returns what it came to; from another
+// thread, when the window thread takes it within kWindowStartLimitMs. A
+// start given up is never carried out later.
+StartResult OnWindowThreadWithin(const std::function<StartResult()>& start)
+{
+    StartResult result = StartResult::Failed("The window thread did not take the start in time.");
+    CallOnWindowThread([&] { result = start(); }, kWindowStartLimitMs);
+    return result;
 }
 
 } // namespace
@@ -187,8 +200,6 @@ bool RefusedWhileScanningTuner(const std::string& what)
     return true;
 }
 
-std::atomic<int> gFileStreamCancel{0};
-
 void SetFileStreamProducer(FileStreamProducer producer)
 {
     fileStreamProducer = producer;
@@ -206,38 +217,42 @@ bool StreamRequestFits(const StreamRequest& request)
            (request.customBitRateKbps > 0 && request.customBitRateKbps <= std::numeric_limits<int32_t>::max() / 1000);
 }
 
-int StartLiveStreaming(int fileMode, const StreamRequest& request)
+StartResult StartStream(const StreamRequest& request, bool fileMode, int fileOpenLimitMs)
 {
-    if (gState.streaming || producerEncodesFile || RefusedWhileScanningTuner("A stream"))
-        return SignalStarted(-1);
-    // A stop whose caller gave up waiting may not have run: finish it first.
-    if (fileProducerThread.Registered() && !StopFileProducer())
-        return SignalStarted(-1);
-    if (gLiveEncoder.branch.output)
-        StopStreaming();
-    StopMonitoringCapture();
-    ResetStreamBuffers();
-    return fileMode ? StartFile(request) : StartLive(request);
+    StartResult started = OnWindowThreadWithin([&] { return StartOnWindowThread(fileMode, request); });
+    if (!fileMode || !started.Succeeded())
+        return started;
+    // A file that did not open in time is cancelled by the stop after the refusal.
+    return fileProducer.WaitUntilOpened(fileOpenLimitMs);
 }
 
-int StartMonitoringGraph()
+void LetFileProducerGo()
 {
-    if (RefusedWhileScanningTuner("Monitoring"))
-        return SignalStarted(-1);
-    StopMonitoringCapture();
-    ResetStreamBuffers();
-    gState.monitoring = 0;
-    UpdateStatusText();
-    return SignalStarted(BuildMonitoringGraph());
+    fileProducer.LetGo();
 }
 
-bool StartFileEncoding(std::function<int()> transcoder)
+StartResult StartMonitoringGraph()
 {
-    if (gState.streaming || fileProducerThread.Registered())
-        return false;
+    return OnWindowThreadWithin([] {
+        if (RefusedWhileScanningTuner("Monitoring"))
+            return StartResult::Failed("Monitoring was refused: the tuner is being scanned.");
+        StopMonitoringCapture();
+        ResetStreamBuffers();
+        gState.monitoring = 0;
+        UpdateStatusText();
+        return BuildMonitoringGraph();
+    });
+}
+
+StartResult StartFileEncoding(FileProducer::Body transcoder, int openLimitMs)
+{
+    if (gState.streaming || fileProducer.Running())
+        return StartResult::Failed("The pipeline is in use.");
     ResetStreamBuffers();
     producerEncodesFile = StartFileProducer(std::move(transcoder));
-    return producerEncodesFile;
+    if (!producerEncodesFile)
+        return StartResult::Failed("No thread could be started for the file transcoder.");
+    return fileProducer.WaitUntilOpened(openLimitMs);
 }
 
 bool StopFileEncoding()
@@ -265,7 +280,7 @@ void StopStreaming()
         CallOnWindowThread(StopStreaming, kWindowCallLimitMs);
         return;
     }
-    if (fileProducerThread.Registered() && !producerEncodesFile) {
+    if (fileProducer.Running() && !producerEncodesFile) {
         StopFileProducer();
         return;
     }

@@ -4,9 +4,10 @@
 // transcoder's thread. Only the window thread starts and stops it; a call
 // from another thread is handed to the window thread and waited for.
 
-#include <atomic>
+#include "encode/file_producer.h"
+#include "platform/start_result.h"
+
 #include <cstdint>
-#include <functional>
 #include <string>
 
 // The picture size class whose width and height come with the request.
@@ -30,32 +31,28 @@ struct StreamRequest {
 
 // The producer of file streams lives in the media library, which sits above
 // this layer, so the program names it at start-up: on the window thread it
-// makes the body of the producer's thread for a request. That thread polls
-// gFileStreamCancel at least every 100 ms, signals "StreamerStart" itself
-// and "EncoderThreadExit" as it ends.
-using FileStreamProducer = std::function<int()> (*)(const StreamRequest& request);
+// makes the body of the producer's thread for a request.
+using FileStreamProducer = FileProducer::Body (*)(const StreamRequest& request);
 void SetFileStreamProducer(FileStreamProducer producer);
-
-// Set by StopStreaming (and by the Encode File dialog) to end the file
-// producer; cleared for each start.
-extern std::atomic<int> gFileStreamCancel;
 
 // Whether the encoders can take the request's picture size and bit rate;
 // a request they cannot take is refused before anything is allocated.
 bool StreamRequestFits(const StreamRequest& request);
 
-// On the main window's thread, when the command session asks for a stream
-// (fileMode 1 for a media file). A live start signals "StreamerStart" when
-// done; a file start leaves that to the producer's thread. The session
-// learns success from the streaming flag. 0, or -1 with nothing left half
-// started.
-int StartLiveStreaming(int fileMode, const StreamRequest& request);
+// From any thread: starts a stream of the current channel, or of the chosen
+// media file, on the window thread, and returns once it runs or why it does
+// not, with nothing left half started. A file stream runs once its producer
+// has the file open, within fileOpenLimitMs; it produces once let go.
+StartResult StartStream(const StreamRequest& request, bool fileMode, int fileOpenLimitMs);
+// Lets the producer of a started file stream (or .tvs encoding) fill the
+// buffers, once the consumer's sender runs.
+void LetFileProducerGo();
 
-// On the main window's thread, when the command session asks for motion
-// monitoring while nothing else captures: builds and starts the current
-// channel's graph without encoders, sets the monitoring flag with ten
-// priming periods to go, and signals "StreamerStart" in every case. 0, or -1.
-int StartMonitoringGraph();
+// From any thread, when motion monitoring is asked for while nothing else
+// captures: builds and starts the current channel's graph on the window
+// thread without encoders, and sets the monitoring flag with ten priming
+// periods to go.
+StartResult StartMonitoringGraph();
 
 // Stops a graph that runs for monitoring alone, so that a reset of the
 // stream buffers never runs under its callbacks.
@@ -73,9 +70,10 @@ void StopStreaming();
 
 // The Encode File job's own file producer, which writes a .tvs file
 // through the sender; on the window thread. No stream starts while it runs,
-// and StopStreaming leaves it alone. False when a stream or another
-// encoding holds the producer.
-bool StartFileEncoding(std::function<int()> transcoder);
+// and StopStreaming leaves it alone. Returns once the producer has its file
+// open, within openLimitMs, or why it has not: a stream or another encoding
+// holds the producer, or the file cannot be transcoded.
+StartResult StartFileEncoding(FileProducer::Body transcoder, int openLimitMs);
 // Cancels it and waits for its end; false when it did not end in time.
 bool StopFileEncoding();
 

@@ -28,11 +28,6 @@ constexpr uint8_t kNoStream = 0xFF;
 constexpr uint8_t kSelectorMpeg4 = 0;
 constexpr uint8_t kSelectorH264 = 2;
 
-bool Cancelled()
-{
-    return gFileStreamCancel != 0;
-}
-
 bool RingsThrottled()
 {
     std::lock_guard hold(gBufferMutex);
@@ -68,8 +63,8 @@ const AVCodec* AudioEncoderFor(uint8_t selector)
 // The encoders, rings and sinks of one transcode, in the order they are
 // made and freed.
 struct Outputs {
-    Outputs(int startSeconds, int frameRate)
-        : sink(startSeconds, frameRate, kOutputSampleRate), video(sink, gFileStreamCancel), audio(sink)
+    Outputs(int startSeconds, int frameRate, const std::atomic<int>& cancel)
+        : sink(startSeconds, frameRate, kOutputSampleRate), video(sink, cancel), audio(sink)
     {
     }
     RingWriter sink;
@@ -80,7 +75,7 @@ struct Outputs {
 
 class Transcoder {
 public:
-    explicit Transcoder(const FileTranscodeJob& job) : job_(job) {}
+    Transcoder(const FileTranscodeJob& job, FileProducer& producer) : job_(job), producer_(producer) {}
     int Run();
 
 private:
@@ -89,7 +84,7 @@ private:
     void ChooseParameters() const;
     bool OpenOutputs(Outputs& outputs);
     void Announce() const;
-    bool WaitForSender() const;
+    bool Cancelled() const { return producer_.Cancelled(); }
     bool WaitForConsumer() const;
     bool PastLimit(const AVPacket& packet) const;
     void Dispatch(Outputs& outputs, AVPacket* packet) const;
@@ -97,6 +92,7 @@ private:
     FileTimeline TimelineOf(int stream) const;
 
     const FileTranscodeJob& job_;
+    FileProducer& producer_;
     TranscodeInput input_;
     ChosenStreams chosen_;
     int startSeconds_ = 0;
@@ -105,14 +101,14 @@ private:
 
 int Transcoder::Refuse(const char* why) const
 {
-    Log("\"" + job_.mediaPath + "\" cannot be streamed: " + why);
+    producer_.ReportOpened(StartResult::Failed("\"" + job_.mediaPath + "\" cannot be streamed: " + why));
     return -1;
 }
 
 int Transcoder::OpenInput()
 {
     const StreamRequest& request = job_.request;
-    if (!input_.Open(job_.mediaPath, gFileStreamCancel))
+    if (!input_.Open(job_.mediaPath, producer_.CancelFlag()))
         return Refuse("it is not a media file that can be read.");
     const int32_t durationMs = input_.DurationMs();
     if (request.startSeconds < 0 || (durationMs > 0 && int64_t{request.startSeconds} * 1000 >= durationMs))
@@ -204,16 +200,7 @@ void Transcoder::Announce() const
     }
     gStream.subtitlesPresent = subtitleFile_ || chosen_.subtitle >= 0;
     (job_.writeToFile ? gState.fileEncoding : gState.streaming) = 1;
-    gEvents.streamerStart.Set();
-}
-
-// Until the session (or the Encode File dialog) has its sender running.
-bool Transcoder::WaitForSender() const
-{
-    while (!gEvents.encoderThreadStart.Wait(kPollMs))
-        if (Cancelled())
-            return false;
-    return !Cancelled();
+    producer_.ReportOpened(StartResult::Started());
 }
 
 // Paused while nobody consumes the stream, throttled while the sender is
@@ -284,12 +271,13 @@ int Transcoder::Run()
     if (OpenInput() != 0)
         return -1;
     ChooseParameters();
-    Outputs outputs(startSeconds_, gLiveParams.frameRate);
+    Outputs outputs(startSeconds_, gLiveParams.frameRate, producer_.CancelFlag());
     if (!OpenOutputs(outputs))
         return -1;
     Announce();
-    // Abandoned before the sender ran: nothing was produced, nothing ends.
-    if (!WaitForSender())
+    // Until the session (or the Encode File dialog) has its sender running;
+    // abandoned before, nothing was produced and nothing ends.
+    if (!producer_.WaitUntilLetGo())
         return 0;
     Loop(outputs);
     return 0;
@@ -302,19 +290,16 @@ std::string PathText(const char* path, size_t size)
 
 } // namespace
 
-int FileTranscoderThread(const FileTranscodeJob& job)
+int TranscodeFile(const FileTranscodeJob& job, FileProducer& producer)
 {
-    const int result = Transcoder(job).Run();
-    gEvents.encoderThreadExit.Set();
-    gEvents.streamerStart.Set();
-    return result;
+    return Transcoder(job, producer).Run();
 }
 
-std::function<int()> FileTranscoderFor(const StreamRequest& request)
+FileProducer::Body FileTranscoderFor(const StreamRequest& request)
 {
     FileTranscodeJob job;
     job.request = request;
     job.mediaPath = PathText(gMediaSelection.mediaFilePath, sizeof gMediaSelection.mediaFilePath);
     job.subtitlePath = PathText(gMediaSelection.subtitleFilePath, sizeof gMediaSelection.subtitleFilePath);
-    return [job] { return FileTranscoderThread(job); };
+    return [job](FileProducer& producer) { TranscodeFile(job, producer); };
 }

@@ -5,6 +5,7 @@
 // its own, which the pipeline starts and cancels on the window thread.
 // Nothing of it reaches the disk.
 
+#include "encode/file_producer.h"
 #include "encode/pipeline.h"
 
 #include <functional>
@@ -23,14 +24,13 @@ struct FileTranscodeJob {
 };
 
 // Transcodes job on the calling thread until the end of the input, the
-// duration limit or gFileStreamCancel, and always ends by signalling
-// "EncoderThreadExit", then "StreamerStart". Sets the streaming (or
-// file-encoding) flag and signals "StreamerStart" once the stream
-// parameters are known, then waits for "EncoderThreadStart". 0, or -1 when
-// the file could not be set up.
-int FileTranscoderThread(const FileTranscodeJob& job);
+// duration limit or the producer's cancel. Once the stream parameters are
+// known it sets the streaming (or file-encoding) flag and reports the file
+// open to producer, or why it could not be set up; then it waits until let
+// go. 0, or -1 when the file could not be set up.
+int TranscodeFile(const FileTranscodeJob& job, FileProducer& producer);
 
 // The file stream's producer as the pipeline starts it, made on the window
 // thread: the thread body for request, with the media file and the subtitle
 // file the handheld chose.
-std::function<int()> FileTranscoderFor(const StreamRequest& request);
+FileProducer::Body FileTranscoderFor(const StreamRequest& request);

@@ -7,14 +7,12 @@
 #include <string>
 
 constexpr unsigned WM_APP = 0x8000;
-constexpr unsigned kMsgStartStream = WM_APP + 2;
 constexpr unsigned kMsgRefresh = WM_APP + 3;
 constexpr unsigned kMsgStartRecording = WM_APP + 6;
 constexpr unsigned kMsgStopRecording = WM_APP + 7;
 constexpr unsigned kMsgStatusText = WM_APP + 8;
 constexpr unsigned kMsgAutoTuneDone = WM_APP + 9;
 constexpr unsigned kMsgTrayIcon = WM_APP + 10;
-constexpr unsigned kMsgStartMonitoring = WM_APP + 11;
 // The current channel changed: show it in the channel number box.
 constexpr unsigned kMsgChannelChanged = WM_APP + 12;
 // The UPnP port-forwarding engine reports: wParam the notification code,

@@ -29,3 +29,19 @@ private:
     std::condition_variable changed_;
     bool signalled_ = false;
 };
+
+// A thread's stop: asking for it wakes every pause of the thread at once,
+// and it stays asked until cleared for the next start.
+class StopRequest {
+public:
+    void Ask();
+    void Clear();
+    bool Asked() const;
+    // Pauses up to milliseconds; true when the stop is asked.
+    bool PauseFor(int milliseconds);
+
+private:
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    bool asked_ = false;
+};

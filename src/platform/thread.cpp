@@ -72,23 +72,18 @@ bool WorkerThread::Wait(int timeoutMs)
     return true;
 }
 
-bool WorkerThread::WaitForExit(AutoResetEvent& exitEvent, int limitMs)
+bool WorkerThread::WaitForExit(int limitMs)
 {
-    // The slices are short: another waiter may have taken the signal. On the
-    // GUI thread the calls of other threads are served in between, since the
-    // thread waited for may itself be waiting for the GUI thread.
-    const bool serveCalls = OnWindowThread();
+    if (!Registered())
+        return true;
+    if (!OnWindowThread())
+        return Wait(limitMs);
     constexpr int kSliceMs = 20;
-    // The event only shortens a slice: a signal left over from an earlier
-    // wait must not make this one wait without serving.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (Registered()) {
+    while (!Wait(kSliceMs)) {
         if (limitMs != kInfinite && std::chrono::steady_clock::now() >= deadline)
             return false;
-        if (serveCalls)
-            ServeWindowThreadCalls();
-        exitEvent.Wait(kSliceMs);
-        Wait(0);
+        ServeWindowThreadCalls();
     }
     return true;
 }

@@ -33,11 +33,11 @@ public:
     // The thread's result, valid after a successful Wait.
     int Result() const { return result_; }
 
-    // Waits, in short slices, for the thread to announce its end on
-    // exitEvent, then collects it; a signal another waiter consumed costs one
-    // slice. On the GUI thread, other threads' calls to it are served
-    // meanwhile. With a limit, false when the thread still runs after it.
-    bool WaitForExit(AutoResetEvent& exitEvent, int limitMs = kInfinite);
+    // Waits for the thread to return and collects it, true at once when
+    // none is registered. On the GUI thread, other threads' calls to it are
+    // served meanwhile, since the thread may be waiting for one. With a
+    // limit, false when the thread still runs after it.
+    bool WaitForExit(int limitMs = kInfinite);
 
 private:
     std::thread thread_;

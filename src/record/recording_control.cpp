@@ -18,6 +18,8 @@
 namespace {
 
 constexpr int kExitWaitMs = 10000;
+constexpr const char* kChannelNotSetUpText = "This channel is not setup.";
+constexpr const char* kNoDeviceText = "Please select a video and/or audio device for the current channel.";
 constexpr int kWindowCallLimitMs = 30000;
 
 // Waits until the callbacks have left the recording file, once its flag is
@@ -48,21 +50,21 @@ bool WaitForRecorderExit()
 
 // Builds the graph for this channel, as the live start would, when no
 // stream has built one already.
-int PrepareCapture(const ChannelRecord& channel)
+StartResult PrepareCapture(const ChannelRecord& channel)
 {
     StopMonitoringCapture();
     ResetStreamBuffers();
-    if (!channel.enabled)
-        return ShowFailure("This channel is not setup.");
-    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 1) != 0) {
-        Log("The capture graph for recording could not be built.");
-        return -1;
+    if (!channel.enabled) {
+        ShowFailure(kChannelNotSetUpText);
+        return StartResult::Failed(kChannelNotSetUpText);
     }
+    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 1) != 0)
+        return StartResult::Failed("The capture graph for recording could not be built.");
     gStream.video.present = GraphHasVideo();
     gStream.audio.present = GraphHasAudio();
     RouteAndTune(channel);
     PrepareCaptionOverlay();
-    return 0;
+    return StartResult::Started();
 }
 
 // A recording its file stopped (a full disk, a write error, a vanished
@@ -79,32 +81,35 @@ void ReportWriteFailure()
     ShowFailure(text.c_str());
 }
 
-int TryStartRecording()
+StartResult TryStartRecording()
 {
     if (gState.recording)
-        return -1;
+        return StartResult::Failed("A recording runs already.");
     if (RefusedWhileScanningTuner("A recording"))
-        return -1;
+        return StartResult::Failed("The tuner is being scanned.");
     const int current = gSettings.record.currentChannel;
     if (current < 0 || current >= kChannelCount)
-        return -1;
+        return StartResult::Failed("No channel is chosen.");
     const ChannelRecord& channel = gSettings.channels[current];
-    if (channel.videoDevice == kNoDevice && channel.audioDevice == kNoDevice)
-        return ShowFailure("Please select a video and/or audio device for the current channel.");
+    if (channel.videoDevice == kNoDevice && channel.audioDevice == kNoDevice) {
+        ShowFailure(kNoDeviceText);
+        return StartResult::Failed(kNoDeviceText);
+    }
     // A file left open by a handheld's bare flag clear is finished first,
     // once the callbacks have surely left it.
     if (gRecorder.branch.output) {
         if (!WaitForRecorderExit())
-            return -1;
+            return StartResult::Failed("The last recording's file is still being written.");
         CloseRecorder();
     }
-    if (!gState.streaming && PrepareCapture(channel) != 0)
-        return -1;
+    if (!gState.streaming)
+        if (StartResult prepared = PrepareCapture(channel); !prepared.Succeeded())
+            return prepared;
     if (OpenRecorder() != 0) {
         CloseRecorder();
         if (!gState.streaming)
             StopCapture();
-        return -1;
+        return StartResult::Failed("The recording file could not be made.");
     }
     SetSampleConsumer(&LiveEncodeSteps());
     gState.recordingStoppedEarly = 0;
@@ -113,27 +118,22 @@ int TryStartRecording()
     gEvents.audioRecorderExit.Reset();
     if (StartCapture() == 0) {
         UpdateStatusText();
-        return 0;
+        return StartResult::Started();
     }
     gState.recording = 0;
     // Nothing writes into the output while the capture is not running.
     CloseRecorder();
-    Log("The capture for the recording did not start.");
-    return -1;
+    return StartResult::Failed("The capture for the recording did not start.");
 }
 
 } // namespace
 
-int StartRecordingCurrentChannel()
+StartResult StartRecordingCurrentChannel()
 {
-    if (!OnWindowThread()) {
-        int result = -1;
-        if (!CallOnWindowThread([&result] { result = StartRecordingCurrentChannel(); }, kWindowCallLimitMs))
-            gEvents.recorderStart.Set();
-        return result;
-    }
-    const int result = TryStartRecording();
-    gEvents.recorderStart.Set();
+    if (OnWindowThread())
+        return TryStartRecording();
+    StartResult result = StartResult::Failed("The window thread did not take the recording's start in time.");
+    CallOnWindowThread([&result] { result = TryStartRecording(); }, kWindowCallLimitMs);
     return result;
 }
 

@@ -4,33 +4,14 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/messages.h"
-#include "platform/sync.h"
-#include "platform/thread.h"
 #include "shared/server_state.h"
 
-#include <atomic>
 #include <mutex>
 
 namespace {
 
 constexpr int kPassIntervalMs = 1000;
 constexpr int kStopLimitMs = 2000;
-
-WorkerThread scheduleThread;
-// Set to end the thread; a Set of the event ends its pause at once.
-std::atomic<bool> stopRequested{false};
-AutoResetEvent wakeUp;
-AutoResetEvent scheduleExit;
-
-int RunScheduleThread()
-{
-    while (!stopRequested) {
-        RunSchedulePass();
-        wakeUp.Wait(kPassIntervalMs);
-    }
-    scheduleExit.Set();
-    return 0;
-}
 
 // The slot's end has come: its recording stops and the slot is free.
 void EndSlot(ScheduleSlot& slot)
@@ -81,7 +62,15 @@ void RunSchedulePass()
     }
 }
 
-bool StartScheduleThread()
+int ScheduleThread::Run()
+{
+    do
+        RunSchedulePass();
+    while (!stop_.PauseFor(kPassIntervalMs));
+    return 0;
+}
+
+bool ScheduleThread::Start()
 {
     // The settings keep the active mark of a recording that ran when the
     // program last ended; nothing records now, and a mark left standing
@@ -89,16 +78,13 @@ bool StartScheduleThread()
     // schedule from starting again within its time.
     for (ScheduleSlot& slot : gSettings.record.schedules)
         slot.active = 0;
-    stopRequested = false;
-    wakeUp.Reset();
-    scheduleExit.Reset();
-    return scheduleThread.Start(RunScheduleThread);
+    stop_.Clear();
+    return thread_.Start([this] { return Run(); });
 }
 
-void StopScheduleThread()
+void ScheduleThread::Stop()
 {
-    stopRequested = true;
-    wakeUp.Set();
-    if (!scheduleThread.WaitForExit(scheduleExit, kStopLimitMs))
+    stop_.Ask();
+    if (!thread_.WaitForExit(kStopLimitMs))
         Log("The schedule thread did not end in time.");
 }

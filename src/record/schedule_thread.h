@@ -3,9 +3,28 @@
 // local clock and asks the main frame to start or stop recordings. It only
 // posts messages; the recording itself runs on the window thread.
 
-// Started at start-up, stopped at shutdown (which waits at most 2 s).
-bool StartScheduleThread();
-void StopScheduleThread();
+#include "platform/sync.h"
+#include "platform/thread.h"
+
+// Started at start-up, stopped at shutdown, which waits at most 2 s.
+class ScheduleThread {
+public:
+    ScheduleThread() = default;
+    ScheduleThread(const ScheduleThread&) = delete;
+    ScheduleThread& operator=(const ScheduleThread&) = delete;
+    ~ScheduleThread() { Stop(); }
+
+    // False when the system refuses a thread, or one still runs.
+    bool Start();
+    // Safe when it never started.
+    void Stop();
+
+private:
+    int Run();
+
+    WorkerThread thread_;
+    StopRequest stop_;
+};
 
 // One pass over the slots, in slot order, acting on at most one of them:
 // a slot whose end has come stops its recording and is freed; a due slot

@@ -360,7 +360,7 @@ void ReplaceSession()
 {
     if (gNet.controlSocket != kInvalidSocket || gNet.dataSocket != kInvalidSocket)
         EndSession();
-    gSessionThread.WaitForExit(gEvents.commandExit);
+    gSessionThread.WaitForExit();
 }
 
 // Control connections accepted but not yet negotiated. Each has the
@@ -547,7 +547,6 @@ uint32_t ListenAddress()
 int RunNetworkStartup()
 {
     gNetworkMutex.lock();
-    gEvents.listenerExit.Reset();
     gState.disconnected = 0;
     UpdateStatusText();
     std::string local;
@@ -562,7 +561,6 @@ int RunNetworkStartup()
         ShowMessage((text + kSupportAddress).c_str(), 1, 0);
         gState.disconnected = 1;
         UpdateStatusText();
-        gEvents.listenerExit.Set();
         gNetworkMutex.unlock();
         return -1;
     }
@@ -574,6 +572,5 @@ int RunNetworkStartup()
         gState.disconnected = 1;
         UpdateStatusText();
     }
-    gEvents.listenerExit.Set();
     return result;
 }

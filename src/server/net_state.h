@@ -25,11 +25,11 @@ struct NetState {
 
 extern NetState gNet;
 
-// The network start-up thread: started by Start, waited for by Stop (on
-// listenerExit) and at shutdown.
+// The network start-up thread: started by Start, waited for by Stop and at
+// shutdown.
 extern WorkerThread gNetworkThread;
-// The command session: started by the listener, which waits for it (on
-// commandExit) before the next session; waited for at shutdown.
+// The command session: started by the listener, which waits for it before
+// the next session; waited for at shutdown.
 extern WorkerThread gSessionThread;
 
 // Sends every byte on a TCP (isUdt false) or UDT socket: 0, or -1.

@@ -9,14 +9,17 @@
 #include "platform/messages.h"
 #include "platform/sync.h"
 #include "platform/socket_wait.h"
+#include "platform/thread.h"
 #include "server/link_rate.h"
 #include "server/net_state.h"
 #include "server/session_state.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -32,9 +35,33 @@ SenderState gSender;
 
 namespace {
 
-// Started by the session for each stream; StopSender waits for it on
-// streamerExit.
-WorkerThread senderThread;
+// The one sender: started for each stream, by the session or the Encode
+// File job, and stopped before the next.
+class StreamSender {
+public:
+    bool Start(std::function<int()> body)
+    {
+        stop_ = 0;
+        return thread_.Start(std::move(body));
+    }
+
+    // Asks the thread to stop, wakes its waits and joins it; at once when
+    // none runs.
+    void Stop()
+    {
+        stop_ = 1;
+        NotifyStreamConsumer();
+        thread_.WaitForExit();
+    }
+
+    bool Stopping() const { return stop_ != 0; }
+
+private:
+    WorkerThread thread_;
+    std::atomic<int> stop_{0};
+};
+
+StreamSender sender;
 
 void UpdateSeekIndex(const TakenPacket& packet)
 {
@@ -217,7 +244,7 @@ bool Gather(Batches& batches)
 {
     uint8_t* staging = gBuffers.senderStaging;
     std::unique_lock hold(gBufferMutex);
-    while (!batches.Full() && !batches.ended && !gSender.stop) {
+    while (!batches.Full() && !batches.ended && !sender.Stopping()) {
         TakenChunks taken;
         const size_t written = TakeChunk(staging + batches.pending, taken);
         if (written == 0 && batches.pending > 0 && batches.pacing.sendWhatIsReady)
@@ -228,7 +255,7 @@ bool Gather(Batches& batches)
         NoteTaken(taken);
         batches.ended = AllStreamsEnded();
     }
-    return !gSender.stop;
+    return !sender.Stopping();
 }
 
 // How much of the unsent bytes to offer the connection now: on a live link,
@@ -247,7 +274,7 @@ void SendBatch(Batches& batches)
 {
     uint8_t* staging = gBuffers.senderStaging;
     int32_t sent = 0;
-    while (sent < batches.pending && !gSender.stop) {
+    while (sent < batches.pending && !sender.Stopping()) {
         PauseUntil(batches.nextWrite);
         const int32_t unsent = batches.pending - sent;
         FollowTheLink(batches, unsent);
@@ -290,7 +317,7 @@ void MarkSubtitlesSent(long count)
 
 void SendSubtitles()
 {
-    for (auto [bytes, count] = PendingSubtitles(); count > 0 && !gSender.stop; std::tie(bytes, count) = PendingSubtitles()) {
+    for (auto [bytes, count] = PendingSubtitles(); count > 0 && !sender.Stopping(); std::tie(bytes, count) = PendingSubtitles()) {
         if (long moved = WriteOnce(bytes, static_cast<size_t>(count)); moved > 0)
             MarkSubtitlesSent(moved);
         else
@@ -305,7 +332,7 @@ void WaitAfterEnd()
     if (PendingSubtitles().second > 0)
         return;
     std::unique_lock hold(gBufferMutex);
-    if (!gSender.stop)
+    if (!sender.Stopping())
         WaitForStreamData(hold, kWaitSliceMs);
 }
 
@@ -314,7 +341,7 @@ int RunSender(SenderPacing pacing, bool live)
     Batches batches(pacing);
     if (live)
         batches.link.emplace(LiveLink{LinkRateControl(gLiveParams.videoBitRate, gLiveParams.audioBitRate, SecondsNow())});
-    while (!gSender.stop) {
+    while (!sender.Stopping()) {
         if (batches.ended)
             WaitAfterEnd();
         PauseUntil(batches.nextGather);
@@ -327,7 +354,6 @@ int RunSender(SenderPacing pacing, bool live)
             PostAppMessage(MessageTarget::View, kMsgRefresh);
         }
     }
-    gEvents.streamerExit.Set();
     return 0;
 }
 
@@ -349,15 +375,13 @@ int StartSender(int quality)
     // Only a live stream with pictures adapts to its link: a file is not
     // made in real time, and sound keeps its rate.
     const bool live = !gSender.writeToFile && !gSession.fileMode && gStream.video.present;
-    return senderThread.Start([pacing, live] { return RunSender(pacing, live); }) ? 0 : -1;
+    return sender.Start([pacing, live] { return RunSender(pacing, live); }) ? 0 : -1;
 }
 
 void StopSender()
 {
     gState.streaming = 0;
-    gSender.stop = 1;
-    NotifyStreamConsumer();
-    senderThread.WaitForExit(gEvents.streamerExit);
+    sender.Stop();
 }
 
 void StopHandheldSender()

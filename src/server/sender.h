@@ -10,7 +10,6 @@
 constexpr int kSeekIndexLength = 14400;  // four hours, one entry a second
 
 struct SenderState {
-    std::atomic<int> stop{0};
     std::atomic<int> writeToFile{0};
     FILE* file = nullptr;
     std::atomic<int> endWritten{0};
@@ -40,7 +39,7 @@ struct SenderPacing {
 SenderPacing ChooseSenderPacing(bool toFile, bool udt, int quality);
 
 // Starts the sender thread for the data connection (or the file, with the
-// write-to-file flag set). The stop flag must have been cleared.
+// write-to-file flag set).
 int StartSender(int quality);
 
 // Clears the streaming flag, asks the sender to stop and waits for it.

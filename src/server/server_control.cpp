@@ -50,9 +50,9 @@ void StopServer()
     EndSession();
     StopStreaming();
     CloseListeningSockets();
-    gNetworkThread.WaitForExit(gEvents.listenerExit);
+    gNetworkThread.WaitForExit();
     // The session ends by itself once its sockets are closed; stopped means
     // no thread of the server left running.
-    gSessionThread.WaitForExit(gEvents.commandExit);
+    gSessionThread.WaitForExit();
     UpdateStatusText();
 }

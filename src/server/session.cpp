@@ -24,7 +24,6 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
-#include <initializer_list>
 #include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -67,17 +66,11 @@ void SendCode(uint8_t code)
     SendReply(Reply{code});
 }
 
-// A start takes longer than this only when the window thread is stuck.
-constexpr int kMainWindowAnswerLimitMs = 60000;
 // The file transcoder answers from its own thread once the file is open;
 // when it does not in time, the stop after the refusal cancels it.
 constexpr int kFileStartLimitMs = 30000;
 
-void ResetEvents(std::initializer_list<AutoResetEvent*> events)
-{
-    for (AutoResetEvent* event : events)
-        event->Reset();
-}
+StreamStarter streamStarter = StartStream;
 
 void RestoreMessageSwitch()
 {
@@ -200,28 +193,14 @@ bool ChannelIsEnabled(int32_t channel)
     return channel >= 0 && channel < kChannelCount && gSettings.channels[channel].enabled;
 }
 
-// Hands a request to the main window and waits for the event its handler
-// signals, within answerLimitMs of the handler's return. False when there
-// is no main window, when the program is shutting down, or when the window
-// thread did not take it in time; a request given up is never carried out
-// later.
-bool AskMainWindow(unsigned message, intptr_t lParam, AutoResetEvent& answer, int answerLimitMs = 0)
-{
-    if (!SendAppMessage(MessageTarget::Frame, message, 0, lParam, kMainWindowAnswerLimitMs)) {
-        Log("The main window did not take the session's request.");
-        return false;
-    }
-    return answer.Wait(answerLimitMs);
-}
-
 void MakeCurrentChannel(int32_t channel)
 {
     gSettings.record.currentChannel = channel;
     PostAppMessage(MessageTarget::Frame, kMsgChannelChanged);
 }
 
-// Asks the main window to start the pipeline and, when it did, starts the
-// sender and answers with the stream header.
+// Starts the pipeline and, when it runs, the sender, and answers with the
+// stream header.
 void StartPipelineAndReply(uint8_t code, bool fileMode)
 {
     {
@@ -230,15 +209,14 @@ void StartPipelineAndReply(uint8_t code, bool fileMode)
         gStream.video.sentSinceStart = gStream.audio.sentSinceStart = 0;
     }
     gSession.fileMode = fileMode ? 1 : 0;
-    const int answerLimitMs = fileMode ? kFileStartLimitMs : 0;
-    if (!AskMainWindow(kMsgStartStream, fileMode ? 1 : 0, gEvents.streamerStart, answerLimitMs) ||
-        !gState.streaming) {
+    const StartResult started = streamStarter(gSession.request, fileMode, kFileStartLimitMs);
+    if (!started.Succeeded()) {
+        Log("A handheld's stream did not start: " + started.Reason());
         SendCode(kRefused);
         StopStreaming();
         return;
     }
     UpdateStatusText();
-    gSender.stop = 0;
     gSender.writeToFile = 0;
     // The data marker goes first on the data connection: a sender started
     // before it could put a chunk ahead of it.
@@ -246,7 +224,7 @@ void StartPipelineAndReply(uint8_t code, bool fileMode)
     if (!gNet.sessionExit)
         StartSender(gSession.request.profile & 0x0F);
     // A file stream's producer starts once the handheld has the header.
-    gEvents.encoderThreadStart.Set();
+    LetFileProducerGo();
 }
 
 // There is one pipeline: while the Encode File window writes a .tvs file
@@ -261,10 +239,9 @@ bool RefusedWhileEncodingAFile()
 }
 
 // The first steps of every stream start: a running stream is answered with
-// its header again, a .tvs encoding refuses, a recording stops and the
-// events of the last start are cleared. False when the start goes no
-// further.
-bool PrepareStreamStart(uint8_t code, std::initializer_list<AutoResetEvent*> events)
+// its header again, a .tvs encoding refuses and a recording stops. False
+// when the start goes no further.
+bool PrepareStreamStart(uint8_t code)
 {
     if (gState.streaming) {
         SendStreamHeader(code);
@@ -274,15 +251,12 @@ bool PrepareStreamStart(uint8_t code, std::initializer_list<AutoResetEvent*> eve
         return false;
     if (gState.recording)
         StopRecording();
-    ResetEvents(events);
     return true;
 }
 
 void StartLiveStream(Payload payload)
 {
-    if (!PrepareStreamStart(kStartLiveStream, {&gEvents.encoderThreadStart, &gEvents.videoEncoderExit,
-                                               &gEvents.audioEncoderExit, &gEvents.streamerStart,
-                                               &gEvents.streamerExit, &gEvents.commandExit}))
+    if (!PrepareStreamStart(kStartLiveStream))
         return;
     gState.monitoring = 0;
     const int32_t channel = IntAt(payload, kStreamChannelOffset);
@@ -299,9 +273,7 @@ void StartLiveStream(Payload payload)
 
 void StartFileStream(Payload payload)
 {
-    if (!PrepareStreamStart(kStartFileStream, {&gEvents.encoderThreadStart, &gEvents.encoderThreadExit,
-                                               &gEvents.streamerStart, &gEvents.streamerExit,
-                                               &gEvents.commandExit}))
+    if (!PrepareStreamStart(kStartFileStream))
         return;
     if (!StoreFittingRequest(payload, true))
         return;
@@ -314,16 +286,16 @@ void StartRecording(Payload payload)
         SendCode(kStartRecording);
         return;
     }
-    ResetEvents({&gEvents.recorderStart, &gEvents.videoRecorderExit, &gEvents.audioRecorderExit,
-                 &gEvents.streamerStart, &gEvents.streamerExit, &gEvents.commandExit});
     const int32_t channel = IntAt(payload, kStreamChannelOffset);
     if (!ChannelIsEnabled(channel)) {
         SendCode(kRefused);
         return;
     }
     MakeCurrentChannel(channel);
-    const bool started = AskMainWindow(kMsgStartRecording, 0, gEvents.recorderStart) && gState.recording;
-    SendCode(started ? static_cast<uint8_t>(kStartRecording) : kRefused);
+    const StartResult started = StartRecordingCurrentChannel();
+    if (!started.Succeeded())
+        Log("A handheld's recording did not start: " + started.Reason());
+    SendCode(started.Succeeded() ? static_cast<uint8_t>(kStartRecording) : kRefused);
 }
 
 void StartMonitoring(Payload payload)
@@ -338,15 +310,15 @@ void StartMonitoring(Payload payload)
         SendCode(kStartMonitoring);
         return;
     }
-    ResetEvents({&gEvents.recorderStart, &gEvents.videoRecorderExit, &gEvents.audioRecorderExit,
-                 &gEvents.streamerStart, &gEvents.streamerExit, &gEvents.commandExit});
     MakeCurrentChannel(channel);
     // A running stream or recording already captures: its pictures are
     // watched from the next comparison period on.
-    if (gState.recording || gState.streaming)
+    if (gState.recording || gState.streaming) {
         gState.monitoring = 1;
-    else if (!AskMainWindow(kMsgStartMonitoring, 0, gEvents.streamerStart))
+    } else if (const StartResult started = StartMonitoringGraph(); !started.Succeeded()) {
+        Log("A handheld's monitoring did not start: " + started.Reason());
         gState.monitoring = 0;
+    }
     SendCode(gState.monitoring ? static_cast<uint8_t>(kStartMonitoring) : kRefused);
     UpdateStatusText();
 }
@@ -587,6 +559,11 @@ int ServeCommands()
 
 } // namespace
 
+void SetStreamStarter(StreamStarter starter)
+{
+    streamStarter = starter ? std::move(starter) : StreamStarter(StartStream);
+}
+
 int RunCommandSession()
 {
     const int result = ServeCommands();
@@ -598,6 +575,5 @@ int RunCommandSession()
     // the sockets be closed: a number closed earlier could be reused by a new
     // connection while still being written to.
     CloseSessionSockets();
-    gEvents.commandExit.Set();
     return result;
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 struct SessionState {
     StreamRequest request{};
@@ -22,3 +23,8 @@ extern int gLoginDelayBaseMs;
 
 // The command session, run on its own thread by the listener.
 int RunCommandSession();
+
+// What starts the session's streams: the pipeline's StartStream, unless a
+// test stands in for the pipeline (an empty starter restores it).
+using StreamStarter = std::function<StartResult(const StreamRequest& request, bool fileMode, int fileOpenLimitMs)>;
+void SetStreamStarter(StreamStarter starter);

@@ -100,14 +100,10 @@ TvsCheck CheckTvsRequest(TvsRequest& request, const std::function<bool(const cha
 std::string TvsEncoding::Start(const TvsRequest& request, int durationSeconds)
 {
     Finish();
-    gSender.stop = 0;
     gSender.writeToFile = 1;
     gSender.endWritten = 0;
     gSender.lastChunkTime = 0;
     ResetSeekIndex();
-    for (AutoResetEvent* event : {&gEvents.streamerStart, &gEvents.streamerExit, &gEvents.encoderThreadStart,
-                                  &gEvents.encoderThreadExit})
-        event->Reset();
     file_.reset(std::fopen(request.outputPath.c_str(), "wb"));
     if (!file_)
         return kCannotOpenOutputText;
@@ -115,25 +111,24 @@ std::string TvsEncoding::Start(const TvsRequest& request, int durationSeconds)
     startSeconds_ = request.startSeconds;
     durationSeconds_ = durationSeconds;
     const FileTranscodeJob job = JobFor(request, durationSeconds);
-    if (!StartFileEncoding([job] { return FileTranscoderThread(job); }))
-        return Abandon(kCouldNotStartText);
+    const StartResult started =
+        StartFileEncoding([job](FileProducer& producer) { TranscodeFile(job, producer); }, kTranscoderStartLimitMs);
     running_ = true;
-    WaitServing([] { return gEvents.streamerStart.Wait(0); }, kTranscoderStartLimitMs);
-    if (!gState.fileEncoding)
-        return Abandon(kCouldNotStartText);
+    if (!started.Succeeded())
+        return Abandon(kCouldNotStartText, started.Reason());
     if (!WriteHeader())
         return Abandon(kWriteErrorText);
     gSender.file = file_.get();
     if (StartSender(job.request.profile & 0x0F) != 0)
         return Abandon(kCouldNotStartText);
-    gEvents.encoderThreadStart.Set();
+    LetFileProducerGo();
     return "";
 }
 
 // A start that failed leaves no file behind, and no thread.
-std::string TvsEncoding::Abandon(const char* message)
+std::string TvsEncoding::Abandon(const char* message, const std::string& cause)
 {
-    Log(std::string("\"") + path_ + "\": " + message);
+    Log(std::string("\"") + path_ + "\": " + message + (cause.empty() ? "" : " " + cause));
     StopFileEncoding();
     running_ = false;
     gSender.file = nullptr;

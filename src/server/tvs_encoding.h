@@ -73,7 +73,8 @@ public:
     void Finish();
 
 private:
-    std::string Abandon(const char* message);
+    // Returns message; the log also gets the cause, when there is one.
+    std::string Abandon(const char* message, const std::string& cause = "");
     bool WriteHeader();
     void CompleteFile();
 

@@ -25,9 +25,8 @@ std::unique_ptr<uint8_t[]> ownedBuffers[std::size(kBufferSlots)];
 
 void ProgramEvents::ResetAll()
 {
-    for (AutoResetEvent* event : {&videoEncoderExit, &audioEncoderExit, &recorderStart, &videoRecorderExit,
-                                  &audioRecorderExit, &streamerStart, &streamerExit, &encoderThreadStart,
-                                  &encoderThreadExit, &commandExit, &listenerExit, &natConfig})
+    for (AutoResetEvent* event : {&videoEncoderExit, &audioEncoderExit, &videoRecorderExit, &audioRecorderExit,
+                                  &natConfig})
         event->Reset();
 }
 

@@ -37,7 +37,7 @@ extern RecursiveTimedMutex gNetworkMutex;
 // recording file, so that the two never enter the writer at once.
 extern CriticalSection gEncoderLock;
 
-// The events through which threads hand work to each other: auto-reset,
+// The signals that cross threads without a call to carry them: auto-reset,
 // unsignalled at start-up.
 struct ProgramEvents {
     // Set by the video grabber callback whenever it finds streaming off;
@@ -45,31 +45,11 @@ struct ProgramEvents {
     AutoResetEvent videoEncoderExit;
     // The same for the audio grabber callback.
     AutoResetEvent audioEncoderExit;
-    // Set by the start-recording handler whether it started or not; the
-    // session that asked for the recording waits for it.
-    AutoResetEvent recorderStart;
     // Set by the video grabber callback whenever it finds recording off; the
     // stop-recording handler waits for it before it closes the file.
     AutoResetEvent videoRecorderExit;
     // The same for the audio grabber callback.
     AutoResetEvent audioRecorderExit;
-    // Set by StartLiveStreaming when it is done, started or not; the session
-    // that asked for the stream waits for it.
-    AutoResetEvent streamerStart;
-    // Set by the sender thread as it ends; StopSender waits for it.
-    AutoResetEvent streamerExit;
-    // Set by the session once the sender of a file stream runs and the
-    // handheld has the stream header; the file transcoder waits for it
-    // before it produces anything.
-    AutoResetEvent encoderThreadStart;
-    // Set by the file transcoder thread as it ends; StopStreaming waits for
-    // it before the next stream may start.
-    AutoResetEvent encoderThreadExit;
-    // Set by the command-session thread as it ends; the listener waits for it
-    // before it starts the next session.
-    AutoResetEvent commandExit;
-    // Set by the network start-up thread as it ends; Stop waits for it.
-    AutoResetEvent listenerExit;
     // Set by the port-mapping policy whenever a mapping run ends, mapped or
     // not (and at once when the ports are mapped already); the network
     // start-up thread waits for it before it starts the listener.

@@ -249,11 +249,11 @@ TEST_F(AutoTuneTest, CaptureOptionsAutoTuneScansFromItsRecordAndShowsTheFirstCha
     channel->setValue(60);
     // While the scan runs, the window thread still serves a handheld's
     // requests: none of them may rebuild the graph under the scan.
-    int monitoringDuringScan = 0;
-    QTimer::singleShot(0, [&monitoringDuringScan] { monitoringDuringScan = StartMonitoringGraph(); });
+    std::string monitoringDuringScan;
+    QTimer::singleShot(0, [&monitoringDuringScan] { monitoringDuringScan = StartMonitoringGraph().Reason(); });
     // The modal scan closes itself when it ends, and the click returns.
     autoTune->click();
-    EXPECT_EQ(-1, monitoringDuringScan);
+    EXPECT_EQ("Monitoring was refused: the tuner is being scanned.", monitoringDuringScan);
     EXPECT_EQ(3, channel->value());
     EXPECT_EQ(49, options.findChild<QSpinBox*>("country")->value());
     EXPECT_EQ(4, gAutoTuneFoundCount);

@@ -63,11 +63,7 @@ protected:
         StreamRequest request{};
         request.profile = 0x11;
         request.videoStream = request.audioStream = request.subtitleStream = -1;
-        // As the session does: the signals of the last stream's end mean nothing now.
-        gEvents.ResetAll();
-        if (StartLiveStreaming(1, request) != 0)
-            return false;
-        return gEvents.streamerStart.Wait(20000) && gState.streaming;
+        return StartStream(request, true, 20000).Succeeded() && gState.streaming;
     }
 
     // How long StopStreaming took, in seconds.
@@ -101,7 +97,7 @@ TEST_F(FileTranscoderTest, AStopEndsItAtEveryStage)
 
     // Paused, with nobody consuming: the end packets still close the stream.
     ASSERT_TRUE(Start());
-    gEvents.encoderThreadStart.Set();
+    LetFileProducerGo();
     gState.streaming = 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_LT(TimedStop(), 2.0);
@@ -110,7 +106,7 @@ TEST_F(FileTranscoderTest, AStopEndsItAtEveryStage)
 
     // A new start after a stop works, and a start while one runs is refused.
     ASSERT_TRUE(Start());
-    EXPECT_EQ(-1, StartLiveStreaming(1, StreamRequest{}));
+    EXPECT_FALSE(StartStream(StreamRequest{}, true, 20000).Succeeded());
     EXPECT_LT(TimedStop(), 2.0);
 }
 
@@ -135,10 +131,9 @@ TEST_F(FileTranscoderTest, ItRunsToTheEndWhileASenderDrainsTheRings)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
-    gEvents.encoderThreadStart.Set();
-    EXPECT_TRUE(gEvents.encoderThreadExit.Wait(60000)) << "the transcoder ends by itself at the end of the file";
+    LetFileProducerGo();
     sender.join();
-    EXPECT_TRUE(ended);
+    EXPECT_TRUE(ended) << "the transcoder ends by itself at the end of the file";
     EXPECT_GT(videoBytes.load(), 0u);
     EXPECT_NEAR(6000, gLiveParams.durationMs, 100);
     EXPECT_LT(TimedStop(), 1.0);

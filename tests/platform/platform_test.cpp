@@ -74,6 +74,24 @@ TEST(WorkerThread, KeepsIdBookkeepingAndTimedWaits)
     EXPECT_TRUE(worker.Wait(2000));
 }
 
+TEST(StopRequest, WakesAPauseAtOnceAndStaysAskedUntilCleared)
+{
+    StopRequest stop;
+    EXPECT_FALSE(stop.PauseFor(10));
+    std::thread asker([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        stop.Ask();
+    });
+    const auto paused = std::chrono::steady_clock::now();
+    EXPECT_TRUE(stop.PauseFor(10000));
+    EXPECT_LT(std::chrono::steady_clock::now() - paused, std::chrono::seconds(5));
+    asker.join();
+    EXPECT_TRUE(stop.Asked());
+    EXPECT_TRUE(stop.PauseFor(10000)) << "asked before the pause";
+    stop.Clear();
+    EXPECT_FALSE(stop.Asked());
+}
+
 TEST(Clock, CalendarTimesConvertAndCompare)
 {
     SystemTime leapDay{2024, 2, 0, 29, 23, 59, 59, 999};
@@ -141,13 +159,13 @@ TEST(Messages, PostedMessagesArriveOnTheGuiThreadInOrder)
     std::thread worker([] {
         PostAppMessage(MessageTarget::View, kMsgRefresh, 1, 0);
         PostAppMessage(MessageTarget::Frame, kMsgStatusText);  // no handler: dropped
-        PostAppMessage(MessageTarget::View, kMsgStartStream, 0, 2);
+        PostAppMessage(MessageTarget::View, kMsgStartRecording, 0, 2);
     });
     worker.join();
     QTimer::singleShot(5000, &app, &QCoreApplication::quit);
     app.exec();
     SetMessageHandler(MessageTarget::View, {});
-    EXPECT_EQ((std::vector<unsigned>{kMsgRefresh + 1, kMsgStartStream + 2}), seen);
+    EXPECT_EQ((std::vector<unsigned>{kMsgRefresh + 1, kMsgStartRecording + 2}), seen);
     EXPECT_EQ(std::this_thread::get_id(), handlerThread);
 }
 

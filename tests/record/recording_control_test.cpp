@@ -82,8 +82,7 @@ protected:
 
 TEST_F(RecordingControlTest, RecordsTheChannelIntoANamedAvi)
 {
-    ASSERT_EQ(0, StartRecordingCurrentChannel());
-    EXPECT_TRUE(gEvents.recorderStart.Wait(0));
+    ASSERT_TRUE(StartRecordingCurrentChannel().Succeeded());
     EXPECT_EQ(1, gState.recording.load());
     EXPECT_NE(std::string::npos, StatusText().find(", Recording"));
     std::this_thread::sleep_for(std::chrono::seconds(3));
@@ -104,7 +103,7 @@ TEST_F(RecordingControlTest, TheTimeLimitStopsTheRecordingByItself)
 {
     gSettings.record.limitRecordingTime = 1;
     gSettings.record.recordingTimeLimit = 1;
-    ASSERT_EQ(0, StartRecordingCurrentChannel());
+    ASSERT_TRUE(StartRecordingCurrentChannel().Succeeded());
     ASSERT_TRUE(RecordingEndsWithin(std::chrono::seconds(8)));
     EXPECT_GE(gRecorder.elapsedSeconds.load(), 2u) << "more than one whole second";
     EXPECT_LE(gRecorder.elapsedSeconds.load(), 3u);
@@ -114,10 +113,10 @@ TEST_F(RecordingControlTest, TheTimeLimitStopsTheRecordingByItself)
 
 TEST_F(RecordingControlTest, AStartWhileRecordingIsRefused)
 {
-    ASSERT_EQ(0, StartRecordingCurrentChannel());
-    ASSERT_TRUE(gEvents.recorderStart.Wait(0));
-    EXPECT_EQ(-1, StartRecordingCurrentChannel());
-    EXPECT_TRUE(gEvents.recorderStart.Wait(0)) << "a waiting session must go on";
+    ASSERT_TRUE(StartRecordingCurrentChannel().Succeeded());
+    const StartResult second = StartRecordingCurrentChannel();
+    EXPECT_FALSE(second.Succeeded());
+    EXPECT_EQ("A recording runs already.", second.Reason());
     EXPECT_EQ(1, gState.recording.load());
     EXPECT_EQ(1, FilesInFolder());
     EXPECT_EQ(0, StopRecording());
@@ -126,8 +125,7 @@ TEST_F(RecordingControlTest, AStartWhileRecordingIsRefused)
 TEST_F(RecordingControlTest, AChannelWithoutDevicesRecordsNothing)
 {
     gSettings.channels[5].videoDevice = gSettings.channels[5].audioDevice = kNoDevice;
-    EXPECT_EQ(-1, StartRecordingCurrentChannel());
-    EXPECT_TRUE(gEvents.recorderStart.Wait(0));
+    EXPECT_FALSE(StartRecordingCurrentChannel().Succeeded());
     EXPECT_TRUE(messages.Saw("Please select a video and/or audio device for the current channel."));
     EXPECT_EQ(0, gState.recording.load());
     EXPECT_EQ(0, FilesInFolder());
@@ -136,7 +134,7 @@ TEST_F(RecordingControlTest, AChannelWithoutDevicesRecordsNothing)
 TEST_F(RecordingControlTest, ADisabledChannelIsNotSetUp)
 {
     gSettings.channels[5].enabled = 0;
-    EXPECT_EQ(-1, StartRecordingCurrentChannel());
+    EXPECT_FALSE(StartRecordingCurrentChannel().Succeeded());
     EXPECT_TRUE(messages.Saw("This channel is not setup."));
     EXPECT_EQ(0, FilesInFolder());
 }

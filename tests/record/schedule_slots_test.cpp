@@ -283,10 +283,11 @@ TEST_F(SchedulePassTest, TheThreadRunsPassesUntilStopped)
     // Saved while its recording ran when the program last ended.
     gSettings.record.schedules[1] = {1, 1, 3, 0, At(4, 21, 0), At(4, 22, 0)};
     SetClock(20, 0);
-    ASSERT_TRUE(StartScheduleThread());
+    ScheduleThread schedule;
+    ASSERT_TRUE(schedule.Start());
     EXPECT_EQ(0, gSettings.record.schedules[1].active) << "nothing records after a start";
     EXPECT_TRUE(WaitUntil([] { return gSettings.record.schedules[0].used == 0; }, 3000)) << "a past schedule is freed";
-    StopScheduleThread();
+    schedule.Stop();
     gSettings.record.schedules[0] = {1, 0, 3, 0, At(4, 19, 0), At(4, 19, 30)};
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_EQ(1, gSettings.record.schedules[0].used) << "no pass after the stop";

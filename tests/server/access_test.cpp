@@ -43,21 +43,13 @@ protected:
     void TearDown() override
     {
         LoopbackServerTest::TearDown();
-        SetMessageHandler(MessageTarget::Frame, {});
         SetFileStreamProducer(nullptr);
         gLoginDelayBaseMs = 1000;
         gFailedLogins = 0;
     }
 
-    // The window's part of a file stream, on this thread as in the program.
-    static void MessageHandlerForStreams()
-    {
-        SetFileStreamProducer(&FileTranscoderFor);
-        SetMessageHandler(MessageTarget::Frame, [](unsigned message, uintptr_t, intptr_t lParam) {
-            if (message == kMsgStartStream)
-                StartLiveStreaming(static_cast<int>(lParam), gSession.request);
-        });
-    }
+    // File streams come from the program's own transcoder.
+    static void StreamFilesWithTheTranscoder() { SetFileStreamProducer(&FileTranscoderFor); }
 
     // A raw login from a thread of its own, while this one, the window
     // thread, goes on serving the session's calls.
@@ -116,7 +108,7 @@ TEST_F(AccessTest, GuessingIsSlowedAndACorrectLoginStillGetsIn)
 
 TEST_F(AccessTest, OnlySharedFoldersAndShownShortcutsAreReached)
 {
-    MessageHandlerForStreams();
+    StreamFilesWithTheTranscoder();
     const std::string film = shared + "/film.avi";
     const std::string secret = outside + "/secret.avi";
     for (const std::string& path : {film, secret})

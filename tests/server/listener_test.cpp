@@ -1,8 +1,10 @@
 // The listener, the command session and the sender together, driven over
 // loopback by the handheld client and by raw sockets.
 
+#include "platform/messages.h"
 #include "platform/sync.h"
 #include "server/protocol.h"
+#include "server/session_state.h"
 #include "support/server_fixture.h"
 
 #include <arpa/inet.h>
@@ -19,7 +21,7 @@
 
 namespace {
 
-// Stands in for the live pipeline: when the main window is asked to start a
+// Stands in for the live pipeline: when the session starts a
 // stream it marks the stream running and appends known bytes until the
 // stream is stopped.
 class InTestProducer {
@@ -35,7 +37,6 @@ public:
         gState.streaming = 1;
         ++starts;
         thread_ = std::thread([this] { Produce(); });
-        gEvents.streamerStart.Set();
     }
 
     void Join()
@@ -82,14 +83,11 @@ protected:
     {
         gSettings.channels[3].enabled = 1;
         gSettings.record.enabledChannels = 1;
-    }
-
-    void SetUp() override
-    {
-        LoopbackServerTest::SetUp();
-        SetMessageHandler(MessageTarget::Frame, [this](unsigned message, uintptr_t, intptr_t) {
-            if (message == kMsgStartStream)
-                producer.Start();
+        // On the window thread, this one, as the pipeline starts.
+        SetStreamStarter([this](const StreamRequest&, bool, int) {
+            return CallOnWindowThread([this] { producer.Start(); }, 10000)
+                       ? StartResult::Started()
+                       : StartResult::Failed("the test's window thread did not start the stand-in");
         });
     }
 
@@ -97,7 +95,7 @@ protected:
     {
         LoopbackServerTest::TearDown();
         producer.Join();
-        SetMessageHandler(MessageTarget::Frame, {});
+        SetStreamStarter({});
     }
 
     // A control connection that has chosen its transport and got its 0x01.

@@ -42,7 +42,6 @@ protected:
     {
         ResetStreamBuffers();
         ResetSeekIndex();
-        gSender.stop = 0;
         gSender.writeToFile = 0;
         // The tests make seconds of stream at once, as only a file does: a
         // live stream that far behind would be cut to catch up.
