@@ -109,12 +109,19 @@ CodecContextPtr AddAudioStream(AVFormatContext* output, const AVCodec* codec, in
 // open is freed, so that closing skips it.
 int OpenCodec(AVFormatContext* output, CodecContextPtr& context, const char* failure)
 {
-    if (avcodec_open2(context.get(), nullptr, nullptr) < 0) {
+    const std::string name = context->codec->name;
+    if (const int opened = avcodec_open2(context.get(), nullptr, nullptr); opened < 0) {
+        Log("The " + name + " encoder did not open at " + std::to_string(context->bit_rate / 1000) +
+            " kbit/s: " + FfmpegError(opened));
         context.reset();
         return ShowFailure(failure);
     }
     AVStream* stream = output->streams[output->nb_streams - 1];
-    return avcodec_parameters_from_context(stream->codecpar, context.get()) < 0 ? -1 : 0;
+    if (const int copied = avcodec_parameters_from_context(stream->codecpar, context.get()); copied < 0) {
+        Log("The " + name + " encoder's parameters could not be given to its stream: " + FfmpegError(copied));
+        return -1;
+    }
+    return 0;
 }
 
 int PrepareAudioConversion(EncoderBranch& branch)
@@ -128,13 +135,22 @@ int PrepareAudioConversion(EncoderBranch& branch)
     frame->nb_samples = branch.audioFrameSize;
     frame->sample_rate = audio->sample_rate;
     av_channel_layout_copy(&frame->ch_layout, &audio->ch_layout);
-    if (av_frame_get_buffer(frame, 0) < 0)
+    if (const int made = av_frame_get_buffer(frame, 0); made < 0) {
+        Log("No " + std::string(audio->codec->name) + " sound frame could be made: " + FfmpegError(made));
         return -1;
+    }
     SwrContext* resampler = nullptr;
-    const int made = swr_alloc_set_opts2(&resampler, &audio->ch_layout, audio->sample_fmt, audio->sample_rate,
-                                         &audio->ch_layout, AV_SAMPLE_FMT_S16, audio->sample_rate, 0, nullptr);
+    int made = swr_alloc_set_opts2(&resampler, &audio->ch_layout, audio->sample_fmt, audio->sample_rate,
+                                   &audio->ch_layout, AV_SAMPLE_FMT_S16, audio->sample_rate, 0, nullptr);
     branch.resampler.reset(resampler);
-    return made < 0 || swr_init(resampler) < 0 ? -1 : 0;
+    if (made >= 0)
+        made = swr_init(resampler);
+    if (made < 0) {
+        Log("The sound conversion for the " + std::string(audio->codec->name) + " encoder could not be set up: " +
+            FfmpegError(made));
+        return -1;
+    }
+    return 0;
 }
 
 int OpenVideo(LiveEncoder& encoder)
@@ -170,8 +186,11 @@ FramePtr AllocPicture(AVPixelFormat format, int width, int height)
     picture->format = format;
     picture->width = width;
     picture->height = height;
-    if (av_frame_get_buffer(picture.get(), 0) < 0)
+    if (const int made = av_frame_get_buffer(picture.get(), 0); made < 0) {
+        Log("No " + std::to_string(width) + "x" + std::to_string(height) + " picture could be made: " +
+            FfmpegError(made));
         return nullptr;
+    }
     for (int plane = 0; plane < AV_NUM_DATA_POINTERS && picture->buf[plane]; ++plane)
         std::memset(picture->buf[plane]->data, 0, picture->buf[plane]->size);
     return picture;
@@ -297,9 +316,13 @@ int OpenLiveEncoder(bool hasVideo, bool hasAudio)
 int OpenOutputContext(EncoderBranch& branch, const std::string& path)
 {
     AVFormatContext* output = nullptr;
-    if (avformat_alloc_output_context2(&output, nullptr, nullptr, "out.avi") < 0 &&
-        avformat_alloc_output_context2(&output, nullptr, "mpeg", nullptr) < 0)
-        return ShowFailure("Could not find suitable output format.");
+    if (const int made = avformat_alloc_output_context2(&output, nullptr, nullptr, "out.avi"); made < 0) {
+        Log("No AVI output could be made, MPEG-PS is tried: " + FfmpegError(made));
+        if (const int fallback = avformat_alloc_output_context2(&output, nullptr, "mpeg", nullptr); fallback < 0) {
+            Log("No MPEG-PS output could be made either: " + FfmpegError(fallback));
+            return ShowFailure("Could not find suitable output format.");
+        }
+    }
     branch.output.reset(output);
     branch.videoPacket.reset(av_packet_alloc());
     branch.audioPacket.reset(av_packet_alloc());

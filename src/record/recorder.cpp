@@ -141,13 +141,13 @@ int OpenRecorder()
     branch.output->flags |= AVFMT_FLAG_CUSTOM_IO;
     // Every packet goes to the file's writer as it is made.
     branch.output->flush_packets = 1;
-    if (avformat_write_header(branch.output.get(), nullptr) < 0) {
+    if (const int written = avformat_write_header(branch.output.get(), nullptr); written < 0) {
         // A file without its header could not be played: nothing is kept.
         branch.output->pb = nullptr;
         gFile->Close(error);
         gFile.reset();
         std::remove(path.c_str());
-        Log("The recording header could not be written to " + path + ".");
+        Log("The recording header could not be written to " + path + ": " + FfmpegError(written));
         return ShowFailure("Could not open output file.");
     }
     gRecorder.headerWritten = true;
