@@ -246,7 +246,8 @@ void Transcoder::Loop(Outputs& outputs)
         if (read < 0) {
             inputEnded = !Cancelled();
             if (inputEnded && read != AVERROR_EOF)
-                Log("\"" + job_.mediaPath + "\" could not be read to its end; its stream ends here.");
+                Log("\"" + job_.mediaPath + "\" could not be read to its end; its stream ends here: " +
+                    FfmpegError(read));
             break;
         }
         if (PastLimit(*packet)) {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <string>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -91,16 +92,17 @@ struct Lookup {
     std::mutex lock;
     std::condition_variable done;
     bool finished = false;
-    bool found = false;
+    int result = EAI_FAIL;  // getaddrinfo's
     sockaddr_in address{};
 };
 
 // getaddrinfo has no time limit of its own: it runs on a thread of its own,
-// and a caller that has waited the connect limit goes on without it.
-int ResolveIpv4(const UrlParts& parts, sockaddr_in& address)
+// and a caller that has waited the connect limit goes on without it. Empty,
+// or why the name was not found.
+std::string ResolveIpv4(const UrlParts& parts, sockaddr_in& address)
 {
     if (IsReservedInvalidName(parts.hostName))
-        return -1;
+        return "the name is reserved as invalid";
     auto lookup = std::make_shared<Lookup>();
     try {
         std::thread([lookup, host = parts.hostName] {
@@ -108,26 +110,27 @@ int ResolveIpv4(const UrlParts& parts, sockaddr_in& address)
             hints.ai_family = AF_INET;
             hints.ai_socktype = SOCK_STREAM;
             addrinfo* found = nullptr;
-            const bool resolved = getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found;
+            const int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
             std::lock_guard hold(lookup->lock);
-            if (resolved)
+            if (result == 0 && found)
                 std::memcpy(&lookup->address, found->ai_addr, sizeof lookup->address);
-            lookup->found = resolved;
+            lookup->result = result == 0 && !found ? EAI_NONAME : result;
             lookup->finished = true;
             lookup->done.notify_all();
             if (found)
                 freeaddrinfo(found);
         }).detach();
-    } catch (const std::system_error&) {
-        return -1;
+    } catch (const std::system_error& error) {
+        return std::string("no thread for the lookup: ") + error.what();
     }
     std::unique_lock hold(lookup->lock);
-    if (!lookup->done.wait_for(hold, std::chrono::milliseconds(kConnectLimitMs), [&] { return lookup->finished; }) ||
-        !lookup->found)
-        return -1;
+    if (!lookup->done.wait_for(hold, std::chrono::milliseconds(kConnectLimitMs), [&] { return lookup->finished; }))
+        return "the name server did not answer within " + std::to_string(kConnectLimitMs / 1000) + " s";
+    if (lookup->result != 0)
+        return gai_strerror(lookup->result);
     address = lookup->address;
     address.sin_port = htons(static_cast<uint16_t>(parts.port));
-    return 0;
+    return "";
 }
 
 void SetBlocking(int socket, bool blocking)
@@ -136,23 +139,28 @@ void SetBlocking(int socket, bool blocking)
     ::fcntl(socket, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
 }
 
-// A connected, blocking socket, or -1.
-int ConnectWithLimit(const sockaddr_in& address)
+// A connected, blocking socket, or -1 with the reason in why.
+int ConnectWithLimit(const sockaddr_in& address, std::string& why)
 {
     int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (socket < 0)
+    if (socket < 0) {
+        why = std::strerror(errno);
         return -1;
+    }
     SetBlocking(socket, false);
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         if (errno != EINPROGRESS) {
+            why = std::strerror(errno);
             ::close(socket);
             std::this_thread::sleep_for(std::chrono::milliseconds(kFailedConnectPauseMs));
             return -1;
         }
         int error = 0;
         socklen_t errorSize = sizeof error;
-        if (WaitForSocket(socket, POLLOUT, kConnectLimitMs) <= 0 ||
-            ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &errorSize) != 0 || error != 0) {
+        const int ready = WaitForSocket(socket, POLLOUT, kConnectLimitMs);
+        if (ready <= 0 || ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &errorSize) != 0 || error != 0) {
+            why = ready <= 0 ? "no answer within " + std::to_string(kConnectLimitMs / 1000) + " s"
+                             : std::strerror(error != 0 ? error : errno);
             ::close(socket);
             return -1;
         }
@@ -297,13 +305,14 @@ int HttpGet(std::string_view url, int version, std::span<char> response, size_t*
     if ((receivedLength && response.empty()) || SplitUrl(url, parts) != 0)
         return -1;
     // The rest of the address may carry account texts: only the host is logged.
-    if (ResolveIpv4(parts, address) != 0) {
-        Log("The web host " + parts.authority + " could not be found.");
+    if (const std::string notFound = ResolveIpv4(parts, address); !notFound.empty()) {
+        Log("The web host " + parts.authority + " could not be found: " + notFound + ".");
         return -1;
     }
-    int socket = ConnectWithLimit(address);
+    std::string unreached;
+    int socket = ConnectWithLimit(address, unreached);
     if (socket < 0) {
-        Log("The web host " + parts.authority + " could not be reached.");
+        Log("The web host " + parts.authority + " could not be reached: " + unreached + ".");
         return -1;
     }
     const std::string request = BuildRequest(parts, version);

@@ -132,6 +132,8 @@ int OpenTcpDataListener()
     SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY);
     sockaddr_in address = SocketAddress(BasePort());
     if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(socket, 1) != 0) {
+        Log("The TCP data port " + std::to_string(BasePort()) + " could not be opened for a handheld: " +
+            std::strerror(errno));
         ::close(socket);
         return -1;
     }
@@ -170,6 +172,9 @@ int OpenUdtDataListener()
         Sleep(100);
         socket = TryOpenUdtDataListener();
     }
+    if (socket < 0)
+        Log("The UDT data port " + std::to_string(BasePort() + 2) + " could not be opened for a handheld: " +
+            UDT::getlasterror().getErrorMessage());
     return socket;
 }
 
@@ -245,10 +250,8 @@ Negotiation OpenDataConnection(int control, int& data)
 {
     const bool udt = gNet.transport == kTransportUdt;
     const int listener = udt ? UdtDataListenerForNegotiation() : OpenTcpDataListener();
-    if (listener < 0) {
-        Log(std::string("The ") + (udt ? "UDT" : "TCP") + " data port could not be opened for a handheld.");
+    if (listener < 0)
         return Negotiation::Retry;
-    }
     if (!udt)
         gNet.dataListenSocket = listener;
     const uint8_t ready = 0x01;
@@ -382,9 +385,7 @@ public:
         std::vector<pollfd> watched{{listener, POLLIN, 0}};
         for (const Waiting& waiting : waiting_)
             watched.push_back({waiting.socket, POLLIN, 0});
-        gNetworkMutex.unlock();
         const int ready = ::poll(watched.data(), watched.size(), kSliceMs);
-        gNetworkMutex.lock();
         if (ready > 0 && watched[0].revents)
             AcceptOne(listener);
         const int chosen = ready > 0 ? TakeReady(watched, transport) : -1;
@@ -443,12 +444,39 @@ private:
     std::vector<Waiting> waiting_;
 };
 
+// Hands a connection that has chosen its transport the session, after the
+// last one ended. The address watcher does not register meanwhile.
+Negotiation TakeHandheld(int control, int8_t transport)
+{
+    std::lock_guard hold(gNetworkMutex);
+    ReplaceSession();
+    gNet.transport = transport;
+    int data = kInvalidSocket;
+    const Negotiation negotiation = OpenDataConnection(control, data);
+    if (negotiation == Negotiation::Accepted) {
+        StartSession(control, data);
+        return negotiation;
+    }
+    CloseTcpSocket(control);
+    CloseTcpDataListener();
+    if (negotiation == Negotiation::TestFailed) {
+        ShowConnectionTestFailure();
+        gNet.testPending = 0;
+    }
+    return negotiation;
+}
+
 int ServeHandhelds(int controlListener)
 {
     WaitingConnections waiting;
     while (gState.running) {
-        if (int prepared = PrepareForHandheld(controlListener); prepared != 0)
-            return prepared;
+        {
+            // The registration and the directory's connectivity test are
+            // not interrupted by the address watcher's own registration.
+            std::lock_guard hold(gNetworkMutex);
+            if (int prepared = PrepareForHandheld(controlListener); prepared != 0)
+                return prepared;
+        }
         int8_t transport = 0;
         int control = -1;
         while (gState.running && (control = waiting.NextNegotiating(controlListener, transport)) < 0 &&
@@ -459,22 +487,11 @@ int ServeHandhelds(int controlListener)
         if (control < 0)
             break;
         // Only a connection that has chosen its transport replaces the session.
-        ReplaceSession();
-        gNet.transport = transport;
-        int data = kInvalidSocket;
-        Negotiation negotiation = OpenDataConnection(control, data);
-        if (negotiation != Negotiation::Accepted) {
-            CloseTcpSocket(control);
-            CloseTcpDataListener();
-            if (negotiation == Negotiation::TestFailed) {
-                ShowConnectionTestFailure();
-                gNet.testPending = 0;
-                return kListenResultRestart;
-            }
+        const Negotiation negotiation = TakeHandheld(control, transport);
+        if (negotiation == Negotiation::TestFailed)
+            return kListenResultRestart;
+        if (negotiation != Negotiation::Accepted)
             Sleep(100);
-            continue;
-        }
-        StartSession(control, data);
     }
     return 0;
 }
@@ -503,19 +520,14 @@ int ListenOnce()
 }
 
 // Has the router forward the server's ports before the listener opens them.
-// The network mutex, which the start-up thread holds, is let go meanwhile:
-// the address watcher takes it for each check and must not wait on the
-// router too.
 void MapPortsOnRouter()
 {
     gEvents.natConfig.Reset();
     PortMapping().StartPortMapping();
     const auto deadline = std::chrono::steady_clock::now() + kPortMappingLimit;
-    gNetworkMutex.unlock();
     bool ended = false;
     while (!ended && gState.running && std::chrono::steady_clock::now() < deadline)
         ended = gEvents.natConfig.Wait(kPortMappingSliceMs);
-    gNetworkMutex.lock();
     if (!ended && gState.running)
         Log("UPnP: the router took too long to map the ports; the server starts without waiting further.");
 }
@@ -546,12 +558,14 @@ uint32_t ListenAddress()
 
 int RunNetworkStartup()
 {
-    gNetworkMutex.lock();
     gState.disconnected = 0;
     UpdateStatusText();
     std::string local;
-    gBehindNat = ChooseServerAddress(local) ? 0 : 1;
-    SetLocalAddress(local);
+    {
+        std::lock_guard hold(gNetworkMutex);
+        gBehindNat = ChooseServerAddress(local) ? 0 : 1;
+        SetLocalAddress(local);
+    }
     if (gBehindNat && !local.empty() && DirectoryEnabled())
         MapPortsOnRouter();
     if (gBehindNat && local.empty() && DirectoryEnabled()) {
@@ -561,13 +575,11 @@ int RunNetworkStartup()
         ShowMessage((text + kSupportAddress).c_str(), 1, 0);
         gState.disconnected = 1;
         UpdateStatusText();
-        gNetworkMutex.unlock();
         return -1;
     }
     int result;
     while ((result = ListenOnce()) == kListenResultRestart) {
     }
-    gNetworkMutex.unlock();
     if (result == -1) {
         gState.disconnected = 1;
         UpdateStatusText();

@@ -8,7 +8,7 @@ LargeBuffers gBuffers;
 
 RecursiveTimedMutex gBufferMutex;
 RecursiveTimedMutex gSenderMutex;
-RecursiveTimedMutex gNetworkMutex;
+std::mutex gNetworkMutex;
 CriticalSection gEncoderLock;
 
 ProgramEvents gEvents;

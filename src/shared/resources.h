@@ -30,9 +30,10 @@ extern RecursiveTimedMutex gBufferMutex;
 // Guards the subtitle queue: taken by its producer to append and by the
 // sender to read what is pending; never across a write.
 extern RecursiveTimedMutex gSenderMutex;
-// Held by the network start-up thread except while it waits for handhelds,
-// and by the address watcher for each check.
-extern RecursiveTimedMutex gNetworkMutex;
+// Keeps the address watcher's registrations apart from the network start-up
+// thread's choice of address, its registration with the connectivity test,
+// and each handheld's negotiation: taken around each of them.
+extern std::mutex gNetworkMutex;
 // Taken by the video and audio encode steps around each write into the
 // recording file, so that the two never enter the writer at once.
 extern CriticalSection gEncoderLock;
