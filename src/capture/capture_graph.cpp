@@ -104,9 +104,8 @@ void RemoveCaptureFilter(std::shared_ptr<CaptureFilter>& filter)
     filter.reset();
 }
 
-void SetVideoFormat(VideoStreamConfig& config, FrameSize size, int recording)
+void SetVideoFormat(VideoStreamConfig& config, FrameSize size, int rate)
 {
-    const int rate = recording ? gRecordingParams.profile.frameRate : gLiveParams.frameRate;
     VideoFormat format;
     if (config.GetFormat(format) != 0)
         return;
@@ -183,7 +182,8 @@ void SetUpPreview()
     gCapture.videoWindow->SetVisible(gState.previewVisible != 0);
 }
 
-// Reads what the connected capture pin delivers into the capture globals.
+// Reads what the connected capture pin delivers into the capture globals and
+// the graph's format.
 int TakeConnectedFormat(VideoStreamConfig& config)
 {
     VideoFormat format;
@@ -196,14 +196,14 @@ int TakeConnectedFormat(VideoStreamConfig& config)
     if (!gReferenceFrame)
         gReferenceFrame.reset(new (std::nothrow) uint8_t[gFrameByteSize]());
     gReferencePrimed = false;
-    const uint8_t rate =
+    gCapture.format.width = format.width;
+    gCapture.format.height = format.height;
+    gCapture.format.frameRate =
         format.frameInterval > 0 ? static_cast<uint8_t>(kUnitsPerSecond / format.frameInterval) : kUnknownDeviceRate;
-    gLiveParams.frameRate = rate;
-    gRecordingParams.profile.frameRate = rate;
     return 0;
 }
 
-int BuildVideoPart(int recording)
+int BuildVideoPart(int wantedFrameRate)
 {
     gCapture.videoGrabber = CreateSampleGrabber();
     if (!gCapture.videoGrabber) {
@@ -221,7 +221,7 @@ int BuildVideoPart(int recording)
     if (!config)
         return FailAndTearDown("Could not configure the video capture device. Is the capture device plugged in and not used by "
                     "some other program?");
-    SetVideoFormat(*config, ChooseCaptureSize(*config), recording);
+    SetVideoFormat(*config, ChooseCaptureSize(*config), wantedFrameRate);
     BuildRouter();
     AddCaptionBranch();
     if (gCapture.graph->RenderStream(PinCategory::Capture, MediaType::Video, *gCapture.videoCapture,
@@ -263,9 +263,9 @@ int BuildAudioPart()
         AudioFormat format;
         if (config->GetFormat(format) != 0)
             return FailAndTearDown("Cannot set audio parameters for capture.");
-        gLiveParams.stereo = gRecordingParams.profile.stereo = format.channels == 2 ? 1 : 0;
-        gLiveParams.audioSampleRate = gRecordingParams.profile.audioSampleRate = format.sampleRate;
-        gLiveParams.audioSampleBits = gRecordingParams.profile.audioSampleBits = format.bitsPerSample;
+        gCapture.format.stereo = format.channels == 2;
+        gCapture.format.audioSampleRate = format.sampleRate;
+        gCapture.format.audioSampleBits = format.bitsPerSample;
     }
     if (gCapture.graph->RenderStream(PinCategory::Capture, MediaType::Audio, *gCapture.audioCapture,
                                      gCapture.audioGrabber.get(), nullptr) != 0)
@@ -333,7 +333,7 @@ void ReconcileChannelDevices()
 }
 
 int SelectCaptureDevices(const std::shared_ptr<DeviceMoniker>& video, const std::shared_ptr<DeviceMoniker>& audio,
-                         int recording)
+                         int wantedFrameRate)
 {
     // Callbacks of a graph that did not stop may still use what the teardown
     // frees: it stays as it is.
@@ -350,25 +350,30 @@ int SelectCaptureDevices(const std::shared_ptr<DeviceMoniker>& video, const std:
         ReleaseSelection();
         return -1;
     }
-    if (BuildCaptureGraph(recording) == 0)
+    if (BuildCaptureGraph(wantedFrameRate) == 0)
         return 0;
     ReleaseSelection();
     return -1;
 }
 
-int SelectCaptureDevicesByIndex(int videoIndex, int audioIndex, int recording)
+int SelectCaptureDevicesByIndex(int videoIndex, int audioIndex, int wantedFrameRate)
 {
     return SelectCaptureDevices(MonikerOfSlot(gCapture.videoMonikers, gCapture.videoDeviceCount, videoIndex),
                                 MonikerOfSlot(gCapture.audioMonikers, gCapture.audioDeviceCount, audioIndex),
-                                recording);
+                                wantedFrameRate);
 }
 
-int BuildCaptureGraph(int recording)
+const CaptureFormat& GraphFormat()
 {
-    gLiveParams.audioSampleBits = 16;
-    gLiveParams.audioSampleRate = 44100;
-    gLiveParams.stereo = 1;
-    if (gCapture.videoCapture && BuildVideoPart(recording) != 0)
+    return gCapture.format;
+}
+
+int BuildCaptureGraph(int wantedFrameRate)
+{
+    // A graph without sound delivers none; its sound format is the one the
+    // encoders would be set up with.
+    gCapture.format = CaptureFormat{};
+    if (gCapture.videoCapture && BuildVideoPart(wantedFrameRate) != 0)
         return -1;
     if (gCapture.audioCapture && BuildAudioPart() != 0)
         return -1;

@@ -14,6 +14,16 @@
 
 class CrossbarRouter;
 
+// What the built graph's devices deliver to the grabbers.
+struct CaptureFormat {
+    int width = 0;
+    int height = 0;
+    uint8_t frameRate = 0;  // 15 when the device does not say
+    bool stereo = true;
+    int audioSampleRate = 44100;
+    int audioSampleBits = 16;
+};
+
 struct CaptureObjects {
     std::unique_ptr<FilterGraph> graph;
     std::shared_ptr<SampleGrabber> videoGrabber;
@@ -33,6 +43,7 @@ struct CaptureObjects {
     int videoDeviceCount = 0;
     int audioDeviceCount = 0;
     int crossbarInputCount = 0;
+    CaptureFormat format;
 };
 
 extern CaptureObjects gCapture;
@@ -58,13 +69,16 @@ int EnumerateCaptureDevices();
 void ReconcileChannelDevices();
 
 // Stops and tears down the current graph and builds one for these devices
-// (either may be nullptr). recording = 1 uses the recording frame rate.
+// (either may be nullptr), asking the video device for wantedFrameRate
+// pictures a second (0: its own rate). What the devices then deliver is
+// the graph's format.
 int SelectCaptureDevices(const std::shared_ptr<DeviceMoniker>& video, const std::shared_ptr<DeviceMoniker>& audio,
-                         int recording);
+                         int wantedFrameRate);
 // The same by device slot, as channel records store them (255: none).
-int SelectCaptureDevicesByIndex(int videoIndex, int audioIndex, int recording);
+int SelectCaptureDevicesByIndex(int videoIndex, int audioIndex, int wantedFrameRate);
+const CaptureFormat& GraphFormat();
 
-int BuildCaptureGraph(int recording);
+int BuildCaptureGraph(int wantedFrameRate);
 void TearDownCaptureGraph();
 int StartCapture();
 int StopCapture();

@@ -2,6 +2,7 @@
 
 #include "capture/capture_graph.h"
 #include "capture/crossbar_router.h"
+#include "shared/live_params.h"
 
 #include <algorithm>
 
@@ -10,7 +11,7 @@ void LoadChannelSetup(const ChannelRecord& record, ChannelSetupModel& model)
     model = {};
     const int video = (record.editSelection >> 8) & 0xFF;
     const int audio = record.editSelection & 0xFF;
-    const bool built = SelectCaptureDevicesByIndex(video, audio, 0) == 0;
+    const bool built = SelectCaptureDevicesByIndex(video, audio, gLiveParams.frameRate) == 0;
     if (built && gCapture.router) {
         int count = 0;
         gCapture.router->RouteCount(count);

@@ -215,6 +215,15 @@ void FitH263Size(int& width, int& height)
     height = 96;
 }
 
+void AdoptCaptureFormat(const CaptureFormat& format)
+{
+    if (format.frameRate > 0)
+        gLiveParams.frameRate = gRecordingParams.profile.frameRate = format.frameRate;
+    gLiveParams.stereo = gRecordingParams.profile.stereo = format.stereo ? 1 : 0;
+    gLiveParams.audioSampleRate = gRecordingParams.profile.audioSampleRate = format.audioSampleRate;
+    gLiveParams.audioSampleBits = gRecordingParams.profile.audioSampleBits = format.audioSampleBits;
+}
+
 void ChooseLiveParameters(uint8_t profile, int32_t customKbps, uint16_t customWidth, uint16_t customHeight,
                           bool hasVideo)
 {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "capture/capture_graph.h"
 #include "encode/av_owned.h"
 #include "encode/picture_converter.h"
 
@@ -66,6 +67,11 @@ extern RecordingOutput gRecorder;
 
 // Fills the live parameters from the stream profile byte (low nibble: bit
 // rate level, high nibble: size level) and the custom bit rate in kbit/s.
+// What a built capture graph delivers becomes the stream's and the
+// recording's frame rate and sound format: the encoders pace and convert by
+// them, and the handheld is told them.
+void AdoptCaptureFormat(const CaptureFormat& format);
+
 void ChooseLiveParameters(uint8_t profile, int32_t customKbps, uint16_t customWidth, uint16_t customHeight,
                           bool hasVideo);
 

@@ -83,11 +83,13 @@ StartResult StartLive(const StreamRequest& request)
     const ChannelRecord& channel = *found;
     const bool hasVideo = channel.videoDevice != kNoDevice;
     const bool hasAudio = channel.audioDevice != kNoDevice;
+    // What the request asks for, then what the devices deliver of it.
     ChooseStreamParameters(request, hasVideo, hasAudio);
-    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 0) != 0) {
+    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, gLiveParams.frameRate) != 0) {
         const std::string reason = "The capture graph for channel " + std::to_string(current) + " could not be built.";
         return gState.recording ? AbandonStart(reason) : StartResult::Failed(reason);
     }
+    AdoptCaptureFormat(GraphFormat());
     gStream.video.present = GraphHasVideo();
     gStream.audio.present = GraphHasAudio();
     RouteAndTune(channel);
@@ -162,9 +164,10 @@ StartResult BuildMonitoringGraph()
     if (!found)
         return StartResult::Failed("Channel " + std::to_string(current) + " has no capture device to monitor.");
     const ChannelRecord& channel = *found;
-    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 0) != 0)
+    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, gLiveParams.frameRate) != 0)
         return StartResult::Failed("The capture graph for monitoring channel " + std::to_string(current) +
                                    " could not be built.");
+    AdoptCaptureFormat(GraphFormat());
     RouteAndTune(channel);
     if (StartCapture() != 0)
         return StartResult::Failed("The capture for monitoring did not start.");

@@ -4,12 +4,14 @@
 #include "capture/crossbar_router.h"
 #include "config/settings.h"
 #include "encode/live_encoder.h"
+#include "encode/live_setup.h"
 #include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
 #include "record/recorder.h"
+#include "shared/live_params.h"
 #include "shared/resources.h"
 #include "shared/server_state.h"
 
@@ -58,8 +60,10 @@ StartResult PrepareCapture(const ChannelRecord& channel)
         ShowFailure(kChannelNotSetUpText);
         return StartResult::Failed(kChannelNotSetUpText);
     }
-    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, 1) != 0)
+    const int wantedFrameRate = gRecordingParams.profile.frameRate;
+    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, wantedFrameRate) != 0)
         return StartResult::Failed("The capture graph for recording could not be built.");
+    AdoptCaptureFormat(GraphFormat());
     gStream.video.present = GraphHasVideo();
     gStream.audio.present = GraphHasAudio();
     RouteAndTune(channel);

@@ -213,7 +213,7 @@ protected:
         ASSERT_EQ(0, CreateGraphObjects());
         ASSERT_EQ(0, EnumerateCaptureDevices());
         ASSERT_EQ(gVideoDeviceNames.at(1), "Virtual TV Tuner");
-        ASSERT_EQ(0, SelectCaptureDevicesByIndex(0, 0, 0));
+        ASSERT_EQ(0, SelectCaptureDevicesByIndex(0, 0, gLiveParams.frameRate));
     }
     void TearDown() override
     {

@@ -10,6 +10,7 @@
 #include "capture/crossbar_router.h"
 #include "config/settings.h"
 #include "encode/pipeline.h"
+#include "shared/live_params.h"
 #include "shared/server_state.h"
 #include "support/test_application.h"
 #include "ui/channel_dlg.h"
@@ -87,7 +88,7 @@ protected:
     // The graph of the TV card, as the capture options dialog builds it.
     TvTuner& CardTuner()
     {
-        EXPECT_EQ(0, SelectCaptureDevicesByIndex(tunerSlot, kNoDevice, 0));
+        EXPECT_EQ(0, SelectCaptureDevicesByIndex(tunerSlot, kNoDevice, gLiveParams.frameRate));
         TvTuner* tuner = FindTuner();
         EXPECT_NE(nullptr, tuner);
         return *tuner;

@@ -49,7 +49,7 @@ TEST_F(CaptureSizeTest, NearestSizeAtOrAbove640x480UnlessTheFirstIsSmaller)
 
 TEST_F(CaptureSizeTest, TheTvCardCapturesAt640x480)
 {
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, gLiveParams.frameRate));
     EXPECT_EQ(640, gCaptureWidth);
     EXPECT_EQ(480, gCaptureHeight);
     EXPECT_EQ(640 * 480 * 3, gFrameByteSize);
@@ -112,16 +112,16 @@ using GraphBuildTest = CaptureTest;
 TEST_F(GraphBuildTest, TheTvCardForPictureAndSoundIsOneCaptureFilter)
 {
     const int card = VideoSlot("Virtual TV Tuner");
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(card, AudioSlot("Virtual TV Tuner"), 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(card, AudioSlot("Virtual TV Tuner"), gLiveParams.frameRate));
     EXPECT_TRUE(GraphHas("VCap"));
     EXPECT_FALSE(GraphHas("ACap"));
     for (const char* name : {"VGrabber", "AGrabber", "CCGrabber", "VBI Codec", "Video Renderer", "Audio Renderer"})
         EXPECT_TRUE(GraphHas(name)) << name;
     EXPECT_TRUE(GraphHasVideo());
     EXPECT_TRUE(GraphHasAudio());
-    EXPECT_EQ(1, gLiveParams.stereo);
-    EXPECT_EQ(44100, gLiveParams.audioSampleRate);
-    EXPECT_EQ(16, gRecordingParams.profile.audioSampleBits);
+    EXPECT_TRUE(GraphFormat().stereo);
+    EXPECT_EQ(44100, GraphFormat().audioSampleRate);
+    EXPECT_EQ(16, GraphFormat().audioSampleBits);
     EXPECT_EQ(3, gCapture.crossbarInputCount);
     EXPECT_EQ(kVolumeSilent, gCapture.graph->BasicAudio()->Volume());
     EXPECT_TRUE(messages.Texts().empty());
@@ -129,7 +129,7 @@ TEST_F(GraphBuildTest, TheTvCardForPictureAndSoundIsOneCaptureFilter)
 
 TEST_F(GraphBuildTest, AnAudioOnlyChannelBuildsOnlyTheSoundBranch)
 {
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(kNoDevice, AudioSlot("Virtual Line In"), 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(kNoDevice, AudioSlot("Virtual Line In"), gLiveParams.frameRate));
     EXPECT_TRUE(GraphHas("ACap"));
     EXPECT_FALSE(GraphHas("VCap"));
     EXPECT_FALSE(GraphHas("VGrabber"));
@@ -141,7 +141,7 @@ TEST_F(GraphBuildTest, AnOversizedConnectedFormatFailsAndLeavesNothingBound)
 {
     AddVirtualDevice(VideoDevice("HD Card", {{1920, 1088}}));
     Enumerate();
-    EXPECT_EQ(-1, SelectCaptureDevicesByIndex(VideoSlot("HD Card"), kNoDevice, 0));
+    EXPECT_EQ(-1, SelectCaptureDevicesByIndex(VideoSlot("HD Card"), kNoDevice, gLiveParams.frameRate));
     EXPECT_TRUE(messages.Saw(kBadFormat));
     EXPECT_TRUE(gCapture.graph->FilterNames().empty());
     EXPECT_EQ(nullptr, gCapture.videoCapture);
@@ -154,14 +154,14 @@ TEST_F(GraphBuildTest, FailuresAreSilentWhileMessagesAreOff)
     AddVirtualDevice(VideoDevice("HD Card", {{1920, 1088}}));
     Enumerate();
     gState.showMessages = 0;
-    EXPECT_EQ(-1, SelectCaptureDevicesByIndex(VideoSlot("HD Card"), kNoDevice, 0));
+    EXPECT_EQ(-1, SelectCaptureDevicesByIndex(VideoSlot("HD Card"), kNoDevice, gLiveParams.frameRate));
     EXPECT_TRUE(messages.Texts().empty());
 }
 
 TEST_F(GraphBuildTest, WithoutACaptionGrabberTheGraphStillBuildsAndRuns)
 {
     LimitSampleGrabbers(1);
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, gLiveParams.frameRate));
     EXPECT_TRUE(messages.Saw("Could not obtain a CC grabber filter."));
     EXPECT_FALSE(GraphHas("CCGrabber"));
     EXPECT_FALSE(GraphHas("VBI Codec"));
@@ -177,7 +177,7 @@ TEST_F(GraphBuildTest, ACardWithoutVbiLinesFeedsCaptionsStraightFromItsCaptionOu
     device.captionPin = true;
     AddVirtualDevice(device);
     Enumerate();
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Caption Card"), kNoDevice, 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Caption Card"), kNoDevice, gLiveParams.frameRate));
     EXPECT_FALSE(GraphHas("VBI Codec"));
     ASSERT_TRUE(GraphHas("CCGrabber"));
     ASSERT_EQ(0, TuneChannel(9, 1, 1));
@@ -188,7 +188,7 @@ TEST_F(GraphBuildTest, ACardWithoutVbiLinesFeedsCaptionsStraightFromItsCaptionOu
 
 TEST_F(GraphBuildTest, TeardownRemovesTheWholeChain)
 {
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(0, 0, 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(0, 0, gLiveParams.frameRate));
     TearDownCaptureGraph();
     EXPECT_TRUE(gCapture.graph->FilterNames().empty());
     EXPECT_EQ(nullptr, gCapture.router);
@@ -200,7 +200,7 @@ TEST_F(GraphBuildTest, StartAndStopFollowTheRunningFlagAndThePreview)
     std::vector<std::pair<int, int>> sizes;
     SetFrameResizer([&](int width, int height) { sizes.emplace_back(width, height); });
     gState.previewVisible = 1;
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(0, kNoDevice, 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(0, kNoDevice, gLiveParams.frameRate));
     ASSERT_EQ(0, StartCapture());
     EXPECT_EQ(1, gState.captureRunning);
     EXPECT_EQ(0, StartCapture());
@@ -220,7 +220,7 @@ TEST_F(GraphBuildTest, StartAndStopFollowTheRunningFlagAndThePreview)
 TEST_F(GraphBuildTest, ThePreviewVolumeFollowsTheMuteSwitch)
 {
     EXPECT_EQ(-1, SetPreviewVolume(0));
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(kNoDevice, AudioSlot("Virtual Line In"), 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(kNoDevice, AudioSlot("Virtual Line In"), gLiveParams.frameRate));
     EXPECT_EQ(kVolumeSilent, gCapture.graph->BasicAudio()->Volume());
     EXPECT_EQ(0, SetPreviewVolume(0));
     EXPECT_EQ(kVolumeFull, gCapture.graph->BasicAudio()->Volume());

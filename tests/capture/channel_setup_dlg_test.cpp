@@ -5,6 +5,7 @@
 #include "capture/preview_widget.h"
 #include "config/settings.h"
 #include "support/test_application.h"
+#include "shared/live_params.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -101,7 +102,7 @@ TEST_F(ChannelSetupDlgTest, ThePreviewShowsTheRunningGraphsPictures)
     CPreviewWidget* preview = GetPreviewWidget(&parent);
     EXPECT_EQ(preview, GetPreviewWidget(&parent));
     gState.previewVisible = 1;
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, gLiveParams.frameRate));
     ASSERT_EQ(0, StartCapture());
     for (int wait = 0; wait < 100 && preview->Image().isNull(); ++wait) {
         QTest::qWait(20);

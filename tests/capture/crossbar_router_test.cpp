@@ -3,6 +3,7 @@
 #include "capture/channel_setup.h"
 #include "capture/crossbar_router.h"
 #include "config/settings.h"
+#include "shared/live_params.h"
 
 #include <string>
 #include <vector>
@@ -31,14 +32,14 @@ protected:
         device.tuner = true;
         AddVirtualDevice(device);
         Enumerate();
-        ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Card"), kNoDevice, 0));
+        ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Card"), kNoDevice, gLiveParams.frameRate));
         ASSERT_NE(nullptr, gCapture.router);
     }
 };
 
 TEST_F(CrossbarRouterTest, OneCrossbarOffersItsThreeVideoInputsAndNoAudioInput)
 {
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, gLiveParams.frameRate));
     const CrossbarRouter& router = *gCapture.router;
     EXPECT_EQ((std::vector<std::string>{"Video Tuner", "Video Composite", "Video SVideo"}), RouteNames(router));
     for (const auto& route : router.Routes()) {
@@ -60,7 +61,7 @@ TEST_F(CrossbarRouterTest, OneCrossbarOffersItsThreeVideoInputsAndNoAudioInput)
 
 TEST_F(CrossbarRouterTest, SelectingARouteSwitchesVideoAndItsRelatedAudio)
 {
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, gLiveParams.frameRate));
     CrossbarRouter& router = *gCapture.router;
     EXPECT_EQ(0, router.SelectRoute(1));
     const RoutingStep& step = router.Routes()[1][0];
@@ -95,7 +96,7 @@ TEST_F(CrossbarRouterTest, ACardWithoutCrossbarHasNoRouterAndATunerlessOneNoTune
 {
     AddVirtualDevice(VideoDevice("Webcam", {{640, 480}}));
     Enumerate();
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Webcam"), kNoDevice, 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Webcam"), kNoDevice, gLiveParams.frameRate));
     EXPECT_EQ(nullptr, gCapture.router);
     EXPECT_EQ(nullptr, FindTuner());
     EXPECT_EQ(-1, TuneChannel(5, 1, 1));
@@ -103,7 +104,7 @@ TEST_F(CrossbarRouterTest, ACardWithoutCrossbarHasNoRouterAndATunerlessOneNoTune
 
 TEST_F(CrossbarRouterTest, TuningPutsTheChannelOnTheTuner)
 {
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, gLiveParams.frameRate));
     EXPECT_EQ(0, TuneChannel(13, 1, 0));
     EXPECT_EQ(13, FindTuner()->Channel());
     int low = 0, high = 0;

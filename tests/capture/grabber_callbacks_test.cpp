@@ -7,6 +7,7 @@
 #include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
 #include "platform/sync.h"
+#include "shared/live_params.h"
 
 #include <thread>
 #include <vector>
@@ -112,7 +113,7 @@ TEST_F(GrabberCallbackTest, CaptionBytesGoToTheDecoderInSixteens)
 
 TEST_F(GrabberCallbackTest, ALiveStreamFromTheTvCardFillsBothRings)
 {
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), AudioSlot("Virtual TV Tuner"), 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), AudioSlot("Virtual TV Tuner"), gLiveParams.frameRate));
     ASSERT_EQ(0, OpenLiveEncoder(true, true));
     gState.streaming = 1;
     ASSERT_EQ(0, StartCapture());

@@ -54,7 +54,7 @@ protected:
     {
         CaptureTest::SetUp();
         Application();  // so that the motion check's request can be posted
-        ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, 0));
+        ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, gLiveParams.frameRate));
         gSettings.record.currentChannel = 5;
         gSettings.channels[5].motionDetection = 1;
         gSettings.record.recordOnMotion = 1;
@@ -100,7 +100,7 @@ TEST_F(MonitoringTest, TenPeriodsPrimeThenPicture352IsComparedAndMotionAsksForAR
 
     // A graph rebuilt meanwhile (a recording's) primes its new reference first.
     gState.motionDetected = 0;
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, 1));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, gRecordingParams.profile.frameRate));
     Feed(moved, 32);
     EXPECT_EQ(0, gState.motionDetected) << "the new reference takes the picture";
     Feed(still, 32);
@@ -119,10 +119,10 @@ TEST_F(RenderingSurfaceTest, FollowsTheCaptureSize)
 {
     AddVirtualDevice(VideoDevice("Small Camera", {{320, 240}}));
     Enumerate();
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, gLiveParams.frameRate));
     ASSERT_EQ(1, CreateRenderingSurface());
     EXPECT_EQ(QSize(640, 480), RenderingSurface().size());
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Small Camera"), kNoDevice, 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Small Camera"), kNoDevice, gLiveParams.frameRate));
     ASSERT_EQ(1, CreateRenderingSurface());
     EXPECT_EQ(QSize(320, 240), RenderingSurface().size());
 }

@@ -18,7 +18,7 @@ protected:
     // The TV card alone, at the recording frame rate (25 by default).
     void BuildCard()
     {
-        ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, 1));
+        ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, 25));
     }
 
     std::vector<SampleLog::Entry> FramesOfChannel(int channel)
@@ -34,7 +34,7 @@ protected:
 TEST_F(VirtualCardTest, FramesArriveAtTheAskedRateWithTheirSizeAndBottomUpBgrOrder)
 {
     BuildCard();
-    EXPECT_EQ(25, gLiveParams.frameRate);
+    EXPECT_EQ(25, GraphFormat().frameRate);
     ASSERT_EQ(0, TuneChannel(9, 1, 1));
     SampleLog frames;
     CaptureFor(milliseconds(800), *gCapture.videoGrabber, frames);
@@ -129,7 +129,7 @@ TEST_F(VirtualCardTest, OtherChannelsCarryNoCaptions)
 
 TEST_F(VirtualCardTest, TheLineInDeliversATwentiethOfASecondAtATime)
 {
-    ASSERT_EQ(0, SelectCaptureDevicesByIndex(kNoDevice, AudioSlot("Virtual Line In"), 0));
+    ASSERT_EQ(0, SelectCaptureDevicesByIndex(kNoDevice, AudioSlot("Virtual Line In"), gLiveParams.frameRate));
     SampleLog blocks;
     CaptureFor(milliseconds(500), *gCapture.audioGrabber, blocks);
     const auto entries = blocks.Entries();
