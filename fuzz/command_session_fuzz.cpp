@@ -42,8 +42,8 @@ bool Initialise()
     });
     // Waits that guard a real handheld only slow the search down: the
     // schedule list's pause, and the growing wait after failed logins.
-    gScheduleListPauseMs = 0;
-    gLoginDelayBaseMs = 0;
+    SetScheduleListPause(0);
+    SetLoginThrottle(0, 0);
     return true;
 }
 
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     // Each input is a new handheld: failed logins of the last one do not
     // slow it down.
-    gFailedLogins = 0;
+    SetLoginThrottle(0, 0);
     gNet.controlSocket = ends[0];
     gNet.dataSocket = kInvalidSocket;
     gNet.sessionExit = 0;

@@ -26,7 +26,6 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 
-CMainFrame* gMainFrame = nullptr;
 
 namespace {
 
@@ -44,7 +43,6 @@ CMainFrame::CMainFrame(bool silent) : view_(new CChildView(this))
     gState.showMessages = silent ? 0 : 1;
     gState.userShowMessages = gState.showMessages.load();
     gState.unattended = silent || RunningHeadless() ? 1 : 0;
-    gMainFrame = this;
     setWindowTitle("Orvandel");
     setWindowIcon(PaintedIcon(ProgramIcon::Program));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -61,7 +59,6 @@ CMainFrame::~CMainFrame()
 {
     SetFrameResizer(nullptr);
     SetMessageHandler(MessageTarget::Frame, {});
-    gMainFrame = nullptr;
 }
 
 int CMainFrame::OnCreate()

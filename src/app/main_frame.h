@@ -58,5 +58,3 @@ private:
     QAction* muteAction_ = nullptr;
     QAction* autostartAction_ = nullptr;
 };
-
-extern CMainFrame* gMainFrame;

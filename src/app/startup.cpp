@@ -43,7 +43,7 @@ int RunInitialisationSequence()
     gBehindNat = 1;
     // Tests shorten how often an unattended server tries the directory again.
     if (const char* retry = std::getenv("ORVANDEL_DIRECTORY_RETRY_SECONDS"); retry && std::atoi(retry) > 0)
-        gDirectoryRetrySeconds = std::atoi(retry);
+        SetDirectoryRetrySeconds(std::atoi(retry));
     gPortsMapped = 0;
     SetDefaultSettings();
     SetDefaultEncoderParams();

@@ -4,7 +4,24 @@
 
 #include <cstdio>
 
-std::atomic<int> gAutoTuneFoundCount{0};
+namespace {
+std::atomic<int> foundCount{0};
+} // namespace
+
+int AutoTuneFoundCount()
+{
+    return foundCount;
+}
+
+void ClearAutoTuneFoundCount()
+{
+    foundCount = 0;
+}
+
+int TakeAutoTuneFoundCount()
+{
+    return foundCount.exchange(0);
+}
 
 TunerChannelRange AutoTuneChannelRange(const TvTuner& tuner)
 {
@@ -34,7 +51,7 @@ void WriteFoundChannel(int baseIndex, int recordIndex, int channel)
 
 bool AutoTuneScan::RecordLeft() const
 {
-    const int next = baseIndex_ + gAutoTuneFoundCount;
+    const int next = baseIndex_ + foundCount;
     return baseIndex_ >= 0 && next < kChannelCount;
 }
 
@@ -42,17 +59,17 @@ int AutoTuneScan::Run(AutoTuneObserver& observer)
 {
     const TunerChannelRange range = AutoTuneChannelRange(tuner_);
     observer.RangeKnown(range);
-    gAutoTuneFoundCount = 0;
+    foundCount = 0;
     for (int channel = range.minimum; channel <= range.maximum && !cancelled_ && RecordLeft(); ++channel) {
         observer.Scanning(channel);
         bool found = false;
         if (tuner_.AutoTune(channel, found) == 0 && found) {
             observer.Found(channel);
-            WriteFoundChannel(baseIndex_, baseIndex_ + gAutoTuneFoundCount, channel);
-            ++gAutoTuneFoundCount;
+            WriteFoundChannel(baseIndex_, baseIndex_ + foundCount, channel);
+            ++foundCount;
         }
         observer.Scanned(channel);
     }
     tuner_.StoreAutoTune();
-    return gAutoTuneFoundCount;
+    return foundCount;
 }

@@ -10,8 +10,10 @@
 
 // How many records the last scan wrote. The capture options dialog clears it
 // before a scan, the scan counts up, and the lineup refreshes that many rows
-// from the scanned record on and clears it again.
-extern std::atomic<int> gAutoTuneFoundCount;
+// from the scanned record on, taking the count.
+int AutoTuneFoundCount();
+void ClearAutoTuneFoundCount();
+int TakeAutoTuneFoundCount();
 
 struct TunerChannelRange {
     int minimum = 0;

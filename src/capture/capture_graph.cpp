@@ -2,6 +2,7 @@
 
 #include "capture/crossbar_router.h"
 #include "capture/grabber_callbacks.h"
+#include "capture/motion.h"
 #include "config/settings.h"
 #include "platform/log.h"
 #include "platform/messages.h"
@@ -13,7 +14,6 @@
 
 CaptureObjects gCapture;
 std::unique_ptr<uint8_t[]> gReferenceFrame;
-std::atomic<bool> gReferencePrimed{false};
 
 namespace {
 
@@ -195,7 +195,7 @@ int TakeConnectedFormat(VideoStreamConfig& config)
     gFrameByteSize = format.width * format.height * 3;
     if (!gReferenceFrame)
         gReferenceFrame.reset(new (std::nothrow) uint8_t[gFrameByteSize]());
-    gReferencePrimed = false;
+    ForgetMotionReference();
     gCapture.format.width = format.width;
     gCapture.format.height = format.height;
     gCapture.format.frameRate =

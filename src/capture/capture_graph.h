@@ -51,8 +51,6 @@ extern CaptureObjects gCapture;
 // The last frame compared by motion detection, frame byte size long; made by
 // the build, freed by the teardown.
 extern std::unique_ptr<uint8_t[]> gReferenceFrame;
-// False until a picture was copied into the reference of this graph.
-extern std::atomic<bool> gReferencePrimed;
 
 // Once at start-up, before anything else of capture.
 int CreateGraphObjects();

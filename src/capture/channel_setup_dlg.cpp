@@ -148,7 +148,7 @@ void CChannelSetupDlg::OnAutoTune()
     tuner->SetCountryCode(record.tunerCountry);
     if (StartCapture() != 0)
         return;
-    gAutoTuneFoundCount = 0;
+    ClearAutoTuneFoundCount();
     gState.scanningTuner = 1;
     RunAutoTuneDialog(this, channel_, *tuner);
     gState.scanningTuner = 0;

@@ -12,9 +12,12 @@
 #include <cstring>
 #include <string>
 
-std::atomic<int> gMonitoringFrameCounter{0};
-
 namespace {
+
+// Pictures since the last comparison period.
+std::atomic<int> monitoringFrameCounter{0};
+// False until a picture was copied into the reference of this graph.
+std::atomic<bool> referencePrimed{false};
 
 constexpr int kBands = 4;
 constexpr int kMotionPerByte = 6;
@@ -30,9 +33,9 @@ bool CurrentChannelWatchesMotion()
 // Ends a comparison period on one picture in 32.
 bool ComparisonPeriodEnds()
 {
-    if (gMonitoringFrameCounter.fetch_add(1) <= kLastFrameOfPeriod)
+    if (monitoringFrameCounter.fetch_add(1) <= kLastFrameOfPeriod)
         return false;
-    gMonitoringFrameCounter = 0;
+    monitoringFrameCounter = 0;
     return true;
 }
 
@@ -45,6 +48,16 @@ void ReportMotion()
 }
 
 } // namespace
+
+void RestartMonitoringPeriod()
+{
+    monitoringFrameCounter = 0;
+}
+
+void ForgetMotionReference()
+{
+    referencePrimed = false;
+}
 
 bool FrameHasMotion(uint8_t* reference, const uint8_t* picture, size_t length)
 {
@@ -77,7 +90,7 @@ void MonitorVideoFrame(const uint8_t* picture, int length)
         return;
     if (gState.monitoringCountdown > 0) {
         std::memcpy(gReferenceFrame.get(), picture, bytes);
-        gReferencePrimed = true;
+        referencePrimed = true;
         --gState.monitoringCountdown;
         UpdateStatusText();
         return;
@@ -85,7 +98,7 @@ void MonitorVideoFrame(const uint8_t* picture, int length)
     // A graph rebuilt while monitoring (a recording started meanwhile) has a
     // new, empty reference: compared with it, any picture would look like
     // motion. Its first picture becomes the reference instead.
-    if (!gReferencePrimed.exchange(true)) {
+    if (!referencePrimed.exchange(true)) {
         std::memcpy(gReferenceFrame.get(), picture, bytes);
         return;
     }

@@ -7,8 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 
-// Pictures since the last comparison period; zeroed with the stream buffers.
-extern std::atomic<int> gMonitoringFrameCounter;
+// Starts counting a comparison period anew; with the stream buffers.
+void RestartMonitoringPeriod();
+// The next compared picture only primes the reference: a new graph's
+// pictures are not compared with an old one's.
+void ForgetMotionReference();
 
 // Compares a picture with the reference in four bands of length / 4 bytes,
 // copying each byte into the reference as it goes. True as soon as one

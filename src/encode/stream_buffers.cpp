@@ -214,7 +214,7 @@ void ResetStreamBuffers()
         std::memset(gBuffers.senderStaging, 0, kStagingSize);
     gLivePcmFill = 0;
     ResetCaptionBuffer();
-    gMonitoringFrameCounter = 0;
+    RestartMonitoringPeriod();
     // A running recording keeps its staged sound and the picture clock that
     // the live branch shares with it: its callbacks are using them.
     if (!gState.recording) {

@@ -24,9 +24,11 @@
 #include <thread>
 #include <unistd.h>
 
-std::atomic<int> gHttpReadLimitMs{30000};
 
 namespace {
+
+std::atomic<int> httpReadLimitMs{30000};
+
 
 constexpr int kConnectLimitMs = 10000;
 constexpr int kFailedConnectPauseMs = 500;
@@ -191,7 +193,7 @@ size_t ReadResponse(int socket, std::span<char> response)
     std::fill(response.begin(), response.end(), 0);
     size_t received = 0;
     while (received < response.size() - 1) {
-        if (WaitForSocket(socket, POLLIN, gHttpReadLimitMs) <= 0)
+        if (WaitForSocket(socket, POLLIN, httpReadLimitMs) <= 0)
             break;
         ssize_t got =
             ::recv(socket, response.data() + received, std::min(kReadPiece, response.size() - 1 - received), 0);
@@ -295,6 +297,11 @@ int ParseDecimal(const char* text)
 }
 
 } // namespace
+
+void SetHttpReadLimit(int milliseconds)
+{
+    httpReadLimitMs = milliseconds;
+}
 
 int HttpGet(std::string_view url, int version, std::span<char> response, size_t* receivedLength)
 {

@@ -13,8 +13,9 @@ constexpr size_t kWebResponseSize = 2048;
 constexpr int kHttp11 = 1;
 constexpr int kHttp10 = 0;
 
-// How long a read may stay silent before the request is given up, in ms.
-extern std::atomic<int> gHttpReadLimitMs;
+// How long a read may stay silent before the request is given up, in ms
+// (30,000); tests shorten it.
+void SetHttpReadLimit(int milliseconds);
 
 // GETs url ("http://host[:port]/path" or "host[:port]/path"; port 80 unless
 // given) with HTTP/1.1 when version is kHttp11, else HTTP/1.0.

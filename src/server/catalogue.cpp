@@ -23,7 +23,14 @@ static_assert(sizeof(MediaInfoRecord) == kFileInfoRecordSize);
 // The schedule list's text block follows its reply a second later: that is
 // the timing the handheld player was built against, and nothing says it
 // copes with the block arriving together with the reply.
-std::atomic<int> gScheduleListPauseMs{1000};
+namespace {
+std::atomic<int> scheduleListPauseMs{1000};
+} // namespace
+
+void SetScheduleListPause(int milliseconds)
+{
+    scheduleListPauseMs = milliseconds;
+}
 
 namespace {
 
@@ -175,7 +182,7 @@ CatalogueAnswer AnswerSchedules()
     for (int row = 0; row < rows; ++row)
         AppendScheduleRecord(gSettings.record.schedules[gSettings.record.scheduleRowToSlot[row]], answer.data);
     PutInt(answer.body, static_cast<int32_t>(answer.data.size()));
-    answer.pauseMs = gScheduleListPauseMs;
+    answer.pauseMs = scheduleListPauseMs;
     return answer;
 }
 

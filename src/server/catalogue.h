@@ -25,9 +25,9 @@ struct CatalogueAnswer {
 // DeleteSchedule, whose payload has been read whole.
 CatalogueAnswer AnswerCatalogueRequest(uint8_t command, const uint8_t* payload);
 
-// The wait between the schedule list's reply and its text block, in ms;
-// only the fuzzer shortens it.
-extern std::atomic<int> gScheduleListPauseMs;
+// The wait between the schedule list's reply and its text block, in ms
+// (1000); only the fuzzer shortens it.
+void SetScheduleListPause(int milliseconds);
 
 // One-call deflate of a list for the handheld. outputSize is the capacity on
 // entry and the compressed length on return. 0, or -1 (and outputSize 0)

@@ -203,7 +203,7 @@ void CloseUdtDataListener()
 // Accepts the handheld's UDT data connection within the connection wait.
 int AcceptUdt(int listener)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(gConnectionWaitSeconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(ConnectionWaitSeconds());
     while (gState.running && std::chrono::steady_clock::now() < deadline) {
         UDTSOCKET accepted = UDT::accept(listener, nullptr, nullptr);
         if (accepted != UDT::INVALID_SOCK) {
@@ -238,7 +238,7 @@ int WaitWhileRunning(int socket, int timeoutMs)
 
 int AcceptTcp(int listener)
 {
-    if (WaitWhileRunning(listener, gConnectionWaitSeconds * 1000) <= 0)
+    if (WaitWhileRunning(listener, ConnectionWaitSeconds() * 1000) <= 0)
         return -1;
     return ::accept(listener, nullptr, nullptr);
 }
@@ -307,10 +307,10 @@ int CarryOnWithoutDirectory()
     if (!gState.directoryUnreached)
         Log("The directory service could not be reached, so handhelds outside this network cannot find the server. "
             "Handhelds on this network connect by its address; the service is tried again every " +
-            std::to_string(gDirectoryRetrySeconds) + " seconds.");
+            std::to_string(DirectoryRetrySeconds()) + " seconds.");
     gState.directoryUnreached = 1;
     gState.testing = gState.initializing = 0;
-    nextDirectoryTry = std::chrono::steady_clock::now() + std::chrono::seconds(gDirectoryRetrySeconds);
+    nextDirectoryTry = std::chrono::steady_clock::now() + std::chrono::seconds(DirectoryRetrySeconds());
     UpdateStatusText();
     return 0;
 }
@@ -350,7 +350,7 @@ int PrepareForHandheld(int controlListener)
         UpdateStatusText();
         return 0;
     }
-    if (WaitWhileRunning(controlListener, gConnectionWaitSeconds * 1000) <= 0) {
+    if (WaitWhileRunning(controlListener, ConnectionWaitSeconds() * 1000) <= 0) {
         ShowConnectionTestFailure();
         gNet.testPending = 0;
         return kListenResultRestart;
@@ -410,7 +410,7 @@ private:
             return;
         }
         SetIntOption(control, IPPROTO_TCP, TCP_NODELAY);
-        waiting_.push_back({control, std::chrono::steady_clock::now() + std::chrono::seconds(gConnectionWaitSeconds)});
+        waiting_.push_back({control, std::chrono::steady_clock::now() + std::chrono::seconds(ConnectionWaitSeconds())});
     }
 
     // Reads the byte of the first readable connection; one that closed or

@@ -56,8 +56,10 @@ void EndSession();
 // nothing else uses them.
 void CloseSessionSockets();
 
-// The listener's wait for a handheld's connections, in seconds.
-extern int gConnectionWaitSeconds;
+// The listener's wait for a handheld's connections, in seconds (15).
+int ConnectionWaitSeconds();
+void SetConnectionWaitSeconds(int seconds);
 // How often an unattended server tries the directory service again after it
-// could not be reached, in seconds.
-extern int gDirectoryRetrySeconds;
+// could not be reached, in seconds (60).
+int DirectoryRetrySeconds();
+void SetDirectoryRetrySeconds(int seconds);

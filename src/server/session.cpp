@@ -29,10 +29,10 @@
 #include <sys/socket.h>
 
 SessionState gSession;
-std::atomic<int> gFailedLogins{0};
-int gLoginDelayBaseMs = 1000;
-
 namespace {
+
+std::atomic<int> failedLogins{0};
+std::atomic<int> loginDelayBaseMs{1000};
 
 using Payload = const uint8_t*;
 
@@ -85,7 +85,7 @@ constexpr int kLoginDelaySliceMs = 50;
 // waits for it.
 void WaitBeforeLoginAnswer()
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(LoginDelayMs(gFailedLogins, gLoginDelayBaseMs));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(LoginDelayMs(failedLogins, loginDelayBaseMs));
     while (std::chrono::steady_clock::now() < until && !gNet.sessionExit)
         Sleep(kLoginDelaySliceMs);
 }
@@ -103,10 +103,10 @@ std::string PeerAddress()
 void CountLogin(int result)
 {
     if (result != -2) {
-        gFailedLogins = 0;
+        failedLogins = 0;
         return;
     }
-    const int failures = ++gFailedLogins;
+    const int failures = ++failedLogins;
     Log("A login from " + PeerAddress() + " failed (" + std::to_string(failures) + " in a row).");
 }
 
@@ -558,6 +558,17 @@ int ServeCommands()
 }
 
 } // namespace
+
+int FailedLoginsInARow()
+{
+    return failedLogins;
+}
+
+void SetLoginThrottle(int baseDelayMs, int failuresInARow)
+{
+    loginDelayBaseMs = baseDelayMs;
+    failedLogins = failuresInARow;
+}
 
 void SetStreamStarter(StreamStarter starter)
 {

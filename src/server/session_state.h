@@ -16,10 +16,11 @@ struct SessionState {
 extern SessionState gSession;
 
 // Failed logins in a row, counted across sessions; a correct login resets
-// it. From the fifth on, every login answer waits: the base delay, doubling
-// with each further failure, at most 30 s. Tests shorten the base.
-extern std::atomic<int> gFailedLogins;
-extern int gLoginDelayBaseMs;
+// it. From the fifth on, every login answer waits: the base delay (1 s),
+// doubling with each further failure, at most 30 s. Tests shorten the base
+// and set the count.
+int FailedLoginsInARow();
+void SetLoginThrottle(int baseDelayMs, int failuresInARow);
 
 // The command session, run on its own thread by the listener.
 int RunCommandSession();

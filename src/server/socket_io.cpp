@@ -4,6 +4,7 @@
 #include "shared/server_state.h"
 #include "server/sender.h"
 
+#include <atomic>
 #include <mutex>
 #include <poll.h>
 #include <sys/socket.h>
@@ -13,8 +14,30 @@
 NetState gNet;
 WorkerThread gNetworkThread;
 WorkerThread gSessionThread;
-int gConnectionWaitSeconds = 15;
-int gDirectoryRetrySeconds = 60;
+namespace {
+std::atomic<int> connectionWaitSeconds{15};
+std::atomic<int> directoryRetrySeconds{60};
+} // namespace
+
+int ConnectionWaitSeconds()
+{
+    return connectionWaitSeconds;
+}
+
+void SetConnectionWaitSeconds(int seconds)
+{
+    connectionWaitSeconds = seconds;
+}
+
+int DirectoryRetrySeconds()
+{
+    return directoryRetrySeconds;
+}
+
+void SetDirectoryRetrySeconds(int seconds)
+{
+    directoryRetrySeconds = seconds;
+}
 
 int SendAll(int socket, bool isUdt, const void* bytes, size_t length)
 {

@@ -7,7 +7,12 @@
 #include <cmath>
 #include <limits>
 
-StatsRateMemory gStatsRateMemory;
+StatsRateMemory& StatisticsRateMemory()
+{
+    // Only the window thread reads and writes it.
+    static StatsRateMemory memory;
+    return memory;
+}
 
 StatsCounters ReadStatsCounters()
 {

@@ -48,7 +48,7 @@ struct StatsRateMemory {
 };
 
 // Outlives the window, so that reopening it continues the measurement.
-extern StatsRateMemory gStatsRateMemory;
+StatsRateMemory& StatisticsRateMemory();
 
 // Reads the stream buffers and the live encoder as they are at this moment.
 // No lock is taken: the figures may come from slightly different moments.

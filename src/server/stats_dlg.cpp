@@ -59,7 +59,7 @@ void CStatsDlg::Refresh()
 
 void CStatsDlg::Refresh(const StatsCounters& counters)
 {
-    shown_ = ComputeStats(counters, shown_, gStatsRateMemory);
+    shown_ = ComputeStats(counters, shown_, StatisticsRateMemory());
     Transfer();
 }
 

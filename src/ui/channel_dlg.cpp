@@ -142,7 +142,7 @@ void CChannelDlg::OnCaptureOptions()
     if (CaptureOptionsGuard() != 0)
         return;
     RunChannelSetupDialog(this, clickedRow_);
-    ShowAutoTunedRows(clickedRow_, gAutoTuneFoundCount.exchange(0));
+    ShowAutoTunedRows(clickedRow_, TakeAutoTuneFoundCount());
 }
 
 // The records a tuner scan wrote from the clicked row on: the pending device

@@ -80,7 +80,7 @@ protected:
     {
         Application();
         CaptureTest::SetUp();
-        gAutoTuneFoundCount = 0;
+        ClearAutoTuneFoundCount();
         tunerSlot = VideoSlot("Virtual TV Tuner");
         ASSERT_GE(tunerSlot, 0);
     }
@@ -177,7 +177,7 @@ TEST_F(AutoTuneTest, TheVirtualTunerFindsItsStationsInOrderFromTheBaseRecord)
     ScanLog log;
     AutoTuneScan scan(tuner, 10);
     EXPECT_EQ(4, scan.Run(log));
-    EXPECT_EQ(4, gAutoTuneFoundCount);
+    EXPECT_EQ(4, AutoTuneFoundCount());
     EXPECT_EQ(2, log.range.minimum);
     EXPECT_EQ(69, log.range.maximum);
     EXPECT_EQ(kStations, log.found);
@@ -257,7 +257,7 @@ TEST_F(AutoTuneTest, CaptureOptionsAutoTuneScansFromItsRecordAndShowsTheFirstCha
     EXPECT_EQ("Monitoring was refused: the tuner is being scanned.", monitoringDuringScan);
     EXPECT_EQ(3, channel->value());
     EXPECT_EQ(49, options.findChild<QSpinBox*>("country")->value());
-    EXPECT_EQ(4, gAutoTuneFoundCount);
+    EXPECT_EQ(4, AutoTuneFoundCount());
     EXPECT_EQ(0, gState.captureRunning) << "the graph is stopped again";
     ExpectStations(30, kStations);
     EXPECT_EQ(-1, gSettings.channels[33].audioCrossbarIn) << "the controls were stored before the scan";
@@ -291,7 +291,7 @@ TEST_F(AutoTuneTest, TheLineupShowsTheRowsTheScanWrote)
     }
     EXPECT_EQ("", list->CellText(44, kColumnDescription));
     EXPECT_FALSE(list->IsChecked(44));
-    EXPECT_EQ(0, gAutoTuneFoundCount) << "the lineup has taken the count";
+    EXPECT_EQ(0, AutoTuneFoundCount()) << "the lineup has taken the count";
 }
 
 } // namespace

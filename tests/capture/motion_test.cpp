@@ -58,7 +58,7 @@ protected:
         gSettings.record.currentChannel = 5;
         gSettings.channels[5].motionDetection = 1;
         gSettings.record.recordOnMotion = 1;
-        gMonitoringFrameCounter = 0;
+        RestartMonitoringPeriod();
         gState.motionDetected = 0;
         gState.monitoringCountdown = 10;
         gState.monitoring = 1;

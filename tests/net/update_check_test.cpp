@@ -57,7 +57,7 @@ protected:
         EXPECT_TRUE(WaitForUpdateCheck(5000));
         SetMessageHandler(MessageTarget::Frame, {});
         unsetenv("ORVANDEL_WEB_HOST");
-        gHttpReadLimitMs = 30000;
+        SetHttpReadLimit(30000);
     }
 
     std::vector<UpdateNotice> notices;
@@ -90,7 +90,7 @@ TEST_F(UpdateCheckTest, AskingDuringTheStartUpCheckStartsNoSecondOneAndHearsItsE
     const int silent = ListenOnLoopback(4, port);
     ASSERT_GE(silent, 0);
     setenv("ORVANDEL_WEB_HOST", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
-    gHttpReadLimitMs = 1500;
+    SetHttpReadLimit(1500);
 
     ASSERT_TRUE(StartUpdateCheck(false));
     EXPECT_FALSE(StartUpdateCheck(true)) << "one check at a time";

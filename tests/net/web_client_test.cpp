@@ -59,8 +59,8 @@ std::string Extract(const std::string& text, const char* pattern, const char* st
 
 class WebClientTest : public ::testing::Test {
 protected:
-    void SetUp() override { gHttpReadLimitMs = 2000; }
-    void TearDown() override { gHttpReadLimitMs = 30000; }
+    void SetUp() override { SetHttpReadLimit(2000); }
+    void TearDown() override { SetHttpReadLimit(30000); }
 };
 
 TEST_F(WebClientTest, SendsTheExactRequestInBothVersions)
@@ -139,7 +139,7 @@ TEST_F(WebClientTest, LongResponsesAreCutToTheBufferAndTerminated)
 
 TEST_F(WebClientTest, ASilentServerIsGivenUpAfterTheReadLimit)
 {
-    gHttpReadLimitMs = 300;
+    SetHttpReadLimit(300);
     CannedServer silent("", CannedServer::After::HoldOpen);
     auto start = Clock::now();
     EXPECT_EQ(Fetch(silent.Url("/silent")).result, -1);

@@ -32,8 +32,7 @@ class AccessTest : public LoopbackServerTest {
 protected:
     void Configure() override
     {
-        gFailedLogins = 0;
-        gLoginDelayBaseMs = 20;
+        SetLoginThrottle(20, 0);
         shared = config.Root() + "/shared";
         outside = config.Root() + "/outside";
         fs::create_directories(shared);
@@ -44,8 +43,7 @@ protected:
     {
         LoopbackServerTest::TearDown();
         SetFileStreamProducer(nullptr);
-        gLoginDelayBaseMs = 1000;
-        gFailedLogins = 0;
+        SetLoginThrottle(1000, 0);
     }
 
     // File streams come from the program's own transcoder.
@@ -87,14 +85,13 @@ TEST_F(AccessTest, GuessingIsSlowedAndACorrectLoginStillGetsIn)
         EXPECT_FALSE(LogsIn("viewer", "guess" + std::to_string(attempt)));
     // Five free, then 20, 40, 80, 160 and 320 ms.
     EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(620));
-    EXPECT_EQ(10, gFailedLogins.load());
+    EXPECT_EQ(10, FailedLoginsInARow());
     EXPECT_TRUE(LogsIn("viewer", "secret"));
-    EXPECT_EQ(0, gFailedLogins.load());
+    EXPECT_EQ(0, FailedLoginsInARow());
 
     // A handheld waiting out a long delay keeps nobody else out: the next
     // one takes over the session and its own wait starts at once.
-    gLoginDelayBaseMs = 1500;
-    gFailedLogins = 5;
+    SetLoginThrottle(1500, 5);
     std::thread waiting([this] {
         HandheldLink link;
         link.Open(port, "viewer", "guess");

@@ -62,7 +62,7 @@ TEST_F(DirectoryListenerTest, UnreachableDirectoryStopsTheServerWithItsMessage)
 TEST_F(DirectoryListenerTest, UnattendedTheServerStaysUpAndTriesAgain)
 {
     gState.unattended = 1;
-    gDirectoryRetrySeconds = 1;
+    SetDirectoryRetrySeconds(1);
     const int directoryPort = FreePortTriple();
     RestartWithDirectory("127.0.0.1:" + std::to_string(directoryPort));
     ASSERT_TRUE(WaitUntil([] { return StatusText() == "Status: Ready, Directory not reached"; }, 15000))
@@ -73,7 +73,7 @@ TEST_F(DirectoryListenerTest, UnattendedTheServerStaysUpAndTriesAgain)
     EXPECT_TRUE(standin.WaitForLines("registration", 1, 15000));
     EXPECT_TRUE(WaitUntil([] { return gState.directoryUnreached == 0; }, 15000));
     gState.unattended = 0;
-    gDirectoryRetrySeconds = 60;
+    SetDirectoryRetrySeconds(60);
 }
 
 } // namespace

@@ -257,12 +257,12 @@ TEST_F(ListenerTest, ASilentConnectionNeitherEndsTheSessionNorDelaysTheNext)
     const auto newcomerSince = std::chrono::steady_clock::now();
     ProcessResult newcomer = Handheld({"login"});
     EXPECT_EQ("0", newcomer.Value("login_result")) << newcomer.output;
-    EXPECT_LT(std::chrono::steady_clock::now() - newcomerSince, std::chrono::seconds(gConnectionWaitSeconds));
+    EXPECT_LT(std::chrono::steady_clock::now() - newcomerSince, std::chrono::seconds(ConnectionWaitSeconds()));
     EXPECT_TRUE(ClosedByPeer(firstControl, 3000)) << "the newcomer took over";
     EXPECT_TRUE(ClosedByPeer(firstData, 3000));
 
-    EXPECT_TRUE(ClosedByPeer(silent, 2000 * gConnectionWaitSeconds));
-    EXPECT_GE(std::chrono::steady_clock::now() - silentSince, std::chrono::seconds(gConnectionWaitSeconds));
+    EXPECT_TRUE(ClosedByPeer(silent, 2000 * ConnectionWaitSeconds()));
+    EXPECT_GE(std::chrono::steady_clock::now() - silentSince, std::chrono::seconds(ConnectionWaitSeconds()));
     for (int socket : {firstControl, firstData, silent})
         ::close(socket);
 }
@@ -306,7 +306,7 @@ TEST_F(ListenerTest, StopEndsTheSessionAndTheListener)
 // must not sit out the connection wait, nor start a session nobody ends.
 TEST_F(ListenerTest, StopDuringANegotiationEndsAtOnce)
 {
-    gConnectionWaitSeconds = 15;
+    SetConnectionWaitSeconds(15);
     int control = ConnectControl();  // chose TCP, never opens its data connection
     const auto stopping = std::chrono::steady_clock::now();
     StopServer();

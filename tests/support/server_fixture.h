@@ -43,7 +43,7 @@ protected:
         record.directoryDisabled = 1;
         StoreScrambled(record.userName, sizeof record.userName, "viewer");
         StoreScrambled(record.password, sizeof record.password, "secret");
-        gConnectionWaitSeconds = 2;
+        SetConnectionWaitSeconds(2);
         Configure();
         ASSERT_EQ(0, StartServer());
         WaitUntil([] { return gNet.controlListenSocket != kInvalidSocket; });
@@ -53,7 +53,7 @@ protected:
     {
         StopServer();
         SetMessageSink(nullptr);
-        gConnectionWaitSeconds = 15;
+        SetConnectionWaitSeconds(15);
     }
 
     // What a derived fixture sets up before the server threads start.

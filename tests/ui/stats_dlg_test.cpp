@@ -32,7 +32,7 @@ protected:
     {
         Application();
         SetMessageSink(&sink);
-        gStatsRateMemory = {};
+        StatisticsRateMemory() = {};
         saved = std::make_unique<StreamBuffers>(gStream);
         savedFrames = gLiveEncoder.framesEncoded;
         savedParams = gLiveParams;
@@ -42,7 +42,7 @@ protected:
         gStream = *saved;
         gLiveEncoder.framesEncoded = savedFrames;
         gLiveParams = savedParams;
-        gStatsRateMemory = {};
+        StatisticsRateMemory() = {};
         SetMessageSink(nullptr);
     }
 
