@@ -13,7 +13,6 @@
 #include <new>
 
 CaptureObjects gCapture;
-std::unique_ptr<uint8_t[]> gReferenceFrame;
 
 namespace {
 
@@ -193,9 +192,7 @@ int TakeConnectedFormat(VideoStreamConfig& config)
     gCaptureWidth = format.width;
     gCaptureHeight = format.height;
     gFrameByteSize = format.width * format.height * 3;
-    if (!gReferenceFrame)
-        gReferenceFrame.reset(new (std::nothrow) uint8_t[gFrameByteSize]());
-    ForgetMotionReference();
+    PrepareMotionReference(gFrameByteSize);
     gCapture.format.width = format.width;
     gCapture.format.height = format.height;
     gCapture.format.frameRate =
@@ -382,7 +379,7 @@ int BuildCaptureGraph(int wantedFrameRate)
 
 void TearDownCaptureGraph()
 {
-    gReferenceFrame.reset();
+    ReleaseMotionReference();
     if (gCapture.audioCapture == gCapture.videoCapture)
         gCapture.audioCapture.reset();
     RemoveCaptureFilter(gCapture.videoCapture);

@@ -48,9 +48,6 @@ struct CaptureObjects {
 
 extern CaptureObjects gCapture;
 
-// The last frame compared by motion detection, frame byte size long; made by
-// the build, freed by the teardown.
-extern std::unique_ptr<uint8_t[]> gReferenceFrame;
 
 // Once at start-up, before anything else of capture.
 int CreateGraphObjects();

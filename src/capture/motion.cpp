@@ -10,12 +10,15 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 namespace {
 
 // Pictures since the last comparison period.
 std::atomic<int> monitoringFrameCounter{0};
+std::unique_ptr<uint8_t[]> reference;
 // False until a picture was copied into the reference of this graph.
 std::atomic<bool> referencePrimed{false};
 
@@ -54,9 +57,21 @@ void RestartMonitoringPeriod()
     monitoringFrameCounter = 0;
 }
 
-void ForgetMotionReference()
+void PrepareMotionReference(int frameBytes)
 {
+    if (!reference)
+        reference.reset(new (std::nothrow) uint8_t[frameBytes]());
     referencePrimed = false;
+}
+
+void ReleaseMotionReference()
+{
+    reference.reset();
+}
+
+bool HasMotionReference()
+{
+    return reference != nullptr;
 }
 
 bool FrameHasMotion(uint8_t* reference, const uint8_t* picture, size_t length)
@@ -86,10 +101,10 @@ void MonitorVideoFrame(const uint8_t* picture, int length)
         return;
     // The reference is the graph's; a picture never writes past it.
     const size_t bytes = static_cast<size_t>(std::clamp(length, 0, gFrameByteSize));
-    if (!gReferenceFrame || bytes == 0)
+    if (!reference || bytes == 0)
         return;
     if (gState.monitoringCountdown > 0) {
-        std::memcpy(gReferenceFrame.get(), picture, bytes);
+        std::memcpy(reference.get(), picture, bytes);
         referencePrimed = true;
         --gState.monitoringCountdown;
         UpdateStatusText();
@@ -99,9 +114,9 @@ void MonitorVideoFrame(const uint8_t* picture, int length)
     // new, empty reference: compared with it, any picture would look like
     // motion. Its first picture becomes the reference instead.
     if (!referencePrimed.exchange(true)) {
-        std::memcpy(gReferenceFrame.get(), picture, bytes);
+        std::memcpy(reference.get(), picture, bytes);
         return;
     }
-    if (FrameHasMotion(gReferenceFrame.get(), picture, bytes))
+    if (FrameHasMotion(reference.get(), picture, bytes))
         ReportMotion();
 }

@@ -9,9 +9,13 @@
 
 // Starts counting a comparison period anew; with the stream buffers.
 void RestartMonitoringPeriod();
-// The next compared picture only primes the reference: a new graph's
-// pictures are not compared with an old one's.
-void ForgetMotionReference();
+// The last compared picture, frameBytes long, made by the graph's build
+// unless it has one: the next compared picture only primes it, so that a new
+// graph's pictures are not compared with an old one's. The teardown releases
+// it.
+void PrepareMotionReference(int frameBytes);
+void ReleaseMotionReference();
+bool HasMotionReference();
 
 // Compares a picture with the reference in four bands of length / 4 bytes,
 // copying each byte into the reference as it goes. True as soon as one

@@ -22,13 +22,14 @@ extern "C" {
 }
 
 VideoSample gLatestVideoSample;
-std::atomic<int> gCaptionsOnVideo{0};
 int32_t gLivePcmFill;
 int32_t gRecorderPcmFill;
 LiveEncoder gLiveEncoder;
 RecordingOutput gRecorder;
 
 namespace {
+
+std::atomic<bool> captionsOnVideo{false};
 
 // The picture both branches encode, top row first, for one sample.
 struct PreparedPicture {
@@ -63,7 +64,7 @@ PreparedPicture PreparePicture()
     if (!gLatestVideoSample.bytes || gLatestVideoSample.length < stride * gCaptureHeight)
         return {};
     const uint8_t* lastRow = gLatestVideoSample.bytes + static_cast<ptrdiff_t>(stride) * (gCaptureHeight - 1);
-    if (gCaptionsOnVideo && DrawCaptionsOnSample(lastRow, stride)) {
+    if (captionsOnVideo && DrawCaptionsOnSample(lastRow, stride)) {
         const QImage& surface = RenderingSurface();
         return {surface.constBits(), static_cast<int>(surface.bytesPerLine())};
     }
@@ -336,6 +337,11 @@ int PacingCopies(double lag)
     if (lag > 1.1)
         return static_cast<int>(std::nearbyint(lag));  // the default rounding: nearest, ties to even
     return 1;
+}
+
+void DrawCaptionsOnVideo(bool on)
+{
+    captionsOnVideo = on;
 }
 
 void EncodeVideoSample(double sampleTime)

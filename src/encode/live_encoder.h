@@ -25,9 +25,9 @@ extern VideoSample gLatestVideoSample;
 
 // The handheld's closed-caption overlay switch: while it is on, each picture
 // is copied into the rendering surface and the captions are drawn over it
-// before both branches encode it. Set by the session, read by the video
-// callback.
-extern std::atomic<int> gCaptionsOnVideo;
+// before both branches encode it. Set by the session and at a stream's
+// start, read by the video callback.
+void DrawCaptionsOnVideo(bool on);
 // On the window thread, after a graph was built and before it starts: the
 // rendering surface for its pictures, and the caption font and colour.
 void PrepareCaptionOverlay();

@@ -94,7 +94,7 @@ StartResult StartLive(const StreamRequest& request)
     gStream.audio.present = GraphHasAudio();
     RouteAndTune(channel);
     PrepareCaptionOverlay();
-    gCaptionsOnVideo = request.captionsOnVideo != 0;
+    DrawCaptionsOnVideo(request.captionsOnVideo != 0);
     if (OpenLiveEncoder(gStream.video.present, gStream.audio.present) != 0)
         return AbandonStart("The live encoders could not be opened.");
     SetSampleConsumer(&LiveEncodeSteps());

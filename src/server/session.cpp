@@ -384,7 +384,7 @@ Outcome Login(const Request& request)
 void SetCaptions(const Request& request)
 {
     gSession.request.captionsOnVideo = request.payload[0];
-    gCaptionsOnVideo = request.payload[0] != 0;
+    DrawCaptionsOnVideo(request.payload[0] != 0);
     SendCode(request.command);
 }
 

@@ -3,6 +3,7 @@
 #include "shared/server_state.h"
 #include "capture/crossbar_router.h"
 #include "capture/devices.h"
+#include "capture/motion.h"
 #include "config/settings.h"
 #include "encode/live_encoder.h"
 #include "shared/live_params.h"
@@ -53,7 +54,7 @@ TEST_F(CaptureSizeTest, TheTvCardCapturesAt640x480)
     EXPECT_EQ(640, gCaptureWidth);
     EXPECT_EQ(480, gCaptureHeight);
     EXPECT_EQ(640 * 480 * 3, gFrameByteSize);
-    EXPECT_NE(nullptr, gReferenceFrame);
+    EXPECT_TRUE(HasMotionReference());
 }
 
 using DeviceListTest = CaptureTest;
@@ -146,7 +147,7 @@ TEST_F(GraphBuildTest, AnOversizedConnectedFormatFailsAndLeavesNothingBound)
     EXPECT_TRUE(gCapture.graph->FilterNames().empty());
     EXPECT_EQ(nullptr, gCapture.videoCapture);
     EXPECT_EQ(nullptr, gCapture.selectedVideo);
-    EXPECT_EQ(nullptr, gReferenceFrame);
+    EXPECT_FALSE(HasMotionReference());
 }
 
 TEST_F(GraphBuildTest, FailuresAreSilentWhileMessagesAreOff)
