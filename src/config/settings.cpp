@@ -1,9 +1,11 @@
 #include "config/settings.h"
 
+#include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -213,8 +215,10 @@ int SaveSettings()
     // killed save removes such files by that shape.
     std::string temporary = path + ".XXXXXX";
     int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
+    if (fd < 0) {
+        Log("The settings could not be saved: " + temporary + " could not be created: " + std::strerror(errno));
         return -1;
+    }
     ::fchmod(fd, 0600);
     std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[kSettingsFileSize]);
     if (!image) {
@@ -230,6 +234,7 @@ int SaveSettings()
     bool written = WriteAllAndSync(fd, image.get(), kSettingsFileSize);
     written = ::close(fd) == 0 && written;
     if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        Log("The settings could not be saved to " + path + ": " + std::strerror(errno));
         ::unlink(temporary.c_str());
         ShowMessage(kSaveError, 1, 0);
         return -1;

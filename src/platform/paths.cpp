@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include "platform/log.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -133,5 +135,8 @@ int MakeFolders(const std::string& path)
 {
     std::error_code error;
     fs::create_directories(path, error);
-    return !error && fs::is_directory(path, error) ? 0 : -1;
+    if (!error && fs::is_directory(path, error))
+        return 0;
+    Log("The folder " + path + " could not be made: " + (error ? error.message() : "a file has its name"));
+    return -1;
 }

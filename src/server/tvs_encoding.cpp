@@ -14,8 +14,10 @@
 #include "shared/server_state.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -105,8 +107,10 @@ std::string TvsEncoding::Start(const TvsRequest& request, int durationSeconds)
     gSender.lastChunkTime = 0;
     ResetSeekIndex();
     file_.reset(std::fopen(request.outputPath.c_str(), "wb"));
-    if (!file_)
+    if (!file_) {
+        Log("\"" + request.outputPath + "\" could not be created: " + std::strerror(errno));
         return kCannotOpenOutputText;
+    }
     path_ = request.outputPath;
     startSeconds_ = request.startSeconds;
     durationSeconds_ = durationSeconds;
