@@ -28,14 +28,11 @@ bool Initialise()
     StoreScrambled(gSettings.record.userName, sizeof gSettings.record.userName, "demo");
     StoreScrambled(gSettings.record.password, sizeof gSettings.record.password, "demo");
     gSettings.channels[3].enabled = 1;
-    // The main window's part in the requests, as the program's frame does
-    // it; channel 3 has no capture device, so every start fails at once.
-    SetMessageHandler(MessageTarget::Frame, [](unsigned message, uintptr_t, intptr_t lParam) {
-        if (message == kMsgStartStream)
-            StartLiveStreaming(static_cast<int>(lParam), gSession.request);
-        else if (message == kMsgStartMonitoring)
-            StartMonitoringGraph();
-        else if (message == kMsgStartRecording)
+    // Starts are calls the session makes itself; channel 3 has no capture
+    // device, so every one fails at once. The frame's part is the posted
+    // recording messages, as the program's frame handles them.
+    SetMessageHandler(MessageTarget::Frame, [](unsigned message, uintptr_t, intptr_t) {
+        if (message == kMsgStartRecording)
             StartRecordingCurrentChannel();
         else if (message == kMsgStopRecording)
             StopRecording();
