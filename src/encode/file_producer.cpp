@@ -2,7 +2,6 @@
 
 #include "platform/messages.h"
 
-#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -35,16 +34,14 @@ StartResult FileProducer::WaitUntilOpened(int limitMs)
     // On the window thread in slices, serving the calls of other threads
     // meanwhile, since the body may be waiting for one.
     const bool serveCalls = OnWindowThread();
-    constexpr int kSliceMs = 20;
+    const auto slice = std::chrono::milliseconds(serveCalls ? 20 : limitMs);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     std::unique_lock hold(lock_);
-    auto opened = [this] { return opened_.has_value(); };
-    while (!changed_.wait_until(hold, serveCalls ? std::min(deadline, std::chrono::steady_clock::now() +
-                                                                          std::chrono::milliseconds(kSliceMs))
-                                                 : deadline,
-                                opened)) {
+    while (!changed_.wait_for(hold, slice, [this] { return opened_.has_value(); })) {
         if (std::chrono::steady_clock::now() >= deadline)
             return StartResult::Failed("The file was not open within " + std::to_string(limitMs / 1000) + " s.");
+        if (!serveCalls)
+            continue;
         hold.unlock();
         ServeWindowThreadCalls();
         hold.lock();

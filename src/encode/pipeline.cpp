@@ -143,8 +143,8 @@ StartResult StartOnWindowThread(bool fileMode, const StreamRequest& request)
 {
     if (gState.streaming || producerEncodesFile)
         return StartResult::Failed("A stream was refused: one runs already.");
-    if (RefusedWhileScanningTuner("A stream"))
-        return StartResult::Failed("A stream was refused: the tuner is being scanned.");
+    if (auto refused = RefusalWhileScanningTuner("A stream"))
+        return *refused;
     // A stop whose caller gave up waiting may not have run: finish it first.
     if (fileProducer.Running() && !StopFileProducer())
         return StartResult::Failed("The last file stream has not ended yet.");
@@ -195,12 +195,11 @@ void StopMonitoringCapture()
         StopCapture();
 }
 
-bool RefusedWhileScanningTuner(const std::string& what)
+std::optional<StartResult> RefusalWhileScanningTuner(const std::string& what)
 {
     if (!gState.scanningTuner)
-        return false;
-    Log(what + " was refused: the tuner is being scanned.");
-    return true;
+        return std::nullopt;
+    return StartResult::Failed(what + " was refused: the tuner is being scanned.");
 }
 
 void SetFileStreamProducer(FileStreamProducer producer)
@@ -237,8 +236,8 @@ void LetFileProducerGo()
 StartResult StartMonitoringGraph()
 {
     return OnWindowThreadWithin([] {
-        if (RefusedWhileScanningTuner("Monitoring"))
-            return StartResult::Failed("Monitoring was refused: the tuner is being scanned.");
+        if (auto refused = RefusalWhileScanningTuner("Monitoring"))
+            return *refused;
         StopMonitoringCapture();
         ResetStreamBuffers();
         gState.monitoring = 0;

@@ -8,6 +8,7 @@
 #include "platform/start_result.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // The picture size class whose width and height come with the request.
@@ -58,9 +59,10 @@ StartResult StartMonitoringGraph();
 // stream buffers never runs under its callbacks.
 void StopMonitoringCapture();
 
-// True, after logging that what was refused, while auto-tune scans the
-// tuner of the capture options' graph: nothing may rebuild that graph.
-bool RefusedWhileScanningTuner(const std::string& what);
+// While auto-tune scans the tuner of the capture options' graph nothing may
+// rebuild that graph: the refusal of what, for its caller to log; empty
+// otherwise.
+std::optional<StartResult> RefusalWhileScanningTuner(const std::string& what);
 
 // After the sender has stopped: clears the streaming flag, waits for the
 // capture callbacks to leave the encoders, stops capture unless a recording

@@ -89,8 +89,8 @@ StartResult TryStartRecording()
 {
     if (gState.recording)
         return StartResult::Failed("A recording runs already.");
-    if (RefusedWhileScanningTuner("A recording"))
-        return StartResult::Failed("The tuner is being scanned.");
+    if (auto refused = RefusalWhileScanningTuner("A recording"))
+        return *refused;
     const int current = gSettings.record.currentChannel;
     if (current < 0 || current >= kChannelCount)
         return StartResult::Failed("No channel is chosen.");

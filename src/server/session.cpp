@@ -36,6 +36,15 @@ std::atomic<int> loginDelayBaseMs{1000};
 
 using Payload = const uint8_t*;
 
+enum class Outcome { Continue, Disconnect };
+
+// A command as the session received it, for its handler.
+struct Request {
+    uint8_t command;
+    Payload payload;
+    bool& loggedIn;
+};
+
 struct Reply {
     uint8_t code;
     uint8_t body[kReplyBodySize] = {};
@@ -254,8 +263,9 @@ bool PrepareStreamStart(uint8_t code)
     return true;
 }
 
-void StartLiveStream(Payload payload)
+void StartLiveStream(const Request& request)
 {
+    const Payload payload = request.payload;
     if (!PrepareStreamStart(kStartLiveStream))
         return;
     gState.monitoring = 0;
@@ -271,8 +281,9 @@ void StartLiveStream(Payload payload)
     StartPipelineAndReply(kStartLiveStream, false);
 }
 
-void StartFileStream(Payload payload)
+void StartFileStream(const Request& request)
 {
+    const Payload payload = request.payload;
     if (!PrepareStreamStart(kStartFileStream))
         return;
     if (!StoreFittingRequest(payload, true))
@@ -280,8 +291,9 @@ void StartFileStream(Payload payload)
     StartPipelineAndReply(kStartFileStream, true);
 }
 
-void StartRecording(Payload payload)
+void StartRecording(const Request& request)
 {
+    const Payload payload = request.payload;
     if (gState.recording) {
         SendCode(kStartRecording);
         return;
@@ -298,8 +310,9 @@ void StartRecording(Payload payload)
     SendCode(started.Succeeded() ? static_cast<uint8_t>(kStartRecording) : kRefused);
 }
 
-void StartMonitoring(Payload payload)
+void StartMonitoring(const Request& request)
 {
+    const Payload payload = request.payload;
     const int32_t channel = IntAt(payload, kStreamChannelOffset);
     gState.motionDetected = 0;
     if (!ChannelIsEnabled(channel) || !gSettings.channels[channel].motionDetection) {
@@ -323,7 +336,7 @@ void StartMonitoring(Payload payload)
     UpdateStatusText();
 }
 
-void StopStream()
+void StopStream(const Request&)
 {
     gState.monitoring = 0;
     StopHandheldSender();
@@ -355,14 +368,6 @@ void Refuse(uint8_t command)
         SendAll(ControlSocket(), false, emptyRecord, sizeof emptyRecord);
     }
 }
-
-enum class Outcome { Continue, Disconnect };
-
-struct Request {
-    uint8_t command;
-    Payload payload;
-    bool& loggedIn;
-};
 
 Outcome Login(const Request& request)
 {
@@ -423,20 +428,6 @@ Outcome Continuing(const Request& request)
     return Outcome::Continue;
 }
 
-template <void (*handle)(Payload)>
-Outcome WithPayload(const Request& request)
-{
-    handle(request.payload);
-    return Outcome::Continue;
-}
-
-template <void (*handle)()>
-Outcome Plain(const Request&)
-{
-    handle();
-    return Outcome::Continue;
-}
-
 void StopRecordingAndReply(const Request& request)
 {
     StopRecording();
@@ -487,11 +478,11 @@ constexpr CommandEntry kCommands[] = {
     {kSetCaptions, 1, false, Continuing<SetCaptions>},
     {kSetMediaFile, static_cast<int>(kPathSize), false, Continuing<SetMediaFile>},
     {kSetSubtitleFile, static_cast<int>(kPathSize), false, Continuing<SetSubtitleFile>},
-    {kStartLiveStream, static_cast<int>(kStreamStartSize), false, WithPayload<StartLiveStream>},
-    {kStartFileStream, static_cast<int>(kStreamStartSize), false, WithPayload<StartFileStream>},
-    {kStartMonitoring, 4, false, WithPayload<StartMonitoring>},
-    {kStopStream, 0, false, Plain<StopStream>},
-    {kStartRecording, 4, false, WithPayload<StartRecording>},
+    {kStartLiveStream, static_cast<int>(kStreamStartSize), false, Continuing<StartLiveStream>},
+    {kStartFileStream, static_cast<int>(kStreamStartSize), false, Continuing<StartFileStream>},
+    {kStartMonitoring, 4, false, Continuing<StartMonitoring>},
+    {kStopStream, 0, false, Continuing<StopStream>},
+    {kStartRecording, 4, false, Continuing<StartRecording>},
     {kStopRecording, 0, false, Continuing<StopRecordingAndReply>},
     {kGetMotionStatus, 0, false, Continuing<SendMotionStatus>},
     {kGetRecordingStatus, 0, false, Continuing<SendRecordingStatus>},
