@@ -1,9 +1,11 @@
 #include "platform/thread.h"
 
+#include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
 
 #include <chrono>
+#include <string>
 #include <system_error>
 
 namespace {
@@ -44,7 +46,9 @@ bool WorkerThread::Start(std::function<int()> body)
             finished_ = true;
             finishedChanged_.notify_all();
         });
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& error) {
+        // The caller says which thread it was; the system's reason is here.
+        Log(std::string("A thread could not be started: ") + error.what());
         return false;
     }
     id_ = nextThreadId++;

@@ -1,4 +1,5 @@
 #include "platform/capture/hardware_devices.h"
+#include "platform/log.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
 
@@ -13,6 +14,14 @@ constexpr int kWaitMs = 100;
 // Sound cards are asked for what the encoder takes best; the plug layer
 // converts whatever the hardware has.
 constexpr AudioFormat kCaptureFormat{2, 44100, 16};
+
+// Logs what failed on the device, with ALSA's reason; returns -1 for the
+// caller to pass on.
+int LogFailure(const std::string& device, const char* call, int error)
+{
+    Log(device + ": " + call + " failed: " + snd_strerror(error));
+    return -1;
+}
 
 class AlsaCaptureFilter : public CaptureFilter, public AudioStreamConfig {
 public:
@@ -42,15 +51,21 @@ public:
 private:
     int StartStreaming(const StreamClock& clock)
     {
-        if (snd_pcm_open(&pcm_, device_.c_str(), SND_PCM_STREAM_CAPTURE, 0) < 0) {
+        if (int error = snd_pcm_open(&pcm_, device_.c_str(), SND_PCM_STREAM_CAPTURE, 0); error < 0) {
             pcm_ = nullptr;
-            return -1;
+            return LogFailure(device_, "snd_pcm_open", error);
         }
         stopping_ = false;
-        if (snd_pcm_set_params(pcm_, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, kCaptureFormat.channels,
-                               kCaptureFormat.sampleRate, 1, kLatencyUs) < 0 ||
-            !thread_.Start([this, clock] { return StreamSound(clock); })) {
+        // The plug layer converts whatever the card has to this format.
+        if (int error = snd_pcm_set_params(pcm_, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED,
+                                           kCaptureFormat.channels, kCaptureFormat.sampleRate, 1, kLatencyUs);
+            error < 0) {
             StopStreaming();
+            return LogFailure(device_, "snd_pcm_set_params (S16_LE, 2 channels, 44100 Hz)", error);
+        }
+        if (!thread_.Start([this, clock] { return StreamSound(clock); })) {
+            StopStreaming();
+            Log(device_ + ": the sound thread could not be started");
             return -1;
         }
         return 0;
@@ -74,8 +89,10 @@ private:
             if (snd_pcm_wait(pcm_, kWaitMs) == 0)
                 continue;
             snd_pcm_sframes_t got = snd_pcm_readi(pcm_, block.data(), frames);
+            // An overrun is recovered silently; what cannot be recovered
+            // ends the sound.
             if (got < 0 && snd_pcm_recover(pcm_, static_cast<int>(got), 1) < 0)
-                return -1;
+                return LogFailure(device_, "snd_pcm_readi", static_cast<int>(got));
             if (got <= 0 || paused_)
                 continue;
             MediaSample sample;
@@ -110,13 +127,18 @@ private:
 void AddCardDevices(int card, std::vector<std::shared_ptr<DeviceMoniker>>& devices)
 {
     snd_ctl_t* control = nullptr;
-    if (snd_ctl_open(&control, ("hw:" + std::to_string(card)).c_str(), 0) < 0)
+    const std::string cardName = "hw:" + std::to_string(card);
+    if (int error = snd_ctl_open(&control, cardName.c_str(), 0); error < 0) {
+        LogFailure(cardName, "snd_ctl_open", error);
         return;
+    }
     snd_ctl_card_info_t* cardInfo;
     snd_pcm_info_t* pcmInfo;
     snd_ctl_card_info_alloca(&cardInfo);
     snd_pcm_info_alloca(&pcmInfo);
-    if (snd_ctl_card_info(control, cardInfo) == 0) {
+    if (int error = snd_ctl_card_info(control, cardInfo); error < 0)
+        LogFailure(cardName, "snd_ctl_card_info", error);
+    else {
         for (int device = -1; snd_ctl_pcm_next_device(control, &device) == 0 && device >= 0;) {
             snd_pcm_info_set_device(pcmInfo, static_cast<unsigned>(device));
             snd_pcm_info_set_subdevice(pcmInfo, 0);

@@ -1,6 +1,7 @@
 #include "platform/capture/channel_tables.h"
 #include "platform/capture/frame_convert.h"
 #include "platform/capture/hardware_devices.h"
+#include "platform/log.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
 
@@ -13,6 +14,8 @@
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <poll.h>
+#include <string>
+#include <string_view>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <thread>
@@ -45,19 +48,41 @@ std::string Text(const uint8_t* bytes, size_t size)
 
 // An open device node shared by the filters of one device.
 struct DeviceNode {
-    explicit DeviceNode(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_NONBLOCK)) {}
+    explicit DeviceNode(std::string nodePath)
+        : path(std::move(nodePath)), fd(::open(path.c_str(), O_RDWR | O_NONBLOCK))
+    {
+    }
     ~DeviceNode()
     {
         if (fd >= 0)
             ::close(fd);
     }
+    DeviceNode(const DeviceNode&) = delete;
+    DeviceNode& operator=(const DeviceNode&) = delete;
+    std::string path;
     int fd;
 };
 
-uint32_t DeviceCaps(int fd, std::string* card)
+// Logs what failed on the device, with the system's reason from errno;
+// returns -1 for the caller to pass on.
+int LogFailure(const std::string& path, std::string_view what)
+{
+    const int error = errno;
+    Log(path + ": " + std::string(what) + " failed: " + std::strerror(error));
+    return -1;
+}
+
+// An ioctl whose failure is a fault, not the end of a list: logged with
+// the request's name.
+int Call(const DeviceNode& node, unsigned long request, void* argument, const char* requestName)
+{
+    return Ioctl(node.fd, request, argument) == 0 ? 0 : LogFailure(node.path, requestName);
+}
+
+uint32_t DeviceCaps(const DeviceNode& node, std::string* card)
 {
     v4l2_capability capability{};
-    if (Ioctl(fd, VIDIOC_QUERYCAP, &capability) != 0)
+    if (Call(node, VIDIOC_QUERYCAP, &capability, "VIDIOC_QUERYCAP") != 0)
         return 0;
     if (card)
         *card = Text(capability.card, sizeof capability.card);
@@ -131,18 +156,18 @@ public:
             return -1;
         if (output == 0) {
             int index = static_cast<int>(inputs_[input].index);
-            return Ioctl(node_->fd, VIDIOC_S_INPUT, &index) == 0 ? 0 : -1;
+            return Call(*node_, VIDIOC_S_INPUT, &index, "VIDIOC_S_INPUT");
         }
         v4l2_audio audio{};
         audio.index = static_cast<uint32_t>(LowestBit(inputs_[input - VideoCount()].audioset));
-        return Ioctl(node_->fd, VIDIOC_S_AUDIO, &audio) == 0 ? 0 : -1;
+        return Call(*node_, VIDIOC_S_AUDIO, &audio, "VIDIOC_S_AUDIO");
     }
 
     int RoutedInput(int output) const override
     {
         if (output == 0) {
             int index = -1;
-            if (Ioctl(node_->fd, VIDIOC_G_INPUT, &index) != 0)
+            if (Call(*node_, VIDIOC_G_INPUT, &index, "VIDIOC_G_INPUT") != 0)
                 return -1;
             for (int i = 0; i < VideoCount(); ++i)
                 if (static_cast<int>(inputs_[i].index) == index)
@@ -150,7 +175,7 @@ public:
             return -1;
         }
         v4l2_audio audio{};
-        if (output != 1 || OutputCount() != 2 || Ioctl(node_->fd, VIDIOC_G_AUDIO, &audio) != 0)
+        if (output != 1 || OutputCount() != 2 || Call(*node_, VIDIOC_G_AUDIO, &audio, "VIDIOC_G_AUDIO") != 0)
             return -1;
         for (int i = 0; i < VideoCount(); ++i)
             if (inputs_[i].audioset & (1u << audio.index))
@@ -201,7 +226,7 @@ public:
         frequency.tuner = index_;
         frequency.type = V4L2_TUNER_ANALOG_TV;
         frequency.frequency = TunerUnitsOfKhz(khz, lowUnits_);
-        if (Ioctl(node_->fd, VIDIOC_S_FREQUENCY, &frequency) != 0)
+        if (Call(*node_, VIDIOC_S_FREQUENCY, &frequency, "VIDIOC_S_FREQUENCY") != 0)
             return -1;
         channel_ = channel;
         return 0;
@@ -216,7 +241,7 @@ public:
         std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
         v4l2_tuner tuner{};
         tuner.index = index_;
-        if (Ioctl(node_->fd, VIDIOC_G_TUNER, &tuner) != 0)
+        if (Call(*node_, VIDIOC_G_TUNER, &tuner, "VIDIOC_G_TUNER") != 0)
             return -1;
         found = tuner.signal > 0;
         return 0;
@@ -253,6 +278,8 @@ private:
     void AddInputs();
     void OpenCaptionNode(const std::string& path);
     int StartStreaming(const StreamClock& clock);
+    int MapBuffers(uint32_t count);
+    int StartThreads(const StreamClock& clock);
     void StopStreaming();
     void ReleaseBuffers();
     int StreamPictures(StreamClock clock);
@@ -336,7 +363,7 @@ void V4l2CaptureFilter::AddInputs()
     if (tunerInput != inputs.end()) {
         v4l2_tuner tuner{};
         tuner.index = tunerInput->tuner;
-        if (Ioctl(node_->fd, VIDIOC_G_TUNER, &tuner) == 0)
+        if (Call(*node_, VIDIOC_G_TUNER, &tuner, "VIDIOC_G_TUNER") == 0)
             tuner_ = std::make_unique<V4l2Tuner>(node_, tuner.index, tuner.capability & V4L2_TUNER_CAP_LOW);
     }
     // A single camera input has nothing to switch: no crossbar, as on a webcam.
@@ -355,11 +382,16 @@ void V4l2CaptureFilter::OpenCaptionNode(const std::string& path)
         if (SysfsDevice(vbi) != device)
             continue;
         auto node = std::make_shared<DeviceNode>(vbi);
+        if (node->fd < 0) {
+            LogFailure(vbi, "opening the caption node");
+            return;
+        }
         v4l2_format format{};
         format.type = V4L2_BUF_TYPE_SLICED_VBI_CAPTURE;
         format.fmt.sliced.service_set = V4L2_SLICED_CAPTION_525;
-        if (node->fd >= 0 && (DeviceCaps(node->fd, nullptr) & V4L2_CAP_SLICED_VBI_CAPTURE) &&
-            Ioctl(node->fd, VIDIOC_S_FMT, &format) == 0 && (format.fmt.sliced.service_set & V4L2_SLICED_CAPTION_525)) {
+        if ((DeviceCaps(*node, nullptr) & V4L2_CAP_SLICED_VBI_CAPTURE) &&
+            Call(*node, VIDIOC_S_FMT, &format, "VIDIOC_S_FMT (sliced captions)") == 0 &&
+            (format.fmt.sliced.service_set & V4L2_SLICED_CAPTION_525)) {
             captionNode_ = std::move(node);
             captionOut_ = &AddPin(PinDirection::Output, MediaType::Line21, PinCategory::Vbi);
         }
@@ -379,7 +411,7 @@ int V4l2CaptureFilter::GetFormat(VideoFormat& format) const
 {
     v4l2_format current{};
     current.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (Ioctl(node_->fd, VIDIOC_G_FMT, &current) != 0)
+    if (Call(*node_, VIDIOC_G_FMT, &current, "VIDIOC_G_FMT") != 0)
         return -1;
     format.width = static_cast<int>(current.fmt.pix.width);
     format.height = static_cast<int>(current.fmt.pix.height);
@@ -399,15 +431,27 @@ int V4l2CaptureFilter::SetFormat(const VideoFormat& format)
     wanted.fmt.pix.height = static_cast<uint32_t>(format.height);
     wanted.fmt.pix.pixelformat = fourcc_;
     wanted.fmt.pix.field = V4L2_FIELD_INTERLACED;
-    if (streaming_ || !fourcc_ || Ioctl(node_->fd, VIDIOC_S_FMT, &wanted) != 0 ||
-        wanted.fmt.pix.pixelformat != fourcc_)
+    if (streaming_) {
+        Log(node_->path + ": the picture format cannot change while the device streams");
         return -1;
+    }
+    if (!fourcc_) {
+        Log(node_->path + ": offers no picture format this program converts");
+        return -1;
+    }
+    if (Call(*node_, VIDIOC_S_FMT, &wanted, "VIDIOC_S_FMT") != 0)
+        return -1;
+    if (wanted.fmt.pix.pixelformat != fourcc_) {
+        Log(node_->path + ": VIDIOC_S_FMT gave another pixel format than the one asked for");
+        return -1;
+    }
     v4l2_streamparm parameters{};
     parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     parameters.parm.capture.timeperframe = {static_cast<uint32_t>(format.frameInterval),
                                             static_cast<uint32_t>(kUnitsPerSecond)};
+    // Many analog drivers have a fixed rate: the picture still comes.
     if (format.frameInterval > 0)
-        Ioctl(node_->fd, VIDIOC_S_PARM, &parameters);
+        Call(*node_, VIDIOC_S_PARM, &parameters, "VIDIOC_S_PARM (frame rate)");
     return 0;
 }
 
@@ -429,33 +473,47 @@ int V4l2CaptureFilter::StartStreaming(const StreamClock& clock)
     request.count = kBufferCount;
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
-    if (Ioctl(node_->fd, VIDIOC_G_FMT, &format) != 0 || Ioctl(node_->fd, VIDIOC_REQBUFS, &request) != 0)
+    if (Call(*node_, VIDIOC_G_FMT, &format, "VIDIOC_G_FMT") != 0 ||
+        Call(*node_, VIDIOC_REQBUFS, &request, "VIDIOC_REQBUFS") != 0)
         return -1;
     current_ = format.fmt.pix;
-    for (uint32_t i = 0; i < request.count; ++i) {
+    stopping_ = false;
+    streaming_ = true;
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    frame_.assign(static_cast<size_t>(current_.width) * current_.height * 3 + kSamplePadding, 0);
+    if (MapBuffers(request.count) != 0 || Call(*node_, VIDIOC_STREAMON, &type, "VIDIOC_STREAMON") != 0 ||
+        StartThreads(clock) != 0) {
+        StopStreaming();
+        return -1;
+    }
+    return 0;
+}
+
+int V4l2CaptureFilter::MapBuffers(uint32_t count)
+{
+    for (uint32_t i = 0; i < count; ++i) {
         v4l2_buffer buffer{};
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
         buffer.index = i;
-        if (Ioctl(node_->fd, VIDIOC_QUERYBUF, &buffer) != 0)
-            break;
+        if (Call(*node_, VIDIOC_QUERYBUF, &buffer, "VIDIOC_QUERYBUF") != 0)
+            return -1;
         void* start = ::mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, node_->fd, buffer.m.offset);
         if (start == MAP_FAILED)
-            break;
+            return LogFailure(node_->path, "mmap of a capture buffer");
         buffers_.emplace_back(start, buffer.length);
-        Ioctl(node_->fd, VIDIOC_QBUF, &buffer);
+        if (Call(*node_, VIDIOC_QBUF, &buffer, "VIDIOC_QBUF") != 0)
+            return -1;
     }
-    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    frame_.assign(static_cast<size_t>(current_.width) * current_.height * 3 + kSamplePadding, 0);
-    stopping_ = false;
-    streaming_ = true;
-    if (buffers_.size() != request.count || Ioctl(node_->fd, VIDIOC_STREAMON, &type) != 0 ||
-        !pictureThread_.Start([this, clock] { return StreamPictures(clock); }) ||
-        (captionOut_ && captionOut_->connected &&
-         !captionThread_.Start([this, clock] { return StreamCaptions(clock); }))) {
-        StopStreaming();
-        return -1;
-    }
+    return 0;
+}
+
+int V4l2CaptureFilter::StartThreads(const StreamClock& clock)
+{
+    if (!pictureThread_.Start([this, clock] { return StreamPictures(clock); }))
+        return LogFailure(node_->path, "starting the picture thread");
+    if (captionOut_ && captionOut_->connected && !captionThread_.Start([this, clock] { return StreamCaptions(clock); }))
+        return LogFailure(captionNode_->path, "starting the caption thread");
     return 0;
 }
 
@@ -486,14 +544,24 @@ void V4l2CaptureFilter::ReleaseBuffers()
 int V4l2CaptureFilter::StreamPictures(StreamClock clock)
 {
     pollfd ready{node_->fd, POLLIN, 0};
+    int lastError = 0;
     while (!stopping_) {
         if (::poll(&ready, 1, kPollMs) <= 0)
             continue;
         v4l2_buffer buffer{};
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
-        if (Ioctl(node_->fd, VIDIOC_DQBUF, &buffer) != 0)
+        if (Ioctl(node_->fd, VIDIOC_DQBUF, &buffer) != 0) {
+            // A device that is gone stays gone; any other failure is said
+            // once, not for every picture it repeats on.
+            if (errno == ENODEV)
+                return LogFailure(node_->path, "VIDIOC_DQBUF (the device went away)");
+            if (errno != EAGAIN && errno != lastError) {
+                lastError = errno;
+                LogFailure(node_->path, "VIDIOC_DQBUF");
+            }
             continue;
+        }
         const auto* picture = static_cast<const uint8_t*>(buffers_[buffer.index].first);
         const int width = static_cast<int>(current_.width);
         const int height = static_cast<int>(current_.height);
@@ -521,6 +589,8 @@ int V4l2CaptureFilter::StreamCaptions(StreamClock clock)
         if (::poll(&ready, 1, kPollMs) <= 0)
             continue;
         ssize_t got = ::read(captionNode_->fd, lines, sizeof lines);
+        if (got < 0 && errno == ENODEV)
+            return LogFailure(captionNode_->path, "reading captions (the device went away)");
         for (ssize_t i = 0; !paused_ && i < got / static_cast<ssize_t>(sizeof lines[0]); ++i) {
             if (!(lines[i].id & V4L2_SLICED_CAPTION_525) || lines[i].field != 0)
                 continue;
@@ -541,8 +611,10 @@ public:
     std::shared_ptr<CaptureFilter> Bind() const override
     {
         auto node = std::make_shared<DeviceNode>(path_);
-        if (node->fd < 0)
+        if (node->fd < 0) {
+            LogFailure(path_, "opening the capture device");
             return nullptr;
+        }
         return std::make_shared<V4l2CaptureFilter>(node, path_);
     }
 
@@ -586,9 +658,14 @@ std::vector<std::shared_ptr<DeviceMoniker>> V4l2Devices()
         std::string path = "/dev/video" + std::to_string(n);
         DeviceNode node(path);
         std::string card;
-        if (node.fd < 0)
+        if (node.fd < 0) {
+            // A node that exists but cannot be opened is a device the user
+            // would miss: most often the video group's permission.
+            if (errno != ENOENT)
+                LogFailure(path, "opening");
             continue;
-        uint32_t caps = DeviceCaps(node.fd, &card);
+        }
+        uint32_t caps = DeviceCaps(node, &card);
         if ((caps & V4L2_CAP_VIDEO_CAPTURE) && (caps & V4L2_CAP_STREAMING) && !card.empty())
             devices.push_back(std::make_shared<V4l2Moniker>(path, card));
     }
