@@ -79,15 +79,14 @@ void OpenEncoder(const Codec& codec, int frameRate)
 {
     ResetStreamBuffers();
     SetDefaultEncoderParams();
-    gCaptureWidth = kWidth;
-    gCaptureHeight = kHeight;
-    gFrameByteSize = kFrameBytes;
+    gCapture.format.width = kWidth;
+    gCapture.format.height = kHeight;
     gLiveParams.videoCodec = codec.selector;
     gLiveParams.videoBitRate = codec.bitRate;
     gLiveParams.frameRate = static_cast<uint8_t>(frameRate);
-    gOutputWidth = 320;
-    gOutputHeight = 240;
-    gState.streaming = 1;
+    gLiveEncoder.outputWidth = 320;
+    gLiveEncoder.outputHeight = 240;
+    SetStreaming(true);
     if (OpenLiveEncoder(true, false) != 0)
         std::exit(1);
 }
@@ -95,7 +94,7 @@ void OpenEncoder(const Codec& codec, int frameRate)
 // Drops what the encoder appended, as a sender that keeps up would.
 void DiscardVideo()
 {
-    std::lock_guard hold(gBufferMutex);
+    std::lock_guard hold(gStream.lock);
     gStream.video.fullness = 0;
 }
 

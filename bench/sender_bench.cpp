@@ -85,7 +85,7 @@ void Produce(const std::atomic<bool>& running)
     while (running) {
         bool appended = false;
         {
-            std::lock_guard hold(gBufferMutex);
+            std::lock_guard hold(gStream.lock);
             if (gStream.video.fullness < kLiveProducerLimit && gStream.audio.fullness < kLiveProducerLimit) {
                 seconds += 0.01;
                 gStream.video.lastTime = gStream.audio.lastTime = seconds;

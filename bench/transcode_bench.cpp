@@ -37,7 +37,7 @@ void DrainRings(const std::atomic<bool>& ended)
     while (!ended) {
         TakenChunks taken;
         {
-            std::lock_guard hold(gBufferMutex);
+            std::lock_guard hold(gStream.lock);
             TakeChunk(chunks, taken);
         }
         if (taken.count == 0)

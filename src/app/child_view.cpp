@@ -56,7 +56,7 @@ void CChildView::OnStart()
 {
     // Without a display the dialogs are skipped: start-up has logged what
     // is missing.
-    if (gSettings.record.enabledChannels == 0 && gState.firstRun && !RunningHeadless())
+    if (gSettings.record.enabledChannels == 0 && IsFirstRun() && !RunningHeadless())
         RunFirstRunDialogs();
     StartServer();
     UpdateStatusText();
@@ -69,7 +69,7 @@ void CChildView::RunFirstRunDialogs()
     RunChannelLineupDialog(frame_);
     ShowInfo("Please add a media folder that includes media files to be streamed to your handheld.", 1);
     RunMediaFolderDialog(frame_);
-    gState.firstRun = 0;
+    SetFirstRun(false);
 }
 
 void CChildView::OnStop()
@@ -133,7 +133,7 @@ void CChildView::OnEncodeFile()
 
 void CChildView::OnPreviewWindow()
 {
-    gState.previewVisible = gState.previewVisible ? 0 : 1;
+    SetPreviewVisible(!IsPreviewVisible());
     ApplyPreviewVisibility();
     frame_->RefreshCommandStates();
 }

@@ -40,9 +40,9 @@ QAction* AddCheckable(QMenu* menu, const QString& text)
 
 CMainFrame::CMainFrame(bool silent) : view_(new CChildView(this))
 {
-    gState.showMessages = silent ? 0 : 1;
-    gState.userShowMessages = gState.showMessages.load();
-    gState.unattended = silent || RunningHeadless() ? 1 : 0;
+    SetMessagesShown(!silent);
+    SetUserMessagesShown(MessagesShown());
+    SetUnattended(silent || RunningHeadless());
     setWindowTitle("Orvandel");
     setWindowIcon(PaintedIcon(ProgramIcon::Program));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -69,13 +69,13 @@ int CMainFrame::OnCreate()
                       [this](unsigned message, uintptr_t wParam, intptr_t lParam) { OnAppMessage(message, wParam, lParam); });
     ShowChannelNumber(gSettings.record.currentChannel);
     if (AccountIsStored()) {
-        gState.firstRun = 0;
+        SetFirstRun(false);
     } else {
         // Headless, no one could answer the dialog; the account stays empty
         // and the next start asks again.
         if (!RunningHeadless())
             RunAccountSetupDialog(this, AccountDialogMode::StartUp);
-        gState.firstRun = 1;
+        SetFirstRun(true);
     }
     if (RunningHeadless())
         LogMissingSetUp();
@@ -209,11 +209,11 @@ QString CMainFrame::StatusBarText() const
 
 void CMainFrame::RefreshCommandStates()
 {
-    startAction_->setEnabled(gState.disconnected != 0);
-    stopAction_->setEnabled(gState.disconnected == 0);
-    recordAction_->setChecked(gState.recording != 0);
-    previewAction_->setChecked(gState.previewVisible != 0);
-    muteAction_->setChecked(gState.previewMuted != 0);
+    startAction_->setEnabled(IsDisconnected());
+    stopAction_->setEnabled(!IsDisconnected());
+    recordAction_->setChecked(IsRecording());
+    previewAction_->setChecked(IsPreviewVisible());
+    muteAction_->setChecked(IsPreviewMuted());
     autostartAction_->setChecked(gSettings.record.autostart != 0);
 }
 

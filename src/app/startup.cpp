@@ -37,14 +37,14 @@ ScheduleThread scheduleThread;
 int RunInitialisationSequence()
 {
     ResetServerState();
-    gState.previewVisible = 0;
-    gState.previewMuted = 1;
+    SetPreviewVisible(false);
+    SetPreviewMuted(true);
     gNet.testPending = 1;
-    gBehindNat = 1;
+    gReachability.behindNat = 1;
     // Tests shorten how often an unattended server tries the directory again.
     if (const char* retry = std::getenv("ORVANDEL_DIRECTORY_RETRY_SECONDS"); retry && std::atoi(retry) > 0)
         SetDirectoryRetrySeconds(std::atoi(retry));
-    gPortsMapped = 0;
+    gReachability.portsMapped = 0;
     SetDefaultSettings();
     SetDefaultEncoderParams();
     // The encoders' own statistics and notes have no reader in a desktop program.
@@ -52,7 +52,8 @@ int RunInitialisationSequence()
     if (CreateGraphObjects() != 0)
         return 0;
     EnumerateCaptureDevices();
-    gEvents.ResetAll();
+    gGrabbers.ResetExitSignals();
+    gReachability.mappingEnded.Reset();
     if (AllocateLargeBuffers() != 0) {
         ShowMessage("Out of memory!", 1, 0);
         return 0;
@@ -96,11 +97,11 @@ void ShutdownProcess()
     // Stopping the capture joins its streaming threads, so nothing encodes
     // or writes the recording after this.
     StopCapture();
-    gState.disconnected = 1;
-    gState.running = 0;
+    SetDisconnected(true);
+    SetServerRunning(false);
     EndSession();
     StopStreaming();
-    gState.recording = 0;
+    SetRecording(false);
     CloseRecorder();
     CloseListeningSockets();
     ReleaseGraphObjects();
@@ -113,8 +114,8 @@ void ShutdownProcess()
         return now >= deadline ? 0 : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
     };
     StopAddressWatcher(left());
-    bool ended = gNetworkThread.Wait(left());
-    ended = gSessionThread.Wait(left()) && ended;
+    bool ended = gNet.networkThread.Wait(left());
+    ended = gNet.sessionThread.Wait(left()) && ended;
     if (ended)
         FreeLargeBuffers();
     // It touches none of the buffers: whatever time is left.

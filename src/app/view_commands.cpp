@@ -40,7 +40,7 @@ void ToggleAutostart()
 
 void ToggleRecording()
 {
-    if (!gState.recording) {
+    if (!IsRecording()) {
         PostAppMessage(MessageTarget::Frame, kMsgStartRecording);
         return;
     }
@@ -56,8 +56,8 @@ void ToggleRecording()
 
 void TogglePreviewMute()
 {
-    gState.previewMuted = gState.previewMuted ? 0 : 1;
-    const int result = SetPreviewVolume(gState.previewMuted);
+    SetPreviewMuted(!IsPreviewMuted());
+    const int result = SetPreviewVolume(IsPreviewMuted());
     if (result == -1)
         ShowMessage("Cannot set audio volume.", 1, 1);
     else if (result == -2)
@@ -69,9 +69,9 @@ int EncodeFileGuard(bool windowOpen)
     const char* refusal = nullptr;
     if (windowOpen)
         refusal = "You cannot encode more than one file simultaneously.";
-    else if (gState.streaming)
+    else if (IsStreaming())
         refusal = "Cannot encode a file while streaming. Please stop the streaming first.";
-    else if (gState.configuringPorts || gState.testing)
+    else if (IsConfiguringPorts() || IsTesting())
         refusal = "Please wait for the Orvandel to go to ready state.";
     if (!refusal)
         return 0;

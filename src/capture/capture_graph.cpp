@@ -175,10 +175,10 @@ void SetUpPreview()
         ShowFailure("Could not get video window interface");
         return;
     }
-    const bool shown = gState.previewVisible && gCaptureWidth > 0 && gCaptureHeight > 0;
-    ResizeFrame(shown ? gCaptureWidth : kHiddenFrameWidth, shown ? gCaptureHeight : kHiddenFrameHeight);
+    const bool shown = IsPreviewVisible() && gCapture.format.width > 0 && gCapture.format.height > 0;
+    ResizeFrame(shown ? gCapture.format.width : kHiddenFrameWidth, shown ? gCapture.format.height : kHiddenFrameHeight);
     gCapture.videoWindow->SetOwned(true);
-    gCapture.videoWindow->SetVisible(gState.previewVisible != 0);
+    gCapture.videoWindow->SetVisible(IsPreviewVisible());
 }
 
 // Reads what the connected capture pin delivers into the capture globals and
@@ -189,12 +189,9 @@ int TakeConnectedFormat(VideoStreamConfig& config)
     if (config.GetFormat(format) != 0 || format.width < 0 || format.width > kMaxCaptureWidth || format.height < 0 ||
         format.height > kMaxCaptureHeight)
         return -1;
-    gCaptureWidth = format.width;
-    gCaptureHeight = format.height;
-    gFrameByteSize = format.width * format.height * 3;
-    PrepareMotionReference(gFrameByteSize);
     gCapture.format.width = format.width;
     gCapture.format.height = format.height;
+    PrepareMotionReference(gCapture.format.FrameBytes());
     gCapture.format.frameRate =
         format.frameInterval > 0 ? static_cast<uint8_t>(kUnitsPerSecond / format.frameInterval) : kUnknownDeviceRate;
     return 0;
@@ -225,9 +222,9 @@ int BuildVideoPart(int wantedFrameRate)
                                      gCapture.videoGrabber.get(), nullptr) != 0)
         return FailAndTearDown("Could not setup the video capture. Is the capture device plugged in and not used by some other "
                     "program?");
-    gCapture.videoGrabber->SetCallback(&gVideoCallback);
+    gCapture.videoGrabber->SetCallback(&gGrabbers.video);
     if (gCapture.captionGrabber)
-        gCapture.captionGrabber->SetCallback(&gCaptionCallback);
+        gCapture.captionGrabber->SetCallback(&gGrabbers.caption);
     if (TakeConnectedFormat(*config) != 0)
         return FailAndTearDown("Cannot set video parameters for capture.");
     SetUpPreview();
@@ -239,7 +236,7 @@ void SetPreviewSound()
     std::shared_ptr<AudioRenderer> renderer = gCapture.graph->BasicAudio();
     if (!renderer)
         ShowFailure("Cannot set the audio volume.");
-    else if (renderer->SetVolume(gState.previewMuted ? kVolumeSilent : kVolumeFull) != 0)
+    else if (renderer->SetVolume(IsPreviewMuted() ? kVolumeSilent : kVolumeFull) != 0)
         ShowFailure("Cannot change the audio volume.");
 }
 
@@ -269,7 +266,7 @@ int BuildAudioPart()
         return FailAndTearDown("Cannot setup audio capture. Is the capture device plugged in and not used by some other "
                     "program?");
     SetPreviewSound();
-    gCapture.audioGrabber->SetCallback(&gAudioCallback);
+    gCapture.audioGrabber->SetCallback(&gGrabbers.audio);
     return 0;
 }
 
@@ -304,27 +301,27 @@ int EnumerateCaptureDevices()
     gCapture.videoCapture.reset();
     gCapture.audioCapture.reset();
     gCapture.videoDeviceCount = gCapture.audioDeviceCount = 0;
-    gVideoDeviceNames = {"None"};
-    gAudioDeviceNames = {"None"};
+    gDeviceNames.video = {"None"};
+    gDeviceNames.audio = {"None"};
     for (const auto& device : EnumerateDevices(DeviceCategory::Video)) {
         if (gCapture.videoDeviceCount >= kMaxCaptureDevices)
             break;
-        ListDevice(device, gVideoDeviceNames, gCapture.videoMonikers, gCapture.videoDeviceCount);
+        ListDevice(device, gDeviceNames.video, gCapture.videoMonikers, gCapture.videoDeviceCount);
         std::shared_ptr<CaptureFilter> filter = device->Bind();
         if (filter && HasAnalogAudioPin(*filter))
-            ListDevice(device, gAudioDeviceNames, gCapture.audioMonikers, gCapture.audioDeviceCount);
+            ListDevice(device, gDeviceNames.audio, gCapture.audioMonikers, gCapture.audioDeviceCount);
     }
     for (const auto& device : EnumerateDevices(DeviceCategory::Audio))
-        ListDevice(device, gAudioDeviceNames, gCapture.audioMonikers, gCapture.audioDeviceCount);
+        ListDevice(device, gDeviceNames.audio, gCapture.audioMonikers, gCapture.audioDeviceCount);
     return gCapture.videoDeviceCount > 0 || gCapture.audioDeviceCount > 0 ? 0 : -1;
 }
 
 void ReconcileChannelDevices()
 {
     for (ChannelRecord& channel : gSettings.channels) {
-        Reconcile(channel.videoDeviceName, sizeof channel.videoDeviceName, gVideoDeviceNames, channel.videoDevice,
+        Reconcile(channel.videoDeviceName, sizeof channel.videoDeviceName, gDeviceNames.video, channel.videoDevice,
                   channel.editSelection, false);
-        Reconcile(channel.audioDeviceName, sizeof channel.audioDeviceName, gAudioDeviceNames, channel.audioDevice,
+        Reconcile(channel.audioDeviceName, sizeof channel.audioDeviceName, gDeviceNames.audio, channel.audioDevice,
                   channel.editSelection, true);
     }
 }
@@ -334,7 +331,7 @@ int SelectCaptureDevices(const std::shared_ptr<DeviceMoniker>& video, const std:
 {
     // Callbacks of a graph that did not stop may still use what the teardown
     // frees: it stays as it is.
-    if (gState.captureRunning && StopCapture() != 0)
+    if (IsCaptureRunning() && StopCapture() != 0)
         return -1;
     gCapture.selectedVideo = video;
     gCapture.selectedAudio = audio;
@@ -400,16 +397,16 @@ void TearDownCaptureGraph()
 
 int StartCapture()
 {
-    if (gState.captureRunning)
+    if (IsCaptureRunning())
         return 0;
     if (gCapture.graph->Run() != 0) {
         gCapture.graph->Stop();
         ShowFailure("Could not start the capture. Please disconnect and reconnect the capture device and try again.");
         return -1;
     }
-    gState.captureRunning = 1;
+    SetCaptureRunning(true);
     if (gCapture.videoWindow)
-        gCapture.videoWindow->SetVisible(gState.previewVisible != 0);
+        gCapture.videoWindow->SetVisible(IsPreviewVisible());
     PostAppMessage(MessageTarget::Frame, kMsgChannelChanged);
     UpdateStatusText();
     return 0;
@@ -417,7 +414,7 @@ int StartCapture()
 
 int StopCapture()
 {
-    if (!gState.captureRunning)
+    if (!IsCaptureRunning())
         return 0;
     gCapture.graph->Pause();
     if (gCapture.graph->Stop() != 0) {
@@ -428,7 +425,7 @@ int StopCapture()
         gCapture.videoWindow->SetVisible(false);
         gCapture.videoWindow->SetOwned(false);
     }
-    gState.captureRunning = 0;
+    SetCaptureRunning(false);
     UpdateStatusText();
     ResizeFrame(kHiddenFrameWidth, kHiddenFrameHeight);
     return 0;
@@ -480,10 +477,10 @@ void SetFrameResizer(std::function<void(int width, int height)> resizer)
 
 void ApplyPreviewVisibility()
 {
-    const bool shown = gState.previewVisible && gCaptureWidth >= 1 && gCaptureHeight >= 1;
-    ResizeFrame(shown ? gCaptureWidth : kHiddenFrameWidth, shown ? gCaptureHeight : kHiddenFrameHeight);
-    if (gState.captureRunning && gCapture.videoWindow)
-        gCapture.videoWindow->SetVisible(gState.previewVisible != 0);
+    const bool shown = IsPreviewVisible() && gCapture.format.width >= 1 && gCapture.format.height >= 1;
+    ResizeFrame(shown ? gCapture.format.width : kHiddenFrameWidth, shown ? gCapture.format.height : kHiddenFrameHeight);
+    if (IsCaptureRunning() && gCapture.videoWindow)
+        gCapture.videoWindow->SetVisible(IsPreviewVisible());
 }
 
 int SetPreviewVolume(int muted)

@@ -22,6 +22,9 @@ struct CaptureFormat {
     bool stereo = true;
     int audioSampleRate = 44100;
     int audioSampleBits = 16;
+
+    // A bottom-up B,G,R picture's bytes.
+    int FrameBytes() const { return width * height * 3; }
 };
 
 struct CaptureObjects {

@@ -149,9 +149,9 @@ void CChannelSetupDlg::OnAutoTune()
     if (StartCapture() != 0)
         return;
     ClearAutoTuneFoundCount();
-    gState.scanningTuner = 1;
+    SetScanningTuner(true);
     RunAutoTuneDialog(this, channel_, *tuner);
-    gState.scanningTuner = 0;
+    SetScanningTuner(false);
     model_.channel = record.tunerChannel;
     model_.country = record.tunerCountry;
     model_.antenna = record.tunerInputType != 0;

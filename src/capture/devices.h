@@ -7,5 +7,9 @@
 
 constexpr int kMaxCaptureDevices = 32;
 
-extern std::vector<std::string> gVideoDeviceNames;
-extern std::vector<std::string> gAudioDeviceNames;
+struct CaptureDeviceNames {
+    std::vector<std::string> video{"None"};
+    std::vector<std::string> audio{"None"};
+};
+
+extern CaptureDeviceNames gDeviceNames;

@@ -9,11 +9,15 @@
 #include <cstring>
 #include <mutex>
 
-CVSampleGrabberCB gVideoCallback;
-CASampleGrabberCB gAudioCallback;
-CCCSampleGrabberCB gCaptionCallback;
+SampleGrabbers gGrabbers;
 
-std::atomic<int> gEncoderSlotInUse{0};
+void SampleGrabbers::ResetExitSignals()
+{
+    videoEncoderExit.Reset();
+    audioEncoderExit.Reset();
+    videoRecorderExit.Reset();
+    audioRecorderExit.Reset();
+}
 
 namespace {
 
@@ -36,8 +40,8 @@ struct BranchesOn {
 
 BranchesOn EnterCallback(AutoResetEvent& encoderExit, AutoResetEvent& recorderExit)
 {
-    gEncoderSlotInUse = 1;
-    const BranchesOn on{gState.streaming != 0, gState.recording != 0};
+    gGrabbers.encoderSlotInUse = 1;
+    const BranchesOn on{IsStreaming(), IsRecording()};
     if (!on.streaming)
         encoderExit.Set();
     if (!on.recording)
@@ -54,8 +58,8 @@ void SetSampleConsumer(SampleConsumer* sampleConsumer)
 
 int CVSampleGrabberCB::BufferCB(double sampleTime, const uint8_t* buffer, int length)
 {
-    const BranchesOn on = EnterCallback(gEvents.videoEncoderExit, gEvents.videoRecorderExit);
-    if (!on.streaming && !on.recording && !gState.monitoring)
+    const BranchesOn on = EnterCallback(gGrabbers.videoEncoderExit, gGrabbers.videoRecorderExit);
+    if (!on.streaming && !on.recording && !IsMonitoring())
         return 0;
     if (!buffer)
         return -1;
@@ -67,7 +71,7 @@ int CVSampleGrabberCB::BufferCB(double sampleTime, const uint8_t* buffer, int le
 
 int CASampleGrabberCB::BufferCB(double sampleTime, const uint8_t* buffer, int length)
 {
-    const BranchesOn on = EnterCallback(gEvents.audioEncoderExit, gEvents.audioRecorderExit);
+    const BranchesOn on = EnterCallback(gGrabbers.audioEncoderExit, gGrabbers.audioRecorderExit);
     if (!on.streaming && !on.recording)
         return 0;
     if (!buffer || length < 0)

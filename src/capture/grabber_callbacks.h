@@ -4,6 +4,7 @@
 // queue nothing and hand every sample on synchronously.
 
 #include "platform/capture/capture_layer.h"
+#include "platform/sync.h"
 
 #include <atomic>
 #include <cstdint>
@@ -25,10 +26,6 @@ public:
 // graph runs.
 void SetSampleConsumer(SampleConsumer* consumer);
 
-// Set by the video and audio callbacks on every call: once set, stopping a
-// stream must wait for them to see it stopped.
-extern std::atomic<int> gEncoderSlotInUse;
-
 // Each returns 0, or -1 for a missing buffer.
 class CVSampleGrabberCB : public GrabberCallback {
 public:
@@ -45,9 +42,29 @@ public:
     int BufferCB(double sampleTime, const uint8_t* buffer, int length) override;
 };
 
-extern CVSampleGrabberCB gVideoCallback;
-extern CASampleGrabberCB gAudioCallback;
-extern CCCSampleGrabberCB gCaptionCallback;
+// The three callbacks the capture graph's grabbers call, and what they tell
+// a stop: a branch may only be closed once both callbacks have seen it off.
+struct SampleGrabbers {
+    CVSampleGrabberCB video;
+    CASampleGrabberCB audio;
+    CCCSampleGrabberCB caption;
+    // Set by the video and audio callbacks on every call: once set,
+    // stopping a stream must wait for them to see it stopped.
+    std::atomic<int> encoderSlotInUse{0};
+    // Set by each callback whenever it finds streaming (encoder) or
+    // recording (recorder) off: a stop resets the pair it waits on, turns
+    // the flag off, then waits for both before it closes the encoders or
+    // the file.
+    AutoResetEvent videoEncoderExit;
+    AutoResetEvent audioEncoderExit;
+    AutoResetEvent videoRecorderExit;
+    AutoResetEvent audioRecorderExit;
+
+    // Back to unsignalled, as at start-up.
+    void ResetExitSignals();
+};
+
+extern SampleGrabbers gGrabbers;
 
 // Caption byte pairs wait until there are enough for the decoder.
 constexpr int kCaptionBufferSize = 1600;

@@ -44,9 +44,9 @@ bool ComparisonPeriodEnds()
 
 void ReportMotion()
 {
-    if (!gState.motionDetected.exchange(1))
+    if (!MarkMotionDetected())
         Log("Motion was detected on channel " + std::to_string(gSettings.record.currentChannel) + ".");
-    if (gSettings.record.recordOnMotion && !gState.recording)
+    if (gSettings.record.recordOnMotion && !IsRecording())
         PostAppMessage(MessageTarget::Frame, kMsgStartRecording);
 }
 
@@ -97,16 +97,16 @@ bool FrameHasMotion(uint8_t* reference, const uint8_t* picture, size_t length)
 
 void MonitorVideoFrame(const uint8_t* picture, int length)
 {
-    if (!gState.monitoring || !CurrentChannelWatchesMotion() || !ComparisonPeriodEnds())
+    if (!IsMonitoring() || !CurrentChannelWatchesMotion() || !ComparisonPeriodEnds())
         return;
     // The reference is the graph's; a picture never writes past it.
-    const size_t bytes = static_cast<size_t>(std::clamp(length, 0, gFrameByteSize));
+    const size_t bytes = static_cast<size_t>(std::clamp(length, 0, gCapture.format.FrameBytes()));
     if (!reference || bytes == 0)
         return;
-    if (gState.monitoringCountdown > 0) {
+    if (MonitoringCountdown() > 0) {
         std::memcpy(reference.get(), picture, bytes);
         referencePrimed = true;
-        --gState.monitoringCountdown;
+        CountDownMonitoring();
         UpdateStatusText();
         return;
     }

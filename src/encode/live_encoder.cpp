@@ -22,8 +22,6 @@ extern "C" {
 }
 
 VideoSample gLatestVideoSample;
-int32_t gLivePcmFill;
-int32_t gRecorderPcmFill;
 LiveEncoder gLiveEncoder;
 RecordingOutput gRecorder;
 
@@ -48,9 +46,9 @@ CaptionStyle captionStyle;
 bool DrawCaptionsOnSample(const uint8_t* lastRow, int stride)
 {
     QImage& surface = RenderingSurface();
-    if (surface.width() != gCaptureWidth || surface.height() != gCaptureHeight)
+    if (surface.width() != gCapture.format.width || surface.height() != gCapture.format.height)
         return false;
-    for (int row = 0; row < gCaptureHeight; ++row)
+    for (int row = 0; row < gCapture.format.height; ++row)
         std::memcpy(surface.scanLine(row), lastRow - static_cast<ptrdiff_t>(stride) * row, static_cast<size_t>(stride));
     DrawCaptions(surface, captionStyle);
     return true;
@@ -60,10 +58,10 @@ bool DrawCaptionsOnSample(const uint8_t* lastRow, int stride)
 // its last row upwards: no copy at all.
 PreparedPicture PreparePicture()
 {
-    const int stride = gCaptureWidth * 3;
-    if (!gLatestVideoSample.bytes || gLatestVideoSample.length < stride * gCaptureHeight)
+    const int stride = gCapture.format.width * 3;
+    if (!gLatestVideoSample.bytes || gLatestVideoSample.length < stride * gCapture.format.height)
         return {};
-    const uint8_t* lastRow = gLatestVideoSample.bytes + static_cast<ptrdiff_t>(stride) * (gCaptureHeight - 1);
+    const uint8_t* lastRow = gLatestVideoSample.bytes + static_cast<ptrdiff_t>(stride) * (gCapture.format.height - 1);
     if (captionsOnVideo && DrawCaptionsOnSample(lastRow, stride)) {
         const QImage& surface = RenderingSurface();
         return {surface.constBits(), static_cast<int>(surface.bytesPerLine())};
@@ -92,7 +90,7 @@ bool SendAudioFrame(EncoderBranch& branch, const uint8_t* pcm)
 
 bool RingHasRoom(const StreamRing& ring)
 {
-    std::lock_guard hold(gBufferMutex);
+    std::lock_guard hold(gStream.lock);
     return ring.fullness < kLiveProducerLimit;
 }
 
@@ -110,7 +108,7 @@ void FollowLinkBitRate()
 // After a catch-up cut the stream goes on from a key frame.
 bool KeyFrameAwaited()
 {
-    std::lock_guard hold(gBufferMutex);
+    std::lock_guard hold(gStream.lock);
     return gStream.video.awaitingKeyFrame;
 }
 
@@ -135,7 +133,7 @@ bool EncodeLivePicture(double sampleTime)
     ++gLiveEncoder.framesEncoded;
     while (avcodec_receive_packet(branch.video.get(), branch.videoPacket.get()) == 0) {
         {
-            std::lock_guard hold(gBufferMutex);
+            std::lock_guard hold(gStream.lock);
             gStream.video.lastTime = std::max(sampleTime, 0.0);
             AppendLivePicture(branch.videoPacket->data, branch.videoPacket->size,
                               (branch.videoPacket->flags & AV_PKT_FLAG_KEY) != 0);
@@ -149,7 +147,7 @@ bool EncodeLiveVideoCopy(double sampleTime)
 {
     // The flag first: the window thread opens and closes the branch only
     // while the flag is clear.
-    const bool encoded = gState.streaming && gLiveEncoder.branch.video && RingHasRoom(gStream.video) &&
+    const bool encoded = IsStreaming() && gLiveEncoder.branch.video && RingHasRoom(gStream.video) &&
                          EncodeLivePicture(sampleTime);
     PostAppMessage(MessageTarget::View, kMsgRefresh);
     return encoded;
@@ -171,8 +169,8 @@ void WriteRecordedPackets(AVCodecContext* codec, AVPacket* packet, int streamInd
         av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
         packet->stream_index = streamIndex;
         {
-            std::lock_guard hold(gEncoderLock);
-            if (gState.recording)
+            std::lock_guard hold(gRecorder.writeLock);
+            if (IsRecording())
                 av_write_frame(branch.output.get(), packet);
         }
         av_packet_unref(packet);
@@ -219,12 +217,12 @@ void EncodeRecordedPicture(int32_t framesBefore)
 void EncodeLiveAudio(double sampleTime)
 {
     EncoderBranch& branch = gLiveEncoder.branch;
-    if (!gState.streaming || !branch.audio || !RingHasRoom(gStream.audio))
+    if (!IsStreaming() || !branch.audio || !RingHasRoom(gStream.audio))
         return;
     const int32_t frameBytes = branch.audioFrameSize * branch.audio->ch_layout.nb_channels * 2;
     int32_t consumed = 0;
     gLiveEncoder.audioOutputFill = 0;
-    while (gLivePcmFill - consumed >= frameBytes && gState.streaming) {
+    while (gLiveEncoder.pcmFill - consumed >= frameBytes && IsStreaming()) {
         if (SendAudioFrame(branch, gBuffers.livePcm + consumed)) {
             AVPacket* packet = branch.audioPacket.get();
             while (avcodec_receive_packet(branch.audio.get(), packet) == 0) {
@@ -238,31 +236,31 @@ void EncodeLiveAudio(double sampleTime)
         consumed += frameBytes;
     }
     {
-        std::lock_guard hold(gBufferMutex);
+        std::lock_guard hold(gStream.lock);
         gStream.audio.lastTime = std::max(sampleTime, 0.0);
         AppendAudio(gLiveEncoder.audioOutput.get(), gLiveEncoder.audioOutputFill);
     }
     PostAppMessage(MessageTarget::View, kMsgRefresh);
-    std::memmove(gBuffers.livePcm, gBuffers.livePcm + consumed, static_cast<size_t>(gLivePcmFill - consumed));
-    gLivePcmFill -= consumed;
+    std::memmove(gBuffers.livePcm, gBuffers.livePcm + consumed, static_cast<size_t>(gLiveEncoder.pcmFill - consumed));
+    gLiveEncoder.pcmFill -= consumed;
 }
 
 void EncodeRecordedAudio()
 {
     EncoderBranch& branch = gRecorder.branch;
-    if (!gState.recording || !branch.audio)
+    if (!IsRecording() || !branch.audio)
         return;
     const int32_t frameBytes = branch.audioFrameSize * branch.audio->ch_layout.nb_channels * 2;
     int32_t consumed = 0;
-    while (gRecorderPcmFill - consumed >= frameBytes && gState.recording) {
+    while (gRecorder.pcmFill - consumed >= frameBytes && IsRecording()) {
         if (SendAudioFrame(branch, gBuffers.recorderPcm + consumed))
             WriteRecordedPackets(branch.audio.get(), branch.audioPacket.get(), StreamIndexOf(branch.audio.get()), true);
         consumed += frameBytes;
     }
     CheckRecordingLimits();
     std::memmove(gBuffers.recorderPcm, gBuffers.recorderPcm + consumed,
-                 static_cast<size_t>(gRecorderPcmFill - consumed));
-    gRecorderPcmFill -= consumed;
+                 static_cast<size_t>(gRecorder.pcmFill - consumed));
+    gRecorder.pcmFill -= consumed;
 }
 
 // A block that does not fit whole is dropped whole.
@@ -284,10 +282,10 @@ public:
 
     void AudioSamples(double sampleTime, const uint8_t* pcm, int length) override
     {
-        if (gState.streaming)
-            Stage(gBuffers.livePcm, gLivePcmFill, pcm, length);
-        if (gState.recording)
-            Stage(gBuffers.recorderPcm, gRecorderPcmFill, pcm, length);
+        if (IsStreaming())
+            Stage(gBuffers.livePcm, gLiveEncoder.pcmFill, pcm, length);
+        if (IsRecording())
+            Stage(gBuffers.recorderPcm, gRecorder.pcmFill, pcm, length);
         EncodeAudioSamples(sampleTime);
     }
 };
@@ -349,8 +347,8 @@ void EncodeVideoSample(double sampleTime)
     // Each branch is looked at only while its flag is set: the window thread
     // opens and closes a branch while its flag is clear.
     LiveEncoder& encoder = gLiveEncoder;
-    const bool recordingVideo = gState.recording && gRecorder.branch.video;
-    if (!(gState.streaming && encoder.branch.video) && !recordingVideo)
+    const bool recordingVideo = IsRecording() && gRecorder.branch.video;
+    if (!(IsStreaming() && encoder.branch.video) && !recordingVideo)
         return;
     const double frameRate = gLiveParams.frameRate;
     if (encoder.firstVideoCall) {
@@ -363,7 +361,7 @@ void EncodeVideoSample(double sampleTime)
     for (int copy = 0; copy < copies; ++copy) {
         const int32_t framesBefore = encoder.framesEncoded;
         EncodeLiveVideoCopy(sampleTime);
-        if (recordingVideo && gState.recording)
+        if (recordingVideo && IsRecording())
             EncodeRecordedPicture(framesBefore);
     }
 }

@@ -32,13 +32,6 @@ void DrawCaptionsOnVideo(bool on);
 // rendering surface for its pictures, and the caption font and colour.
 void PrepareCaptionOverlay();
 
-// PCM staging, interleaved signed 16-bit samples waiting for whole codec
-// frames: the live branch's and the recorder's, in the two 800,000-byte
-// buffers allocated at start-up. The audio callback appends, the audio step
-// consumes.
-extern int32_t gLivePcmFill;
-extern int32_t gRecorderPcmFill;
-
 // A frame with a zeroed buffer of its own; nullptr when memory is short.
 FramePtr AllocPicture(AVPixelFormat format, int width, int height);
 

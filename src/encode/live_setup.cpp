@@ -159,8 +159,8 @@ int OpenVideo(LiveEncoder& encoder)
     if (!codec)
         return ShowFailure("Unknown video codec.");
     if (codec->id == AV_CODEC_ID_H263)
-        FitH263Size(gOutputWidth, gOutputHeight);
-    return OpenVideoBranch(encoder.branch, codec, gLiveParams.videoBitRate, gOutputWidth, gOutputHeight,
+        FitH263Size(gLiveEncoder.outputWidth, gLiveEncoder.outputHeight);
+    return OpenVideoBranch(encoder.branch, codec, gLiveParams.videoBitRate, gLiveEncoder.outputWidth, gLiveEncoder.outputHeight,
                            gLiveParams.frameRate);
 }
 
@@ -230,11 +230,11 @@ void ChooseLiveParameters(uint8_t profile, int32_t customKbps, uint16_t customWi
     const int level = profile & 0x0F;
     const int sizeLevel = static_cast<int8_t>(profile) >> 4;
     switch (sizeLevel) {
-    case 0: gOutputWidth = 200; gOutputHeight = 200; break;
-    case 1: gOutputWidth = 320; gOutputHeight = 240; break;
-    case 2: gOutputWidth = 1024; gOutputHeight = 768; break;
-    case 3: gOutputWidth = 480; gOutputHeight = 320; break;
-    case kSizeLevelCustom: gOutputWidth = customWidth; gOutputHeight = customHeight; break;
+    case 0: gLiveEncoder.outputWidth = 200; gLiveEncoder.outputHeight = 200; break;
+    case 1: gLiveEncoder.outputWidth = 320; gLiveEncoder.outputHeight = 240; break;
+    case 2: gLiveEncoder.outputWidth = 1024; gLiveEncoder.outputHeight = 768; break;
+    case 3: gLiveEncoder.outputWidth = 480; gLiveEncoder.outputHeight = 320; break;
+    case kSizeLevelCustom: gLiveEncoder.outputWidth = customWidth; gLiveEncoder.outputHeight = customHeight; break;
     default: break;
     }
     if (!hasVideo) {
@@ -278,7 +278,7 @@ int OpenVideoBranch(EncoderBranch& branch, const AVCodec* codec, int bitRate, in
     branch.picture = AllocPicture(AV_PIX_FMT_YUV420P, width, height);
     if (!branch.picture)
         return ShowFailure("Could not allocate picture.");
-    return branch.converter.Prepare(gCaptureWidth, gCaptureHeight, width, height)
+    return branch.converter.Prepare(gCapture.format.width, gCapture.format.height, width, height)
                ? 0
                : ShowFailure("Could not initialize the video scaler.");
 }

@@ -9,6 +9,7 @@
 #include "capture/capture_graph.h"
 #include "encode/av_owned.h"
 #include "encode/picture_converter.h"
+#include "platform/sync.h"
 
 constexpr int kAudioOutputSize = 524288;
 
@@ -46,6 +47,13 @@ struct LiveEncoder {
     std::atomic<bool> linkHalfPictures{false};
     double startOffset = 0;        // in frames
     bool firstVideoCall = true;
+    // The stream's picture size, chosen from the request.
+    int32_t outputWidth = 320;
+    int32_t outputHeight = 240;
+    // PCM staged in the live branch's 800,000-byte buffer, interleaved
+    // signed 16-bit samples waiting for a whole codec frame: the audio
+    // callback appends, the audio step consumes.
+    int32_t pcmFill = 0;
 };
 
 extern LiveEncoder gLiveEncoder;
@@ -61,6 +69,11 @@ struct RecordingOutput {
     std::atomic<uint32_t> elapsedSeconds{0};
     uint32_t recordedAudioFrames = 0;
     uint32_t startTick = 0;
+    // The recorder's PCM staging, as the live encoder's.
+    int32_t pcmFill = 0;
+    // Taken by the video and audio encode steps around each write into the
+    // file, so that the two never enter the writer at once.
+    CriticalSection writeLock;
 };
 
 extern RecordingOutput gRecorder;

@@ -55,9 +55,9 @@ void ChooseStreamParameters(const StreamRequest& request, bool hasVideo, bool ha
 // the capture running only for a recording that still needs it.
 StartResult AbandonStart(std::string reason)
 {
-    gState.streaming = 0;
+    SetStreaming(false);
     CloseLiveEncoder();
-    if (gState.recording)
+    if (IsRecording())
         StartCapture();
     else
         StopCapture();
@@ -87,7 +87,7 @@ StartResult StartLive(const StreamRequest& request)
     ChooseStreamParameters(request, hasVideo, hasAudio);
     if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, gLiveParams.frameRate) != 0) {
         const std::string reason = "The capture graph for channel " + std::to_string(current) + " could not be built.";
-        return gState.recording ? AbandonStart(reason) : StartResult::Failed(reason);
+        return IsRecording() ? AbandonStart(reason) : StartResult::Failed(reason);
     }
     AdoptCaptureFormat(GraphFormat());
     gStream.video.present = GraphHasVideo();
@@ -98,7 +98,7 @@ StartResult StartLive(const StreamRequest& request)
     if (OpenLiveEncoder(gStream.video.present, gStream.audio.present) != 0)
         return AbandonStart("The live encoders could not be opened.");
     SetSampleConsumer(&LiveEncodeSteps());
-    gState.streaming = 1;
+    SetStreaming(true);
     if (StartCapture() != 0)
         return AbandonStart("The capture did not start.");
     return StartResult::Started();
@@ -109,22 +109,22 @@ StartResult StartLive(const StreamRequest& request)
 // may start until it has ended.
 bool StopFileProducer()
 {
-    gState.streaming = 0;
-    gState.fileEncoding = 0;
+    SetStreaming(false);
+    SetFileEncoding(false);
     if (!fileProducer.Stop(kFileProducerLimitMs)) {
         Log("The file transcoder did not end in time; no stream starts until it has.");
         return false;
     }
-    gEncoderSlotInUse = 0;
+    gGrabbers.encoderSlotInUse = 0;
     return true;
 }
 
 bool StartFileProducer(FileProducer::Body body)
 {
-    gState.fileEncoding = 0;
+    SetFileEncoding(false);
     if (!fileProducer.Start(std::move(body)))
         return false;
-    gEncoderSlotInUse = 1;
+    gGrabbers.encoderSlotInUse = 1;
     return true;
 }
 
@@ -141,7 +141,7 @@ StartResult StartFile(const StreamRequest& request)
 // caller waits for the producer's word on another thread.
 StartResult StartOnWindowThread(bool fileMode, const StreamRequest& request)
 {
-    if (gState.streaming || producerEncodesFile)
+    if (IsStreaming() || producerEncodesFile)
         return StartResult::Failed("A stream was refused: one runs already.");
     if (auto refused = RefusalWhileScanningTuner("A stream"))
         return *refused;
@@ -171,8 +171,8 @@ StartResult BuildMonitoringGraph()
     RouteAndTune(channel);
     if (StartCapture() != 0)
         return StartResult::Failed("The capture for monitoring did not start.");
-    gState.monitoringCountdown = kMonitoringPrimingPeriods;
-    gState.monitoring = 1;
+    SetMonitoringCountdown(kMonitoringPrimingPeriods);
+    SetMonitoring(true);
     UpdateStatusText();
     return StartResult::Started();
 }
@@ -191,13 +191,13 @@ StartResult OnWindowThreadWithin(const std::function<StartResult()>& start)
 
 void StopMonitoringCapture()
 {
-    if (gState.captureRunning && !gState.streaming && !gState.recording)
+    if (IsCaptureRunning() && !IsStreaming() && !IsRecording())
         StopCapture();
 }
 
 std::optional<StartResult> RefusalWhileScanningTuner(const std::string& what)
 {
-    if (!gState.scanningTuner)
+    if (!IsScanningTuner())
         return std::nullopt;
     return StartResult::Failed(what + " was refused: the tuner is being scanned.");
 }
@@ -240,7 +240,7 @@ StartResult StartMonitoringGraph()
             return *refused;
         StopMonitoringCapture();
         ResetStreamBuffers();
-        gState.monitoring = 0;
+        SetMonitoring(false);
         UpdateStatusText();
         return BuildMonitoringGraph();
     });
@@ -248,7 +248,7 @@ StartResult StartMonitoringGraph()
 
 StartResult StartFileEncoding(FileProducer::Body transcoder, int openLimitMs)
 {
-    if (gState.streaming || fileProducer.Running())
+    if (IsStreaming() || fileProducer.Running())
         return StartResult::Failed("The pipeline is in use.");
     ResetStreamBuffers();
     producerEncodesFile = StartFileProducer(std::move(transcoder));
@@ -271,7 +271,7 @@ bool WaitForGrabberExit(AutoResetEvent& exitEvent, int limitMs)
 {
     constexpr int kSliceMs = 50;
     for (int waited = 0; waited < limitMs; waited += kSliceMs)
-        if (!gState.captureRunning || exitEvent.Wait(kSliceMs))
+        if (!IsCaptureRunning() || exitEvent.Wait(kSliceMs))
             return true;
     return false;
 }
@@ -288,14 +288,14 @@ void StopStreaming()
     }
     // Signals from before the flag is cleared prove nothing; the first one
     // after does, since the callbacks of one stream never overlap.
-    gEvents.videoEncoderExit.Reset();
-    gEvents.audioEncoderExit.Reset();
-    gState.streaming = 0;
+    gGrabbers.videoEncoderExit.Reset();
+    gGrabbers.audioEncoderExit.Reset();
+    SetStreaming(false);
     bool left = true;
-    if (gEncoderSlotInUse && gLiveEncoder.branch.video)
-        left = WaitForGrabberExit(gEvents.videoEncoderExit, kEncoderExitLimitMs);
-    if (gEncoderSlotInUse && gLiveEncoder.branch.audio)
-        left = WaitForGrabberExit(gEvents.audioEncoderExit, kEncoderExitLimitMs) && left;
+    if (gGrabbers.encoderSlotInUse && gLiveEncoder.branch.video)
+        left = WaitForGrabberExit(gGrabbers.videoEncoderExit, kEncoderExitLimitMs);
+    if (gGrabbers.encoderSlotInUse && gLiveEncoder.branch.audio)
+        left = WaitForGrabberExit(gGrabbers.audioEncoderExit, kEncoderExitLimitMs) && left;
     if (!left) {
         // Stopping joins the streaming threads: no callback runs after it.
         Log("The capture callbacks did not leave the live encoders in time; stopping the capture.");
@@ -305,10 +305,10 @@ void StopStreaming()
             return;
         }
     }
-    if (gState.captureRunning && !gState.recording)
+    if (IsCaptureRunning() && !IsRecording())
         StopCapture();
     CloseLiveEncoder();
-    if (!left && gState.recording)
+    if (!left && IsRecording())
         StartCapture();
-    gEncoderSlotInUse = 0;
+    gGrabbers.encoderSlotInUse = 0;
 }

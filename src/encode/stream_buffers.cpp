@@ -212,13 +212,13 @@ void ResetStreamBuffers()
         std::memset(gStream.subtitleQueue, 0, kRingSize);
     if (gBuffers.senderStaging)
         std::memset(gBuffers.senderStaging, 0, kStagingSize);
-    gLivePcmFill = 0;
+    gLiveEncoder.pcmFill = 0;
     ResetCaptionBuffer();
     RestartMonitoringPeriod();
     // A running recording keeps its staged sound and the picture clock that
     // the live branch shares with it: its callbacks are using them.
-    if (!gState.recording) {
-        gRecorderPcmFill = 0;
+    if (!IsRecording()) {
+        gRecorder.pcmFill = 0;
         ResetVideoPacing();
     }
     const SettingsRecord& record = gSettings.record;
@@ -240,7 +240,7 @@ int AppendAudio(const uint8_t* bytes, int32_t count)
 
 void MarkEndOfStream()
 {
-    std::lock_guard hold(gBufferMutex);
+    std::lock_guard hold(gStream.lock);
     MarkEnd(gStream.audio);
     MarkEnd(gStream.video);
     streamData.notify_one();
@@ -248,7 +248,7 @@ void MarkEndOfStream()
 
 void NotifyStreamConsumer()
 {
-    std::lock_guard hold(gBufferMutex);
+    std::lock_guard hold(gStream.lock);
     streamData.notify_all();
 }
 
@@ -311,7 +311,7 @@ void AppendSubtitle(std::string_view text, bool timePrefix)
         std::snprintf(prefix, sizeof prefix, "Time#:%u:", TimeStampMs(gStream.video.lastTime));
     const size_t prefixLength = std::strlen(prefix);
     const uint64_t recordSize = 4 + prefixLength + uint64_t{text.size()};
-    std::unique_lock hold(gSenderMutex);
+    std::unique_lock hold(gStream.subtitleLock);
     if (recordSize - 4 > 0xFFFFFF || gStream.subtitlePending + recordSize > uint64_t{kRingSize} ||
         gStream.subtitleWrite + recordSize > uint64_t{kRingSize})
         return;

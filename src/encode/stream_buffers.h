@@ -4,6 +4,7 @@
 // Video and audio bytes sit in two rings; every completed fixed-size chunk is
 // stamped in a time index, and the sender takes the chunks in time order.
 
+#include "platform/sync.h"
 #include "shared/resources.h"
 
 #include <cstddef>
@@ -52,6 +53,12 @@ struct StreamRing {
 };
 
 struct StreamBuffers {
+    // Guards the rings and their indexes: taken by the live encode steps
+    // for each append and by the sender for each take.
+    RecursiveTimedMutex lock;
+    // Guards the subtitle queue: taken by its producer to append and by the
+    // sender to read what is pending; never across a write.
+    RecursiveTimedMutex subtitleLock;
     StreamRing video;
     StreamRing audio;
     uint8_t* subtitleQueue = nullptr;
@@ -61,7 +68,6 @@ struct StreamBuffers {
     bool subtitlesPresent = false;
 };
 
-// Guarded by gBufferMutex, except the subtitle queue (gSenderMutex).
 extern StreamBuffers gStream;
 
 // Attaches the rings to the large buffers allocated at start-up.

@@ -30,7 +30,7 @@ constexpr uint8_t kSelectorH264 = 2;
 
 bool RingsThrottled()
 {
-    std::lock_guard hold(gBufferMutex);
+    std::lock_guard hold(gStream.lock);
     return gStream.video.fullness > kThrottleFullness || gStream.audio.fullness > kThrottleFullness;
 }
 
@@ -47,7 +47,7 @@ bool StreamsCanBeCopied(const AVFormatContext* format, const ChosenStreams& chos
     const AVRational rate{gLiveParams.frameRate, 1};
     const bool sameRate = av_cmp_q(video->r_frame_rate, rate) == 0 || av_cmp_q(video->avg_frame_rate, rate) == 0;
     return video->codecpar->codec_id == (selector == kSelectorMpeg4 ? AV_CODEC_ID_MPEG4 : AV_CODEC_ID_H264) &&
-           sameRate && video->codecpar->width == gOutputWidth && video->codecpar->height == gOutputHeight &&
+           sameRate && video->codecpar->width == gLiveEncoder.outputWidth && video->codecpar->height == gLiveEncoder.outputHeight &&
            audio->codec_id == AV_CODEC_ID_MP3 && audio->sample_rate == kOutputSampleRate;
 }
 
@@ -131,7 +131,7 @@ void Transcoder::ChooseParameters() const
     ChooseLiveParameters(request.profile, request.customBitRateKbps, request.customWidth, request.customHeight,
                          hasVideo);
     if (hasVideo && request.videoCodec != kSelectorMpeg4 && request.videoCodec != kSelectorH264)
-        FitH263Size(gOutputWidth, gOutputHeight);
+        FitH263Size(gLiveEncoder.outputWidth, gLiveEncoder.outputHeight);
     gLiveParams.videoCodec = hasVideo ? request.videoCodec : kNoStream;
     gLiveParams.audioCodec = chosen_.audio >= 0 ? request.audioFormat : kNoStream;
     gLiveParams.stereo = 1;
@@ -160,7 +160,7 @@ bool Transcoder::OpenOutputs(Outputs& outputs)
     if (chosen_.video >= 0) {
         const AVStream* stream = input_.Stream(chosen_.video);
         const VideoSettings settings{FindEncoder(VideoEncoderName(selector), AVMEDIA_TYPE_VIDEO),
-                                     gLiveParams.videoBitRate, gOutputWidth, gOutputHeight,
+                                     gLiveParams.videoBitRate, gLiveEncoder.outputWidth, gLiveEncoder.outputHeight,
                                      gLiveParams.frameRate, maxFrames};
         const bool opened = copy ? outputs.video.OpenCopy(stream, maxFrames)
                                  : settings.codec && outputs.video.OpenEncode(stream, TimelineOf(chosen_.video), settings);
@@ -194,12 +194,12 @@ bool Transcoder::OpenOutputs(Outputs& outputs)
 void Transcoder::Announce() const
 {
     {
-        std::lock_guard hold(gBufferMutex);
+        std::lock_guard hold(gStream.lock);
         gStream.video.present = chosen_.video >= 0;
         gStream.audio.present = chosen_.audio >= 0;
     }
     gStream.subtitlesPresent = subtitleFile_ || chosen_.subtitle >= 0;
-    (job_.writeToFile ? gState.fileEncoding : gState.streaming) = 1;
+    (job_.writeToFile ? SetFileEncoding : SetStreaming)(true);
     producer_.ReportOpened(StartResult::Started());
 }
 
@@ -210,7 +210,7 @@ bool Transcoder::WaitForConsumer() const
     for (;;) {
         if (Cancelled())
             return false;
-        if ((gState.streaming || gState.fileEncoding) && !RingsThrottled())
+        if ((IsStreaming() || IsFileEncoding()) && !RingsThrottled())
             return true;
         Sleep(kPollMs);
     }

@@ -68,10 +68,10 @@ void RingWriter::Video(const uint8_t* bytes, int size)
     videoSeconds_ = startSeconds_ + static_cast<double>(videoPackets_++) / frameRate_;
     // A recording of the channel (a schedule may start one meanwhile) paces
     // its pictures by this counter: then it is the recording's alone.
-    if (!gState.recording)
+    if (!IsRecording())
         ++gLiveEncoder.framesEncoded;
     {
-        std::lock_guard hold(gBufferMutex);
+        std::lock_guard hold(gStream.lock);
         gStream.video.lastTime = videoSeconds_;
         if (Fits(gStream.video, size))
             AppendVideo(bytes, size);
@@ -83,7 +83,7 @@ void RingWriter::Audio(const uint8_t* bytes, int size, int samples)
 {
     audioSamples_ += samples;
     {
-        std::lock_guard hold(gBufferMutex);
+        std::lock_guard hold(gStream.lock);
         gStream.audio.lastTime = startSeconds_ + static_cast<double>(audioSamples_) / sampleRate_;
         if (Fits(gStream.audio, size))
             AppendAudio(bytes, size);

@@ -67,7 +67,7 @@ bool RegistrationIsDue()
 // restarted, may have lost its mappings.
 void CheckPublicAddress(WatcherState& state)
 {
-    std::lock_guard hold(gNetworkMutex);
+    std::lock_guard hold(gReachability.lock);
     const std::string address = ReadPublicAddress();
     if (!address.empty() && strcasecmp(address.c_str(), state.publicAddress.c_str()) != 0) {
         const bool changed = !state.publicAddress.empty();
@@ -84,7 +84,7 @@ int WatchPublicAddress()
 {
     WatcherState state;
     while (!stopRequested) {
-        if (gState.running && gSettings.record.directoryDisabled == 0 && UserNameIsStored())
+        if (IsServerRunning() && gSettings.record.directoryDisabled == 0 && UserNameIsStored())
             CheckPublicAddress(state);
         wakeUp.Wait(state.lastResult == 0 ? refreshPeriodMs.load() : retryPeriodMs.load());
     }

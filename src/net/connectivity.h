@@ -3,18 +3,36 @@
 // NAT decision, registration with the directory service, and the watcher
 // that registers again when the public address changes.
 
+#include "platform/sync.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// 1 when the server sits behind NAT: its address is private, or none was found.
-extern std::atomic<int> gBehindNat;
-// Set once the router forwards the server's ports; cleared at start-up and
-// whenever the base port changes, so that the next start maps them again.
-extern std::atomic<int> gPortsMapped;
+struct Reachability {
+    // Keeps the address watcher's registrations apart from the network
+    // start-up thread's choice of address, its registration with the
+    // connectivity test, and each handheld's negotiation: taken around each.
+    std::mutex lock;
+    // 1 when the server sits behind NAT: its address is private, or none
+    // was found.
+    std::atomic<int> behindNat{1};
+    // Set once the router forwards the server's ports; cleared at start-up
+    // and whenever the base port changes, so that the next start maps them
+    // again.
+    std::atomic<int> portsMapped{0};
+    // Set by the port-mapping policy whenever a mapping run ends, mapped or
+    // not (and at once when the ports are mapped already); the network
+    // start-up thread resets it before it asks for a run and waits for it
+    // before it starts the listener.
+    AutoResetEvent mappingEnded;
+};
+
+extern Reachability gReachability;
 
 // The address the server listens on and registers: dotted IPv4, empty when
 // none was found.
@@ -68,7 +86,7 @@ std::vector<Broker> FetchBrokerList();
 // Registers the account's user name, the local address, the base port and
 // the NAT flag with the first broker that takes the request; testFlag 1 asks
 // the directory service to test reachability now. 0, or -1 when no broker
-// took it. Callers hold gNetworkMutex.
+// took it. Callers hold gReachability.lock.
 int RegisterWithDirectory(int testFlag);
 
 // GetTickCount of the last successful registration; 0 before the first.

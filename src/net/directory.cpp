@@ -45,7 +45,7 @@ std::string RegistrationUrl(const Broker& broker, int testFlag)
     const std::string userName = EncodeBase64Url(ReadScrambled(record.userName, sizeof record.userName));
     char url[1024];
     std::snprintf(url, sizeof url, kRegistrationFormat, broker.host.c_str(), WebPortSuffix().c_str(), userName.c_str(),
-                  LocalAddress().c_str(), record.basePort, testFlag, gBehindNat.load());
+                  LocalAddress().c_str(), record.basePort, testFlag, gReachability.behindNat.load());
     return url;
 }
 

@@ -11,8 +11,7 @@
 #include <sstream>
 #include <unistd.h>
 
-std::atomic<int> gBehindNat{1};
-std::atomic<int> gPortsMapped{0};
+Reachability gReachability;
 
 namespace {
 

@@ -27,7 +27,7 @@ int ApplyNetworkSettings(const std::string& basePortText)
 {
     const int port = BasePortFromText(basePortText);
     if (port != gSettings.record.basePort)
-        gPortsMapped = 0;
+        gReachability.portsMapped = 0;
     gSettings.record.basePort = port;
     return SaveSettings();
 }

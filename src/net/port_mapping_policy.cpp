@@ -36,15 +36,15 @@ PortMappingPolicy::PortMappingPolicy(CPortForwardEngine& engine, MessageTarget t
 
 int PortMappingPolicy::StartPortMapping()
 {
-    if (gPortsMapped) {
-        gEvents.natConfig.Set();
+    if (gReachability.portsMapped) {
+        gReachability.mappingEnded.Set();
         return 0;
     }
     // A run already going (a renewal) sets natConfig as it ends: the caller
     // waits for that one, and two runs never share the plan.
     if (runActive_.exchange(true))
         return 0;
-    gState.configuringPorts = 1;
+    SetConfiguringPorts(true);
     UpdateStatusText();
     if (engine_.StartDeviceQuery(target_))
         return 0;
@@ -56,7 +56,7 @@ int PortMappingPolicy::RenewMappings()
 {
     if (runActive_.exchange(true))
         return 0;
-    gState.configuringPorts = 1;
+    SetConfiguringPorts(true);
     UpdateStatusText();
     if (engine_.StartRetrieveMappings(target_))
         return 1;
@@ -188,15 +188,15 @@ void PortMappingPolicy::TakeNextStep()
 
 void PortMappingPolicy::Finish()
 {
-    gState.configuringPorts = 0;
+    SetConfiguringPorts(false);
     runActive_ = false;
-    gEvents.natConfig.Set();
+    gReachability.mappingEnded.Set();
     UpdateStatusText();
 }
 
 void PortMappingPolicy::Complete()
 {
-    gPortsMapped = 1;
+    gReachability.portsMapped = 1;
     Finish();
 }
 

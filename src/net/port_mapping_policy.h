@@ -3,7 +3,7 @@
 // gets them there: find the router, read its mappings, delete the ones that
 // are in the way or left over from an earlier base port, add the missing
 // ones, one operation at a time. The engine's notifications drive the run on
-// the window thread; every run ends by setting gEvents.natConfig.
+// the window thread; every run ends by setting gReachability.mappingEnded.
 
 #include "net/port_forward.h"
 

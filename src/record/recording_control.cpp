@@ -30,14 +30,14 @@ constexpr int kWindowCallLimitMs = 30000;
 // even that failed and a callback may still be writing.
 bool WaitForRecorderExit()
 {
-    gEvents.videoRecorderExit.Reset();
-    gEvents.audioRecorderExit.Reset();
-    gState.recording = 0;
+    gGrabbers.videoRecorderExit.Reset();
+    gGrabbers.audioRecorderExit.Reset();
+    SetRecording(false);
     bool left = true;
     if (gRecorder.branch.video)
-        left = WaitForGrabberExit(gEvents.videoRecorderExit, kExitWaitMs);
+        left = WaitForGrabberExit(gGrabbers.videoRecorderExit, kExitWaitMs);
     if (gRecorder.branch.audio)
-        left = WaitForGrabberExit(gEvents.audioRecorderExit, kExitWaitMs) && left;
+        left = WaitForGrabberExit(gGrabbers.audioRecorderExit, kExitWaitMs) && left;
     if (left)
         return true;
     Log("The capture callbacks did not leave the recording in time; stopping the capture.");
@@ -45,7 +45,7 @@ bool WaitForRecorderExit()
         Log("The capture did not stop; the recording file is left open.");
         return false;
     }
-    if (gState.streaming)
+    if (IsStreaming())
         StartCapture();
     return true;
 }
@@ -80,14 +80,14 @@ void ReportWriteFailure()
         return;
     const std::string text = "The recording stopped: " + reason + ". " + RecordingPath() + " keeps its first " +
                              std::to_string(gRecorder.elapsedSeconds.load()) + " s.";
-    gState.recordingStoppedEarly = 1;
+    SetRecordingStoppedEarly(true);
     UpdateStatusText();
     ShowFailure(text.c_str());
 }
 
 StartResult TryStartRecording()
 {
-    if (gState.recording)
+    if (IsRecording())
         return StartResult::Failed("A recording runs already.");
     if (auto refused = RefusalWhileScanningTuner("A recording"))
         return *refused;
@@ -106,25 +106,25 @@ StartResult TryStartRecording()
             return StartResult::Failed("The last recording's file is still being written.");
         CloseRecorder();
     }
-    if (!gState.streaming)
+    if (!IsStreaming())
         if (StartResult prepared = PrepareCapture(channel); !prepared.Succeeded())
             return prepared;
     if (OpenRecorder() != 0) {
         CloseRecorder();
-        if (!gState.streaming)
+        if (!IsStreaming())
             StopCapture();
         return StartResult::Failed("The recording file could not be made.");
     }
     SetSampleConsumer(&LiveEncodeSteps());
-    gState.recordingStoppedEarly = 0;
-    gState.recording = 1;
-    gEvents.videoRecorderExit.Reset();
-    gEvents.audioRecorderExit.Reset();
+    SetRecordingStoppedEarly(false);
+    SetRecording(true);
+    gGrabbers.videoRecorderExit.Reset();
+    gGrabbers.audioRecorderExit.Reset();
     if (StartCapture() == 0) {
         UpdateStatusText();
         return StartResult::Started();
     }
-    gState.recording = 0;
+    SetRecording(false);
     // Nothing writes into the output while the capture is not running.
     CloseRecorder();
     return StartResult::Failed("The capture for the recording did not start.");
@@ -148,13 +148,13 @@ int StopRecording()
         CallOnWindowThread([&result] { result = StopRecording(); }, kWindowCallLimitMs);
         return result;
     }
-    if (!gState.recording)
+    if (!IsRecording())
         return -1;
     if (!WaitForRecorderExit()) {
         UpdateStatusText();
         return 0;
     }
-    if (!gState.streaming && !gState.monitoring && gState.captureRunning)
+    if (!IsStreaming() && !IsMonitoring() && IsCaptureRunning())
         StopCapture();
     UpdateStatusText();
     CloseRecorder();

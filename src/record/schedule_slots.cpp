@@ -111,7 +111,7 @@ int DeleteScheduleRow(int row)
     if (slot < 0)
         return -1;
     ScheduleSlot& freed = Slots()[slot];
-    if (gState.recording && freed.used && freed.active)
+    if (IsRecording() && freed.used && freed.active)
         PostAppMessage(MessageTarget::Frame, kMsgStopRecording);
     freed.used = 0;
     freed.active = 0;

@@ -16,7 +16,7 @@ constexpr int kStopLimitMs = 2000;
 // The slot's end has come: its recording stops and the slot is free.
 void EndSlot(ScheduleSlot& slot)
 {
-    if (gState.recording && slot.active)
+    if (IsRecording() && slot.active)
         PostAppMessage(MessageTarget::Frame, kMsgStopRecording);
     else if (slot.active)
         // Refused at its start (no room, say) or stopped by its file.
@@ -52,9 +52,9 @@ void RunSchedulePass()
         // A slot whose start was posted is not started again: a start that
         // failed would otherwise show its message every second, and a
         // recording stopped by its limits or by hand would come back.
-        if (!slot.active && !gState.recording && CompareSystemTime(slot.start, now) <= 0) {
+        if (!slot.active && !IsRecording() && CompareSystemTime(slot.start, now) <= 0) {
             // The live stream keeps its channel; the schedule waits for it.
-            if (gState.streaming && slot.channel != gSettings.record.currentChannel)
+            if (IsStreaming() && slot.channel != gSettings.record.currentChannel)
                 return;
             StartSlot(slot);
             return;

@@ -66,7 +66,7 @@ sockaddr_in SocketAddress(int port)
 
 void ShowConnectionTestFailure()
 {
-    const bool behindNat = gBehindNat != 0;
+    const bool behindNat = gReachability.behindNat != 0;
     const int port = BasePort();
     std::string text = "Remote connection test failed!\r\n";
     text += behindNat ? "While you may still be able to connect from your mobile device within your LAN (e.g., via "
@@ -168,7 +168,7 @@ int OpenUdtDataListener()
     constexpr auto kPortReleaseWait = std::chrono::seconds(12);
     const auto deadline = std::chrono::steady_clock::now() + kPortReleaseWait;
     int socket = TryOpenUdtDataListener();
-    while (socket < 0 && gState.running && std::chrono::steady_clock::now() < deadline) {
+    while (socket < 0 && IsServerRunning() && std::chrono::steady_clock::now() < deadline) {
         Sleep(100);
         socket = TryOpenUdtDataListener();
     }
@@ -204,7 +204,7 @@ void CloseUdtDataListener()
 int AcceptUdt(int listener)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(ConnectionWaitSeconds());
-    while (gState.running && std::chrono::steady_clock::now() < deadline) {
+    while (IsServerRunning() && std::chrono::steady_clock::now() < deadline) {
         UDTSOCKET accepted = UDT::accept(listener, nullptr, nullptr);
         if (accepted != UDT::INVALID_SOCK) {
             // Reads block as the session expects; the sender's writes must not,
@@ -230,7 +230,7 @@ int AcceptUdt(int listener)
 int WaitWhileRunning(int socket, int timeoutMs)
 {
     constexpr int kSliceMs = 250;
-    for (int waited = 0; waited < timeoutMs && gState.running; waited += kSliceMs)
+    for (int waited = 0; waited < timeoutMs && IsServerRunning(); waited += kSliceMs)
         if (int ready = WaitForSocket(socket, POLLIN, std::min(kSliceMs, timeoutMs - waited)); ready != 0)
             return ready;
     return 0;
@@ -272,23 +272,23 @@ void CloseTcpDataListener()
 void StartSession(int control, int data)
 {
     if (!gNet.testPending) {
-        gState.connected = 1;
+        SetConnected(true);
         UpdateStatusText();
     }
     gNet.sessionExit = 0;
     gNet.dataSocket = data;
     gNet.controlSocket = control;
-    gState.showMessages = 0;
-    if (!gSessionThread.Start(RunCommandSession)) {
+    SetMessagesShown(false);
+    if (!gNet.sessionThread.Start(RunCommandSession)) {
         Log("No thread could be started for the handheld's session.");
         CloseSessionSockets();
-    } else if (!gState.running) {
+    } else if (!IsServerRunning()) {
         // A Stop that came during the negotiation found no session to end:
         // this one ends at once.
         EndSession();
     }
     gNet.testPending = 0;
-    gState.testing = 0;
+    SetTesting(false);
     CloseTcpDataListener();
 }
 
@@ -297,19 +297,20 @@ std::chrono::steady_clock::time_point nextDirectoryTry{};
 
 bool DirectoryTryDue()
 {
-    return gState.directoryUnreached && std::chrono::steady_clock::now() >= nextDirectoryTry;
+    return IsDirectoryUnreached() && std::chrono::steady_clock::now() >= nextDirectoryTry;
 }
 
 // An unattended server that found no directory service goes on serving the
 // LAN, says so in its status line, and tries again a while later.
 int CarryOnWithoutDirectory()
 {
-    if (!gState.directoryUnreached)
+    if (!IsDirectoryUnreached())
         Log("The directory service could not be reached, so handhelds outside this network cannot find the server. "
             "Handhelds on this network connect by its address; the service is tried again every " +
             std::to_string(DirectoryRetrySeconds()) + " seconds.");
-    gState.directoryUnreached = 1;
-    gState.testing = gState.initializing = 0;
+    SetDirectoryUnreached(true);
+    SetTesting(false);
+    SetInitializing(false);
     nextDirectoryTry = std::chrono::steady_clock::now() + std::chrono::seconds(DirectoryRetrySeconds());
     UpdateStatusText();
     return 0;
@@ -329,12 +330,12 @@ int PrepareForHandheld(int controlListener)
                 "\"orvandel-setup account --user NAME --password-stdin --email ADDRESS\".");
         return 0;
     }
-    if (gState.directoryUnreached && std::chrono::steady_clock::now() < nextDirectoryTry)
+    if (IsDirectoryUnreached() && std::chrono::steady_clock::now() < nextDirectoryTry)
         return 0;
-    (gNet.testPending ? gState.testing : gState.initializing) = 1;
+    (gNet.testPending ? SetTesting : SetInitializing)(true);
     UpdateStatusText();
     if (RegisterWithDirectory(gNet.testPending) != 0) {
-        if (gState.unattended)
+        if (IsUnattended())
             return CarryOnWithoutDirectory();
         ShowMessage("Could not connect to Vantorel directory service. Please check your internet connection and then "
                     "select Start from Stream menu or press the antenna icon on the toolbar to retry the connection. "
@@ -343,10 +344,10 @@ int PrepareForHandheld(int controlListener)
                     1, 0);
         return -1;
     }
-    if (gState.directoryUnreached.exchange(0))
+    if (ClearDirectoryUnreached())
         Log("The directory service is reached again.");
     if (!gNet.testPending) {
-        gState.initializing = 0;
+        SetInitializing(false);
         UpdateStatusText();
         return 0;
     }
@@ -363,7 +364,7 @@ void ReplaceSession()
 {
     if (gNet.controlSocket != kInvalidSocket || gNet.dataSocket != kInvalidSocket)
         EndSession();
-    gSessionThread.WaitForExit();
+    gNet.sessionThread.WaitForExit();
 }
 
 // Control connections accepted but not yet negotiated. Each has the
@@ -404,7 +405,7 @@ private:
     {
         const int control = ::accept(listener, nullptr, nullptr);
         if (control < 0) {
-            if (gState.running)
+            if (IsServerRunning())
                 Log(std::string("A control connection could not be accepted: ") + std::strerror(errno));
             Sleep(100);
             return;
@@ -448,7 +449,7 @@ private:
 // last one ended. The address watcher does not register meanwhile.
 Negotiation TakeHandheld(int control, int8_t transport)
 {
-    std::lock_guard hold(gNetworkMutex);
+    std::lock_guard hold(gReachability.lock);
     ReplaceSession();
     gNet.transport = transport;
     int data = kInvalidSocket;
@@ -469,20 +470,20 @@ Negotiation TakeHandheld(int control, int8_t transport)
 int ServeHandhelds(int controlListener)
 {
     WaitingConnections waiting;
-    while (gState.running) {
+    while (IsServerRunning()) {
         {
             // The registration and the directory's connectivity test are
             // not interrupted by the address watcher's own registration.
-            std::lock_guard hold(gNetworkMutex);
+            std::lock_guard hold(gReachability.lock);
             if (int prepared = PrepareForHandheld(controlListener); prepared != 0)
                 return prepared;
         }
         int8_t transport = 0;
         int control = -1;
-        while (gState.running && (control = waiting.NextNegotiating(controlListener, transport)) < 0 &&
+        while (IsServerRunning() && (control = waiting.NextNegotiating(controlListener, transport)) < 0 &&
                !DirectoryTryDue()) {
         }
-        if (control < 0 && gState.running)
+        if (control < 0 && IsServerRunning())
             continue;
         if (control < 0)
             break;
@@ -504,12 +505,12 @@ int ListenOnce()
     gNet.controlListenSocket = controlListener;
     // Stop clears the flag before it closes the listening sockets: either it
     // closed this one, or the server is seen stopping here.
-    if (!gState.running) {
+    if (!IsServerRunning()) {
         CloseTcpSocket(TakeShared(gNet.controlListenSocket));
         return 0;
     }
-    gState.testing = 0;
-    gState.connected = 0;
+    SetTesting(false);
+    SetConnected(false);
     int result = ServeHandhelds(controlListener);
     CloseTcpDataListener();
     CloseUdtDataListener();
@@ -522,13 +523,13 @@ int ListenOnce()
 // Has the router forward the server's ports before the listener opens them.
 void MapPortsOnRouter()
 {
-    gEvents.natConfig.Reset();
+    gReachability.mappingEnded.Reset();
     PortMapping().StartPortMapping();
     const auto deadline = std::chrono::steady_clock::now() + kPortMappingLimit;
     bool ended = false;
-    while (!ended && gState.running && std::chrono::steady_clock::now() < deadline)
-        ended = gEvents.natConfig.Wait(kPortMappingSliceMs);
-    if (!ended && gState.running)
+    while (!ended && IsServerRunning() && std::chrono::steady_clock::now() < deadline)
+        ended = gReachability.mappingEnded.Wait(kPortMappingSliceMs);
+    if (!ended && IsServerRunning())
         Log("UPnP: the router took too long to map the ports; the server starts without waiting further.");
 }
 
@@ -558,22 +559,22 @@ uint32_t ListenAddress()
 
 int RunNetworkStartup()
 {
-    gState.disconnected = 0;
+    SetDisconnected(false);
     UpdateStatusText();
     std::string local;
     {
-        std::lock_guard hold(gNetworkMutex);
-        gBehindNat = ChooseServerAddress(local) ? 0 : 1;
+        std::lock_guard hold(gReachability.lock);
+        gReachability.behindNat = ChooseServerAddress(local) ? 0 : 1;
         SetLocalAddress(local);
     }
-    if (gBehindNat && !local.empty() && DirectoryEnabled())
+    if (gReachability.behindNat && !local.empty() && DirectoryEnabled())
         MapPortsOnRouter();
-    if (gBehindNat && local.empty() && DirectoryEnabled()) {
+    if (gReachability.behindNat && local.empty() && DirectoryEnabled()) {
         std::string text = "Your PC does not seem to have an internet connection or Vantorel directory service server "
                            "is down.\r\nPlease check your connection settings and restart Orvandel.\r\nIf the problem "
                            "persists, please contact us at ";
         ShowMessage((text + kSupportAddress).c_str(), 1, 0);
-        gState.disconnected = 1;
+        SetDisconnected(true);
         UpdateStatusText();
         return -1;
     }
@@ -581,7 +582,7 @@ int RunNetworkStartup()
     while ((result = ListenOnce()) == kListenResultRestart) {
     }
     if (result == -1) {
-        gState.disconnected = 1;
+        SetDisconnected(true);
         UpdateStatusText();
     }
     return result;

@@ -21,16 +21,15 @@ struct NetState {
     std::atomic<int> transport{1};
     std::atomic<int> testPending{1};
     std::atomic<int> sessionExit{0};
+    // The network start-up thread: started by Start, waited for by Stop and
+    // at shutdown.
+    WorkerThread networkThread;
+    // The command session: started by the listener, which waits for it
+    // before the next session; waited for at shutdown.
+    WorkerThread sessionThread;
 };
 
 extern NetState gNet;
-
-// The network start-up thread: started by Start, waited for by Stop and at
-// shutdown.
-extern WorkerThread gNetworkThread;
-// The command session: started by the listener, which waits for it before
-// the next session; waited for at shutdown.
-extern WorkerThread gSessionThread;
 
 // Sends every byte on a TCP (isUdt false) or UDT socket: 0, or -1.
 int SendAll(int socket, bool isUdt, const void* bytes, size_t length);

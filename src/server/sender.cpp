@@ -201,7 +201,7 @@ void CatchUp(const LinkRateControl& control)
 {
     int64_t cut;
     {
-        std::lock_guard hold(gBufferMutex);
+        std::lock_guard hold(gStream.lock);
         cut = DropLiveBacklog();
     }
     if (cut > 0)
@@ -219,7 +219,7 @@ void FollowTheLink(Batches& batches, int32_t unsentInStaging)
     LinkSample sample{SecondsNow(), link.written, QueuedOnConnection(), unsentInStaging, link.heldBack};
     link.heldBack = false;
     {
-        std::lock_guard hold(gBufferMutex);
+        std::lock_guard hold(gStream.lock);
         sample.waiting += ChunkBytesWaiting();
     }
     const LinkDecision decision = link.control.Update(sample);
@@ -243,7 +243,7 @@ void NoteTaken(const TakenChunks& taken)
 bool Gather(Batches& batches)
 {
     uint8_t* staging = gBuffers.senderStaging;
-    std::unique_lock hold(gBufferMutex);
+    std::unique_lock hold(gStream.lock);
     while (!batches.Full() && !batches.ended && !sender.Stopping()) {
         TakenChunks taken;
         const size_t written = TakeChunk(staging + batches.pending, taken);
@@ -300,7 +300,7 @@ void SendBatch(Batches& batches)
 // the bytes can be written without holding the sender mutex.
 std::pair<const uint8_t*, int32_t> PendingSubtitles()
 {
-    std::lock_guard hold(gSenderMutex);
+    std::lock_guard hold(gStream.subtitleLock);
     return {gStream.subtitleQueue + gStream.subtitleRead, gStream.subtitlePending};
 }
 
@@ -310,7 +310,7 @@ void MarkSubtitlesSent(long count)
     // index counts every byte before a packet.
     if (gSender.writeToFile)
         gSender.seekRunningOffset += static_cast<uint32_t>(count);
-    std::lock_guard hold(gSenderMutex);
+    std::lock_guard hold(gStream.subtitleLock);
     gStream.subtitleRead += static_cast<int32_t>(count);
     gStream.subtitlePending -= static_cast<int32_t>(count);
 }
@@ -331,7 +331,7 @@ void WaitAfterEnd()
 {
     if (PendingSubtitles().second > 0)
         return;
-    std::unique_lock hold(gBufferMutex);
+    std::unique_lock hold(gStream.lock);
     if (!sender.Stopping())
         WaitForStreamData(hold, kWaitSliceMs);
 }
@@ -380,7 +380,7 @@ int StartSender(int quality)
 
 void StopSender()
 {
-    gState.streaming = 0;
+    SetStreaming(false);
     sender.Stop();
 }
 

@@ -13,20 +13,20 @@
 int StartServer()
 {
     gNet.testPending = gSettings.record.directoryDisabled == 0 ? 1 : 0;
-    if (gState.disconnected)
+    if (IsDisconnected())
         ResetStreamBuffers();
-    gNetworkThread.Wait(0);  // collects a listener that has ended by itself
-    if (gNetworkThread.Registered())
+    gNet.networkThread.Wait(0);  // collects a listener that has ended by itself
+    if (gNet.networkThread.Registered())
         return 0;
     // A new start tries the directory service at once.
-    gState.directoryUnreached = 0;
+    SetDirectoryUnreached(false);
     // Set here rather than by the thread, so that a Stop right after this
     // Start is never undone by a thread that has not run yet.
-    gState.running = 1;
-    if (!gNetworkThread.Start(RunNetworkStartup)) {
-        gState.running = 0;
+    SetServerRunning(true);
+    if (!gNet.networkThread.Start(RunNetworkStartup)) {
+        SetServerRunning(false);
         ShowMessage("Could not create the listener thread.", 1, 0);
-        gState.disconnected = 1;
+        SetDisconnected(true);
         return -1;
     }
     return 0;
@@ -43,16 +43,16 @@ void CloseListeningSockets()
 
 void StopServer()
 {
-    if (gState.configuringPorts)
+    if (IsConfiguringPorts())
         return;
-    gState.disconnected = 1;
-    gState.running = 0;
+    SetDisconnected(true);
+    SetServerRunning(false);
     EndSession();
     StopStreaming();
     CloseListeningSockets();
-    gNetworkThread.WaitForExit();
+    gNet.networkThread.WaitForExit();
     // The session ends by itself once its sockets are closed; stopped means
     // no thread of the server left running.
-    gSessionThread.WaitForExit();
+    gNet.sessionThread.WaitForExit();
     UpdateStatusText();
 }

@@ -83,7 +83,7 @@ StreamStarter streamStarter = StartStream;
 
 void RestoreMessageSwitch()
 {
-    gState.showMessages = gState.userShowMessages.load();
+    SetMessagesShown(UserMessagesShown());
 }
 
 constexpr int kLoginDelaySliceMs = 50;
@@ -213,7 +213,7 @@ void MakeCurrentChannel(int32_t channel)
 void StartPipelineAndReply(uint8_t code, bool fileMode)
 {
     {
-        std::lock_guard hold(gBufferMutex);
+        std::lock_guard hold(gStream.lock);
         gStream.video.encodedTotal = gStream.audio.encodedTotal = 0;
         gStream.video.sentSinceStart = gStream.audio.sentSinceStart = 0;
     }
@@ -252,13 +252,13 @@ bool RefusedWhileEncodingAFile()
 // when the start goes no further.
 bool PrepareStreamStart(uint8_t code)
 {
-    if (gState.streaming) {
+    if (IsStreaming()) {
         SendStreamHeader(code);
         return false;
     }
     if (RefusedWhileEncodingAFile())
         return false;
-    if (gState.recording)
+    if (IsRecording())
         StopRecording();
     return true;
 }
@@ -268,7 +268,7 @@ void StartLiveStream(const Request& request)
     const Payload payload = request.payload;
     if (!PrepareStreamStart(kStartLiveStream))
         return;
-    gState.monitoring = 0;
+    SetMonitoring(false);
     const int32_t channel = IntAt(payload, kStreamChannelOffset);
     if (!ChannelIsEnabled(channel)) {
         SendCode(kRefused);
@@ -294,7 +294,7 @@ void StartFileStream(const Request& request)
 void StartRecording(const Request& request)
 {
     const Payload payload = request.payload;
-    if (gState.recording) {
+    if (IsRecording()) {
         SendCode(kStartRecording);
         return;
     }
@@ -314,31 +314,31 @@ void StartMonitoring(const Request& request)
 {
     const Payload payload = request.payload;
     const int32_t channel = IntAt(payload, kStreamChannelOffset);
-    gState.motionDetected = 0;
+    SetMotionDetected(false);
     if (!ChannelIsEnabled(channel) || !gSettings.channels[channel].motionDetection) {
         SendCode(kRefused);
         return;
     }
-    if (gState.monitoring && gState.captureRunning && channel == gSettings.record.currentChannel) {
+    if (IsMonitoring() && IsCaptureRunning() && channel == gSettings.record.currentChannel) {
         SendCode(kStartMonitoring);
         return;
     }
     MakeCurrentChannel(channel);
     // A running stream or recording already captures: its pictures are
     // watched from the next comparison period on.
-    if (gState.recording || gState.streaming) {
-        gState.monitoring = 1;
+    if (IsRecording() || IsStreaming()) {
+        SetMonitoring(true);
     } else if (const StartResult started = StartMonitoringGraph(); !started.Succeeded()) {
         Log("A handheld's monitoring did not start: " + started.Reason());
-        gState.monitoring = 0;
+        SetMonitoring(false);
     }
-    SendCode(gState.monitoring ? static_cast<uint8_t>(kStartMonitoring) : kRefused);
+    SendCode(IsMonitoring() ? static_cast<uint8_t>(kStartMonitoring) : kRefused);
     UpdateStatusText();
 }
 
 void StopStream(const Request&)
 {
-    gState.monitoring = 0;
+    SetMonitoring(false);
     StopHandheldSender();
     StopStreaming();
     SendCode(kStopStream);
@@ -396,7 +396,7 @@ void SetCaptions(const Request& request)
 void SendMotionStatus(const Request& request)
 {
     Reply reply{request.command};
-    reply.body[0] = static_cast<uint8_t>(gState.motionDetected.load());
+    reply.body[0] = static_cast<uint8_t>(IsMotionDetected());
     SendReply(reply);
 }
 
@@ -407,13 +407,13 @@ void SendRecordingStatus(const Request& request)
     reply.body[0] = seconds & 0xFF;
     reply.body[1] = (seconds >> 8) & 0xFF;
     reply.body[2] = (seconds >> 16) & 0xFF;
-    reply.body[3] = static_cast<uint8_t>(gState.recording.load());
+    reply.body[3] = static_cast<uint8_t>(IsRecording());
     SendReply(reply);
 }
 
 void ClearRecordingFlag(const Request& request)
 {
-    gState.recording = 0;
+    SetRecording(false);
     SendCode(request.command);
     UpdateStatusText();
 }
@@ -517,11 +517,11 @@ Outcome Dispatch(const CommandEntry& entry, Payload payload, bool& loggedIn)
 
 int EndOfSession()
 {
-    gState.monitoring = 0;
+    SetMonitoring(false);
     EndSession();
     UpdateStatusText();
     RestoreMessageSwitch();
-    gState.connected = 0;
+    SetConnected(false);
     return 0;
 }
 
@@ -531,7 +531,7 @@ int ServeCommands()
     uint8_t payload[kPathSize];
     for (;;) {
         if (gNet.sessionExit) {
-            gState.monitoring = 0;
+            SetMonitoring(false);
             RestoreMessageSwitch();
             return 0;
         }

@@ -12,8 +12,6 @@
 #include <unistd.h>
 
 NetState gNet;
-WorkerThread gNetworkThread;
-WorkerThread gSessionThread;
 namespace {
 std::atomic<int> connectionWaitSeconds{15};
 std::atomic<int> directoryRetrySeconds{60};
@@ -129,7 +127,7 @@ void EndSession()
         ShutdownShared(gNet.dataSocket);
     ShutdownShared(gNet.controlSocket);
     StopHandheldSender();
-    gState.connected = 0;
+    SetConnected(false);
     UpdateStatusText();
     gNet.sessionExit = 1;
 }

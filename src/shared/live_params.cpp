@@ -1,11 +1,6 @@
 #include "shared/live_params.h"
 
 LiveEncodingParams gLiveParams;
-int32_t gCaptureWidth;
-int32_t gCaptureHeight;
-int32_t gFrameByteSize;
-int32_t gOutputWidth;
-int32_t gOutputHeight;
 RecordingParams gRecordingParams;
 
 void SetDefaultEncoderParams()
@@ -18,7 +13,5 @@ void SetDefaultEncoderParams()
     gLiveParams.audioSampleRate = 44100;
     gLiveParams.audioSampleBits = 16;
     gLiveParams.audioBitRate = 32000;
-    gOutputWidth = 320;
-    gOutputHeight = 240;
     gRecordingParams = {320, 240, {1, 0, 25, 0, 500000, 44100, 16, 64000, 0}};
 }

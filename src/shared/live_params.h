@@ -46,14 +46,6 @@ struct RecordingParams {
 };
 
 extern LiveEncodingParams gLiveParams;
-
-// The size of the bottom-up B,G,R frames the capture graph delivers, set when
-// a graph is built; 0 without one.
-extern int32_t gCaptureWidth;
-extern int32_t gCaptureHeight;
-extern int32_t gFrameByteSize;  // width x height x 3
-extern int32_t gOutputWidth;
-extern int32_t gOutputHeight;
 extern RecordingParams gRecordingParams;
 
 // The start-up values of the live and recording parameters.

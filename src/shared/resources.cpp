@@ -6,13 +6,6 @@
 
 LargeBuffers gBuffers;
 
-RecursiveTimedMutex gBufferMutex;
-RecursiveTimedMutex gSenderMutex;
-std::mutex gNetworkMutex;
-CriticalSection gEncoderLock;
-
-ProgramEvents gEvents;
-
 namespace {
 
 uint8_t** const kBufferSlots[] = {&gBuffers.videoRing,     &gBuffers.audioRing, &gBuffers.subtitleQueue,
@@ -22,13 +15,6 @@ const size_t kBufferSizes[] = {kRingSize,    kRingSize,       kRingSize,
 std::unique_ptr<uint8_t[]> ownedBuffers[std::size(kBufferSlots)];
 
 } // namespace
-
-void ProgramEvents::ResetAll()
-{
-    for (AutoResetEvent* event : {&videoEncoderExit, &audioEncoderExit, &videoRecorderExit, &audioRecorderExit,
-                                  &natConfig})
-        event->Reset();
-}
 
 int AllocateLargeBuffers()
 {

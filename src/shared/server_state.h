@@ -2,51 +2,83 @@
 // The server's state flags, readable and writable from any thread, and the
 // status line built from them.
 
-#include <atomic>
+#include <cstddef>
 #include <string>
 
-struct ServerState {
-    std::atomic<int> streaming{0};
-    // Set while the file transcoder writes a .tvs file instead of a stream.
-    std::atomic<int> fileEncoding{0};
-    std::atomic<int> connected{0};
-    std::atomic<int> disconnected{1};
-    std::atomic<int> configuringPorts{0};
-    std::atomic<int> testing{0};
-    std::atomic<int> initializing{0};
-    std::atomic<int> recording{0};
-    // Set when the recording's file stopped it (full disk, write error);
-    // cleared by the next recording's start.
-    std::atomic<int> recordingStoppedEarly{0};
-    std::atomic<int> monitoring{0};
-    // Comparison periods still to wait before checks start: 10 at the start.
-    std::atomic<int> monitoringCountdown{0};
-    // Set by a detection; cleared when a handheld starts monitoring.
-    std::atomic<int> motionDetected{0};
-    std::atomic<int> running{0};
-    std::atomic<int> firstRun{0};
-    // The "show" argument that capture, tuning and encoder code pass to
-    // ShowMessage: 0 after a silent start and during handheld sessions.
-    std::atomic<int> showMessages{1};
-    // The user's own choice, to which showMessages returns after a session.
-    std::atomic<int> userShowMessages{1};
-    // The main view's preview window and its audio.
-    std::atomic<int> previewVisible{0};
-    std::atomic<int> previewMuted{1};
-    // Set while a capture graph runs.
-    std::atomic<int> captureRunning{0};
-    // Set while auto-tune scans the tuner of the capture options' graph: no
-    // stream, recording or monitoring may rebuild that graph meanwhile.
-    std::atomic<int> scanningTuner{0};
-    // Started silent or without a screen: nobody sees a message or presses
-    // Start again, so the server must carry on by itself.
-    std::atomic<int> unattended{0};
-    // The directory service could not be reached; the server serves the LAN
-    // meanwhile and keeps trying.
-    std::atomic<int> directoryUnreached{0};
-};
+// Each flag is set by the one that starts or stops what it names, and read
+// from any thread.
 
-extern ServerState gState;
+// The connection to the handheld and the server's own start, which the
+// status line shows first.
+bool IsServerRunning();
+void SetServerRunning(bool on);
+bool IsConnected();
+void SetConnected(bool on);
+bool IsDisconnected();
+void SetDisconnected(bool on);
+bool IsConfiguringPorts();
+void SetConfiguringPorts(bool on);
+bool IsTesting();
+void SetTesting(bool on);
+bool IsInitializing();
+void SetInitializing(bool on);
+// The directory service could not be reached; the server serves the LAN
+// meanwhile and keeps trying.
+bool IsDirectoryUnreached();
+void SetDirectoryUnreached(bool on);
+// Clears it: whether it was set.
+bool ClearDirectoryUnreached();
+
+// What the capture pipeline does.
+bool IsStreaming();
+void SetStreaming(bool on);
+// Set while the file transcoder writes a .tvs file instead of a stream.
+bool IsFileEncoding();
+void SetFileEncoding(bool on);
+bool IsRecording();
+void SetRecording(bool on);
+// Set when the recording's file stopped it (full disk, write error);
+// cleared by the next recording's start.
+bool IsRecordingStoppedEarly();
+void SetRecordingStoppedEarly(bool on);
+bool IsMonitoring();
+void SetMonitoring(bool on);
+// Comparison periods still to wait before checks start: 10 at the start.
+int MonitoringCountdown();
+void SetMonitoringCountdown(int periods);
+void CountDownMonitoring();
+// Set by a detection; cleared when a handheld starts monitoring.
+bool IsMotionDetected();
+void SetMotionDetected(bool on);
+// Sets it: whether it was set already.
+bool MarkMotionDetected();
+// Set while a capture graph runs.
+bool IsCaptureRunning();
+void SetCaptureRunning(bool on);
+// Set while auto-tune scans the tuner of the capture options' graph: no
+// stream, recording or monitoring may rebuild that graph meanwhile.
+bool IsScanningTuner();
+void SetScanningTuner(bool on);
+
+// The desktop's side.
+bool IsFirstRun();
+void SetFirstRun(bool on);
+// The "show" argument that capture, tuning and encoder code pass to
+// ShowMessage: off after a silent start and during handheld sessions.
+bool MessagesShown();
+void SetMessagesShown(bool on);
+// The user's own choice, to which MessagesShown returns after a session.
+bool UserMessagesShown();
+void SetUserMessagesShown(bool on);
+// Started silent or without a screen: nobody sees a message or presses
+// Start again, so the server must carry on by itself.
+bool IsUnattended();
+void SetUnattended(bool on);
+// The main view's preview window and its audio.
+bool IsPreviewVisible();
+void SetPreviewVisible(bool on);
+bool IsPreviewMuted();
+void SetPreviewMuted(bool on);
 
 // Back to the start-up state: stopped, nothing running.
 void ResetServerState();

@@ -91,8 +91,8 @@ void CChannelDlg::AddButtons()
 
 void CChannelDlg::FillRows()
 {
-    const QStringList videoNames = NameList(gVideoDeviceNames);
-    const QStringList audioNames = NameList(gAudioDeviceNames);
+    const QStringList videoNames = NameList(gDeviceNames.video);
+    const QStringList audioNames = NameList(gDeviceNames.audio);
     list_->setRowCount(kChannelCount);
     list_->SetEditableCell(-1, kColumnDescription);
     for (int row = 0; row < kChannelCount; ++row) {
@@ -101,8 +101,8 @@ void CChannelDlg::FillRows()
         list_->SetCellText(row, kColumnChannel, QString::number(row));
         list_->SetComboCell(row, kColumnVideo, videoNames);
         list_->SetComboCell(row, kColumnAudio, audioNames);
-        ShowDevices(row, EntryName(gVideoDeviceNames, channel.videoDevice),
-                    EntryName(gAudioDeviceNames, channel.audioDevice));
+        ShowDevices(row, EntryName(gDeviceNames.video, channel.videoDevice),
+                    EntryName(gDeviceNames.audio, channel.audioDevice));
         list_->SetCellText(row, kColumnDescription, DescriptionText(channel));
     }
 }
@@ -151,8 +151,8 @@ void CChannelDlg::ShowAutoTunedRows(int first, int count)
 {
     for (int row = std::max(first, 0); row < first + count && row < kChannelCount; ++row) {
         const ChannelRecord& channel = gSettings.channels[row];
-        ShowDevices(row, EntryName(gVideoDeviceNames, (channel.editSelection >> 8) & 0xFF),
-                    EntryName(gAudioDeviceNames, channel.editSelection & 0xFF));
+        ShowDevices(row, EntryName(gDeviceNames.video, (channel.editSelection >> 8) & 0xFF),
+                    EntryName(gDeviceNames.audio, channel.editSelection & 0xFF));
         list_->SetCellText(row, kColumnChannel, QString::number(row));
         list_->SetCellText(row, kColumnDescription, DescriptionText(channel));
         list_->SetChecked(row, true);

@@ -61,14 +61,14 @@ bool RefuseCheckedRow(bool checked, const std::string& video, const std::string&
 
 int CaptureOptionsGuard()
 {
-    if (gState.monitoring && AskConfirm("Client is currently in background monitoring mode. This will stop "
+    if (IsMonitoring() && AskConfirm("Client is currently in background monitoring mode. This will stop "
                                         "monitoring. Do you wish to continue?") == IDCANCEL)
         return -1;
-    if (gState.recording) {
+    if (IsRecording()) {
         ShowMessage("Currently recording a channel. Please stop the recording first.", 1, 1);
         return -1;
     }
-    if (gState.streaming) {
+    if (IsStreaming()) {
         ShowMessage("Currently streaming a channel. Please stop the streaming first.", 1, 1);
         return -1;
     }
@@ -98,9 +98,9 @@ int StoreLineup(const std::vector<LineupRow>& rows)
         channel.videoDevice = channel.editSelection >> 8 & 0xFF;
         channel.audioDevice = channel.editSelection & 0xFF;
         CopyText(channel.videoDeviceName, sizeof channel.videoDeviceName,
-                 DeviceName(gVideoDeviceNames, channel.videoDevice));
+                 DeviceName(gDeviceNames.video, channel.videoDevice));
         CopyText(channel.audioDeviceName, sizeof channel.audioDeviceName,
-                 DeviceName(gAudioDeviceNames, channel.audioDevice));
+                 DeviceName(gDeviceNames.audio, channel.audioDevice));
         CopyText(channel.description, sizeof channel.description, rows[i].description);
     }
     gSettings.record.enabledChannels = enabled;

@@ -11,7 +11,7 @@
 
 int ChannelSpinGuard()
 {
-    if (!gState.streaming && !gState.recording)
+    if (!IsStreaming() && !IsRecording())
         return 0;
     ShowMessage("Current channel is being streamed/recorded. Please stop the streaming/recording first.", 1, 1);
     return -1;

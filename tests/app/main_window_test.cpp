@@ -4,6 +4,7 @@
 #include "app/caption_font.h"
 #include "app/child_view.h"
 #include "app/main_frame.h"
+#include "capture/grabber_callbacks.h"
 #include "shared/resources.h"
 #include "shared/server_state.h"
 #include "capture/caption_style.h"
@@ -57,19 +58,19 @@ protected:
 
     void TearDown() override
     {
-        gState.configuringPorts = 0;
+        SetConfiguringPorts(false);
         StopServer();
         frame.reset();
         ResetServerState();
-        gState.firstRun = 0;
-        gState.previewVisible = 0;
-        gState.previewMuted = 1;
+        SetFirstRun(false);
+        SetPreviewVisible(false);
+        SetPreviewMuted(true);
         SetMessageSink(nullptr);
     }
 
     static bool Listening()
     {
-        return WaitUntil([] { return gState.disconnected == 0 && gNet.controlListenSocket != kInvalidSocket; });
+        return WaitUntil([] { return !IsDisconnected() && gNet.controlListenSocket != kInvalidSocket; });
     }
 
     TempConfig config;
@@ -101,24 +102,24 @@ TEST_F(MainWindowTest, StartWhileStartingAndStopWhilePortsAreConfiguredDoNothing
 {
     view->OnStart();
     ASSERT_TRUE(Listening());
-    const long listener = gNetworkThread.Id();
+    const long listener = gNet.networkThread.Id();
     view->OnStart();
-    EXPECT_EQ(gNetworkThread.Id(), listener);
+    EXPECT_EQ(gNet.networkThread.Id(), listener);
 
-    gState.configuringPorts = 1;
+    SetConfiguringPorts(true);
     view->OnStop();
-    EXPECT_EQ(gState.disconnected, 0);
-    EXPECT_EQ(gNetworkThread.Id(), listener);
-    gState.configuringPorts = 0;
+    EXPECT_EQ(IsDisconnected(), 0);
+    EXPECT_EQ(gNet.networkThread.Id(), listener);
+    SetConfiguringPorts(false);
     view->OnStop();
-    EXPECT_EQ(gState.disconnected, 1);
-    EXPECT_FALSE(gNetworkThread.Registered());
+    EXPECT_EQ(IsDisconnected(), 1);
+    EXPECT_FALSE(gNet.networkThread.Registered());
     EXPECT_TRUE(sink.Entries().empty());
 }
 
 TEST_F(MainWindowTest, TheFirstStartAsksForTheLineupOnce)
 {
-    gState.firstRun = 1;
+    SetFirstRun(true);
     auto lineupShown = WhenShown<CChannelDlg>([](CChannelDlg* dialog) { dialog->findChild<QPushButton*>("ok")->click(); });
     auto foldersShown = WhenShown<CMediaFolderDlg>([](CMediaFolderDlg* dialog) {
         EXPECT_TRUE(ShownWindow<CChannelDlg>() == nullptr) << "one after the other";
@@ -131,7 +132,7 @@ TEST_F(MainWindowTest, TheFirstStartAsksForTheLineupOnce)
                                         "Please add a media folder that includes media files to be streamed to your "
                                         "handheld."}));
     EXPECT_EQ(sink.Entries().front().kind, "info");
-    EXPECT_EQ(gState.firstRun, 0);
+    EXPECT_EQ(IsFirstRun(), 0);
     EXPECT_TRUE(Listening()) << "the server starts after the first-run dialogs";
 
     view->OnStop();
@@ -142,24 +143,24 @@ TEST_F(MainWindowTest, TheFirstStartAsksForTheLineupOnce)
 
 TEST_F(MainWindowTest, AnEnabledChannelSkipsTheFirstRunDialogs)
 {
-    gState.firstRun = 1;
+    SetFirstRun(true);
     gSettings.record.enabledChannels = 1;
     view->OnStart();
     EXPECT_TRUE(Listening());
     EXPECT_TRUE(sink.Entries().empty());
-    EXPECT_EQ(gState.firstRun, 1);
+    EXPECT_EQ(IsFirstRun(), 1);
 }
 
 TEST_F(MainWindowTest, NetworkSettingsRestartTheServerEvenWhenCancelled)
 {
     view->OnStart();
     ASSERT_TRUE(Listening());
-    const long before = gNetworkThread.Id();
+    const long before = gNet.networkThread.Id();
     auto shown = WhenShown<CNetworkSetupDlg>([](CNetworkSetupDlg* dialog) { dialog->reject(); });
     view->OnNetworkSettings();
     EXPECT_TRUE(*shown);
     EXPECT_TRUE(Listening());
-    EXPECT_NE(gNetworkThread.Id(), before);
+    EXPECT_NE(gNet.networkThread.Id(), before);
 }
 
 TEST_F(MainWindowTest, RecordStartsOrStopsAndAStopEndsTheRunningSchedule)
@@ -179,7 +180,7 @@ TEST_F(MainWindowTest, RecordStartsOrStopsAndAStopEndsTheRunningSchedule)
     EXPECT_TRUE(WaitUntil([&] { return posted.size() == 1; }));
     EXPECT_EQ(schedule[3].used, 1) << "starting leaves the schedules alone";
 
-    gState.recording = 1;
+    SetRecording(true);
     view->OnRecord();
     EXPECT_TRUE(WaitUntil([&] { return posted.size() == 2; }));
     EXPECT_EQ(posted, (std::vector<unsigned>{kMsgStartRecording, kMsgStopRecording}));
@@ -200,7 +201,7 @@ TEST_F(MainWindowTest, TheRecordMarkFollowsAStartThatFailed)
     record->trigger();  // the current channel is not set up, so nothing starts
     QCoreApplication::processEvents();
     EXPECT_FALSE(record->isChecked());
-    EXPECT_EQ(0, gState.recording.load());
+    EXPECT_FALSE(IsRecording());
 }
 
 // A capture graph of the virtual TV card, as a channel's start builds it.
@@ -209,10 +210,10 @@ protected:
     void SetUp() override
     {
         MainWindowTest::SetUp();
-        gEvents.ResetAll();
+        gGrabbers.ResetExitSignals();
         ASSERT_EQ(0, CreateGraphObjects());
         ASSERT_EQ(0, EnumerateCaptureDevices());
-        ASSERT_EQ(gVideoDeviceNames.at(1), "Virtual TV Tuner");
+        ASSERT_EQ(gDeviceNames.video.at(1), "Virtual TV Tuner");
         ASSERT_EQ(0, SelectCaptureDevicesByIndex(0, 0, gLiveParams.frameRate));
     }
     void TearDown() override
@@ -227,20 +228,20 @@ TEST_F(CapturingWindowTest, PreviewWindowShowsThePictureInTheView)
     frame->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
     ASSERT_EQ(0, StartCapture());
-    const QSize picture(gCaptureWidth, gCaptureHeight);
+    const QSize picture(gCapture.format.width, gCapture.format.height);
     ASSERT_GT(picture.width(), 0);
     auto* preview = view->findChild<CPreviewWidget*>();
     ASSERT_NE(preview, nullptr);
 
     view->OnPreviewWindow();
-    EXPECT_EQ(gState.previewVisible, 1);
+    EXPECT_EQ(IsPreviewVisible(), 1);
     EXPECT_TRUE(WaitUntil([&] { return view->size() == picture && preview->isVisible(); }))
         << view->width() << "x" << view->height();
     EXPECT_EQ(preview->geometry(), view->rect());
     EXPECT_TRUE(WaitUntil([&] { return !preview->Image().isNull(); }));
 
     view->OnPreviewWindow();
-    EXPECT_EQ(gState.previewVisible, 0);
+    EXPECT_EQ(IsPreviewVisible(), 0);
     EXPECT_TRUE(WaitUntil([&] { return view->size() == QSize(340, 2) && !preview->isVisible(); }))
         << view->width() << "x" << view->height();
     StopCapture();
@@ -251,14 +252,14 @@ TEST_F(MainWindowTest, PreviewWindowWithoutAPictureKeepsTheStrip)
     frame->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
     view->OnPreviewWindow();
-    EXPECT_EQ(gState.previewVisible, 1);
+    EXPECT_EQ(IsPreviewVisible(), 1);
     EXPECT_TRUE(WaitUntil([&] { return view->size() == QSize(340, 2); })) << view->width() << "x" << view->height();
 }
 
 TEST_F(MainWindowTest, MutingWithoutAnAudioRendererSaysSo)
 {
     view->OnMutePreviewAudio();
-    EXPECT_EQ(gState.previewMuted, 0);
+    EXPECT_EQ(IsPreviewMuted(), 0);
     EXPECT_EQ(sink.Texts(), std::vector<std::string>{"Cannot set audio volume."});
     EXPECT_TRUE(sink.Entries().front().blocking);
 }
@@ -267,7 +268,7 @@ TEST_F(CapturingWindowTest, MutingSetsThePreviewVolume)
 {
     sink.Clear();
     view->OnMutePreviewAudio();
-    EXPECT_EQ(gState.previewMuted, 0);
+    EXPECT_EQ(IsPreviewMuted(), 0);
     EXPECT_EQ(gCapture.graph->BasicAudio()->Volume(), kVolumeFull);
     view->OnMutePreviewAudio();
     EXPECT_EQ(gCapture.graph->BasicAudio()->Volume(), kVolumeSilent);

@@ -14,12 +14,12 @@ protected:
         SetDefaultSettings();
         SetDefaultEncoderParams();
         ResetServerState();
-        gState.captureRunning = 0;
+        SetCaptureRunning(false);
     }
     void TearDown() override
     {
         ResetServerState();
-        gState.captureRunning = 0;
+        SetCaptureRunning(false);
     }
 
     static std::string Text()
@@ -32,9 +32,9 @@ protected:
     {
         gSettings.record.currentChannel = 4;
         gSettings.channels[4].motionDetection = 1;
-        gState.captureRunning = 1;
-        gState.monitoring = 1;
-        gState.monitoringCountdown = countdown;
+        SetCaptureRunning(true);
+        SetMonitoring(true);
+        SetMonitoringCountdown(countdown);
     }
 
     TempConfig config;
@@ -43,34 +43,34 @@ protected:
 TEST_F(StatusTextTest, FirstMatchingStateWins)
 {
     EXPECT_EQ("Status: Disconnected", Text());
-    gState.disconnected = 0;
+    SetDisconnected(false);
     EXPECT_EQ("Status: Ready", Text());
-    gState.initializing = 1;
+    SetInitializing(true);
     EXPECT_EQ("Status: Initializing connection...", Text());
-    gState.testing = 1;
+    SetTesting(true);
     EXPECT_EQ("Status: Testing connectivity, please wait...", Text());
-    gState.configuringPorts = 1;
+    SetConfiguringPorts(true);
     EXPECT_EQ("Status: Configuring ports, please wait...", Text());
-    gState.disconnected = 1;
+    SetDisconnected(true);
     EXPECT_EQ("Status: Disconnected", Text());
-    gState.connected = 1;
+    SetConnected(true);
     EXPECT_EQ("Status: Connected", Text());
-    gState.streaming = 1;
+    SetStreaming(true);
     EXPECT_EQ("Status: Streaming", Text());
 }
 
 TEST_F(StatusTextTest, RecordingWhileStoppedAddsItsSuffix)
 {
-    gState.recording = 1;
+    SetRecording(true);
     EXPECT_EQ("Status: Disconnected, Recording", Text());
 }
 
 // A recording its file stopped says so until the next one starts.
 TEST_F(StatusTextTest, ARecordingStoppedEarlySaysSoUntilTheNextStarts)
 {
-    gState.recordingStoppedEarly = 1;
+    SetRecordingStoppedEarly(true);
     EXPECT_EQ("Status: Disconnected, Recording stopped early", Text());
-    gState.recording = 1;
+    SetRecording(true);
     EXPECT_EQ("Status: Disconnected, Recording", Text());
 }
 
@@ -78,11 +78,11 @@ TEST_F(StatusTextTest, MonitoringCountdownInSeconds)
 {
     MonitorCurrentChannel(10);
     EXPECT_EQ("Status: Disconnected, Monitoring in 30 seconds...", Text());
-    gState.recording = 1;
+    SetRecording(true);
     gLiveParams.frameRate = 15;
     EXPECT_EQ("Status: Disconnected, Recording, Monitoring in 20 seconds...", Text());
     for (int countdown : {1, 0}) {
-        gState.monitoringCountdown = countdown;
+        SetMonitoringCountdown(countdown);
         EXPECT_EQ("Status: Disconnected, Recording, Monitoring", Text());
     }
 }
@@ -93,10 +93,10 @@ TEST_F(StatusTextTest, MonitoringNeedsChannelCaptureAndFlag)
     gSettings.channels[4].motionDetection = 0;
     EXPECT_EQ("Status: Disconnected", Text());
     MonitorCurrentChannel(5);
-    gState.captureRunning = 0;
+    SetCaptureRunning(false);
     EXPECT_EQ("Status: Disconnected", Text());
     MonitorCurrentChannel(5);
-    gState.monitoring = 0;
+    SetMonitoring(false);
     EXPECT_EQ("Status: Disconnected", Text());
     MonitorCurrentChannel(5);
     gLiveParams.frameRate = 0;  // no division by a zero frame rate

@@ -77,16 +77,16 @@ TEST(EncodeFileGuardTest, RefusesInTheOrderOfItsChecks)
     RecordingMessageSink sink;
     SetMessageSink(&sink);
     ResetServerState();
-    gState.streaming = 1;
-    gState.testing = 1;
+    SetStreaming(true);
+    SetTesting(true);
     EXPECT_EQ(-1, EncodeFileGuard(true));
     EXPECT_EQ(-1, EncodeFileGuard(false));
-    gState.streaming = 0;
+    SetStreaming(false);
     EXPECT_EQ(-1, EncodeFileGuard(false));
-    gState.testing = 0;
-    gState.configuringPorts = 1;
+    SetTesting(false);
+    SetConfiguringPorts(true);
     EXPECT_EQ(-1, EncodeFileGuard(false));
-    gState.configuringPorts = 0;
+    SetConfiguringPorts(false);
     EXPECT_EQ(0, EncodeFileGuard(false));
     const char wait[] = "Please wait for the Orvandel to go to ready state.";
     EXPECT_EQ(sink.Texts(), (std::vector<std::string>{"You cannot encode more than one file simultaneously.",

@@ -258,7 +258,7 @@ TEST_F(AutoTuneTest, CaptureOptionsAutoTuneScansFromItsRecordAndShowsTheFirstCha
     EXPECT_EQ(3, channel->value());
     EXPECT_EQ(49, options.findChild<QSpinBox*>("country")->value());
     EXPECT_EQ(4, AutoTuneFoundCount());
-    EXPECT_EQ(0, gState.captureRunning) << "the graph is stopped again";
+    EXPECT_FALSE(IsCaptureRunning()) << "the graph is stopped again";
     ExpectStations(30, kStations);
     EXPECT_EQ(-1, gSettings.channels[33].audioCrossbarIn) << "the controls were stored before the scan";
 }

@@ -1,5 +1,6 @@
 #include "capture_fixture.h"
 
+#include "capture/grabber_callbacks.h"
 #include "shared/resources.h"
 #include "shared/server_state.h"
 #include "capture/devices.h"
@@ -15,12 +16,12 @@ void CaptureTest::SetUp()
 {
     SetMessageSink(&messages);
     ResetServerState();
-    gState.showMessages = 1;
-    gState.previewVisible = 0;
-    gState.previewMuted = 1;
+    SetMessagesShown(true);
+    SetPreviewVisible(false);
+    SetPreviewMuted(true);
     SetDefaultSettings();
     SetDefaultEncoderParams();
-    gEvents.ResetAll();
+    gGrabbers.ResetExitSignals();
     ASSERT_EQ(0, AllocateLargeBuffers());
     ResetStreamBuffers();
     ResetVirtualDevices();
@@ -56,12 +57,12 @@ int SlotOf(const std::vector<std::string>& names, const std::string& name)
 
 int CaptureTest::VideoSlot(const std::string& name)
 {
-    return SlotOf(gVideoDeviceNames, name);
+    return SlotOf(gDeviceNames.video, name);
 }
 
 int CaptureTest::AudioSlot(const std::string& name)
 {
-    return SlotOf(gAudioDeviceNames, name);
+    return SlotOf(gDeviceNames.audio, name);
 }
 
 bool CaptureTest::GraphHas(const std::string& filterName)

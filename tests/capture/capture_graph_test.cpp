@@ -51,9 +51,8 @@ TEST_F(CaptureSizeTest, NearestSizeAtOrAbove640x480UnlessTheFirstIsSmaller)
 TEST_F(CaptureSizeTest, TheTvCardCapturesAt640x480)
 {
     ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, gLiveParams.frameRate));
-    EXPECT_EQ(640, gCaptureWidth);
-    EXPECT_EQ(480, gCaptureHeight);
-    EXPECT_EQ(640 * 480 * 3, gFrameByteSize);
+    EXPECT_EQ(640, gCapture.format.width);
+    EXPECT_EQ(480, gCapture.format.height);
     EXPECT_TRUE(HasMotionReference());
 }
 
@@ -61,8 +60,8 @@ using DeviceListTest = CaptureTest;
 
 TEST_F(DeviceListTest, TheTvCardIsListedAsVideoAndAudioBeforeTheSoundInputs)
 {
-    EXPECT_EQ((std::vector<std::string>{"None", "Virtual TV Tuner"}), gVideoDeviceNames);
-    EXPECT_EQ((std::vector<std::string>{"None", "Virtual TV Tuner", "Virtual Line In"}), gAudioDeviceNames);
+    EXPECT_EQ((std::vector<std::string>{"None", "Virtual TV Tuner"}), gDeviceNames.video);
+    EXPECT_EQ((std::vector<std::string>{"None", "Virtual TV Tuner", "Virtual Line In"}), gDeviceNames.audio);
     EXPECT_EQ(gCapture.videoMonikers[0], gCapture.audioMonikers[0]);
 }
 
@@ -71,9 +70,9 @@ TEST_F(DeviceListTest, TheThirtyThirdDeviceIsNotListed)
     for (int n = 2; n <= 33; ++n)
         AddVirtualDevice(VideoDevice("Card " + std::to_string(n), {{640, 480}}));
     Enumerate();
-    EXPECT_EQ(33u, gVideoDeviceNames.size());
+    EXPECT_EQ(33u, gDeviceNames.video.size());
     EXPECT_EQ(32, gCapture.videoDeviceCount);
-    EXPECT_EQ("Card 32", gVideoDeviceNames.back());
+    EXPECT_EQ("Card 32", gDeviceNames.video.back());
     EXPECT_EQ(-1, VideoSlot("Card 33"));
 }
 
@@ -154,7 +153,7 @@ TEST_F(GraphBuildTest, FailuresAreSilentWhileMessagesAreOff)
 {
     AddVirtualDevice(VideoDevice("HD Card", {{1920, 1088}}));
     Enumerate();
-    gState.showMessages = 0;
+    SetMessagesShown(false);
     EXPECT_EQ(-1, SelectCaptureDevicesByIndex(VideoSlot("HD Card"), kNoDevice, gLiveParams.frameRate));
     EXPECT_TRUE(messages.Texts().empty());
 }
@@ -200,10 +199,10 @@ TEST_F(GraphBuildTest, StartAndStopFollowTheRunningFlagAndThePreview)
 {
     std::vector<std::pair<int, int>> sizes;
     SetFrameResizer([&](int width, int height) { sizes.emplace_back(width, height); });
-    gState.previewVisible = 1;
+    SetPreviewVisible(true);
     ASSERT_EQ(0, SelectCaptureDevicesByIndex(0, kNoDevice, gLiveParams.frameRate));
     ASSERT_EQ(0, StartCapture());
-    EXPECT_EQ(1, gState.captureRunning);
+    EXPECT_TRUE(IsCaptureRunning());
     EXPECT_EQ(0, StartCapture());
     PreviewPicture picture;
     for (int wait = 0; wait < 100 && !TakePreviewPicture(picture, 0); ++wait)
@@ -211,7 +210,7 @@ TEST_F(GraphBuildTest, StartAndStopFollowTheRunningFlagAndThePreview)
     EXPECT_TRUE(picture.shown);
     EXPECT_EQ(640, picture.width);
     EXPECT_EQ(0, StopCapture());
-    EXPECT_EQ(0, gState.captureRunning);
+    EXPECT_FALSE(IsCaptureRunning());
     TakePreviewPicture(picture, 0);
     EXPECT_FALSE(picture.shown);
     EXPECT_EQ((std::vector<std::pair<int, int>>{{640, 480}, {340, 2}}), sizes);

@@ -101,7 +101,7 @@ TEST_F(ChannelSetupDlgTest, ThePreviewShowsTheRunningGraphsPictures)
     QWidget parent;
     CPreviewWidget* preview = GetPreviewWidget(&parent);
     EXPECT_EQ(preview, GetPreviewWidget(&parent));
-    gState.previewVisible = 1;
+    SetPreviewVisible(true);
     ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, gLiveParams.frameRate));
     ASSERT_EQ(0, StartCapture());
     for (int wait = 0; wait < 100 && preview->Image().isNull(); ++wait) {

@@ -24,14 +24,16 @@ protected:
     void SetUp() override
     {
         CaptureTest::SetUp();
-        gEvents.ResetAll();
+        gGrabbers.ResetExitSignals();
         SetSampleConsumer(&LiveEncodeSteps());
-        gEncoderSlotInUse = 0;
+        gGrabbers.encoderSlotInUse = 0;
         ResetCaptionBuffer();
     }
     void TearDown() override
     {
-        gState.streaming = gState.recording = gState.monitoring = 0;
+        SetStreaming(false);
+        SetRecording(false);
+        SetMonitoring(false);
         CaptureTest::TearDown();
     }
 
@@ -41,53 +43,53 @@ protected:
 TEST_F(GrabberCallbackTest, WithEverythingOffTheVideoCallbackSignalsBothExitsAndReturns)
 {
     gLatestVideoSample = {};
-    EXPECT_EQ(0, gVideoCallback.BufferCB(1.0, frame.data(), static_cast<int>(frame.size())));
-    EXPECT_EQ(1, gEncoderSlotInUse);
-    EXPECT_TRUE(Signalled(gEvents.videoEncoderExit));
-    EXPECT_TRUE(Signalled(gEvents.videoRecorderExit));
-    EXPECT_FALSE(Signalled(gEvents.audioEncoderExit));
+    EXPECT_EQ(0, gGrabbers.video.BufferCB(1.0, frame.data(), static_cast<int>(frame.size())));
+    EXPECT_EQ(1, gGrabbers.encoderSlotInUse);
+    EXPECT_TRUE(Signalled(gGrabbers.videoEncoderExit));
+    EXPECT_TRUE(Signalled(gGrabbers.videoRecorderExit));
+    EXPECT_FALSE(Signalled(gGrabbers.audioEncoderExit));
     EXPECT_EQ(nullptr, gLatestVideoSample.bytes);
 }
 
 TEST_F(GrabberCallbackTest, TheGatesDecideWhichExitsAreSignalledAndWhatIsPublished)
 {
-    gState.streaming = 1;
-    EXPECT_EQ(0, gVideoCallback.BufferCB(1.0, frame.data(), static_cast<int>(frame.size())));
-    EXPECT_FALSE(Signalled(gEvents.videoEncoderExit));
-    EXPECT_TRUE(Signalled(gEvents.videoRecorderExit));
+    SetStreaming(true);
+    EXPECT_EQ(0, gGrabbers.video.BufferCB(1.0, frame.data(), static_cast<int>(frame.size())));
+    EXPECT_FALSE(Signalled(gGrabbers.videoEncoderExit));
+    EXPECT_TRUE(Signalled(gGrabbers.videoRecorderExit));
     EXPECT_EQ(frame.data(), gLatestVideoSample.bytes);
-    EXPECT_EQ(-1, gVideoCallback.BufferCB(1.0, nullptr, 0));
+    EXPECT_EQ(-1, gGrabbers.video.BufferCB(1.0, nullptr, 0));
 
-    gState.streaming = 0;
-    gState.recording = 1;
-    EXPECT_EQ(0, gAudioCallback.BufferCB(1.0, frame.data(), 100));
-    EXPECT_TRUE(Signalled(gEvents.audioEncoderExit));
-    EXPECT_FALSE(Signalled(gEvents.audioRecorderExit));
-    EXPECT_EQ(0, gLivePcmFill);
-    EXPECT_EQ(100, gRecorderPcmFill);
-    EXPECT_EQ(-1, gAudioCallback.BufferCB(1.0, nullptr, 100));
+    SetStreaming(false);
+    SetRecording(true);
+    EXPECT_EQ(0, gGrabbers.audio.BufferCB(1.0, frame.data(), 100));
+    EXPECT_TRUE(Signalled(gGrabbers.audioEncoderExit));
+    EXPECT_FALSE(Signalled(gGrabbers.audioRecorderExit));
+    EXPECT_EQ(0, gLiveEncoder.pcmFill);
+    EXPECT_EQ(100, gRecorder.pcmFill);
+    EXPECT_EQ(-1, gGrabbers.audio.BufferCB(1.0, nullptr, 100));
 
     // Monitoring alone looks at the picture but encodes nothing.
-    gState.recording = 0;
-    gState.monitoring = 1;
+    SetRecording(false);
+    SetMonitoring(true);
     gLatestVideoSample = {};
-    EXPECT_EQ(0, gVideoCallback.BufferCB(2.0, frame.data(), static_cast<int>(frame.size())));
+    EXPECT_EQ(0, gGrabbers.video.BufferCB(2.0, frame.data(), static_cast<int>(frame.size())));
     EXPECT_EQ(nullptr, gLatestVideoSample.bytes);
-    EXPECT_EQ(0, gAudioCallback.BufferCB(2.0, frame.data(), 100));
-    EXPECT_EQ(100, gRecorderPcmFill);
+    EXPECT_EQ(0, gGrabbers.audio.BufferCB(2.0, frame.data(), 100));
+    EXPECT_EQ(100, gRecorder.pcmFill);
 }
 
 TEST_F(GrabberCallbackTest, PcmBlocksThatDoNotFitAreDroppedWhole)
 {
-    gState.streaming = 1;
+    SetStreaming(true);
     std::vector<uint8_t> block(kPcmStagingSize + 1, 3);
-    EXPECT_EQ(0, gAudioCallback.BufferCB(0.0, block.data(), static_cast<int>(block.size())));
-    EXPECT_EQ(0, gLivePcmFill);
-    EXPECT_EQ(0, gAudioCallback.BufferCB(0.0, block.data(), 1000));
-    EXPECT_EQ(0, gAudioCallback.BufferCB(0.0, block.data(), static_cast<int>(kPcmStagingSize) - 999));
-    EXPECT_EQ(1000, gLivePcmFill);
-    EXPECT_EQ(0, gAudioCallback.BufferCB(0.0, block.data(), static_cast<int>(kPcmStagingSize) - 1000));
-    EXPECT_EQ(static_cast<int32_t>(kPcmStagingSize), gLivePcmFill);
+    EXPECT_EQ(0, gGrabbers.audio.BufferCB(0.0, block.data(), static_cast<int>(block.size())));
+    EXPECT_EQ(0, gLiveEncoder.pcmFill);
+    EXPECT_EQ(0, gGrabbers.audio.BufferCB(0.0, block.data(), 1000));
+    EXPECT_EQ(0, gGrabbers.audio.BufferCB(0.0, block.data(), static_cast<int>(kPcmStagingSize) - 999));
+    EXPECT_EQ(1000, gLiveEncoder.pcmFill);
+    EXPECT_EQ(0, gGrabbers.audio.BufferCB(0.0, block.data(), static_cast<int>(kPcmStagingSize) - 1000));
+    EXPECT_EQ(static_cast<int32_t>(kPcmStagingSize), gLiveEncoder.pcmFill);
     EXPECT_EQ(3, gBuffers.livePcm[kPcmStagingSize - 1]);
 }
 
@@ -95,19 +97,19 @@ TEST_F(GrabberCallbackTest, CaptionBytesGoToTheDecoderInSixteens)
 {
     const uint8_t pair[2] = {0x94, 0x20};
     for (int delivery = 1; delivery <= 7; ++delivery) {
-        gCaptionCallback.BufferCB(0.0, pair, 2);
+        gGrabbers.caption.BufferCB(0.0, pair, 2);
         EXPECT_EQ(delivery * 2, CaptionBytesWaiting());
     }
-    gCaptionCallback.BufferCB(0.0, pair, 2);
+    gGrabbers.caption.BufferCB(0.0, pair, 2);
     EXPECT_EQ(0, CaptionBytesWaiting());
 
     std::vector<uint8_t> many(kCaptionBufferSize * 2, 0x80);
-    gCaptionCallback.BufferCB(0.0, many.data(), 14);
+    gGrabbers.caption.BufferCB(0.0, many.data(), 14);
     EXPECT_EQ(14, CaptionBytesWaiting());
     // Far more than the room left: what fits is taken, never more.
-    EXPECT_EQ(0, gCaptionCallback.BufferCB(0.0, many.data(), static_cast<int>(many.size())));
+    EXPECT_EQ(0, gGrabbers.caption.BufferCB(0.0, many.data(), static_cast<int>(many.size())));
     EXPECT_EQ(0, CaptionBytesWaiting());
-    EXPECT_EQ(0, gCaptionCallback.BufferCB(0.0, nullptr, 2));
+    EXPECT_EQ(0, gGrabbers.caption.BufferCB(0.0, nullptr, 2));
     EXPECT_EQ(0, CaptionBytesWaiting());
 }
 
@@ -115,12 +117,12 @@ TEST_F(GrabberCallbackTest, ALiveStreamFromTheTvCardFillsBothRings)
 {
     ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), AudioSlot("Virtual TV Tuner"), gLiveParams.frameRate));
     ASSERT_EQ(0, OpenLiveEncoder(true, true));
-    gState.streaming = 1;
+    SetStreaming(true);
     ASSERT_EQ(0, StartCapture());
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    gState.streaming = 0;
-    EXPECT_TRUE(gEvents.videoEncoderExit.Wait(2000));
-    EXPECT_TRUE(gEvents.audioEncoderExit.Wait(2000));
+    SetStreaming(false);
+    EXPECT_TRUE(gGrabbers.videoEncoderExit.Wait(2000));
+    EXPECT_TRUE(gGrabbers.audioEncoderExit.Wait(2000));
     EXPECT_EQ(0, StopCapture());
     CloseLiveEncoder();
     EXPECT_GT(gStream.video.encodedTotal, 0u);

@@ -59,9 +59,9 @@ protected:
         gSettings.channels[5].motionDetection = 1;
         gSettings.record.recordOnMotion = 1;
         RestartMonitoringPeriod();
-        gState.motionDetected = 0;
-        gState.monitoringCountdown = 10;
-        gState.monitoring = 1;
+        SetMotionDetected(false);
+        SetMonitoringCountdown(10);
+        SetMonitoring(true);
         SetMessageHandler(MessageTarget::Frame, [this](unsigned message, uintptr_t, intptr_t) {
             if (message == kMsgStartRecording)
                 recordingRequests.push_back(message);
@@ -70,14 +70,14 @@ protected:
     void TearDown() override
     {
         SetMessageHandler(MessageTarget::Frame, {});
-        gState.monitoring = 0;
+        SetMonitoring(false);
         CaptureTest::TearDown();
     }
 
     void Feed(const Bytes& picture, int count)
     {
         for (int i = 0; i < count; ++i)
-            gVideoCallback.BufferCB(i, picture.data(), static_cast<int>(picture.size()));
+            gGrabbers.video.BufferCB(i, picture.data(), static_cast<int>(picture.size()));
     }
 
     std::vector<unsigned> recordingRequests;
@@ -85,32 +85,32 @@ protected:
 
 TEST_F(MonitoringTest, TenPeriodsPrimeThenPicture352IsComparedAndMotionAsksForARecording)
 {
-    const Bytes still(static_cast<size_t>(gFrameByteSize), 40);
-    const Bytes moved(static_cast<size_t>(gFrameByteSize), 90);
+    const Bytes still(static_cast<size_t>(gCapture.format.FrameBytes()), 40);
+    const Bytes moved(static_cast<size_t>(gCapture.format.FrameBytes()), 90);
     Feed(still, 288);
-    EXPECT_EQ(1, gState.monitoringCountdown);
+    EXPECT_EQ(1, MonitoringCountdown());
     Feed(still, 32);
-    EXPECT_EQ(0, gState.monitoringCountdown) << "primed at picture 320";
+    EXPECT_EQ(0, MonitoringCountdown()) << "primed at picture 320";
     Feed(moved, 31);
-    EXPECT_EQ(0, gState.motionDetected) << "pictures 321 to 351 are not compared";
+    EXPECT_FALSE(IsMotionDetected()) << "pictures 321 to 351 are not compared";
     Feed(moved, 1);
-    EXPECT_EQ(1, gState.motionDetected) << "picture 352 is";
+    EXPECT_TRUE(IsMotionDetected()) << "picture 352 is";
     EXPECT_TRUE(WaitUntil([this] { return !recordingRequests.empty(); }));
     EXPECT_EQ(1u, recordingRequests.size());
 
     // A graph rebuilt meanwhile (a recording's) primes its new reference first.
-    gState.motionDetected = 0;
+    SetMotionDetected(false);
     ASSERT_EQ(0, SelectCaptureDevicesByIndex(VideoSlot("Virtual TV Tuner"), kNoDevice, gRecordingParams.profile.frameRate));
     Feed(moved, 32);
-    EXPECT_EQ(0, gState.motionDetected) << "the new reference takes the picture";
+    EXPECT_FALSE(IsMotionDetected()) << "the new reference takes the picture";
     Feed(still, 32);
-    EXPECT_EQ(1, gState.motionDetected);
+    EXPECT_TRUE(IsMotionDetected());
 
     // With the channel's switch off nothing is compared, nor counted.
-    gState.motionDetected = 0;
+    SetMotionDetected(false);
     gSettings.channels[5].motionDetection = 0;
     Feed(still, 64);
-    EXPECT_EQ(0, gState.motionDetected);
+    EXPECT_FALSE(IsMotionDetected());
 }
 
 using RenderingSurfaceTest = CaptureTest;

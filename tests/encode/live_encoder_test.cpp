@@ -32,28 +32,27 @@ protected:
     {
         SetDefaultEncoderParams();
         ResetStreamBuffers();
-        gCaptureWidth = 640;
-        gCaptureHeight = 480;
-        gFrameByteSize = 640 * 480 * 3;
-        picture.resize(gFrameByteSize);
+        gCapture.format.width = 640;
+        gCapture.format.height = 480;
+        picture.resize(gCapture.format.FrameBytes());
         for (size_t i = 0; i < picture.size(); ++i)
             picture[i] = static_cast<uint8_t>(i * 7 / 3);
-        gLatestVideoSample = {picture.data(), gFrameByteSize};
-        gState.streaming = 1;
+        gLatestVideoSample = {picture.data(), gCapture.format.FrameBytes()};
+        SetStreaming(true);
     }
 
     void TearDown() override
     {
         CloseLiveEncoder();
-        gState.streaming = 0;
+        SetStreaming(false);
         gLatestVideoSample = {};
     }
 
     static void Open(uint8_t codec, int width, int height, bool audio = true)
     {
         gLiveParams.videoCodec = codec;
-        gOutputWidth = width;
-        gOutputHeight = height;
+        gLiveEncoder.outputWidth = width;
+        gLiveEncoder.outputHeight = height;
         ASSERT_EQ(0, OpenLiveEncoder(true, audio));
     }
 
@@ -69,10 +68,10 @@ protected:
     // Stripes moving sideways, which cost an encoder its bit rate.
     void EncodeMovingSeconds(double seconds)
     {
-        const Picture stripes = MakeWideStripes(gCaptureWidth, gCaptureHeight, 7);
+        const Picture stripes = MakeWideStripes(gCapture.format.width, gCapture.format.height, 7);
         const double frameRate = gLiveParams.frameRate;
         for (int frame = 0; frame < seconds * frameRate; ++frame, ++movingFrame) {
-            ScrollSideways(stripes, gCaptureWidth, gCaptureHeight, movingFrame * 5, picture.data());
+            ScrollSideways(stripes, gCapture.format.width, gCapture.format.height, movingFrame * 5, picture.data());
             EncodeVideoSample(movingFrame / frameRate);
         }
     }
@@ -138,7 +137,7 @@ TEST_F(LiveEncoderTest, RateChangesAndCatchUpCutsKeepTheStreamDecodable)
         std::vector<uint8_t> chunk(kVideoChunk + kAudioChunk + 8);
         TakenChunks taken;
         {
-            std::lock_guard hold(gBufferMutex);
+            std::lock_guard hold(gStream.lock);
             ASSERT_GT(TakeChunk(chunk.data(), taken), 0u);
             EXPECT_GT(DropLiveBacklog(), 0);
         }
@@ -201,15 +200,15 @@ TEST_F(LiveEncoderTest, Mp3ConsumesWholeFramesAndKeepsTheRest)
     ASSERT_EQ(1152, gLiveEncoder.branch.audioFrameSize);
     for (int32_t i = 0; i < 10000; ++i)
         gBuffers.livePcm[i] = static_cast<uint8_t>(i * 13);
-    gLivePcmFill = 10000;
+    gLiveEncoder.pcmFill = 10000;
     const uint8_t firstKept = gBuffers.livePcm[2 * 4608];
     EncodeAudioSamples(0.5);
-    EXPECT_EQ(10000 - 2 * 4608, gLivePcmFill);
+    EXPECT_EQ(10000 - 2 * 4608, gLiveEncoder.pcmFill);
     EXPECT_EQ(firstKept, gBuffers.livePcm[0]);
     EXPECT_EQ(0.5, gStream.audio.lastTime);
     for (int callback = 0; callback < 40; ++callback) {
-        std::memset(gBuffers.livePcm + gLivePcmFill, 0x10, 4608);
-        gLivePcmFill += 4608;
+        std::memset(gBuffers.livePcm + gLiveEncoder.pcmFill, 0x10, 4608);
+        gLiveEncoder.pcmFill += 4608;
         EncodeAudioSamples(0.6 + callback * 0.026);
     }
     EXPECT_GT(gStream.audio.encodedTotal, 0u);
@@ -221,24 +220,24 @@ TEST_F(LiveEncoderTest, Mp3ConsumesWholeFramesAndKeepsTheRest)
 TEST_F(LiveEncoderTest, QualityTableAndSizes)
 {
     ChooseLiveParameters(0x10, 0, 0, 0, true);
-    EXPECT_EQ(320, gOutputWidth);
+    EXPECT_EQ(320, gLiveEncoder.outputWidth);
     EXPECT_EQ(100000, gLiveParams.videoBitRate);
     EXPECT_EQ(15, gLiveParams.frameRate);
     EXPECT_EQ(32000, gLiveParams.audioBitRate);
     ChooseLiveParameters(0x22, 0, 0, 0, true);
-    EXPECT_EQ(1024, gOutputWidth);
+    EXPECT_EQ(1024, gLiveEncoder.outputWidth);
     EXPECT_EQ(1500000, gLiveParams.videoBitRate);
     EXPECT_EQ(128000, gLiveParams.audioBitRate);
     EXPECT_EQ(24, gLiveParams.frameRate);
     ChooseLiveParameters(0x47, 700, 400, 300, true);
-    EXPECT_EQ(400, gOutputWidth);
-    EXPECT_EQ(300, gOutputHeight);
+    EXPECT_EQ(400, gLiveEncoder.outputWidth);
+    EXPECT_EQ(300, gLiveEncoder.outputHeight);
     EXPECT_EQ(700000, gLiveParams.videoBitRate);
     EXPECT_EQ(128000, gLiveParams.audioBitRate);
     ChooseLiveParameters(0x91, 0, 0, 0, true);  // a size class of 0x80 or more keeps the size
-    EXPECT_EQ(400, gOutputWidth);
+    EXPECT_EQ(400, gLiveEncoder.outputWidth);
     ChooseLiveParameters(0x0F, 0, 0, 0, true);
-    EXPECT_EQ(200, gOutputWidth);
+    EXPECT_EQ(200, gLiveEncoder.outputWidth);
     ChooseLiveParameters(0x01, 0, 0, 0, false);
     EXPECT_EQ(15, gLiveParams.frameRate);
     EXPECT_EQ(128000, gLiveParams.audioBitRate);

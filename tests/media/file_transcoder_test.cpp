@@ -2,6 +2,7 @@
 // cancelled by the window thread (this test's main thread) at each of its
 // stages, with a consumer draining the rings as the sender would.
 
+#include "capture/grabber_callbacks.h"
 #include "config/settings.h"
 #include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
@@ -45,7 +46,7 @@ protected:
         SetDefaultSettings();
         SetDefaultEncoderParams();
         ResetServerState();
-        gEvents.ResetAll();
+        gGrabbers.ResetExitSignals();
         clip = config.Root() + "/clip.avi";
         ASSERT_TRUE(MakeClip({"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-f", "lavfi", "-i",
                               "sine=frequency=440:sample_rate=44100", "-t", "6", "-c:v", "mpeg4", "-c:a",
@@ -63,7 +64,7 @@ protected:
         StreamRequest request{};
         request.profile = 0x11;
         request.videoStream = request.audioStream = request.subtitleStream = -1;
-        return StartStream(request, true, 20000).Succeeded() && gState.streaming;
+        return StartStream(request, true, 20000).Succeeded() && IsStreaming();
     }
 
     // How long StopStreaming took, in seconds.
@@ -76,7 +77,7 @@ protected:
 
     static bool EndMarked(const StreamRing& ring)
     {
-        std::lock_guard hold(gBufferMutex);
+        std::lock_guard hold(gStream.lock);
         for (int32_t i = 0; i < ring.indexWrite; ++i)
             if (ring.index[i] >= kEndMarker)
                 return true;
@@ -98,7 +99,7 @@ TEST_F(FileTranscoderTest, AStopEndsItAtEveryStage)
     // Paused, with nobody consuming: the end packets still close the stream.
     ASSERT_TRUE(Start());
     LetFileProducerGo();
-    gState.streaming = 0;
+    SetStreaming(false);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_LT(TimedStop(), 2.0);
     EXPECT_TRUE(EndMarked(gStream.video));
@@ -120,7 +121,7 @@ TEST_F(FileTranscoderTest, ItRunsToTheEndWhileASenderDrainsTheRings)
         for (const auto deadline = Clock::now() + std::chrono::seconds(60); !ended && Clock::now() < deadline;) {
             TakenChunks taken;
             {
-                std::lock_guard hold(gBufferMutex);
+                std::lock_guard hold(gStream.lock);
                 TakeChunk(chunks, taken);
             }
             for (int i = 0; i < taken.count; ++i) {

@@ -37,13 +37,13 @@ protected:
         SetDefaultSettings();
         StoreScrambled(gSettings.record.userName, sizeof gSettings.record.userName, "alice");
         SetLocalAddress("127.0.0.1");
-        gState.running = 1;
+        SetServerRunning(true);
     }
 
     void TearDown() override
     {
         StopAddressWatcher(2000);
-        gState.running = 0;
+        SetServerRunning(false);
         unsetenv("ORVANDEL_WEB_HOST");
     }
 
@@ -92,7 +92,7 @@ TEST_F(AddressWatcherTest, WithoutAnAddressRegistersOnceTheLastRegistrationIsARe
     standin.UseAsWebHost();
     SetAddressWatcherPeriods(20, 500);
     {
-        std::lock_guard hold(gNetworkMutex);
+        std::lock_guard hold(gReachability.lock);
         ASSERT_EQ(RegisterWithDirectory(0), 0);
     }
     const auto registered = Clock::now();
@@ -116,23 +116,23 @@ TEST_F(AddressWatcherTest, ChecksOnlyWhileTheServerRunsWithTheDirectoryAnAccount
 
     Pause(200);
     gSettings.record.directoryDisabled = 0;
-    gState.running = 0;
+    SetServerRunning(false);
     Pause(200);
     EXPECT_EQ(standin.CountLines("GET "), 0u);
 
     const SettingsRecord withAccount = gSettings.record;
     std::memset(gSettings.record.userName, 0, sizeof gSettings.record.userName);
-    gState.running = 1;
+    SetServerRunning(true);
     Pause(200);
     EXPECT_EQ(standin.CountLines("GET "), 0u) << "nobody to register";
-    gState.running = 0;
+    SetServerRunning(false);
     gSettings.record = withAccount;
 
-    gNetworkMutex.lock();
-    gState.running = 1;
+    gReachability.lock.lock();
+    SetServerRunning(true);
     Pause(200);
     EXPECT_EQ(standin.CountLines("GET "), 0u);
-    gNetworkMutex.unlock();
+    gReachability.lock.unlock();
     EXPECT_TRUE(standin.WaitForLines(kEchoGet, 1, kWaitMs));
 }
 

@@ -94,7 +94,7 @@ protected:
         SetDefaultSettings();
         StoreScrambled(gSettings.record.userName, sizeof gSettings.record.userName, "alice");
         SetLocalAddress("127.0.0.1");
-        gBehindNat = 1;
+        gReachability.behindNat = 1;
     }
     void TearDown() override { unsetenv("ORVANDEL_WEB_HOST"); }
 
@@ -135,7 +135,7 @@ TEST_F(DirectoryTest, ANonAsciiUserNameRegistersWithAnEmptyName)
     ASSERT_GT(standin.Port(), 0);
     standin.UseAsWebHost();
     StoreScrambled(gSettings.record.userName, sizeof gSettings.record.userName, "jos\xc3\xa9");
-    gBehindNat = 0;
+    gReachability.behindNat = 0;
 
     ASSERT_EQ(RegisterWithDirectory(0), 0);
     ASSERT_TRUE(standin.WaitForLines("registration", 1, 3000));

@@ -39,13 +39,13 @@ TEST(NetworkSettingsTest, OkStoresAndSavesThePortAndForgetsMappingsOnlyWhenItCha
 {
     TempConfig config;
     SetDefaultSettings();
-    gPortsMapped = 1;
+    gReachability.portsMapped = 1;
     EXPECT_EQ(ApplyNetworkSettings("7000"), 0);
-    EXPECT_EQ(gPortsMapped, 1);
+    EXPECT_EQ(gReachability.portsMapped, 1);
     EXPECT_TRUE(std::filesystem::exists(config.SettingsFile()));
 
     EXPECT_EQ(ApplyNetworkSettings("7100"), 0);
-    EXPECT_EQ(gPortsMapped, 0);
+    EXPECT_EQ(gReachability.portsMapped, 0);
     gSettings.record.basePort = 1;
     ASSERT_EQ(LoadSettings(), 0);
     EXPECT_EQ(gSettings.record.basePort, 7100);
@@ -89,7 +89,7 @@ TEST(NetworkDialogTest, TheDialogsShowEditAndStoreTheSettings)
     Application();
     TempConfig config;
     SetDefaultSettings();
-    gPortsMapped = 1;
+    gReachability.portsMapped = 1;
     QTimer::singleShot(0, [] {
         CNetworkSetupDlg* dialog = ShownNetworkDialog();
         ASSERT_NE(dialog, nullptr);
@@ -104,7 +104,7 @@ TEST(NetworkDialogTest, TheDialogsShowEditAndStoreTheSettings)
     });
     EXPECT_EQ(RunNetworkSetupDialog(nullptr), IDOK);
     EXPECT_EQ(gSettings.record.basePort, 7200);
-    EXPECT_EQ(gPortsMapped, 0);
+    EXPECT_EQ(gReachability.portsMapped, 0);
     EXPECT_TRUE(std::filesystem::exists(config.SettingsFile()));
 
     CAdvNetworkSetupDlg cancelled;

@@ -65,9 +65,9 @@ protected:
         Application();
         gSettings.record.basePort = kBase;
         SetLocalAddress(kLocal);
-        gPortsMapped = 0;
-        gState.configuringPorts = 0;
-        gEvents.natConfig.Reset();
+        gReachability.portsMapped = 0;
+        SetConfiguringPorts(false);
+        gReachability.mappingEnded.Reset();
         setenv("ORVANDEL_UPNP_GATEWAY", gateway.RootUrl().c_str(), 1);
         SetMessageSink(&messages);
         // Notifications other tests' runs left queued go nowhere.
@@ -92,8 +92,8 @@ protected:
     void RunPortMapping()
     {
         ASSERT_EQ(policy.StartPortMapping(), 0);
-        ASSERT_TRUE(WaitUntil([] { return gEvents.natConfig.Wait(0); }, kRunLimitMs));
-        EXPECT_EQ(gState.configuringPorts, 0);
+        ASSERT_TRUE(WaitUntil([] { return gReachability.mappingEnded.Wait(0); }, kRunLimitMs));
+        EXPECT_EQ(IsConfiguringPorts(), 0);
     }
 
     void Hold(int port, const char* protocol, const char* client, const char* description)
@@ -111,7 +111,7 @@ TEST_F(PortForwardTest, NoMappingsGivesThreeAddsInOrderThenThePortsAreMapped)
 {
     RunPortMapping();
     EXPECT_EQ(gateway.Changes(), (Strings{Add(7000, "TCP"), Add(7001, "TCP"), Add(7002, "UDP")}));
-    EXPECT_EQ(gPortsMapped, 1);
+    EXPECT_EQ(gReachability.portsMapped, 1);
 }
 
 TEST_F(PortForwardTest, AllThreePresentGivesNoOperation)
@@ -121,12 +121,12 @@ TEST_F(PortForwardTest, AllThreePresentGivesNoOperation)
     Hold(7002, "UDP", kLocal, "Orvandel");
     RunPortMapping();
     EXPECT_TRUE(gateway.Changes().empty());
-    EXPECT_EQ(gPortsMapped, 1);
+    EXPECT_EQ(gReachability.portsMapped, 1);
 }
 
 TEST_F(PortForwardTest, MappedPortsStartNoRun)
 {
-    gPortsMapped = 1;
+    gReachability.portsMapped = 1;
     RunPortMapping();
     EXPECT_TRUE(gateway.Actions().empty());
 }
@@ -137,7 +137,7 @@ TEST_F(PortForwardTest, BaseHeldByAnotherClientIsDeletedThenAddedForThisPc)
     RunPortMapping();
     EXPECT_EQ(gateway.Changes(),
               (Strings{Delete(7000, "TCP"), Add(7000, "TCP"), Add(7001, "TCP"), Add(7002, "UDP")}));
-    EXPECT_EQ(gPortsMapped, 1);
+    EXPECT_EQ(gReachability.portsMapped, 1);
 }
 
 TEST_F(PortForwardTest, MappingsOfAnOldBasePortAreDeletedFirst)
@@ -147,7 +147,7 @@ TEST_F(PortForwardTest, MappingsOfAnOldBasePortAreDeletedFirst)
     RunPortMapping();
     EXPECT_EQ(gateway.Changes(), (Strings{Delete(6000, "TCP"), Delete(6002, "UDP"), Add(7000, "TCP"),
                                           Add(7001, "TCP"), Add(7002, "UDP")}));
-    EXPECT_EQ(gPortsMapped, 1);
+    EXPECT_EQ(gReachability.portsMapped, 1);
 }
 
 TEST_F(PortForwardTest, AFailedAddEndsTheRunAndTheNextStartRepeatsIt)
@@ -155,7 +155,7 @@ TEST_F(PortForwardTest, AFailedAddEndsTheRunAndTheNextStartRepeatsIt)
     gateway.FailAddsOfPort("7001");
     RunPortMapping();
     EXPECT_EQ(gateway.Changes(), (Strings{Add(7000, "TCP"), Add(7001, "TCP")}));
-    EXPECT_EQ(gPortsMapped, 0);
+    EXPECT_EQ(gReachability.portsMapped, 0);
 
     gateway.FailAddsOfPort("");
     const size_t before = gateway.Actions().size();
@@ -165,14 +165,14 @@ TEST_F(PortForwardTest, AFailedAddEndsTheRunAndTheNextStartRepeatsIt)
     EXPECT_EQ(second.front(), "GetGenericPortMappingEntry 0");
     EXPECT_EQ(gateway.Changes().size(), 4u);
     EXPECT_EQ(gateway.Changes().back(), Add(7002, "UDP"));
-    EXPECT_EQ(gPortsMapped, 1);
+    EXPECT_EQ(gReachability.portsMapped, 1);
 }
 
 TEST_F(PortForwardTest, WithoutARouterTheRunEndsSilently)
 {
     setenv("ORVANDEL_UPNP_GATEWAY", ("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/rootDesc.xml").c_str(), 1);
     RunPortMapping();
-    EXPECT_EQ(gPortsMapped, 0);
+    EXPECT_EQ(gReachability.portsMapped, 0);
     EXPECT_TRUE(messages.Texts().empty());
     EXPECT_TRUE(gateway.Actions().empty());
 }
@@ -191,7 +191,7 @@ TEST_F(PortForwardTest, OnlyMappingsOnOurPortsOrOfThisProgramAreDeleted)
     for (const UpnpGateway::Mapping& mapping : gateway.Mappings())
         left.push_back(mapping.externalPort + " " + mapping.protocol);
     EXPECT_EQ(left, (Strings{"8080 TCP", "7001 TCP", "9000 UDP", "7000 TCP", "7002 UDP"}));
-    EXPECT_EQ(gPortsMapped, 1);
+    EXPECT_EQ(gReachability.portsMapped, 1);
 }
 
 TEST_F(PortForwardTest, RenewalReadsTheMappingsAgainAndAddsWhatIsMissing)
@@ -199,7 +199,7 @@ TEST_F(PortForwardTest, RenewalReadsTheMappingsAgainAndAddsWhatIsMissing)
     RunPortMapping();
     gateway.ClearMappings();
     ASSERT_EQ(policy.RenewMappings(), 1);
-    ASSERT_TRUE(WaitUntil([] { return gEvents.natConfig.Wait(0); }, kRunLimitMs));
+    ASSERT_TRUE(WaitUntil([] { return gReachability.mappingEnded.Wait(0); }, kRunLimitMs));
     EXPECT_EQ(gateway.Changes().size(), 6u);
     EXPECT_EQ(gateway.Mappings().size(), 3u);
 }
@@ -212,7 +212,7 @@ TEST_F(PortForwardTest, TheWatcherRenewsTheMappingsWhenThePublicAddressChanges)
             PortMapping().OnEngineNotification(code, value);
     });
     ASSERT_EQ(PortMapping().StartPortMapping(), 0);
-    ASSERT_TRUE(WaitUntil([] { return gEvents.natConfig.Wait(0); }, kRunLimitMs));
+    ASSERT_TRUE(WaitUntil([] { return gReachability.mappingEnded.Wait(0); }, kRunLimitMs));
     ASSERT_EQ(gateway.Mappings().size(), 3u);
     gateway.ClearMappings();
 
@@ -223,7 +223,7 @@ TEST_F(PortForwardTest, TheWatcherRenewsTheMappingsWhenThePublicAddressChanges)
     web.UseAsWebHost();
     StoreScrambled(gSettings.record.userName, sizeof gSettings.record.userName, "alice");
     gSettings.record.directoryDisabled = 0;
-    gState.running = 1;
+    SetServerRunning(true);
     SetAddressWatcherPeriods(50, 100);
     ASSERT_EQ(StartAddressWatcher(), 0);
     ASSERT_TRUE(web.WaitForLines("GET /cgi-bin/Orvandelip.cgi", 2, kRunLimitMs));
@@ -231,9 +231,9 @@ TEST_F(PortForwardTest, TheWatcherRenewsTheMappingsWhenThePublicAddressChanges)
     WriteFileBytes(echo + ".new", "192.0.2.2\n");
     std::filesystem::rename(echo + ".new", echo);
     // The run ends, like every run, with natConfig.
-    EXPECT_TRUE(WaitUntil([] { return gEvents.natConfig.Wait(0); }, kRunLimitMs));
+    EXPECT_TRUE(WaitUntil([] { return gReachability.mappingEnded.Wait(0); }, kRunLimitMs));
     StopAddressWatcher(2000);
-    gState.running = 0;
+    SetServerRunning(false);
     unsetenv("ORVANDEL_WEB_HOST");
     EXPECT_EQ(gateway.Mappings().size(), 3u);
     EXPECT_EQ(gateway.Changes().size(), 6u);

@@ -45,8 +45,8 @@ protected:
         // The capture graph gives both branches the rate the device took.
         gLiveParams.frameRate = gRecordingParams.profile.frameRate;
         gStream.video.present = gStream.audio.present = true;
-        gCaptureWidth = 640;
-        gCaptureHeight = 480;
+        gCapture.format.width = 640;
+        gCapture.format.height = 480;
         picture.assign(640 * 480 * 3, 0x40);
         gLatestVideoSample = {picture.data(), static_cast<int32_t>(picture.size())};
         const SystemTime start{2026, 3, 4, 5, 9, 4, 5, 0};
@@ -58,8 +58,8 @@ protected:
 
     void TearDown() override
     {
-        gState.recording = 0;
-        gState.streaming = 0;
+        SetRecording(false);
+        SetStreaming(false);
         CloseRecorder();
         CloseLiveEncoder();
         SetLocalTimeOverride(nullptr);
@@ -74,8 +74,8 @@ protected:
             picture[(second * 25 + frame) * 999 % picture.size()] ^= 0xFF;
             EncodeVideoSample(second + frame / 25.0);
             if (frame % 5 == 0) {
-                std::memset(gBuffers.recorderPcm + gRecorderPcmFill, 0x11, 35280);  // 0.2 s of stereo
-                gRecorderPcmFill += 35280;
+                std::memset(gBuffers.recorderPcm + gRecorder.pcmFill, 0x11, 35280);  // 0.2 s of stereo
+                gRecorder.pcmFill += 35280;
                 EncodeAudioSamples(second + frame / 25.0);
             }
         }
@@ -91,7 +91,7 @@ protected:
 TEST_F(RecorderTest, WritesAnAviThatPlaysBack)
 {
     ASSERT_EQ(0, OpenRecorder());
-    gState.recording = 1;
+    SetRecording(true);
     for (int second = 0; second < 2; ++second)
         CaptureOneSecond(second);
     EXPECT_GT(gRecorder.recordedBytes.load(), 0u);
@@ -113,11 +113,12 @@ TEST_F(RecorderTest, WritesAnAviThatPlaysBack)
 
 TEST_F(RecorderTest, LiveAndRecordingShareTheSamples)
 {
-    gOutputWidth = 320;
-    gOutputHeight = 240;
+    gLiveEncoder.outputWidth = 320;
+    gLiveEncoder.outputHeight = 240;
     ASSERT_EQ(0, OpenLiveEncoder(true, true));
     ASSERT_EQ(0, OpenRecorder());
-    gState.streaming = gState.recording = 1;
+    SetStreaming(true);
+    SetRecording(true);
     CaptureOneSecond(0);
     // One picture clock for both branches.
     EXPECT_EQ(25, gLiveEncoder.framesEncoded);
@@ -138,7 +139,7 @@ TEST_F(RecorderTest, LimitsAskForTheRecordingToStop)
     gSettings.record.limitRecordingSize = 1;
     gSettings.record.recordingSizeLimitMb = 0;
     ASSERT_EQ(0, OpenRecorder());
-    gState.recording = 1;
+    SetRecording(true);
     CaptureOneSecond(0);
     Application().processEvents();
     EXPECT_GT(stopRequests, 0);

@@ -53,11 +53,11 @@ protected:
     static bool RecordingEndsWithin(std::chrono::milliseconds limit)
     {
         const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (gState.recording && std::chrono::steady_clock::now() < deadline) {
+        while (IsRecording() && std::chrono::steady_clock::now() < deadline) {
             Application().processEvents();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        return !gState.recording;
+        return !IsRecording();
     }
 
     int FilesInFolder() const
@@ -83,11 +83,11 @@ protected:
 TEST_F(RecordingControlTest, RecordsTheChannelIntoANamedAvi)
 {
     ASSERT_TRUE(StartRecordingCurrentChannel().Succeeded());
-    EXPECT_EQ(1, gState.recording.load());
+    EXPECT_TRUE(IsRecording());
     EXPECT_NE(std::string::npos, StatusText().find(", Recording"));
     std::this_thread::sleep_for(std::chrono::seconds(3));
     EXPECT_EQ(0, StopRecording());
-    EXPECT_EQ(0, gState.captureRunning.load()) << "nothing else needs the capture";
+    EXPECT_FALSE(IsCaptureRunning()) << "nothing else needs the capture";
     EXPECT_EQ(std::string::npos, StatusText().find(", Recording"));
 
     const std::string probe = Probe();
@@ -107,7 +107,7 @@ TEST_F(RecordingControlTest, TheTimeLimitStopsTheRecordingByItself)
     ASSERT_TRUE(RecordingEndsWithin(std::chrono::seconds(8)));
     EXPECT_GE(gRecorder.elapsedSeconds.load(), 2u) << "more than one whole second";
     EXPECT_LE(gRecorder.elapsedSeconds.load(), 3u);
-    EXPECT_EQ(0, gState.captureRunning.load());
+    EXPECT_FALSE(IsCaptureRunning());
     EXPECT_NE(std::string::npos, Probe().find("codec_name=wmv2"));
 }
 
@@ -117,7 +117,7 @@ TEST_F(RecordingControlTest, AStartWhileRecordingIsRefused)
     const StartResult second = StartRecordingCurrentChannel();
     EXPECT_FALSE(second.Succeeded());
     EXPECT_EQ("A recording runs already.", second.Reason());
-    EXPECT_EQ(1, gState.recording.load());
+    EXPECT_TRUE(IsRecording());
     EXPECT_EQ(1, FilesInFolder());
     EXPECT_EQ(0, StopRecording());
 }
@@ -127,7 +127,7 @@ TEST_F(RecordingControlTest, AChannelWithoutDevicesRecordsNothing)
     gSettings.channels[5].videoDevice = gSettings.channels[5].audioDevice = kNoDevice;
     EXPECT_FALSE(StartRecordingCurrentChannel().Succeeded());
     EXPECT_TRUE(messages.Saw("Please select a video and/or audio device for the current channel."));
-    EXPECT_EQ(0, gState.recording.load());
+    EXPECT_FALSE(IsRecording());
     EXPECT_EQ(0, FilesInFolder());
 }
 

@@ -162,7 +162,7 @@ TEST_F(ScheduleTest, DeletingARowFreesItsSlotAndStopsTheRecordingItStarted)
     schedules[8] = {1, 0, 3, 0, At(5, 19, 0), At(5, 21, 0)};
     gSettings.record.scheduleRowToSlot[0] = 7;
     gSettings.record.scheduleRowToSlot[1] = 8;
-    gState.recording = 1;
+    SetRecording(true);
     EXPECT_EQ(0, DeleteScheduleRow(1));
     EXPECT_EQ(0, DeleteScheduleRow(0));
     QCoreApplication::processEvents();
@@ -170,7 +170,7 @@ TEST_F(ScheduleTest, DeletingARowFreesItsSlotAndStopsTheRecordingItStarted)
     EXPECT_EQ(0, schedules[7].used + schedules[7].active + schedules[8].used);
 
     schedules[7] = {1, 1, 3, 0, At(4, 19, 0), At(4, 21, 0)};
-    gState.recording = 0;
+    SetRecording(false);
     EXPECT_EQ(0, DeleteScheduleRow(0));
     for (int row : {20, -1})
         EXPECT_EQ(-1, DeleteScheduleRow(row));
@@ -230,16 +230,16 @@ TEST_F(SchedulePassTest, DueSchedulesStartInSlotOrderAndTheirEndsFreeThem)
     EXPECT_EQ(Posted{kMsgStartRecording}, Pass());
     EXPECT_EQ(1, schedules[2].active);
     EXPECT_EQ(0, schedules[4].active) << "one slot per pass";
-    gState.recording = 1;
+    SetRecording(true);
     EXPECT_EQ(Posted{}, Pass()) << "the other waits while a recording runs";
 
     SetClock(20, 5);
     EXPECT_EQ(Posted{kMsgStopRecording}, Pass());
     EXPECT_EQ(0, schedules[2].used);
-    gState.recording = 0;
+    SetRecording(false);
     EXPECT_EQ(Posted{kMsgStartRecording}, Pass());
     EXPECT_EQ(5, gSettings.record.currentChannel);
-    gState.recording = 1;
+    SetRecording(true);
     SetClock(20, 10);
     EXPECT_EQ(Posted{kMsgStopRecording}, Pass());
     EXPECT_EQ(0, schedules[4].used + schedules[4].active);
@@ -251,17 +251,17 @@ TEST_F(SchedulePassTest, AScheduleWaitsForALiveStreamOnAnotherChannel)
     ScheduleSlot* schedules = gSettings.record.schedules;
     // Its start passed while the program was not running; its end is to come.
     schedules[0] = {1, 0, 5, 0, At(4, 19, 30), At(4, 21, 0)};
-    gState.streaming = 1;
+    SetStreaming(true);
     SetClock(20, 0);
     EXPECT_EQ(Posted{}, Pass());
     EXPECT_EQ(3, gSettings.record.currentChannel);
-    gState.streaming = 0;
+    SetStreaming(false);
     EXPECT_EQ(Posted{kMsgStartRecording}, Pass());
     EXPECT_EQ(5, gSettings.record.currentChannel);
 
     // On the stream's own channel it starts at once.
     schedules[0] = {1, 0, 5, 0, At(4, 19, 30), At(4, 21, 0)};
-    gState.streaming = 1;
+    SetStreaming(true);
     EXPECT_EQ(Posted{kMsgStartRecording}, Pass());
 }
 

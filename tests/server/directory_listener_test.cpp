@@ -54,14 +54,14 @@ TEST_F(DirectoryListenerTest, UnreachableDirectoryStopsTheServerWithItsMessage)
     ASSERT_TRUE(WaitUntil([this] { return !sink.Entries().empty(); }, 15000));
     EXPECT_EQ(0u, sink.Texts()[0].find("Could not connect to Vantorel directory service."));
     ASSERT_TRUE(WaitUntil([] { return StatusText() == "Status: Disconnected"; }, 5000)) << StatusText();
-    EXPECT_EQ(1, gState.disconnected.load());
+    EXPECT_TRUE(IsDisconnected());
 }
 
 // Unattended, nobody reads the message: the server stays up for the LAN,
 // says so in its status line, and registers once the directory is back.
 TEST_F(DirectoryListenerTest, UnattendedTheServerStaysUpAndTriesAgain)
 {
-    gState.unattended = 1;
+    SetUnattended(true);
     SetDirectoryRetrySeconds(1);
     const int directoryPort = FreePortTriple();
     RestartWithDirectory("127.0.0.1:" + std::to_string(directoryPort));
@@ -71,8 +71,8 @@ TEST_F(DirectoryListenerTest, UnattendedTheServerStaysUpAndTriesAgain)
     EXPECT_EQ("0", Handheld({"login"}).Value("login_result"));
     WebStandin standin({}, directoryPort);
     EXPECT_TRUE(standin.WaitForLines("registration", 1, 15000));
-    EXPECT_TRUE(WaitUntil([] { return gState.directoryUnreached == 0; }, 15000));
-    gState.unattended = 0;
+    EXPECT_TRUE(WaitUntil([] { return !IsDirectoryUnreached(); }, 15000));
+    SetUnattended(false);
     SetDirectoryRetrySeconds(60);
 }
 

@@ -34,7 +34,7 @@ public:
         ResetStreamBuffers();
         gStream.video.present = gStream.audio.present = true;
         gLiveParams.videoCodec = 0;
-        gState.streaming = 1;
+        SetStreaming(true);
         ++starts;
         thread_ = std::thread([this] { Produce(); });
     }
@@ -56,13 +56,13 @@ private:
         double seconds = 0;
         std::vector<uint8_t> picture(6000);
         std::vector<uint8_t> sound(1254);
-        while (gState.streaming) {
+        while (IsStreaming()) {
             for (auto& byte : picture)
                 byte = static_cast<uint8_t>(random());
             for (auto& byte : sound)
                 byte = static_cast<uint8_t>(random());
             {
-                std::lock_guard hold(gBufferMutex);
+                std::lock_guard hold(gStream.lock);
                 gStream.video.lastTime = gStream.audio.lastTime = seconds;
                 AppendVideo(picture.data(), static_cast<int32_t>(picture.size()));
                 AppendAudio(sound.data(), static_cast<int32_t>(sound.size()));
@@ -203,7 +203,7 @@ TEST_F(ListenerTest, LiveStreamReachesTheHandheldByteExact)
     ASSERT_LE(video.size(), producer.video.size());
     EXPECT_EQ(0, std::memcmp(video.data(), producer.video.data(), video.size()));
     EXPECT_EQ(0, std::memcmp(audio.data(), producer.audio.data(), audio.size()));
-    EXPECT_EQ(0, gState.streaming.load());
+    EXPECT_FALSE(IsStreaming());
 }
 
 TEST_F(ListenerTest, LiveStreamOverUdtAndWithoutTheDataMarker)
@@ -246,7 +246,7 @@ TEST_F(ListenerTest, ASilentConnectionNeitherEndsTheSessionNorDelaysTheNext)
 {
     int firstControl = ConnectControl();
     int firstData = ConnectTcpData();
-    ASSERT_TRUE(WaitUntil([] { return gState.connected == 1; }));
+    ASSERT_TRUE(WaitUntil([] { return IsConnected(); }));
     const auto silentSince = std::chrono::steady_clock::now();
     int silent = ConnectControl(0xFE);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -291,9 +291,9 @@ TEST_F(ListenerTest, StopEndsTheSessionAndTheListener)
     ASSERT_TRUE(WaitUntil([] { return StatusText() == "Status: Connected"; })) << StatusText();
     StopServer();
     EXPECT_TRUE(ClosedByPeer(control, 3000));
-    EXPECT_EQ(1, gState.disconnected.load());
-    EXPECT_EQ(0, gState.connected.load());
-    EXPECT_FALSE(gNetworkThread.Registered());
+    EXPECT_TRUE(IsDisconnected());
+    EXPECT_FALSE(IsConnected());
+    EXPECT_FALSE(gNet.networkThread.Registered());
     EXPECT_EQ(kInvalidSocket, gNet.controlListenSocket.load());
     ::close(control);
     ::close(data);
@@ -311,8 +311,8 @@ TEST_F(ListenerTest, StopDuringANegotiationEndsAtOnce)
     const auto stopping = std::chrono::steady_clock::now();
     StopServer();
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(2));
-    EXPECT_FALSE(gNetworkThread.Registered());
-    EXPECT_FALSE(gSessionThread.Registered());
+    EXPECT_FALSE(gNet.networkThread.Registered());
+    EXPECT_FALSE(gNet.sessionThread.Registered());
     EXPECT_TRUE(ClosedByPeer(control, 3000));
     ::close(control);
 }
@@ -328,10 +328,10 @@ TEST_F(ListenerTest, TakenPortIsReportedAndLeavesTheServerStopped)
     ASSERT_EQ(0, ::bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address));
     ASSERT_EQ(0, ::listen(blocker, 1));
     ASSERT_EQ(0, StartServer());
-    ASSERT_TRUE(WaitUntil([] { return !gNetworkThread.Registered() || gState.disconnected == 1; }));
+    ASSERT_TRUE(WaitUntil([] { return !gNet.networkThread.Registered() || IsDisconnected(); }));
     ASSERT_TRUE(WaitUntil([this] { return !sink.Entries().empty(); }));
     EXPECT_EQ(0u, sink.Texts()[0].find("Cannot bind command socket."));
-    EXPECT_EQ(1, gState.disconnected.load());
+    EXPECT_TRUE(IsDisconnected());
     ::close(blocker);
 }
 

@@ -59,7 +59,7 @@ protected:
     static void AppendAudioChunk(double seconds, uint8_t fill = 0x5A)
     {
         std::vector<uint8_t> bytes(kAudioChunk, fill);
-        std::lock_guard hold(gBufferMutex);
+        std::lock_guard hold(gStream.lock);
         gStream.audio.lastTime = seconds;
         AppendAudio(bytes.data(), kAudioChunk);
     }
@@ -146,7 +146,7 @@ TEST_F(SenderTest, EndPacketGoesOutAtOnceAndEndsTheStream)
     gStream.video.present = true;
     std::vector<uint8_t> tail(100, 0x11);
     {
-        std::lock_guard hold(gBufferMutex);
+        std::lock_guard hold(gStream.lock);
         gStream.video.lastTime = 9.0;
         AppendVideo(tail.data(), 100);
     }
@@ -159,7 +159,7 @@ TEST_F(SenderTest, EndPacketGoesOutAtOnceAndEndsTheStream)
 
     std::vector<uint8_t> more(3 * kVideoChunk, 0x22);
     {
-        std::lock_guard hold(gBufferMutex);
+        std::lock_guard hold(gStream.lock);
         gStream.video.lastTime = 10.0;
         AppendVideo(more.data(), static_cast<int32_t>(more.size()));
     }
@@ -210,7 +210,7 @@ TEST_F(SenderTest, StreamArrivesByteExactInTimeOrder)
     });
     size_t videoAt = 0;
     for (int frame = 0; frame < 400; ++frame) {
-        std::lock_guard hold(gBufferMutex);
+        std::lock_guard hold(gStream.lock);
         gStream.video.lastTime = gStream.audio.lastTime = frame * 0.04;
         AppendVideo(video.data() + videoAt, static_cast<int32_t>(pictureSizes[frame]));
         AppendAudio(audio.data() + frame * 1045, 1045);
@@ -256,17 +256,16 @@ TEST_F(SenderTest, LivePacketsGoInTheOrderOfTheirTimes)
     SetDefaultEncoderParams();
     ChooseLiveParameters(0x10, 0, 0, 0, true);
     gLiveParams.videoCodec = 0;
-    gCaptureWidth = kWidth;
-    gCaptureHeight = kHeight;
-    gFrameByteSize = kWidth * kHeight * 3;
+    gCapture.format.width = kWidth;
+    gCapture.format.height = kHeight;
     ASSERT_EQ(0, OpenLiveEncoder(true, true));
     gStream.video.present = gStream.audio.present = true;
     SetSampleConsumer(&LiveEncodeSteps());
-    gState.streaming = 1;
+    SetStreaming(true);
     ASSERT_EQ(0, StartSender(0));
 
     const Picture stripes = MakeWideStripes(kWidth, kHeight, 40);
-    std::vector<uint8_t> frame(gFrameByteSize + kSamplePadding);
+    std::vector<uint8_t> frame(gCapture.format.FrameBytes() + kSamplePadding);
     const std::vector<int16_t> tone = MakeTone(880, 44100, 2);
     const int blockSamples = 44100 / 20 * 2;
     const int frameRate = gLiveParams.frameRate;
@@ -275,10 +274,10 @@ TEST_F(SenderTest, LivePacketsGoInTheOrderOfTheirTimes)
         const double blockTime = block / 20.0;
         if (pictureTime <= blockTime) {
             ScrollSideways(stripes, kWidth, kHeight, picture++, frame.data());
-            gVideoCallback.BufferCB(pictureTime, frame.data(), gFrameByteSize);
+            gGrabbers.video.BufferCB(pictureTime, frame.data(), gCapture.format.FrameBytes());
         } else {
             const int16_t* samples = tone.data() + (block++ * blockSamples) % tone.size();
-            gAudioCallback.BufferCB(blockTime, reinterpret_cast<const uint8_t*>(samples), blockSamples * 2);
+            gGrabbers.audio.BufferCB(blockTime, reinterpret_cast<const uint8_t*>(samples), blockSamples * 2);
         }
     }
     std::string kinds;
@@ -296,7 +295,7 @@ TEST_F(SenderTest, LivePacketsGoInTheOrderOfTheirTimes)
         latest = std::max(latest, time);
         ASSERT_EQ(size_t(video ? kVideoChunk : kAudioChunk), ReadBytes(pair.client, video ? kVideoChunk : kAudioChunk, 3000).size());
     }
-    gState.streaming = 0;
+    SetStreaming(false);
     StopSender();
     SetSampleConsumer(nullptr);
     CloseLiveEncoder();

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -148,7 +149,8 @@ TEST(Statistics, ARefreshFillsEveryField)
 
 TEST(Statistics, CountersAreReadFromTheBuffersAndTheEncoder)
 {
-    const StreamBuffers savedStream = gStream;
+    const auto savedVideo = std::make_unique<StreamRing>(gStream.video);
+    const auto savedAudio = std::make_unique<StreamRing>(gStream.audio);
     const int32_t savedFrames = gLiveEncoder.framesEncoded;
     const LiveEncodingParams savedParams = gLiveParams;
 
@@ -164,7 +166,8 @@ TEST(Statistics, CountersAreReadFromTheBuffersAndTheEncoder)
     gLiveParams.frameRate = 10;
     const StatsCounters counters = ReadStatsCounters();
 
-    gStream = savedStream;
+    gStream.video = *savedVideo;
+    gStream.audio = *savedAudio;
     gLiveEncoder.framesEncoded = savedFrames;
     gLiveParams = savedParams;
 

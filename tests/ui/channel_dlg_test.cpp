@@ -2,6 +2,7 @@
 #include "shared/server_state.h"
 #include "capture/capture_graph.h"
 #include "capture/channel_setup_dlg.h"
+#include "capture/grabber_callbacks.h"
 #include "capture/devices.h"
 #include "config/settings.h"
 #include "platform/recording_sink.h"
@@ -42,15 +43,15 @@ protected:
         SetDefaultSettings();
         ResetServerState();
         SetMessageSink(&sink);
-        gVideoDeviceNames = {"None", "Cam A", "Cam B"};
-        gAudioDeviceNames = {"None", "Line In"};
+        gDeviceNames.video = {"None", "Cam A", "Cam B"};
+        gDeviceNames.audio = {"None", "Line In"};
     }
     void TearDown() override
     {
         SetMessageSink(nullptr);
         ResetServerState();
-        gVideoDeviceNames = {"None"};
-        gAudioDeviceNames = {"None"};
+        gDeviceNames.video = {"None"};
+        gDeviceNames.audio = {"None"};
     }
 
     TempConfig config;
@@ -285,7 +286,7 @@ protected:
     void SetUp() override
     {
         LineupDialogTest::SetUp();
-        gEvents.ResetAll();
+        gGrabbers.ResetExitSignals();
         ASSERT_EQ(0, AllocateLargeBuffers());
         ASSERT_EQ(0, CreateGraphObjects());
         ASSERT_EQ(0, EnumerateCaptureDevices());
@@ -309,12 +310,12 @@ TEST_F(LineupWithDevicesTest, CaptureOptionsOpenForTheClickedChannelUnlessItIsBu
     QPushButton* captureOptions = Button("captureOptions");
     ASSERT_TRUE(captureOptions->isEnabled());
 
-    gState.recording = 1;
+    SetRecording(true);
     captureOptions->click();
     EXPECT_EQ(sink.Texts(), std::vector<std::string>{"Currently recording a channel. Please stop the recording first."});
     EXPECT_EQ(ShownWindow<CChannelSetupDlg>(), nullptr);
 
-    gState.recording = 0;
+    SetRecording(false);
     auto shown = WhenShown<CChannelSetupDlg>([](CChannelSetupDlg* setup) {
         auto* motion = setup->findChild<QCheckBox*>("motion");
         ASSERT_NE(motion, nullptr);
@@ -332,20 +333,20 @@ TEST_F(LineupTest, CaptureOptionsWaitForMonitoringRecordingAndStreaming)
     const char monitoring[] =
         "Client is currently in background monitoring mode. This will stop monitoring. Do you wish to continue?";
     EXPECT_EQ(CaptureOptionsGuard(), 0);
-    gState.monitoring = 1;
+    SetMonitoring(true);
     sink.ScriptAnswers({false});
     EXPECT_EQ(CaptureOptionsGuard(), -1);
     EXPECT_EQ(sink.Texts(), std::vector<std::string>{monitoring});
     EXPECT_EQ(CaptureOptionsGuard(), 0) << "consent";
 
     sink.Clear();
-    gState.recording = 1;
-    gState.streaming = 1;
+    SetRecording(true);
+    SetStreaming(true);
     EXPECT_EQ(CaptureOptionsGuard(), -1);
-    gState.recording = 0;
+    SetRecording(false);
     EXPECT_EQ(CaptureOptionsGuard(), -1);
-    gState.streaming = 0;
-    gState.monitoring = 0;
+    SetStreaming(false);
+    SetMonitoring(false);
     EXPECT_EQ(CaptureOptionsGuard(), 0);
     EXPECT_EQ(sink.Texts(), (std::vector<std::string>{monitoring,
                                                        "Currently recording a channel. Please stop the recording first.",

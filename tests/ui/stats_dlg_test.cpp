@@ -33,13 +33,15 @@ protected:
         Application();
         SetMessageSink(&sink);
         StatisticsRateMemory() = {};
-        saved = std::make_unique<StreamBuffers>(gStream);
+        savedVideo = std::make_unique<StreamRing>(gStream.video);
+        savedAudio = std::make_unique<StreamRing>(gStream.audio);
         savedFrames = gLiveEncoder.framesEncoded;
         savedParams = gLiveParams;
     }
     void TearDown() override
     {
-        gStream = *saved;
+        gStream.video = *savedVideo;
+        gStream.audio = *savedAudio;
         gLiveEncoder.framesEncoded = savedFrames;
         gLiveParams = savedParams;
         StatisticsRateMemory() = {};
@@ -55,7 +57,8 @@ protected:
 
     TempConfig config;
     RecordingMessageSink sink;
-    std::unique_ptr<StreamBuffers> saved;
+    std::unique_ptr<StreamRing> savedVideo;
+    std::unique_ptr<StreamRing> savedAudio;
     int32_t savedFrames = 0;
     LiveEncodingParams savedParams{};
 };

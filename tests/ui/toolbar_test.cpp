@@ -63,10 +63,10 @@ TEST_F(ChannelBoxTest, RefusesWhileTheChannelIsStreamedOrRecorded)
     CTrueColorToolBar bar({&start}, nullptr);
     QSpinBox* box = bar.ChannelBox();
 
-    gState.streaming = 1;
+    SetStreaming(true);
     QTest::keyClick(box, Qt::Key_Up);
-    gState.streaming = 0;
-    gState.recording = 1;
+    SetStreaming(false);
+    SetRecording(true);
     QTest::keyClick(box, Qt::Key_Down);
     EXPECT_EQ(gSettings.record.currentChannel, 12);
     EXPECT_EQ(box->text(), "12");
@@ -76,7 +76,7 @@ TEST_F(ChannelBoxTest, RefusesWhileTheChannelIsStreamedOrRecorded)
         EXPECT_TRUE(entry.blocking);
     }
 
-    gState.recording = 0;
+    SetRecording(false);
     QTest::keyClick(box, Qt::Key_Down);
     EXPECT_EQ(gSettings.record.currentChannel, 11);
 }

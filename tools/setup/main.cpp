@@ -147,8 +147,8 @@ void ShowChannels()
         if (!channel.enabled)
             continue;
         std::printf("channel %d: \"%.32s\" video \"%s\" audio \"%s\"", index, channel.description,
-                    DeviceName(gVideoDeviceNames, channel.videoDevice).c_str(),
-                    DeviceName(gAudioDeviceNames, channel.audioDevice).c_str());
+                    DeviceName(gDeviceNames.video, channel.videoDevice).c_str(),
+                    DeviceName(gDeviceNames.audio, channel.audioDevice).c_str());
         if (channel.tunerChannel >= 0)
             std::printf(" tuner channel %d", channel.tunerChannel);
         std::printf("%s\n", channel.motionDetection ? " motion on" : "");
@@ -195,7 +195,7 @@ int Show()
 
 int Devices()
 {
-    for (size_t entry = 1; entry < gVideoDeviceNames.size(); ++entry) {
+    for (size_t entry = 1; entry < gDeviceNames.video.size(); ++entry) {
         ChannelRecord probe{};
         probe.editSelection = ChooseDevice(0xFFFF, kColumnVideo, static_cast<int>(entry));
         probe.videoCrossbarIn = -1;
@@ -204,11 +204,11 @@ int Devices()
         std::string inputs;
         for (const std::string& route : model.routeNames)
             inputs += (inputs.empty() ? "" : ", ") + route;
-        std::printf("video %zu: %s%s%s%s\n", entry, gVideoDeviceNames[entry].c_str(),
+        std::printf("video %zu: %s%s%s%s\n", entry, gDeviceNames.video[entry].c_str(),
                     model.tunerFound ? " (tuner)" : "", inputs.empty() ? "" : "; inputs: ", inputs.c_str());
     }
-    for (size_t entry = 1; entry < gAudioDeviceNames.size(); ++entry)
-        std::printf("audio %zu: %s\n", entry, gAudioDeviceNames[entry].c_str());
+    for (size_t entry = 1; entry < gDeviceNames.audio.size(); ++entry)
+        std::printf("audio %zu: %s\n", entry, gDeviceNames.audio[entry].c_str());
     TearDownCaptureGraph();
     return kDone;
 }
@@ -245,8 +245,8 @@ int Channel(const std::vector<std::string>& positional, const Options& options)
     if (!index || *index >= kChannelCount)
         return Refuse("The channel number must be between 0 and 999.");
     ChannelRecord& channel = gSettings.channels[*index];
-    for (const auto& [option, names, column] : {std::tuple{"--video", &gVideoDeviceNames, kColumnVideo},
-                                                std::tuple{"--audio", &gAudioDeviceNames, kColumnAudio}}) {
+    for (const auto& [option, names, column] : {std::tuple{"--video", &gDeviceNames.video, kColumnVideo},
+                                                std::tuple{"--audio", &gDeviceNames.audio, kColumnAudio}}) {
         if (!options.contains(option))
             continue;
         const auto entry = DeviceEntryOf(*names, options.at(option));
@@ -281,8 +281,8 @@ int Channel(const std::vector<std::string>& positional, const Options& options)
     row.enabled = !options.contains("--disable");
     if (options.contains("--name"))
         row.description = options.at("--name").substr(0, sizeof channel.description - 1);
-    const std::string video = DeviceName(gVideoDeviceNames, channel.editSelection >> 8 & 0xFF);
-    const std::string audio = DeviceName(gAudioDeviceNames, channel.editSelection & 0xFF);
+    const std::string video = DeviceName(gDeviceNames.video, channel.editSelection >> 8 & 0xFF);
+    const std::string audio = DeviceName(gDeviceNames.audio, channel.editSelection & 0xFF);
     if (RefuseCheckedRow(row.enabled, video, audio))
         return kRefused;
     return StoreLineup(rows) == 0 ? kDone : kRefused;
