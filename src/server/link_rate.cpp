@@ -61,6 +61,7 @@ LinkDecision LinkRateControl::Update(const LinkSample& sample)
     // no slow link: the sender may just not have come round to it.
     const bool linkLimited = heldBack_;
     heldBack_ = false;
+    linkLimited_ = linkLimited;
     if (linkLimited)
         drainRate_ = 0.5 * drainRate_ + 0.5 * rate;
     else

@@ -41,6 +41,9 @@ public:
     int64_t QueueLimit() const;
     double DrainBytesPerSecond() const { return drainRate_; }
     double BacklogSeconds() const { return backlogSeconds_; }
+    // The connection held data back when the control last looked: the link,
+    // not the stream, set the pace.
+    bool LinkLimited() const { return linkLimited_; }
     int VideoBitRate() const { return videoBitRate_; }
     bool HalfPictures() const { return halfPictures_; }
 
@@ -57,6 +60,7 @@ private:
     bool halfPictures_ = false;
     double drainRate_;            // bytes a second, while the link was the limit
     double backlogSeconds_ = 0;
+    bool linkLimited_ = false;
     double lastTick_;
     double lastChange_;
     double lastLowering_;

@@ -93,6 +93,7 @@ struct LiveLink {
     LinkRateControl control;
     uint64_t written = 0;
     bool heldBack = false;  // since the control last looked
+    int64_t udtPace = -1;   // the UDT connection's rate limit, bytes a second; -1: none
 };
 
 // What the sender knows of the stream it is cutting into batches.
@@ -209,6 +210,28 @@ void CatchUp(const LinkRateControl& control)
             std::to_string(cut) + " bytes of it were dropped to catch up.");
 }
 
+// libudt's own control raises its rate until the link's queue overflows,
+// and every loss then holds each later packet back until it is sent again.
+// While the link is the limit, the UDT connection is paced to half as much
+// again as the link drains: the link's queue stays short, and the pace still
+// leaves room to find a faster link. (At 1.1 times the drain, the drain
+// measured under the pace fell with it, and the delay grew.)
+void PaceUdtToTheLink(LiveLink& link)
+{
+    constexpr double kPaceOverDrain = 1.5;
+    const int socket = gNet.dataSocket;
+    if (gNet.transport != kTransportUdt || socket == kInvalidSocket)
+        return;
+    const int64_t pace = link.control.LinkLimited()
+                             ? static_cast<int64_t>(link.control.DrainBytesPerSecond() * kPaceOverDrain)
+                             : -1;
+    if (pace == link.udtPace)
+        return;
+    link.udtPace = pace;
+    if (UDT::setsockopt(socket, 0, UDT_MAXBW, &pace, sizeof pace) != 0)
+        Log(std::string("The UDT connection's pace could not be set: ") + UDT::getlasterror().getErrorMessage());
+}
+
 // Lets the link control look at the link, which it does at most four times
 // a second, and carries out what it decides.
 void FollowTheLink(Batches& batches, int32_t unsentInStaging)
@@ -223,6 +246,7 @@ void FollowTheLink(Batches& batches, int32_t unsentInStaging)
         sample.waiting += ChunkBytesWaiting();
     }
     const LinkDecision decision = link.control.Update(sample);
+    PaceUdtToTheLink(link);
     FollowDecision(link.control, decision);
     if (decision.catchUp)
         CatchUp(link.control);
