@@ -5,6 +5,17 @@
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sched.h>
+#include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -118,6 +129,44 @@ TEST(FrameConvertTest, UnknownFormatsAndShortPicturesFail)
     FrameConverter converter;
     EXPECT_EQ(-1, converter.Convert(V4L2_PIX_FMT_MJPEG, 4, 2, 0, picture.data(), picture.size(), out.data()));
     EXPECT_EQ(-1, converter.Convert(V4L2_PIX_FMT_YUYV, 4, 2, 0, picture.data(), picture.size(), out.data()));
+}
+
+// In a mount namespace of the test's own, /dev holds one video node whose
+// driver is absent: listing the devices skips it and logs the node and the
+// system's reason. Runs in a child, whose standard error is the log.
+TEST(V4l2DevicesTest, ANodeThatCannotBeOpenedIsLoggedWithTheReason)
+{
+    int output[2];
+    ASSERT_EQ(0, pipe(output));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(output[1], STDERR_FILENO);
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", "/dev", "tmpfs", 0, "size=64k") != 0 ||
+            mknod("/dev/video0", S_IFCHR | 0600, makedev(81, 250)) != 0)
+            _exit(2);
+        if (open("/dev/video0", O_RDWR | O_NONBLOCK) >= 0)
+            _exit(3);
+        std::fprintf(stderr, "errno %d\n", errno);
+        _exit(V4l2Devices().empty() ? 0 : 4);
+    }
+    close(output[1]);
+    std::string log;
+    char buffer[4096];
+    for (ssize_t got; (got = read(output[0], buffer, sizeof buffer)) > 0;)
+        log.append(buffer, static_cast<size_t>(got));
+    close(output[0]);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2)
+        GTEST_SKIP() << "this machine refuses a mount namespace with its own /dev";
+    ASSERT_EQ(0, WEXITSTATUS(status)) << log;
+    int error = 0;
+    ASSERT_EQ(1, std::sscanf(log.c_str(), "errno %d", &error)) << log;
+    EXPECT_NE(std::string::npos, log.find("/dev/video0: opening failed: " + std::string(std::strerror(error))))
+        << log;
 }
 
 } // namespace
