@@ -181,8 +181,8 @@ void SetUpPreview()
     gCapture.videoWindow->SetVisible(IsPreviewVisible());
 }
 
-// Reads what the connected capture pin delivers into the capture globals and
-// the graph's format.
+// Reads the picture size and rate the connected capture pin delivers into
+// the graph's format, and sizes motion's reference picture by it.
 int TakeConnectedFormat(VideoStreamConfig& config)
 {
     VideoFormat format;

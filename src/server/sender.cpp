@@ -90,10 +90,14 @@ double SecondsNow()
 // A live stream's link to the handheld: what was handed to it, and the
 // control that keeps the stream near live on it.
 struct LiveLink {
+    explicit LiveLink(const LinkRateControl& rateControl) : control(rateControl) {}
+
     LinkRateControl control;
     uint64_t written = 0;
     bool heldBack = false;  // since the control last looked
-    int64_t udtPace = -1;   // the UDT connection's rate limit, bytes a second; -1: none
+    // The UDT connection's rate limit in bytes a second, -1 for none; empty
+    // until this stream sets it, since the last stream may have left one.
+    std::optional<int64_t> udtPace;
 };
 
 // What the sender knows of the stream it is cutting into batches.
@@ -226,7 +230,7 @@ void PaceUdtToTheLink(LiveLink& link)
     const int64_t pace = link.control.LinkLimited()
                              ? static_cast<int64_t>(link.control.DrainBytesPerSecond() * kPaceOverDrain)
                              : -1;
-    if (pace == link.udtPace)
+    if (link.udtPace == pace)
         return;
     link.udtPace = pace;
     if (UDT::setsockopt(socket, 0, UDT_MAXBW, &pace, sizeof pace) != 0)
@@ -365,7 +369,7 @@ int RunSender(SenderPacing pacing, bool live)
 {
     Batches batches(pacing);
     if (live)
-        batches.link.emplace(LiveLink{LinkRateControl(gLiveParams.videoBitRate, gLiveParams.audioBitRate, SecondsNow())});
+        batches.link.emplace(LinkRateControl(gLiveParams.videoBitRate, gLiveParams.audioBitRate, SecondsNow()));
     while (!sender.Stopping()) {
         if (batches.ended)
             WaitAfterEnd();

@@ -49,7 +49,7 @@ std::string Text(const uint8_t* bytes, size_t size)
 // An open device node shared by the filters of one device.
 struct DeviceNode {
     explicit DeviceNode(std::string nodePath)
-        : path(std::move(nodePath)), fd(::open(path.c_str(), O_RDWR | O_NONBLOCK))
+        : path(std::move(nodePath)), fd(::open(path.c_str(), O_RDWR | O_NONBLOCK)), openError(fd < 0 ? errno : 0)
     {
     }
     ~DeviceNode()
@@ -61,13 +61,13 @@ struct DeviceNode {
     DeviceNode& operator=(const DeviceNode&) = delete;
     std::string path;
     int fd;
+    int openError;  // errno of a failed open, kept before anything else can change it
 };
 
-// Logs what failed on the device, with the system's reason from errno;
-// returns -1 for the caller to pass on.
-int LogFailure(const std::string& path, std::string_view what)
+// Logs what failed on the device, with the system's reason (errno unless
+// given); returns -1 for the caller to pass on.
+int LogFailure(const std::string& path, std::string_view what, int error = errno)
 {
-    const int error = errno;
     Log(path + ": " + std::string(what) + " failed: " + std::strerror(error));
     return -1;
 }
@@ -383,7 +383,7 @@ void V4l2CaptureFilter::OpenCaptionNode(const std::string& path)
             continue;
         auto node = std::make_shared<DeviceNode>(vbi);
         if (node->fd < 0) {
-            LogFailure(vbi, "opening the caption node");
+            LogFailure(vbi, "opening the caption node", node->openError);
             return;
         }
         v4l2_format format{};
@@ -612,7 +612,7 @@ public:
     {
         auto node = std::make_shared<DeviceNode>(path_);
         if (node->fd < 0) {
-            LogFailure(path_, "opening the capture device");
+            LogFailure(path_, "opening the capture device", node->openError);
             return nullptr;
         }
         return std::make_shared<V4l2CaptureFilter>(node, path_);
@@ -661,8 +661,8 @@ std::vector<std::shared_ptr<DeviceMoniker>> V4l2Devices()
         if (node.fd < 0) {
             // A node that exists but cannot be opened is a device the user
             // would miss: most often the video group's permission.
-            if (errno != ENOENT)
-                LogFailure(path, "opening");
+            if (node.openError != ENOENT)
+                LogFailure(path, "opening", node.openError);
             continue;
         }
         uint32_t caps = DeviceCaps(node, &card);
