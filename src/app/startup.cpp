@@ -12,7 +12,7 @@
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
-#include "record/recorder.h"
+#include "record/recording_control.h"
 #include "record/recording_repair.h"
 #include "record/schedule_thread.h"
 #include "server/net_state.h"
@@ -22,6 +22,7 @@
 #include "shared/resources.h"
 #include "shared/server_state.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 
@@ -97,13 +98,8 @@ void ShutdownProcess()
     // Stopping the capture joins its streaming threads, so nothing encodes
     // or writes the recording after this.
     StopCapture();
-    SetDisconnected(true);
-    SetServerRunning(false);
-    EndSession();
-    StopStreaming();
-    SetRecording(false);
-    CloseRecorder();
-    CloseListeningSockets();
+    EndServing();
+    FinishRecordingAtShutdown();
     ReleaseGraphObjects();
     // One bounded wait for all: a thread stuck in a network call must not
     // keep the program from ending. One that does not end in time is left
@@ -124,7 +120,8 @@ void ShutdownProcess()
 
 namespace {
 bool headless = false;
-}
+std::atomic<bool> firstRun{false};
+} // namespace
 
 void SetHeadless(bool withoutDisplay)
 {
@@ -135,6 +132,9 @@ bool RunningHeadless()
 {
     return headless;
 }
+
+bool IsFirstRun() { return firstRun; }
+void SetFirstRun(bool on) { firstRun = on; }
 
 namespace {
 

@@ -14,6 +14,11 @@ void ShutdownProcess();
 void SetHeadless(bool withoutDisplay);
 bool RunningHeadless();
 
+// Set at start-up while no account is stored: the view then leads the user
+// through the first-run dialogs, which clear it.
+bool IsFirstRun();
+void SetFirstRun(bool on);
+
 // Tells the log what a server without a screen still lacks (account,
 // lineup, media folders) and how to set it up.
 void LogMissingSetUp();

@@ -6,6 +6,7 @@
 
 namespace {
 std::atomic<int> foundCount{0};
+std::atomic<bool> scanningTuner{false};
 } // namespace
 
 int AutoTuneFoundCount()
@@ -22,6 +23,9 @@ int TakeAutoTuneFoundCount()
 {
     return foundCount.exchange(0);
 }
+
+bool IsScanningTuner() { return scanningTuner; }
+void SetScanningTuner(bool on) { scanningTuner = on; }
 
 TunerChannelRange AutoTuneChannelRange(const TvTuner& tuner)
 {

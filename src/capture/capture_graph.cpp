@@ -16,6 +16,9 @@ CaptureObjects gCapture;
 
 namespace {
 
+std::atomic<bool> previewVisible{false};
+std::atomic<bool> previewMuted{true};
+
 constexpr int kHiddenFrameWidth = 340;
 constexpr int kHiddenFrameHeight = 2;
 constexpr int kMaxCaptureWidth = 1920;
@@ -271,6 +274,11 @@ int BuildAudioPart()
 }
 
 } // namespace
+
+bool IsPreviewVisible() { return previewVisible; }
+void SetPreviewVisible(bool on) { previewVisible = on; }
+bool IsPreviewMuted() { return previewMuted; }
+void SetPreviewMuted(bool on) { previewMuted = on; }
 
 int CreateGraphObjects()
 {

@@ -51,6 +51,12 @@ struct CaptureObjects {
 
 extern CaptureObjects gCapture;
 
+// The main view's preview window and its sound, which the graph shows or
+// leaves out when it is built. Hidden and muted at start-up.
+bool IsPreviewVisible();
+void SetPreviewVisible(bool on);
+bool IsPreviewMuted();
+void SetPreviewMuted(bool on);
 
 // Once at start-up, before anything else of capture.
 int CreateGraphObjects();

@@ -4,7 +4,6 @@
 #include "capture/capture_graph.h"
 #include "capture/crossbar_router.h"
 #include "platform/messages.h"
-#include "shared/server_state.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -294,6 +294,12 @@ EncodeSteps encodeSteps;
 
 } // namespace
 
+void CountStreamedPicture()
+{
+    if (!IsRecording())
+        ++gLiveEncoder.framesEncoded;
+}
+
 SampleConsumer& LiveEncodeSteps()
 {
     return encodeSteps;

@@ -39,5 +39,11 @@ FramePtr AllocPicture(AVPixelFormat format, int width, int height);
 void EncodeVideoSample(double sampleTime);
 void EncodeAudioSamples(double sampleTime);
 
+// A picture the file transcoder put into the stream counts towards the
+// picture clock, unless a recording of the channel runs (a schedule may
+// start one meanwhile): then that clock paces the recording's pictures and
+// is the recording's alone.
+void CountStreamedPicture();
+
 // The encode steps as the grabbers' consumer: stages the PCM, then encodes.
 SampleConsumer& LiveEncodeSteps();

@@ -1,5 +1,6 @@
 #include "encode/pipeline.h"
 
+#include "capture/auto_tune.h"
 #include "capture/capture_graph.h"
 #include "capture/crossbar_router.h"
 #include "capture/grabber_callbacks.h"

@@ -5,7 +5,6 @@
 #include "encode/stream_buffers.h"
 #include "platform/messages.h"
 #include "shared/resources.h"
-#include "shared/server_state.h"
 
 #include <algorithm>
 #include <cmath>
@@ -66,10 +65,7 @@ RingWriter::RingWriter(int startSeconds, int frameRate, int sampleRate)
 void RingWriter::Video(const uint8_t* bytes, int size)
 {
     videoSeconds_ = startSeconds_ + static_cast<double>(videoPackets_++) / frameRate_;
-    // A recording of the channel (a schedule may start one meanwhile) paces
-    // its pictures by this counter: then it is the recording's alone.
-    if (!IsRecording())
-        ++gLiveEncoder.framesEncoded;
+    CountStreamedPicture();
     {
         std::lock_guard hold(gStream.lock);
         gStream.video.lastTime = videoSeconds_;

@@ -161,3 +161,9 @@ int StopRecording()
     ReportWriteFailure();
     return 0;
 }
+
+void FinishRecordingAtShutdown()
+{
+    SetRecording(false);
+    CloseRecorder();
+}

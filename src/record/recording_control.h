@@ -12,3 +12,7 @@ StartResult StartRecordingCurrentChannel();
 // capture unless streaming or monitoring still needs it. -1 when no
 // recording ran.
 int StopRecording();
+
+// At shutdown, with the capture stopped: the file is finished and no
+// recording counts as running.
+void FinishRecordingAtShutdown();

@@ -10,6 +10,7 @@
 #include "platform/sync.h"
 #include "platform/socket_wait.h"
 #include "server/net_state.h"
+#include "server/sender.h"
 #include "server/session_state.h"
 
 #include <arpa/inet.h>
@@ -548,6 +549,19 @@ int ChooseServerAddress(std::string& local)
 }
 
 } // namespace
+
+void EndSession()
+{
+    // Shutting the connections down wakes the session's reads and fails the
+    // sender's writes; the session thread closes them once it has ended.
+    if (gNet.transport != kTransportUdt)
+        ShutdownShared(gNet.dataSocket);
+    ShutdownShared(gNet.controlSocket);
+    StopHandheldSender();
+    SetConnected(false);
+    UpdateStatusText();
+    gNet.sessionExit = 1;
+}
 
 uint32_t ListenAddress()
 {

@@ -41,15 +41,20 @@ void CloseListeningSockets()
     ShutdownShared(gNet.controlListenSocket);
 }
 
-void StopServer()
+void EndServing()
 {
-    if (IsConfiguringPorts())
-        return;
     SetDisconnected(true);
     SetServerRunning(false);
     EndSession();
     StopStreaming();
     CloseListeningSockets();
+}
+
+void StopServer()
+{
+    if (IsConfiguringPorts())
+        return;
+    EndServing();
     gNet.networkThread.WaitForExit();
     // The session ends by itself once its sockets are closed; stopped means
     // no thread of the server left running.

@@ -10,6 +10,10 @@ int StartServer();
 // configured. Returns once the listener has ended.
 void StopServer();
 
+// Marks the server stopped, ends the session and its stream, and shuts the
+// listening sockets down; the threads end by themselves.
+void EndServing();
+
 // Shuts the listening sockets down so that a blocked accept returns; the
 // listener closes them.
 void CloseListeningSockets();

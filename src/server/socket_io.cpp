@@ -1,8 +1,6 @@
 #include "server/net_state.h"
 
 #include "platform/socket_wait.h"
-#include "shared/server_state.h"
-#include "server/sender.h"
 
 #include <atomic>
 #include <mutex>
@@ -117,19 +115,6 @@ int TakeShared(std::atomic<int>& socket)
 {
     std::lock_guard hold(sharedSocketsLock);
     return socket.exchange(kInvalidSocket);
-}
-
-void EndSession()
-{
-    // Shutting the connections down wakes the session's reads and fails the
-    // sender's writes; the session thread closes them once it has ended.
-    if (gNet.transport != kTransportUdt)
-        ShutdownShared(gNet.dataSocket);
-    ShutdownShared(gNet.controlSocket);
-    StopHandheldSender();
-    SetConnected(false);
-    UpdateStatusText();
-    gNet.sessionExit = 1;
 }
 
 void CloseSessionSockets()

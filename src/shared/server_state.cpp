@@ -23,13 +23,9 @@ struct ServerState {
     std::atomic<int> monitoringCountdown{0};
     std::atomic<bool> motionDetected{false};
     std::atomic<bool> running{false};
-    std::atomic<bool> firstRun{false};
     std::atomic<bool> showMessages{true};
     std::atomic<bool> userShowMessages{true};
-    std::atomic<bool> previewVisible{false};
-    std::atomic<bool> previewMuted{true};
     std::atomic<bool> captureRunning{false};
-    std::atomic<bool> scanningTuner{false};
     std::atomic<bool> unattended{false};
     std::atomic<bool> directoryUnreached{false};
 };
@@ -129,20 +125,8 @@ void SetMotionDetected(bool on) { state.motionDetected = on; }
 bool IsCaptureRunning() { return state.captureRunning; }
 void SetCaptureRunning(bool on) { state.captureRunning = on; }
 
-bool IsScanningTuner() { return state.scanningTuner; }
-void SetScanningTuner(bool on) { state.scanningTuner = on; }
-
-bool IsFirstRun() { return state.firstRun; }
-void SetFirstRun(bool on) { state.firstRun = on; }
-
 bool IsUnattended() { return state.unattended; }
 void SetUnattended(bool on) { state.unattended = on; }
-
-bool IsPreviewVisible() { return state.previewVisible; }
-void SetPreviewVisible(bool on) { state.previewVisible = on; }
-
-bool IsPreviewMuted() { return state.previewMuted; }
-void SetPreviewMuted(bool on) { state.previewMuted = on; }
 
 bool MessagesShown() { return state.showMessages; }
 void SetMessagesShown(bool on) { state.showMessages = on; }

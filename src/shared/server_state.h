@@ -55,14 +55,8 @@ bool MarkMotionDetected();
 // Set while a capture graph runs.
 bool IsCaptureRunning();
 void SetCaptureRunning(bool on);
-// Set while auto-tune scans the tuner of the capture options' graph: no
-// stream, recording or monitoring may rebuild that graph meanwhile.
-bool IsScanningTuner();
-void SetScanningTuner(bool on);
 
 // The desktop's side.
-bool IsFirstRun();
-void SetFirstRun(bool on);
 // The "show" argument that capture, tuning and encoder code pass to
 // ShowMessage: off after a silent start and during handheld sessions.
 bool MessagesShown();
@@ -74,11 +68,6 @@ void SetUserMessagesShown(bool on);
 // Start again, so the server must carry on by itself.
 bool IsUnattended();
 void SetUnattended(bool on);
-// The main view's preview window and its audio.
-bool IsPreviewVisible();
-void SetPreviewVisible(bool on);
-bool IsPreviewMuted();
-void SetPreviewMuted(bool on);
 
 // Back to the start-up state: stopped, nothing running.
 void ResetServerState();

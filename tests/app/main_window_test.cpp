@@ -4,6 +4,7 @@
 #include "app/caption_font.h"
 #include "app/child_view.h"
 #include "app/main_frame.h"
+#include "app/startup.h"
 #include "capture/grabber_callbacks.h"
 #include "shared/resources.h"
 #include "shared/server_state.h"
