@@ -317,6 +317,42 @@ class WebPageTest(unittest.TestCase):
         print(f"stream stopped within {time.monotonic() - closed:.1f} s of the last page closing", file=sys.stderr)
         self.assertLess(time.monotonic() - closed, 10 + 3)
 
+    def test_9_a_film_is_found_in_the_shared_folders_and_described(self):
+        media = self.programs.folder.name + "/media"
+        os.makedirs(media + "/Films")
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=15",
+                        "-f", "lavfi", "-i", "sine=frequency=440", "-t", "6", "-c:v", "mpeg4", "-c:a",
+                        "libmp3lame", "-metadata", "artist=The Test Band", media + "/Films/Evening news.avi"],
+                       check=True)
+        browser = self.browser
+        browser.get(self.programs.url)
+
+        def entries():
+            return [button.text for button in browser.find_elements(By.CSS_SELECTOR, "#films-list button")]
+
+        def open_entry(name):
+            WebDriverWait(browser, 10).until(lambda b: name in entries(), entries)
+            browser.find_element(By.XPATH, f'//ul[@id="films-list"]//button[text()="{name}"]').click()
+
+        open_entry(media)
+        self.assertTrue(wait_for(lambda: entries() == ["Up", "Films"], 10), entries())
+        open_entry("Films")
+        self.assertTrue(wait_for(lambda: entries() == ["Up", "Evening news.avi"], 10), entries())
+        self.assertEqual(browser.find_element(By.ID, "films-path").text, media + "/Films")
+        open_entry("Up")
+        self.assertTrue(wait_for(lambda: entries() == ["Up", "Films"], 10), entries())
+        open_entry("Up")
+        self.assertTrue(wait_for(lambda: browser.find_element(By.ID, "films-path").text == "Shared folders", 10))
+
+        open_entry(media)
+        open_entry("Films")
+        open_entry("Evening news.avi")
+        fields = WebDriverWait(browser, 10).until(lambda b: b.find_element(By.ID, "file-fields").text or None)
+        self.assertEqual(browser.find_element(By.ID, "file-name").text, "Evening news.avi")
+        self.assertIn("Duration\n00:00:06", fields)
+        self.assertIn("Artist\nThe Test Band", fields)
+        print("the film's description as shown:", fields.replace("\n", " | "), file=sys.stderr)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

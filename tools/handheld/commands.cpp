@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "bytes.h"
+#include "catalogue.h"
 #include "hex.h"
 #include "streaming.h"
 
@@ -59,34 +60,6 @@ std::string entryKey(char type)
     return "entry_" + hexCode(uint8_t(type));
 }
 
-bool receiveListing(Commander& commander, int32_t rawLength, int32_t dataLength, Bytes& block)
-{
-    if (rawLength < 0 || size_t(rawLength) > kMaxListingSize || dataLength < 0
-        || dataLength > rawLength || (rawLength > 0) != (dataLength > 0)) {
-        printError("listing: inconsistent lengths in the reply");
-        return false;
-    }
-    Bytes data;
-    if (!commander.receiveBlock(size_t(dataLength), data))
-        return false;
-    if (dataLength == rawLength) {
-        block = std::move(data);
-        return true;
-    }
-    std::string error;
-    if (inflateExact(data, size_t(rawLength), block, error))
-        return true;
-    printError("listing: " + error);
-    return false;
-}
-
-// A folder request carries one byte before the folder's path; "/" alone
-// asks for the shared folders. A plain absolute path gets that byte here.
-std::string folderRequest(const std::string& path)
-{
-    return path.size() > 1 && path[0] == '/' ? "/" + path : path;
-}
-
 Status listFolder(Commander& commander, std::string_view key, uint8_t command, const std::string& path)
 {
     Reply reply;
@@ -101,8 +74,10 @@ Status listFolder(Commander& commander, std::string_view key, uint8_t command, c
     Bytes block;
     std::vector<ListingEntry> entries;
     std::string error;
-    if (!receiveListing(commander, rawLength, dataLength, block))
+    if (!receiveListing(commander, rawLength, dataLength, block, error)) {
+        printError("listing: " + error);
         return kFailed;
+    }
     if (!block.empty() && !parseListing(block, entries, error)) {
         printError("listing: " + error);
         return kFailed;

@@ -40,6 +40,7 @@ struct PageFile {
 constexpr PageFile kPageFiles[] = {
     {"index.html", "text/html; charset=utf-8"},
     {"app.js", "text/javascript; charset=utf-8"},
+    {"films.js", "text/javascript; charset=utf-8"},
     {"player.js", "text/javascript; charset=utf-8"},
     {"style.css", "text/css; charset=utf-8"},
     {"icon.svg", "image/svg+xml"},
@@ -339,6 +340,10 @@ void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
     const QString type = request.value("type").toString();
     if (type == "play") {
         play(viewer, request.value("channel").toInt(-1), request.value("quality").toInt(quality_));
+    } else if (type == "browse") {
+        browse(viewer, request.value("path").toString());
+    } else if (type == "describe") {
+        describe(viewer, request.value("path").toString());
     } else if (type == "visible") {
         viewer.visible = request.value("visible").toBool(true);
         viewer.hiddenSince = Clock::now();
@@ -361,6 +366,60 @@ void Gateway::play(Viewer& viewer, int channel, int quality)
     channel_ = channel;
     quality_ = quality;
     link_->play(channel, kQualityProfiles[quality]);
+}
+
+namespace {
+
+QJsonObject folderMessage(const QString& path, const FolderAnswer& folder)
+{
+    QJsonArray entries;
+    for (const handheld::ListingEntry& entry : folder.entries)
+        entries.append(QJsonObject{{"type", QString(QChar(entry.type))}, {"name", QString::fromStdString(entry.name)}});
+    return {{"type", "folder"}, {"path", path}, {"error", QString::fromStdString(folder.error)}, {"entries", entries}};
+}
+
+QJsonObject fileMessage(const QString& path, const FileAnswer& file)
+{
+    const handheld::FileInfo& info = file.info;
+    QJsonArray streams;
+    for (const handheld::FileInfoStream& stream : info.streams)
+        streams.append(QString::fromStdString(stream.text));
+    const double seconds = (info.hours * 60.0 + info.minutes) * 60.0 + info.seconds + info.hundredths / 100.0;
+    return {{"type", "file"},
+            {"path", path},
+            {"error", QString::fromStdString(file.error)},
+            {"size", info.size},
+            {"duration", seconds},
+            {"kbps", info.bitrateKbps},
+            {"streams", streams},
+            {"artist", QString::fromStdString(info.artist)},
+            {"album", QString::fromStdString(info.album)},
+            {"genre", QString::fromStdString(info.genre)}};
+}
+
+}  // namespace
+
+void Gateway::browse(Viewer& viewer, const QString& path)
+{
+    QPointer<QWebSocket> socket(viewer.socket.get());
+    link_->browse(path.toStdString(), [this, socket, path](FolderAnswer folder) {
+        QMetaObject::invokeMethod(this, [=, this] { answer(socket, folderMessage(path, folder)); });
+    });
+}
+
+void Gateway::describe(Viewer& viewer, const QString& path)
+{
+    QPointer<QWebSocket> socket(viewer.socket.get());
+    link_->describe(path.toStdString(), [this, socket, path](FileAnswer file) {
+        QMetaObject::invokeMethod(this, [=, this] { answer(socket, fileMessage(path, file)); });
+    });
+}
+
+void Gateway::answer(const QPointer<QWebSocket>& socket, const QJsonObject& message)
+{
+    for (auto& viewer : viewers_)
+        if (socket && viewer->socket.get() == socket.data())
+            sendText(*viewer, message);
 }
 
 std::unique_ptr<handheld::StreamSink> Gateway::makeSink(int channel, const handheld::StreamHeader& header)

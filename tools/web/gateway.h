@@ -11,6 +11,7 @@
 #include <QHttpServer>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -59,6 +60,10 @@ private:
     bool admits(const QByteArray& origin, const QByteArray& host, const QByteArray& cookie) const;
     void onViewerMessage(Viewer& viewer, const QString& text);
     void play(Viewer& viewer, int channel, int quality);
+    void browse(Viewer& viewer, const QString& path);
+    void describe(Viewer& viewer, const QString& path);
+    // An answer for the viewer on this socket, unless it has left meanwhile.
+    void answer(const QPointer<QWebSocket>& socket, const QJsonObject& message);
     void dropViewer(QWebSocket* socket);
 
     std::unique_ptr<handheld::StreamSink> makeSink(int channel, const handheld::StreamHeader& header);

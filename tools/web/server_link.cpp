@@ -98,11 +98,14 @@ std::optional<bool> localListener(const std::string& host, int port)
 }  // namespace
 
 struct ServerLink::Command {
-    enum Kind { Login, Play, Stop } kind;
-    Account account;
-    std::shared_ptr<std::promise<LoginAnswer>> answer;
+    enum Kind { Login, Play, Stop, Browse, Describe } kind;
+    Account account{};
+    std::shared_ptr<std::promise<LoginAnswer>> answer{};
     int channel = 0;
     uint8_t profile = 0;
+    std::string path{};
+    std::function<void(FolderAnswer)> folderAnswer{};
+    std::function<void(FileAnswer)> fileAnswer{};
 };
 
 ServerLink::ServerLink(LinkSettings settings, LinkEvents events)
@@ -136,7 +139,7 @@ LoginAnswer ServerLink::login(const Account& account)
 {
     auto answer = std::make_shared<std::promise<LoginAnswer>>();
     auto future = answer->get_future();
-    post(Command{Command::Login, account, answer});
+    post(Command{.kind = Command::Login, .account = account, .answer = answer});
     // A throttled server answers a login within 30 s; the link may be busy
     // with one request of its own before.
     if (future.wait_for(kThrottledLoginWait + 2 * kRequestTimeout) != std::future_status::ready)
@@ -146,12 +149,22 @@ LoginAnswer ServerLink::login(const Account& account)
 
 void ServerLink::play(int channel, uint8_t profile)
 {
-    post(Command{Command::Play, {}, nullptr, channel, profile});
+    post(Command{.kind = Command::Play, .channel = channel, .profile = profile});
 }
 
 void ServerLink::stop()
 {
-    post(Command{Command::Stop, {}, nullptr});
+    post(Command{.kind = Command::Stop});
+}
+
+void ServerLink::browse(std::string path, std::function<void(FolderAnswer)> answer)
+{
+    post(Command{.kind = Command::Browse, .path = std::move(path), .folderAnswer = std::move(answer)});
+}
+
+void ServerLink::describe(std::string path, std::function<void(FileAnswer)> answer)
+{
+    post(Command{.kind = Command::Describe, .path = std::move(path), .fileAnswer = std::move(answer)});
 }
 
 void ServerLink::post(Command command)
@@ -214,7 +227,33 @@ void ServerLink::handle(Command& command)
         if (session_)
             setState(LinkState::Ready);
         return;
+    case Command::Browse:
+    case Command::Describe:
+        handleCatalogue(command);
+        return;
     }
+}
+
+// The requests go on the session's control connection between the stream's
+// own; a session lost meanwhile is taken back by the usual checks.
+void ServerLink::handleCatalogue(Command& command)
+{
+    const bool browsing = command.kind == Command::Browse;
+    FolderAnswer folder;
+    FileAnswer file;
+    std::string& error = browsing ? folder.error : file.error;
+    if (!commander_)
+        error = "the server is not reachable";
+    else if (browsing)
+        listMediaFolder(*commander_, command.path, folder.entries, error);
+    else
+        describeFile(*commander_, command.path, file.info, error);
+    if (!error.empty())
+        log("\"" + command.path + "\": " + error);
+    if (browsing)
+        command.folderAnswer(std::move(folder));
+    else
+        command.fileAnswer(std::move(file));
 }
 
 void ServerLink::handleLogin(const Account& account, std::promise<LoginAnswer>& answer)

@@ -3,6 +3,7 @@
 // getting the session back after the server went away.
 #pragma once
 
+#include "catalogue.h"
 #include "commander.h"
 #include "stream_receiver.h"
 
@@ -45,6 +46,16 @@ struct LinkEvents {
     std::function<std::unique_ptr<handheld::StreamSink>(int channel, const handheld::StreamHeader&)> streamSink;
 };
 
+// A folder's listing or a file's description, or why there is none.
+struct FolderAnswer {
+    std::string error;  // empty when the listing came
+    std::vector<handheld::ListingEntry> entries;
+};
+struct FileAnswer {
+    std::string error;  // empty when the description came
+    handheld::FileInfo info;
+};
+
 struct LinkSettings {
     std::string host = "127.0.0.1";
     int basePort = handheld::kDefaultBasePort;
@@ -64,6 +75,10 @@ public:
     // a StopStream and a StartLiveStream. Also takes a lost session back.
     void play(int channel, uint8_t profile);
     void stop();
+    // The media catalogue, for the films' browser. The answer comes on the
+    // link's thread; none comes when the link closes first.
+    void browse(std::string path, std::function<void(FolderAnswer)> answer);
+    void describe(std::string path, std::function<void(FileAnswer)> answer);
     // Ends the session and the thread; logins still waiting, and any asked
     // for later, are answered as unreachable. The destructor closes too.
     void close();
@@ -75,6 +90,7 @@ private:
     void run();
     void post(Command command);
     void handle(Command& command);
+    void handleCatalogue(Command& command);
     void handleLogin(const Account& account, std::promise<LoginAnswer>& answer);
     LoginAnswer openSession(const Account& account);
     bool fetchChannels();

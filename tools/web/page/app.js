@@ -1,5 +1,6 @@
 // The page: login, the channel list, the address (#live/N) and the
 // WebSocket that carries the gateway's messages and the stream.
+import { Films } from "./films.js";
 import { LivePlayer } from "./player.js";
 
 const $ = (id) => document.getElementById(id);
@@ -93,7 +94,11 @@ function renderFigures() {
     `${state.size} · ${Math.round(state.kbps)} kbit/s · ${behind.toFixed(1)} s behind live`;
 }
 
+const films = new Films(send);
+
 const handlers = {
+  folder: (message) => films.showFolder(message),
+  file: (message) => films.showFile(message),
   channels({ channels }) {
     state.channels = channels;
     renderChannels();
@@ -135,6 +140,7 @@ function connect() {
     state.retryDelay = 500;
     send({ type: "visible", visible: !document.hidden });
     play(wantedChannel());
+    films.open(films.path);
   });
   socket.addEventListener("message", ({ data }) => {
     if (typeof data !== "string") {

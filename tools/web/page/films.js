@@ -1,0 +1,79 @@
+// The films' browser: the shared folders, their subfolders and files, and
+// a file's description, asked of the gateway over the page's WebSocket.
+const $ = (id) => document.getElementById(id);
+
+// Entry letters of a listing: folder, shortcut to a folder, shortcut to a
+// file (both with their target's full path as the name), file.
+const FOLDER = "d", FOLDER_LINK = "l", FILE_LINK = "v";
+
+function clock(seconds) {
+  const whole = Math.floor(seconds);
+  const parts = [Math.floor(whole / 3600), Math.floor(whole / 60) % 60, whole % 60];
+  return parts.map((part) => String(part).padStart(2, "0")).join(":");
+}
+
+export class Films {
+  constructor(send) {
+    this.send = send;
+    this.path = "/";
+    this.roots = [];
+  }
+
+  open(path) {
+    this.send({ type: "browse", path });
+  }
+
+  // The shared folders are roots: ".." above one of them leads back to "/".
+  parentOf(path) {
+    if (this.roots.includes(path)) return "/";
+    const cut = path.lastIndexOf("/");
+    return cut > 0 ? path.slice(0, cut) : "/";
+  }
+
+  targetOf(entry) {
+    if (entry.name === "..") return this.parentOf(this.path);
+    if (this.path === "/" || entry.type === FOLDER_LINK || entry.type === FILE_LINK) return entry.name;
+    return `${this.path}/${entry.name}`;
+  }
+
+  showFolder({ path, error, entries }) {
+    if (error) {
+      $("films-path").textContent = `${path}: ${error}`;
+      return;
+    }
+    this.path = path;
+    if (path === "/") this.roots = entries.map((entry) => entry.name);
+    $("films-path").textContent = path === "/" ? "Shared folders" : path;
+    $("films-list").replaceChildren(...entries.map((entry) => {
+      const item = document.createElement("li");
+      const button = document.createElement("button");
+      const isFolder = entry.type === FOLDER || entry.type === FOLDER_LINK;
+      button.type = "button";
+      button.className = isFolder ? "folder" : "file";
+      button.textContent = entry.name === ".." ? "Up" : entry.name;
+      const target = this.targetOf(entry);
+      button.addEventListener("click", () =>
+        isFolder ? this.open(target) : this.send({ type: "describe", path: target }));
+      item.append(button);
+      return item;
+    }));
+  }
+
+  showFile({ path, error, duration, kbps, streams, artist, album, genre }) {
+    $("file-name").textContent = path.slice(path.lastIndexOf("/") + 1);
+    const fields = error ? [["Error", error]] : [
+      ["Duration", clock(duration)],
+      ["Bit rate", `${kbps} kbit/s`],
+      ...streams.map((text, index) => [`Stream ${index + 1}`, text]),
+      ["Artist", artist], ["Album", album], ["Genre", genre],
+    ].filter(([, value]) => value);
+    $("file-fields").replaceChildren(...fields.flatMap(([name, value]) => {
+      const term = document.createElement("dt");
+      const detail = document.createElement("dd");
+      term.textContent = name;
+      detail.textContent = value;
+      return [term, detail];
+    }));
+    $("file-info").hidden = false;
+  }
+}
