@@ -14,6 +14,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.parse
 import urllib.request
 
 from selenium import webdriver
@@ -153,6 +154,31 @@ context.drawImage(v, 0, 0);
 return points.map(([x, y]) => Array.from(context.getImageData(
     Math.floor(x * canvas.width), Math.floor(y * canvas.height), 1, 1).data.slice(0, 3)));
 """
+
+
+FILM = "Evening news.avi"
+FILM_COLOURS = [(192, 32, 32), (32, 32, 192)]
+FILM_SUBTITLES = """1
+00:00:06,000 --> 00:00:08,000
+A sample subtitle
+
+2
+00:00:15,000 --> 00:00:17,500
+Later in the film
+"""
+
+
+def make_film(folder):
+    """20 s: red for 10 s, then blue; a tone; a companion subtitle file."""
+    os.makedirs(folder)
+    red, blue = ("0x%02X%02X%02X" % colour for colour in FILM_COLOURS)
+    subprocess.run(["ffmpeg", "-loglevel", "error", "-filter_complex",
+                    f"color=c={red}:s=320x240:r=15:d=10[a];color=c={blue}:s=320x240:r=15:d=10[b];"
+                    "[a][b]concat=n=2:v=1:a=0[v]", "-f", "lavfi", "-i", "sine=frequency=440:duration=20",
+                    "-map", "[v]", "-map", "0:a", "-c:v", "mpeg4", "-q:v", "3", "-c:a", "libmp3lame",
+                    "-metadata", "artist=The Test Band", folder + "/" + FILM], check=True)
+    with open(folder + "/Evening news.srt", "w") as subtitles:
+        subtitles.write(FILM_SUBTITLES)
 
 
 class WebPageTest(unittest.TestCase):
@@ -317,27 +343,27 @@ class WebPageTest(unittest.TestCase):
         print(f"stream stopped within {time.monotonic() - closed:.1f} s of the last page closing", file=sys.stderr)
         self.assertLess(time.monotonic() - closed, 10 + 3)
 
-    def test_9_a_film_is_found_in_the_shared_folders_and_described(self):
+    def test_90_a_film_is_found_in_the_shared_folders_and_described(self):
         media = self.programs.folder.name + "/media"
-        os.makedirs(media + "/Films")
-        subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=15",
-                        "-f", "lavfi", "-i", "sine=frequency=440", "-t", "6", "-c:v", "mpeg4", "-c:a",
-                        "libmp3lame", "-metadata", "artist=The Test Band", media + "/Films/Evening news.avi"],
-                       check=True)
+        make_film(media + "/Films")
         browser = self.browser
         browser.get(self.programs.url)
 
+        # Read and clicked in one script each: the list is replaced whenever
+        # an answer comes.
         def entries():
-            return [button.text for button in browser.find_elements(By.CSS_SELECTOR, "#films-list button")]
+            return browser.execute_script(
+                "return Array.from(document.querySelectorAll('#films-list button')).map((b) => b.textContent)")
 
         def open_entry(name):
             WebDriverWait(browser, 10).until(lambda b: name in entries(), entries)
-            browser.find_element(By.XPATH, f'//ul[@id="films-list"]//button[text()="{name}"]').click()
+            browser.execute_script("Array.from(document.querySelectorAll('#films-list button'))"
+                                   ".find((b) => b.textContent === arguments[0]).click()", name)
 
         open_entry(media)
         self.assertTrue(wait_for(lambda: entries() == ["Up", "Films"], 10), entries())
         open_entry("Films")
-        self.assertTrue(wait_for(lambda: entries() == ["Up", "Evening news.avi"], 10), entries())
+        self.assertTrue(wait_for(lambda: entries() == ["Up", FILM], 10), entries())
         self.assertEqual(browser.find_element(By.ID, "films-path").text, media + "/Films")
         open_entry("Up")
         self.assertTrue(wait_for(lambda: entries() == ["Up", "Films"], 10), entries())
@@ -346,13 +372,46 @@ class WebPageTest(unittest.TestCase):
 
         open_entry(media)
         open_entry("Films")
-        open_entry("Evening news.avi")
+        open_entry(FILM)
         fields = WebDriverWait(browser, 10).until(lambda b: b.find_element(By.ID, "file-fields").text or None)
-        self.assertEqual(browser.find_element(By.ID, "file-name").text, "Evening news.avi")
-        self.assertIn("Duration\n00:00:06", fields)
+        self.assertEqual(browser.find_element(By.ID, "file-name").text, FILM)
+        self.assertIn("Duration\n00:00:20", fields)
         self.assertIn("Artist\nThe Test Band", fields)
+        # The server cuts the companion's path to the description's size.
+        self.assertIn("Subtitle: srt: " + (media + "/Films/Evening news.srt")[:48], fields)
         print("the film's description as shown:", fields.replace("\n", " | "), file=sys.stderr)
 
+    def test_91_a_film_plays_from_a_position_with_its_subtitles_seeks_and_ends(self):
+        path = self.programs.folder.name + "/media/Films/" + FILM
+        pictures = self.playback()["pictures"]
+        self.browser.execute_script("location.hash = arguments[0]",
+                                    "#file/" + urllib.parse.quote(path, safe="") + "?start=5")
+        self.assertTrue(wait_for(lambda: self.playback()["pictures"] > pictures, 20), self.playback())
+        self.assertAlmostEqual(self.position(), 5.0, delta=1.0)
+        self.assertColours([(0.5, 0.5)], [FILM_COLOURS[0]])
+        # The first subtitle is on screen from 6 s to 8 s of the film.
+        shown = wait_for(lambda: "A sample subtitle" in self.cues() and self.position(), 10, step=0.05)
+        self.assertTrue(shown, self.cues())
+        self.assertAlmostEqual(shown, 6.0, delta=1.0)
+
+        pictures = self.playback()["pictures"]
+        self.browser.execute_script("const seek = document.getElementById('seek'); seek.value = 14;"
+                                    "seek.dispatchEvent(new Event('change'));")
+        self.assertTrue(wait_for(lambda: self.playback()["pictures"] > pictures, 20), self.playback())
+        time.sleep(0.3)
+        self.assertAlmostEqual(self.position(), 14.0, delta=1.5)
+        self.assertColours([(0.5, 0.5)], [FILM_COLOURS[1]])
+        self.assertIn("Later in the film", wait_for(self.cues, 10, step=0.05))
+        self.assertTrue(wait_for(lambda: self.playback()["status"] == "The end", 20), self.playback())
+        self.assertGreater(self.position(), 19.0)
+
+    def position(self):
+        return self.browser.execute_script("return window.orvandel.filePosition()")
+
+    def cues(self):
+        return self.browser.execute_script(
+            "return Array.from(document.getElementById('player').textTracks[0].activeCues || [])"
+            ".map((cue) => cue.text).join('|')")
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -140,5 +140,7 @@ inline constexpr size_t kFileInfoAlbumOffset = 488;
 inline constexpr size_t kFileInfoGenreOffset = 552;
 inline constexpr size_t kFileInfoTagSize = 64;
 inline constexpr size_t kFileInfoGenreSize = 32;
+// The description that names a video file's companion subtitle file.
+inline constexpr char kCompanionSubtitlePrefix[] = "Subtitle: srt: ";
 
 }  // namespace handheld

@@ -103,6 +103,7 @@ void StreamReceiver::finish(Millis quiet)
 {
     source_.setQuietAfterStop(quiet);
     stop_.store(true);
+    sink_.stop();
     if (thread_.joinable())
         thread_.join();
     conclude(StreamEnd::Stopped);

@@ -26,6 +26,9 @@ public:
     virtual bool audio(uint32_t timeMs, std::span<const uint8_t> bytes) = 0;
     virtual bool subtitle(std::span<const uint8_t> text) = 0;
     virtual std::string error() const = 0;
+    // From another thread when the receiver ends: a sink that holds the
+    // stream back (to play a file in time, say) lets go at once.
+    virtual void stop() {}
 };
 
 // After StopStream is acknowledged the server writes nothing more; on a

@@ -10,6 +10,8 @@
 #include <QWebSocket>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <condition_variable>
+#include <mutex>
 #include <numeric>
 #include <thread>
 
@@ -30,6 +32,9 @@ constexpr auto kStuckLimit = 30s;
 constexpr int kLoginThreads = 8;
 constexpr auto kLoginDelaySlice = 50ms;
 constexpr double kTimelineGap = 0.5;
+// A file comes faster than it plays: the gateway reads it only this far
+// ahead of the pictures' own time, so that no viewer has to skip.
+constexpr double kFileLeadSeconds = 5.0;
 constexpr size_t kRateWindowSeconds = 5;
 
 struct PageFile {
@@ -42,6 +47,7 @@ constexpr PageFile kPageFiles[] = {
     {"app.js", "text/javascript; charset=utf-8"},
     {"films.js", "text/javascript; charset=utf-8"},
     {"player.js", "text/javascript; charset=utf-8"},
+    {"subtitles.js", "text/javascript; charset=utf-8"},
     {"style.css", "text/css; charset=utf-8"},
     {"icon.svg", "image/svg+xml"},
 };
@@ -61,45 +67,65 @@ const char* stateName(LinkState state)
     case LinkState::Unreachable: return "unreachable";
     case LinkState::TakenOver: return "takenover";
     case LinkState::StartFailed: return "failed";
+    case LinkState::Ended: return "ended";
     }
     return "offline";
 }
 
-// The page shows these as they stand.
-QString stateText(LinkState state)
+// The page shows these as they stand; a refused file comes with its own.
+QString stateText(LinkState state, const QString& detail)
 {
     switch (state) {
     case LinkState::Unreachable: return "The server is not reachable";
     case LinkState::TakenOver: return "Another handheld took over";
-    case LinkState::StartFailed: return "The channel could not be started";
-    default: return {};
+    case LinkState::StartFailed: return detail.isEmpty() ? "The channel could not be started" : detail;
+    default: return detail;
     }
 }
 
 // Reads one chunk after another into the remuxer on the receiving thread
-// and posts what comes out to the gateway.
+// and posts what comes out to the gateway. A file's chunks carry the file's
+// own times, from the start position on; the remuxer wants the stream's.
 class RemuxSink final : public handheld::StreamSink {
 public:
     RemuxSink(const StreamFormat& format, double start, RemuxOutput output, std::atomic<double>& delay,
-              std::atomic<double>& timelineEnd)
+              std::atomic<double>& timelineEnd, const StreamSource& source,
+              std::function<void(std::string)> subtitle)
         : remuxer_(format, start, std::move(output)), delay_(delay), timelineEnd_(timelineEnd),
-          started_(std::chrono::steady_clock::now())
+          started_(std::chrono::steady_clock::now()), start_(start), file_(source.isFile()),
+          startMs_(file_ ? uint32_t(std::max(0, source.startSeconds)) * 1000 : 0), subtitle_(std::move(subtitle))
     {
     }
 
     bool video(uint32_t timeMs, std::span<const uint8_t> bytes) override
     {
+        const uint32_t streamMs = timeMs > startMs_ ? timeMs - startMs_ : 0;
         // How far the chunk arrives behind the stream's own clock.
         const std::chrono::duration<double> sinceStart = std::chrono::steady_clock::now() - started_;
-        delay_.store(sinceStart.count() - timeMs / 1000.0);
-        return noteEnd(remuxer_.addVideo(timeMs, bytes));
+        delay_.store(file_ ? 0.0 : sinceStart.count() - streamMs / 1000.0);
+        const bool added = noteEnd(remuxer_.addVideo(streamMs, bytes));
+        if (file_)
+            holdBackFile();
+        return added;
     }
     bool audio(uint32_t timeMs, std::span<const uint8_t> bytes) override
     {
-        return noteEnd(remuxer_.addAudio(timeMs, bytes));
+        return noteEnd(remuxer_.addAudio(timeMs > startMs_ ? timeMs - startMs_ : 0, bytes));
     }
-    bool subtitle(std::span<const uint8_t>) override { return true; }
+    bool subtitle(std::span<const uint8_t> text) override
+    {
+            subtitle_(std::string(text.begin(), text.end()));
+        return true;
+    }
     std::string error() const override { return remuxer_.error(); }
+    void stop() override
+    {
+        {
+            std::lock_guard lock(mutex_);
+            stopped_ = true;
+        }
+        wake_.notify_all();
+    }
 
 private:
     // The next stream starts after the end of everything written, sound
@@ -110,10 +136,25 @@ private:
         return added;
     }
 
+    void holdBackFile()
+    {
+        const auto ahead = std::chrono::duration<double>(remuxer_.endSeconds() - start_ - kFileLeadSeconds);
+        std::unique_lock lock(mutex_);
+        wake_.wait_until(lock, started_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(ahead),
+                         [this] { return stopped_; });
+    }
+
     LiveRemuxer remuxer_;
     std::atomic<double>& delay_;
     std::atomic<double>& timelineEnd_;
     std::chrono::steady_clock::time_point started_;
+    double start_;
+    bool file_;
+    uint32_t startMs_;
+    std::function<void(std::string)> subtitle_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopped_ = false;
 };
 
 }  // namespace
@@ -151,8 +192,8 @@ Gateway::Gateway(GatewaySettings settings) : settings_(std::move(settings))
                                         {"scheduled", entry.scheduled}});
         QMetaObject::invokeMethod(this, [=, this] { onChannels(channels); });
     };
-    events.streamSink = [this](int channel, const handheld::StreamHeader& header) {
-        return makeSink(channel, header);
+    events.streamSink = [this](const StreamSource& source, const handheld::StreamHeader& header) {
+        return makeSink(source, header);
     };
     link_ = std::make_unique<ServerLink>(settings_.server, std::move(events));
 }
@@ -338,8 +379,16 @@ void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
 {
     const QJsonObject request = QJsonDocument::fromJson(text.toUtf8()).object();
     const QString type = request.value("type").toString();
+    const int quality = request.value("quality").toInt(quality_);
     if (type == "play") {
-        play(viewer, request.value("channel").toInt(-1), request.value("quality").toInt(quality_));
+        const int channel = request.value("channel").toInt(-1);
+        if (channel >= 0 && channel < handheld::kMaxChannels)
+            play(viewer, StreamSource{.channel = channel}, quality);
+    } else if (type == "playfile") {
+        const std::string path = request.value("path").toString().toStdString();
+        const int start = request.value("start").toInt(-1);
+        if (!path.empty() && start >= 0)
+            play(viewer, StreamSource{.file = path, .startSeconds = start}, quality);
     } else if (type == "browse") {
         browse(viewer, request.value("path").toString());
     } else if (type == "describe") {
@@ -350,22 +399,26 @@ void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
     }
 }
 
-void Gateway::play(Viewer& viewer, int channel, int quality)
+void Gateway::play(Viewer& viewer, StreamSource source, int quality)
 {
-    if (channel < 0 || channel >= handheld::kMaxChannels || quality < 0
-        || quality >= int(std::size(kQualityProfiles)))
+    if (quality < 0 || quality >= int(std::size(kQualityProfiles)))
         return;
+    source.profile = kQualityProfiles[quality];
     viewer.visible = true;
-    const bool same = streamWanted_ && channel == channel_ && quality == quality_;
-    if (same && stateMessage_.value("state") != "takenover" && stateMessage_.value("state") != "failed") {
+    const QString state = stateMessage_.value("state").toString();
+    const bool same = streamWanted_ && source == wanted_;
+    if (same && state != "takenover" && state != "failed" && state != "ended") {
         if (cache_.init() && !viewer.hasInit)
             sendStream(viewer);
         return;
     }
     streamWanted_ = true;
-    channel_ = channel;
+    wanted_ = source;
     quality_ = quality;
-    link_->play(channel, kQualityProfiles[quality]);
+    if (source.isFile())
+        link_->playFile(source.file, source.startSeconds, source.profile);
+    else
+        link_->play(source.channel, source.profile);
 }
 
 namespace {
@@ -422,7 +475,7 @@ void Gateway::answer(const QPointer<QWebSocket>& socket, const QJsonObject& mess
             sendText(*viewer, message);
 }
 
-std::unique_ptr<handheld::StreamSink> Gateway::makeSink(int channel, const handheld::StreamHeader& header)
+std::unique_ptr<handheld::StreamSink> Gateway::makeSink(const StreamSource& source, const handheld::StreamHeader& header)
 {
     if (!header.hasVideo() && !header.hasAudio())
         return nullptr;
@@ -434,14 +487,24 @@ std::unique_ptr<handheld::StreamSink> Gateway::makeSink(int channel, const handh
     format.stereo = header.stereo != 0;
     const quint64 stream = ++streamCounter_;
     const double start = timelineEnd_.load() + kTimelineGap;
+    QJsonObject described{{"channel", source.channel}, {"start", start}};
+    if (source.isFile()) {
+        described["file"] = QString::fromStdString(source.file);
+        described["startSeconds"] = source.startSeconds;
+        described["duration"] = header.durationMs / 1000.0;
+    }
     RemuxOutput output;
-    output.init = [this, stream, channel, start](InitSegment init) {
-        QMetaObject::invokeMethod(this, [=, this] { onInit(stream, channel, init, start); });
+    output.init = [this, stream, described](InitSegment init) {
+        QMetaObject::invokeMethod(this, [=, this] { onInit(stream, described, init); });
     };
     output.fragment = [this, stream](Fragment fragment) {
         QMetaObject::invokeMethod(this, [=, this] { onFragment(stream, fragment); });
     };
-    return std::make_unique<RemuxSink>(format, start, std::move(output), delaySeconds_, timelineEnd_);
+    auto subtitle = [this, stream](std::string text) {
+        QMetaObject::invokeMethod(this, [=, this] { onSubtitle(stream, QString::fromStdString(text)); });
+    };
+    return std::make_unique<RemuxSink>(format, start, std::move(output), delaySeconds_, timelineEnd_, source,
+                                       std::move(subtitle));
 }
 
 void Gateway::onLinkState(LinkState state, int channel, const QString& detail)
@@ -449,7 +512,7 @@ void Gateway::onLinkState(LinkState state, int channel, const QString& detail)
     stateMessage_ = message("state");
     stateMessage_["state"] = stateName(state);
     stateMessage_["channel"] = channel;
-    stateMessage_["message"] = stateText(state).isEmpty() ? detail : stateText(state);
+    stateMessage_["message"] = stateText(state, detail);
     if (state != LinkState::Playing && state != LinkState::Connecting)
         cache_.clear();
     broadcast(stateMessage_);
@@ -461,21 +524,38 @@ void Gateway::onChannels(const QJsonArray& channels)
     broadcast(QJsonObject{{"type", "channels"}, {"channels", channels_}});
 }
 
-void Gateway::onInit(quint64 stream, int channel, const InitSegment& init, double start)
+void Gateway::onInit(quint64 stream, const QJsonObject& described, const InitSegment& init)
 {
     if (stream != streamCounter_.load())
         return;
     stream_ = stream;
     cache_.start(init);
-    streamMessage_ = message("stream");
-    streamMessage_["channel"] = channel;
+    streamMessage_ = described;
+    streamMessage_["type"] = "stream";
     streamMessage_["quality"] = quality_;
     streamMessage_["codecs"] = QString::fromStdString(init.codecs);
-    streamMessage_["start"] = start;
     streamMessage_["width"] = init.width;
     streamMessage_["height"] = init.height;
     for (auto& viewer : viewers_)
         sendStream(*viewer);
+}
+
+// A subtitle may come before the stream's first picture; it goes out with
+// the stream's start then, and to a viewer who joins later the same way.
+void Gateway::onSubtitle(quint64 stream, const QString& text)
+{
+    if (stream != streamCounter_.load())
+        return;
+    if (subtitlesStream_ != stream) {
+        subtitlesStream_ = stream;
+        subtitles_ = QJsonArray();
+    }
+    subtitles_.append(text);
+    if (stream != stream_)
+        return;
+    for (auto& viewer : viewers_)
+        if (viewer->hasInit)
+            sendText(*viewer, QJsonObject{{"type", "subtitle"}, {"text", text}});
 }
 
 void Gateway::onFragment(quint64 stream, const Fragment& fragment)
@@ -491,6 +571,9 @@ void Gateway::onFragment(quint64 stream, const Fragment& fragment)
 void Gateway::sendStream(Viewer& viewer)
 {
     sendText(viewer, streamMessage_);
+    if (subtitlesStream_ == stream_)
+        for (const QJsonValue& text : subtitles_)
+            sendText(viewer, QJsonObject{{"type", "subtitle"}, {"text", text}});
     const QByteArray init(reinterpret_cast<const char*>(cache_.init()->bytes.data()), qsizetype(cache_.init()->bytes.size()));
     viewer.socket->sendBinaryMessage(init);
     viewer.hasInit = true;
@@ -546,7 +629,7 @@ void Gateway::checkViewers()
     }
     if (!streamWanted_ || now - unwatchedSince_ < kUnwatchedGrace)
         return;
-    Log("nobody watches: the stream of channel " + std::to_string(channel_) + " stops");
+    Log("nobody watches: the stream of " + wanted_.name() + " stops");
     streamWanted_ = false;
     cache_.clear();
     for (auto& viewer : viewers_)

@@ -59,17 +59,18 @@ private:
     bool admitsUpgrade(const QHttpServerRequest& request) const;
     bool admits(const QByteArray& origin, const QByteArray& host, const QByteArray& cookie) const;
     void onViewerMessage(Viewer& viewer, const QString& text);
-    void play(Viewer& viewer, int channel, int quality);
+    void play(Viewer& viewer, StreamSource source, int quality);
     void browse(Viewer& viewer, const QString& path);
     void describe(Viewer& viewer, const QString& path);
     // An answer for the viewer on this socket, unless it has left meanwhile.
     void answer(const QPointer<QWebSocket>& socket, const QJsonObject& message);
     void dropViewer(QWebSocket* socket);
 
-    std::unique_ptr<handheld::StreamSink> makeSink(int channel, const handheld::StreamHeader& header);
+    std::unique_ptr<handheld::StreamSink> makeSink(const StreamSource& source, const handheld::StreamHeader& header);
     void onLinkState(LinkState state, int channel, const QString& detail);
     void onChannels(const QJsonArray& channels);
-    void onInit(quint64 stream, int channel, const InitSegment& init, double start);
+    void onInit(quint64 stream, const QJsonObject& described, const InitSegment& init);
+    void onSubtitle(quint64 stream, const QString& text);
     void onFragment(quint64 stream, const Fragment& fragment);
 
     void sendStream(Viewer& viewer);
@@ -90,7 +91,9 @@ private:
     QJsonObject stateMessage_;
     QJsonArray channels_;
     quint64 stream_ = 0;
-    int channel_ = -1;
+    StreamSource wanted_;
+    QJsonArray subtitles_;
+    quint64 subtitlesStream_ = 0;
     int quality_ = 1;
     bool streamWanted_ = false;
     Clock::time_point unwatchedSince_ = Clock::now();

@@ -99,10 +99,9 @@ std::optional<bool> localListener(const std::string& host, int port)
 
 struct ServerLink::Command {
     enum Kind { Login, Play, Stop, Browse, Describe } kind;
+    StreamSource source{};
     Account account{};
     std::shared_ptr<std::promise<LoginAnswer>> answer{};
-    int channel = 0;
-    uint8_t profile = 0;
     std::string path{};
     std::function<void(FolderAnswer)> folderAnswer{};
     std::function<void(FileAnswer)> fileAnswer{};
@@ -149,7 +148,13 @@ LoginAnswer ServerLink::login(const Account& account)
 
 void ServerLink::play(int channel, uint8_t profile)
 {
-    post(Command{.kind = Command::Play, .channel = channel, .profile = profile});
+    post(Command{.kind = Command::Play, .source = {.channel = channel, .profile = profile}});
+}
+
+void ServerLink::playFile(std::string path, int startSeconds, uint8_t profile)
+{
+    post(Command{.kind = Command::Play,
+                 .source = {.file = std::move(path), .startSeconds = startSeconds, .profile = profile}});
 }
 
 void ServerLink::stop()
@@ -214,15 +219,14 @@ void ServerLink::handle(Command& command)
         handleLogin(command.account, *command.answer);
         return;
     case Command::Play:
-        wantedChannel_ = command.channel;
-        wantedProfile_ = command.profile;
+        wanted_ = command.source;
         if (!session_ && account_)
             openSession(*account_);
         else if (session_)
             startStream();
         return;
     case Command::Stop:
-        wantedChannel_.reset();
+        wanted_.reset();
         stopStream(kZapQuiet);
         if (session_)
             setState(LinkState::Ready);
@@ -298,7 +302,7 @@ LoginAnswer ServerLink::openSession(const Account& account)
     if (!fetchChannels())
         return LoginAnswer::Unreachable;
     setState(LinkState::Ready);
-    if (wantedChannel_)
+    if (wanted_)
         startStream();
     return LoginAnswer::Accepted;
 }
@@ -321,23 +325,14 @@ void ServerLink::startStream()
 {
     stopStream(kZapQuiet);
     StreamRequest request;
-    request.channel = *wantedChannel_;
-    request.profile = wantedProfile_;
+    request.profile = wanted_->profile;
     request.bitrateKbps = kRequestedKbps;
     request.codec = kCodecH264;
-    Reply reply;
-    if (!commander_->exchange(command::StartLiveStream, buildStreamPayload(request), reply)) {
-        sessionLost("StartLiveStream got no answer");
+    const std::optional<Reply> reply = wanted_->isFile() ? requestFile(request) : requestChannel(request);
+    if (!reply)
         return;
-    }
-    const int channel = *wantedChannel_;
-    if (reply.code != command::StartLiveStream) {
-        log("the server could not start channel " + std::to_string(channel));
-        setState(LinkState::StartFailed);
-        return;
-    }
-    const StreamHeader header = decodeStreamHeader(reply.body);
-    sink_ = events_.streamSink(channel, header);
+    const StreamHeader header = decodeStreamHeader(reply->body);
+    sink_ = events_.streamSink(*wanted_, header);
     if (!sink_) {
         stopStream(kZapQuiet);
         setState(LinkState::StartFailed);
@@ -347,6 +342,53 @@ void ServerLink::startStream()
     receiver_ = std::make_unique<StreamReceiver>(*session_->data, layout, *sink_, kRequestTimeout);
     receiver_->start();
     setState(LinkState::Playing);
+}
+
+std::optional<Reply> ServerLink::requestChannel(StreamRequest request)
+{
+    request.channel = wanted_->channel;
+    Reply reply;
+    if (!commander_->exchange(command::StartLiveStream, buildStreamPayload(request), reply)) {
+        sessionLost("StartLiveStream got no answer");
+        return std::nullopt;
+    }
+    if (reply.code != command::StartLiveStream) {
+        log("the server could not start channel " + std::to_string(request.channel));
+        setState(LinkState::StartFailed);
+        return std::nullopt;
+    }
+    return reply;
+}
+
+// The description names the companion subtitle file, when there is one, and
+// sets it on the server; any subtitle number then has it loaded.
+std::optional<Reply> ServerLink::requestFile(StreamRequest request)
+{
+    const std::string& path = wanted_->file;
+    FileInfo info;
+    std::string error;
+    Reply reply;
+    if (!describeFile(*commander_, path, info, error)
+        || !commander_->exchange(command::SetMediaFile, buildPathPayload(path), reply)) {
+        log("\"" + path + "\" cannot be played: " + error);
+        setState(LinkState::StartFailed, "The file could not be played");
+        return std::nullopt;
+    }
+    const auto companion = std::find_if(info.streams.begin(), info.streams.end(), [](const FileInfoStream& stream) {
+        return stream.text.starts_with(kCompanionSubtitlePrefix);
+    });
+    request.subtitleNumber = companion != info.streams.end() ? 0 : -1;
+    request.startSeconds = wanted_->startSeconds;
+    if (!commander_->exchange(command::StartFileStream, buildStreamPayload(request), reply)) {
+        sessionLost("StartFileStream got no answer");
+        return std::nullopt;
+    }
+    if (reply.code != command::StartFileStream) {
+        log("the server could not stream \"" + path + "\" from " + std::to_string(request.startSeconds) + " s");
+        setState(LinkState::StartFailed, "The file could not be played");
+        return std::nullopt;
+    }
+    return reply;
 }
 
 void ServerLink::stopStream(Millis quiet)
@@ -371,9 +413,14 @@ void ServerLink::checkSession()
         const StreamEnd end = receiver_->outcome();
         if (end == StreamEnd::Failed && !session_->control.peerClosed()) {
             // The stream's bytes could not be remuxed; the session is fine.
-            log("the stream of channel " + std::to_string(wantedChannel_.value_or(-1)) + " failed: " + receiver_->error());
+            log("the stream of " + wanted_->name() + " failed: " + receiver_->error());
             stopStream(Millis(0));
             setState(LinkState::StartFailed);
+        } else if (wanted_ && wanted_->isFile() && (end == StreamEnd::AllEnds || end == StreamEnd::EndThenQuiet)) {
+            // The server's sender waits for a StopStream after a file's end.
+            stopStream(Millis(0));
+            wanted_.reset();
+            setState(LinkState::Ended);
         } else if (end != StreamEnd::Running) {
             sessionLost(receiver_->error());
         }
@@ -425,7 +472,7 @@ void ServerLink::reconnectWhenDue()
 void ServerLink::setState(LinkState state, const std::string& detail)
 {
     state_ = state;
-    events_.state(state, wantedChannel_.value_or(-1), detail);
+    events_.state(state, wanted_ ? wanted_->channel : -1, detail);
 }
 
 void ServerLink::log(const std::string& text) const

@@ -28,7 +28,21 @@ enum class LinkState {
     Playing,
     Unreachable,  // the server is down; trying again with a backoff
     TakenOver,    // another handheld has the session; waiting for a viewer
-    StartFailed,  // the server refused the channel
+    StartFailed,  // the server refused the channel or the file
+    Ended,        // a file played to its end
+};
+
+// What the viewers asked to watch: a live channel, or a file from a position.
+struct StreamSource {
+    int channel = -1;  // -1 for a file
+    std::string file{};  // the path as the server's listings name it
+    int startSeconds = 0;
+    uint8_t profile = 0x11;
+
+    bool isFile() const { return channel < 0; }
+    // For the log: channel 5, or the file's path in quotes.
+    std::string name() const { return isFile() ? "\"" + file + "\"" : "channel " + std::to_string(channel); }
+    bool operator==(const StreamSource&) const = default;
 };
 
 enum class LoginAnswer { Accepted, Refused, Unreachable };
@@ -40,10 +54,11 @@ struct Account {
 
 // Called on the link's threads; the receiver calls the stream sink on its own.
 struct LinkEvents {
+    // The channel is -1 while a file plays.
     std::function<void(LinkState, int channel, const std::string& detail)> state;
     std::function<void(const std::vector<handheld::ChannelEntry>&)> channels;
     // A sink for the stream about to start; none refuses the stream.
-    std::function<std::unique_ptr<handheld::StreamSink>(int channel, const handheld::StreamHeader&)> streamSink;
+    std::function<std::unique_ptr<handheld::StreamSink>(const StreamSource&, const handheld::StreamHeader&)> streamSink;
 };
 
 // A folder's listing or a file's description, or why there is none.
@@ -74,6 +89,8 @@ public:
     // Plays the channel for the viewers: a change of channel or quality is
     // a StopStream and a StartLiveStream. Also takes a lost session back.
     void play(int channel, uint8_t profile);
+    // Plays a file from a position; its companion subtitles come along.
+    void playFile(std::string path, int startSeconds, uint8_t profile);
     void stop();
     // The media catalogue, for the films' browser. The answer comes on the
     // link's thread; none comes when the link closes first.
@@ -95,6 +112,10 @@ private:
     LoginAnswer openSession(const Account& account);
     bool fetchChannels();
     void startStream();
+    // Each asks the server for the wanted stream: its reply, or none when
+    // the session was lost or the server refused (the state says which).
+    std::optional<handheld::Reply> requestChannel(handheld::StreamRequest request);
+    std::optional<handheld::Reply> requestFile(handheld::StreamRequest request);
     void stopStream(handheld::Millis quiet);
     void checkSession();
     // By value: the reason often lives in what is torn down here.
@@ -116,8 +137,7 @@ private:
     std::unique_ptr<handheld::Commander> commander_;
     std::unique_ptr<handheld::StreamSink> sink_;
     std::unique_ptr<handheld::StreamReceiver> receiver_;
-    std::optional<int> wantedChannel_;
-    uint8_t wantedProfile_ = 0x11;
+    std::optional<StreamSource> wanted_;
     LinkState state_ = LinkState::Offline;
     handheld::Millis backoff_{0};
     Clock::time_point nextAttempt_{};

@@ -1,17 +1,20 @@
 // The page: login, the channel list, the address (#live/N) and the
 // WebSocket that carries the gateway's messages and the stream.
-import { Films } from "./films.js";
+import { Films, clock, fileHash, wantedFile } from "./films.js";
 import { LivePlayer } from "./player.js";
+import { Subtitles } from "./subtitles.js";
 
 const $ = (id) => document.getElementById(id);
 const video = $("player");
 const player = new LivePlayer(video);
+const subtitles = new Subtitles(video);
 
 const state = {
   socket: null,
   retryDelay: 500,
   channels: [],
   playing: -1,      // the channel the gateway streams
+  file: null,       // or the file: { path, startSeconds, duration, timelineStart }
   quality: Number(localStorage.getItem("quality") ?? 1),
   size: "",
   kbps: 0,
@@ -26,6 +29,8 @@ window.orvandel = {
   behindEdge: () => player.behindEdge(),
   // The server-to-gateway delay of the newest chunk plus the player's lag.
   behindLive: () => state.delay + player.behindEdge(),
+  // Where the playing file is, in its own seconds.
+  filePosition: () => filePosition(),
 };
 
 player.onFirstPicture = ({ shownAt, zap }) => {
@@ -46,6 +51,27 @@ function play(channel) {
   if (channel < 0) return;
   player.zapRequested(channel);
   send({ type: "play", channel, quality: state.quality });
+}
+
+// What the address asks for, or else the channel last played.
+function playWanted() {
+  const file = wantedFile();
+  if (file) send({ type: "playfile", path: file.path, start: file.start, quality: state.quality });
+  else play(wantedChannel() >= 0 ? wantedChannel() : state.playing);
+}
+
+function filePosition() {
+  const file = state.file;
+  if (!file) return 0;
+  return file.startSeconds + Math.max(0, video.currentTime - file.timelineStart);
+}
+
+function showFileControls() {
+  const file = state.file;
+  $("file-controls").hidden = !file;
+  if (!file) return;
+  $("seek").max = String(Math.floor(file.duration));
+  if (document.activeElement !== $("seek")) $("seek").value = String(Math.floor(filePosition()));
 }
 
 function showStatus(text, retry = false) {
@@ -85,13 +111,19 @@ function renderChannels() {
     return item;
   }));
   const current = state.channels.find((c) => c.number === state.playing);
-  $("now-playing").textContent = current ? `${current.number}  ${current.name}` : "No channel";
+  const film = state.file?.path.slice(state.file.path.lastIndexOf("/") + 1);
+  $("now-playing").textContent = current ? `${current.number}  ${current.name}` : film ?? "No channel";
 }
 
 function renderFigures() {
+  const rate = `${state.size} · ${Math.round(state.kbps)} kbit/s`;
+  if (state.file) {
+    $("figures").textContent = `${rate} · ${clock(filePosition())} of ${clock(state.file.duration)}`;
+    showFileControls();
+    return;
+  }
   const behind = window.orvandel.behindLive();
-  $("figures").textContent = state.playing < 0 ? "" :
-    `${state.size} · ${Math.round(state.kbps)} kbit/s · ${behind.toFixed(1)} s behind live`;
+  $("figures").textContent = state.playing < 0 ? "" : `${rate} · ${behind.toFixed(1)} s behind live`;
 }
 
 const films = new Films(send);
@@ -104,6 +136,10 @@ const handlers = {
     renderChannels();
   },
   state({ state: link, channel, message }) {
+    if (link === "ended") {
+      player.endStream();
+      return;
+    }
     const retry = link === "takenover" || link === "failed";
     showStatus(message || (link === "connecting" ? "Connecting…" : ""), retry);
     if (link === "playing" || link === "connecting") return;
@@ -112,11 +148,18 @@ const handlers = {
   },
   stream(info) {
     state.playing = info.channel;
+    state.file = info.file === undefined ? null :
+      { path: info.file, startSeconds: info.startSeconds, duration: info.duration, timelineStart: info.start };
     state.size = info.width ? `${info.width}×${info.height}` : "Sound only";
     showStatus("");
-    player.startStream(info);
-    if (wantedChannel() !== info.channel) history.replaceState(null, "", `#live/${info.channel}`);
+    subtitles.clear();
+    player.startStream({ ...info, live: !state.file });
+    if (!state.file && wantedChannel() !== info.channel) history.replaceState(null, "", `#live/${info.channel}`);
     renderChannels();
+    renderFigures();
+  },
+  subtitle({ text }) {
+    if (state.file) subtitles.add(text, state.file);
   },
   stats({ kbps, delay }) {
     state.kbps = kbps;
@@ -139,7 +182,8 @@ function connect() {
   socket.addEventListener("open", () => {
     state.retryDelay = 500;
     send({ type: "visible", visible: !document.hidden });
-    play(wantedChannel());
+    if (wantedFile()) playWanted();
+    else play(wantedChannel());
     films.open(films.path);
   });
   socket.addEventListener("message", ({ data }) => {
@@ -204,23 +248,35 @@ function updateSoundButton() {
 $("login").addEventListener("submit", logIn);
 $("up").addEventListener("click", () => step(1));
 $("down").addEventListener("click", () => step(-1));
-$("retry").addEventListener("click", () => play(wantedChannel() >= 0 ? wantedChannel() : state.playing));
+$("retry").addEventListener("click", playWanted);
 $("sound").addEventListener("click", () => { video.muted = !video.muted; });
 video.addEventListener("volumechange", updateSoundButton);
+video.addEventListener("ended", () => { if (state.file) showStatus("The end"); });
 video.addEventListener("playing", updateSoundButton);
 $("quality").value = String(state.quality);
 $("quality").addEventListener("change", (event) => {
   state.quality = Number(event.target.value);
   localStorage.setItem("quality", String(state.quality));
-  play(state.playing >= 0 ? state.playing : wantedChannel());
+  if (wantedFile()) {
+    // A file goes on from where it is, in the new quality.
+    if (state.file) history.replaceState(null, "", fileHash(state.file.path, filePosition()));
+    playWanted();
+  } else {
+    play(state.playing >= 0 ? state.playing : wantedChannel());
+  }
 });
+$("seek").addEventListener("change", (event) => {
+  if (state.file) location.hash = fileHash(state.file.path, Number(event.target.value));
+});
+$("subtitles-on").addEventListener("change", (event) => { subtitles.shown = event.target.checked; });
 window.addEventListener("hashchange", () => {
-  if (wantedChannel() !== state.playing) play(wantedChannel());
+  if (wantedFile()) playWanted();
+  else if (wantedChannel() !== state.playing) play(wantedChannel());
 });
 document.addEventListener("visibilitychange", () => {
   send({ type: "visible", visible: !document.hidden });
   // A page hidden for long had its stream let go: back in view, it asks again.
-  if (!document.hidden) play(wantedChannel() >= 0 ? wantedChannel() : state.playing);
+  if (!document.hidden) playWanted();
 });
 setInterval(renderFigures, 1000);
 

@@ -6,10 +6,21 @@ const $ = (id) => document.getElementById(id);
 // file (both with their target's full path as the name), file.
 const FOLDER = "d", FOLDER_LINK = "l", FILE_LINK = "v";
 
-function clock(seconds) {
+export function clock(seconds) {
   const whole = Math.floor(seconds);
   const parts = [Math.floor(whole / 3600), Math.floor(whole / 60) % 60, whole % 60];
   return parts.map((part) => String(part).padStart(2, "0")).join(":");
+}
+
+// The address that plays a file from a position.
+export function fileHash(path, start) {
+  return `#file/${encodeURIComponent(path)}?start=${Math.max(0, Math.floor(start))}`;
+}
+
+// The file and start position the address asks for, or null.
+export function wantedFile() {
+  const match = /^#file\/([^?]+)(?:\?start=(\d+(?:\.\d*)?))?$/.exec(location.hash);
+  return match ? { path: decodeURIComponent(match[1]), start: Math.floor(Number(match[2] ?? 0)) } : null;
 }
 
 export class Films {
@@ -74,6 +85,8 @@ export class Films {
       detail.textContent = value;
       return [term, detail];
     }));
+    $("play-file").hidden = Boolean(error);
+    $("play-file").onclick = () => { location.hash = fileHash(path, 0); };
     $("file-info").hidden = false;
   }
 }

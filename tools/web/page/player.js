@@ -1,5 +1,5 @@
 // Plays the gateway's fragmented MP4 through Media Source Extensions and
-// keeps the picture close to the live edge.
+// keeps a live picture close to the live edge.
 
 // The server sends its stream in batches, so pictures arrive in bursts; the
 // player stays behind the newest picture by about the longest recent gap
@@ -25,15 +25,18 @@ export class LivePlayer {
   #watch = 0;
   #lastArrival = 0;
   #gap = 0;
+  #live = true;
   onFirstPicture = () => {};
 
   constructor(video) {
     this.#video = video;
   }
 
-  // A new stream (a channel change, a quality change or a first start): its
-  // fragments follow on the same timeline, from `start` seconds.
-  startStream({ codecs, start }) {
+  // A new stream (a channel change, a quality change, a file or a first
+  // start): its fragments follow on the same timeline, from `start` seconds.
+  // A file's pictures come ahead of time and play as they are.
+  startStream({ codecs, start, live = true }) {
+    this.#live = live;
     // A gateway that restarted begins its timeline anew: old pictures
     // would sit where the new ones go.
     const ranges = this.#video.buffered;
@@ -44,6 +47,13 @@ export class LivePlayer {
     this.#streamStart = start;
     this.#awaitingFirst = true;
     this.#watchForFirstPicture(start);
+  }
+
+  // The stream has sent its last picture (a file's end): once all of it is
+  // in, the player plays to the end and stops there.
+  endStream() {
+    this.#queue.push({ end: true });
+    this.#pump();
   }
 
   // Marks the moment a viewer asked for another channel.
@@ -101,6 +111,10 @@ export class LivePlayer {
       return;
     }
     const next = this.#queue.shift();
+    if (next.end) {
+      if (this.#mediaSource.readyState === "open") this.#mediaSource.endOfStream();
+      return;
+    }
     if (next.offset !== undefined) {
       buffer.timestampOffset = next.offset;
       this.#pump();
@@ -124,7 +138,7 @@ export class LivePlayer {
         this.#awaitingFirst = false;
         video.currentTime = ranges.start(ranges.length - 1);
         this.#play();
-      } else if (!this.#awaitingFirst && edge - video.currentTime > this.targetLag() + JUMP_SLACK) {
+      } else if (this.#live && !this.#awaitingFirst && edge - video.currentTime > this.targetLag() + JUMP_SLACK) {
         video.currentTime = edge - this.targetLag();
       }
     }
