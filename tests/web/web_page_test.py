@@ -405,6 +405,44 @@ class WebPageTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: self.playback()["status"] == "The end", 20), self.playback())
         self.assertGreater(self.position(), 19.0)
 
+    def test_92_a_film_downloads_as_an_mp4_that_plays_everywhere(self):
+        browser = self.browser
+        browser.execute_script("Array.from(document.querySelectorAll('#films-list button'))"
+                               ".find((b) => b.textContent === arguments[0]).click()", FILM)
+        WebDriverWait(browser, 10).until(lambda b: b.find_element(By.ID, "download-file").is_displayed())
+        asked = time.monotonic()
+        browser.find_element(By.ID, "download-file").click()
+        link = WebDriverWait(browser, 60).until(lambda b: b.find_element(By.ID, "download-link")
+                                                if b.find_element(By.ID, "download-link").is_displayed() else None)
+        took = time.monotonic() - asked
+        self.assertEqual(link.get_attribute("download"), "Evening news.mp4")
+        cookie = "; ".join(f"{c['name']}={c['value']}" for c in browser.get_cookies())
+        request = urllib.request.Request(link.get_attribute("href"), headers={"Cookie": cookie})
+        with urllib.request.urlopen(request, timeout=30) as answer, \
+                tempfile.NamedTemporaryFile(suffix=".mp4") as saved:
+            saved.write(answer.read())
+            saved.flush()
+            probe = json.loads(subprocess.run(["ffprobe", "-v", "error", "-show_format", "-show_streams", "-of",
+                                               "json", saved.name], capture_output=True, text=True,
+                                              check=True).stdout)
+            start = open(saved.name, "rb").read(64)
+        kinds = sorted(stream["codec_type"] for stream in probe["streams"])
+        self.assertEqual(kinds, ["audio", "video"], probe["streams"])
+        self.assertAlmostEqual(float(probe["format"]["duration"]), 20.0, delta=0.5)
+        # The index comes before the pictures: the file plays while it loads.
+        self.assertIn(b"moov", start)
+        print(f"download of the 20 s film: {probe['format']['size']} bytes, {took:.1f} s from the click "
+              f"to the link ({browser.find_element(By.ID, 'download-text').text})", file=sys.stderr)
+
+    def test_93_paths_outside_the_shared_folders_are_not_available(self):
+        for path in ["/etc/passwd", "/etc", self.programs.folder.name + "/server.log"]:
+            self.browser.execute_script("document.getElementById('status').textContent = '';"
+                                        "location.hash = arguments[0]",
+                                        "#file/" + urllib.parse.quote(path, safe="") + "?start=0")
+            self.assertTrue(wait_for(lambda: self.playback()["status"] == "This file is not available", 10),
+                            (path, self.playback()))
+            self.assertNotIn("root:", self.browser.find_element(By.TAG_NAME, "body").text)
+
     def position(self):
         return self.browser.execute_script("return window.orvandel.filePosition()")
 

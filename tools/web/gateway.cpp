@@ -3,6 +3,7 @@
 #include "platform/log.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QSslCertificate>
 #include <QSslKey>
@@ -258,6 +259,8 @@ void Gateway::routePages()
         return QHttpServerResponse(admitted ? QHttpServerResponse::StatusCode::NoContent
                                             : QHttpServerResponse::StatusCode::Unauthorized);
     });
+    http_.route("/downloads/<arg>", QHttpServerRequest::Method::Get,
+                [this](const QString& id, const QHttpServerRequest& request) { return downloadFile(id, request); });
     // Last: the first matching route answers.
     http_.route("/<arg>", QHttpServerRequest::Method::Get, [this](const QString& name) { return page(name); });
     http_.afterRequest([](QHttpServerResponse&& response) {
@@ -389,6 +392,10 @@ void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
         const int start = request.value("start").toInt(-1);
         if (!path.empty() && start >= 0)
             play(viewer, StreamSource{.file = path, .startSeconds = start}, quality);
+    } else if (type == "download") {
+        startDownload(viewer, request.value("path").toString(), quality);
+    } else if (type == "canceldownload") {
+        cancelDownload();
     } else if (type == "browse") {
         browse(viewer, request.value("path").toString());
     } else if (type == "describe") {
@@ -405,6 +412,10 @@ void Gateway::play(Viewer& viewer, StreamSource source, int quality)
         return;
     source.profile = kQualityProfiles[quality];
     viewer.visible = true;
+    if (gathering()) {
+        sendText(viewer, stateMessage_);
+        return;
+    }
     const QString state = stateMessage_.value("state").toString();
     const bool same = streamWanted_ && source == wanted_;
     if (same && state != "takenover" && state != "failed" && state != "ended") {
@@ -415,10 +426,102 @@ void Gateway::play(Viewer& viewer, StreamSource source, int quality)
     streamWanted_ = true;
     wanted_ = source;
     quality_ = quality;
-    if (source.isFile())
-        link_->playFile(source.file, source.startSeconds, source.profile);
-    else
-        link_->play(source.channel, source.profile);
+    link_->play(source);
+}
+
+// The download takes the server's session as a stream would: the viewers
+// see that it runs, and play again once it has ended or was cancelled.
+void Gateway::startDownload(Viewer& viewer, const QString& path, int quality)
+{
+    if (path.isEmpty() || quality < 0 || quality >= int(std::size(kQualityProfiles)))
+        return;
+    if (gathering()) {
+        sendText(viewer, QJsonObject{{"type", "download"}, {"error", "Another download is in progress"}});
+        return;
+    }
+    auto download = std::make_shared<Download>(++downloadCounter_, viewer.socket.get(), path.toStdString());
+    QString error;
+    if (!download->usable(error)) {
+        Log("no folder for a download: " + error.toStdString());
+        sendText(viewer, QJsonObject{{"type", "download"}, {"error", "The gateway has no room for downloads"}});
+        return;
+    }
+    download_ = std::move(download);
+    Log("download of \"" + path.toStdString() + "\" begins");
+    streamWanted_ = true;
+    wanted_ = StreamSource{.file = path.toStdString(), .profile = kQualityProfiles[quality],
+                           .gatherInto = download_->gathered()};
+    cache_.clear();
+    for (auto& each : viewers_)
+        each->hasInit = false;
+    sendText(viewer, QJsonObject{{"type", "download"}, {"state", "started"}, {"name", download_->name()}});
+    link_->play(wanted_);
+}
+
+void Gateway::cancelDownload()
+{
+    if (!gathering())
+        return;
+    Log("download of \"" + wanted_.file + "\" cancelled");
+    answer(download_->viewer(), QJsonObject{{"type", "download"}, {"error", "Cancelled"}});
+    download_.reset();
+    streamWanted_ = false;
+    link_->stop();
+}
+
+void Gateway::onDownloadProgress(const QString& gathered, double seconds)
+{
+    if (gathering() && gathered.toStdString() == download_->gathered())
+        answer(download_->viewer(), QJsonObject{{"type", "download"}, {"state", "progress"}, {"seconds", seconds}});
+}
+
+// Complete when the file's end came; the MP4 is then written on a worker
+// thread, since a film's copy takes a moment.
+void Gateway::endGathering(bool complete)
+{
+    streamWanted_ = false;
+    if (!complete) {
+        Log("download of \"" + wanted_.file + "\" failed: " + stateMessage_.value("message").toString().toStdString());
+        answer(download_->viewer(), QJsonObject{{"type", "download"}, {"error", "The download failed"}});
+        download_.reset();
+        return;
+    }
+    std::shared_ptr<const Download> download = download_;
+    (void)QtConcurrent::run(&writePool_, [this, download] {
+        std::string error;
+        const bool written = download->writeFile(error);
+        QMetaObject::invokeMethod(this, [=, this] { onDownloadWritten(download->id(), written, QString::fromStdString(error)); });
+    });
+}
+
+void Gateway::onDownloadWritten(quint64 id, bool written, const QString& error)
+{
+    if (!download_ || download_->id() != id)
+        return;
+    if (!written) {
+        Log("download of " + download_->name().toStdString() + " could not be written: " + error.toStdString());
+        answer(download_->viewer(), QJsonObject{{"type", "download"}, {"error", "The download failed"}});
+        download_.reset();
+        return;
+    }
+    const qint64 bytes = QFileInfo(download_->file()).size();
+    Log("download of " + download_->name().toStdString() + ": " + std::to_string(bytes) + " bytes in "
+        + std::to_string(download_->seconds()) + " s");
+    answer(download_->viewer(), QJsonObject{{"type", "download"}, {"state", "ready"}, {"name", download_->name()},
+                                            {"url", QString("downloads/%1").arg(id)}, {"bytes", bytes},
+                                            {"seconds", download_->seconds()}});
+}
+
+QHttpServerResponse Gateway::downloadFile(const QString& id, const QHttpServerRequest& request) const
+{
+    if (!logins_.admits(request.value("Cookie")))
+        return QHttpServerResponse(QHttpServerResponse::StatusCode::Unauthorized);
+    if (!download_ || id != QString::number(download_->id()) || !QFileInfo::exists(download_->file()))
+        return QHttpServerResponse(QHttpServerResponse::StatusCode::NotFound);
+    QHttpServerResponse response = QHttpServerResponse::fromFile(download_->file());
+    response.setHeader("Content-Type", "video/mp4");
+    response.addHeader("Content-Disposition", "attachment; filename=\"" + download_->name().toUtf8() + "\"");
+    return response;
 }
 
 namespace {
@@ -486,6 +589,12 @@ std::unique_ptr<handheld::StreamSink> Gateway::makeSink(const StreamSource& sour
     format.sampleRate = header.sampleRate > 0 ? header.sampleRate : 44100;
     format.stereo = header.stereo != 0;
     const quint64 stream = ++streamCounter_;
+    if (source.isDownload()) {
+        const QString gathered = QString::fromStdString(source.gatherInto);
+        return makeGatheringSink(format, source.gatherInto, [this, gathered](double seconds) {
+            QMetaObject::invokeMethod(this, [=, this] { onDownloadProgress(gathered, seconds); });
+        });
+    }
     const double start = timelineEnd_.load() + kTimelineGap;
     QJsonObject described{{"channel", source.channel}, {"start", start}};
     if (source.isFile()) {
@@ -515,7 +624,11 @@ void Gateway::onLinkState(LinkState state, int channel, const QString& detail)
     stateMessage_["message"] = stateText(state, detail);
     if (state != LinkState::Playing && state != LinkState::Connecting)
         cache_.clear();
+    if (gathering() && (state == LinkState::Playing || state == LinkState::Connecting))
+        stateMessage_["message"] = "A download is in progress";
     broadcast(stateMessage_);
+    if (gathering() && state != LinkState::Playing && state != LinkState::Connecting)
+        endGathering(state == LinkState::Ended);
 }
 
 void Gateway::onChannels(const QJsonArray& channels)
@@ -627,7 +740,7 @@ void Gateway::checkViewers()
         unwatchedSince_ = now;
         return;
     }
-    if (!streamWanted_ || now - unwatchedSince_ < kUnwatchedGrace)
+    if (!streamWanted_ || gathering() || now - unwatchedSince_ < kUnwatchedGrace)
         return;
     Log("nobody watches: the stream of " + wanted_.name() + " stops");
     streamWanted_ = false;

@@ -3,6 +3,7 @@
 // the Qt main thread; the server link and the stream's receiver post into it.
 #pragma once
 
+#include "download.h"
 #include "fragment_cache.h"
 #include "logins.h"
 #include "server_link.h"
@@ -60,6 +61,13 @@ private:
     bool admits(const QByteArray& origin, const QByteArray& host, const QByteArray& cookie) const;
     void onViewerMessage(Viewer& viewer, const QString& text);
     void play(Viewer& viewer, StreamSource source, int quality);
+    void startDownload(Viewer& viewer, const QString& path, int quality);
+    void cancelDownload();
+    bool gathering() const { return download_ && streamWanted_ && wanted_.isDownload(); }
+    void endGathering(bool complete);
+    void onDownloadProgress(const QString& gathered, double seconds);
+    void onDownloadWritten(quint64 id, bool written, const QString& error);
+    QHttpServerResponse downloadFile(const QString& id, const QHttpServerRequest& request) const;
     void browse(Viewer& viewer, const QString& path);
     void describe(Viewer& viewer, const QString& path);
     // An answer for the viewer on this socket, unless it has left meanwhile.
@@ -92,6 +100,9 @@ private:
     QJsonArray channels_;
     quint64 stream_ = 0;
     StreamSource wanted_;
+    // Shared with the worker that writes its file.
+    std::shared_ptr<Download> download_;
+    quint64 downloadCounter_ = 0;
     QJsonArray subtitles_;
     quint64 subtitlesStream_ = 0;
     int quality_ = 1;
@@ -107,6 +118,8 @@ private:
     std::atomic<double> timelineEnd_{0};
     std::atomic<double> delaySeconds_{0};
 
+    // Writes downloads; waits for the last one before the rest goes.
+    QThreadPool writePool_;
     // Last, so that it stops before anything it posts into goes.
     std::unique_ptr<ServerLink> link_;
 };

@@ -42,9 +42,7 @@ using IoPtr = std::unique_ptr<AVIOContext, FreeIo>;
 
 std::string ffmpegError(const std::string& what, int code)
 {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return what + ": " + text;
+    return what + ": " + FfmpegError(code);
 }
 
 // The NAL units of an Annex B access unit: start code, then payload.

@@ -146,15 +146,9 @@ LoginAnswer ServerLink::login(const Account& account)
     return future.get();
 }
 
-void ServerLink::play(int channel, uint8_t profile)
+void ServerLink::play(StreamSource source)
 {
-    post(Command{.kind = Command::Play, .source = {.channel = channel, .profile = profile}});
-}
-
-void ServerLink::playFile(std::string path, int startSeconds, uint8_t profile)
-{
-    post(Command{.kind = Command::Play,
-                 .source = {.file = std::move(path), .startSeconds = startSeconds, .profile = profile}});
+    post(Command{.kind = Command::Play, .source = std::move(source)});
 }
 
 void ServerLink::stop()
@@ -371,7 +365,7 @@ std::optional<Reply> ServerLink::requestFile(StreamRequest request)
     if (!describeFile(*commander_, path, info, error)
         || !commander_->exchange(command::SetMediaFile, buildPathPayload(path), reply)) {
         log("\"" + path + "\" cannot be played: " + error);
-        setState(LinkState::StartFailed, "The file could not be played");
+        setState(LinkState::StartFailed, "This file is not available");
         return std::nullopt;
     }
     const auto companion = std::find_if(info.streams.begin(), info.streams.end(), [](const FileInfoStream& stream) {
@@ -385,7 +379,7 @@ std::optional<Reply> ServerLink::requestFile(StreamRequest request)
     }
     if (reply.code != command::StartFileStream) {
         log("the server could not stream \"" + path + "\" from " + std::to_string(request.startSeconds) + " s");
-        setState(LinkState::StartFailed, "The file could not be played");
+        setState(LinkState::StartFailed, "This file is not available");
         return std::nullopt;
     }
     return reply;

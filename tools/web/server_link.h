@@ -38,8 +38,11 @@ struct StreamSource {
     std::string file{};  // the path as the server's listings name it
     int startSeconds = 0;
     uint8_t profile = 0x11;
+    // A download: the file the stream is gathered into instead of played.
+    std::string gatherInto{};
 
     bool isFile() const { return channel < 0; }
+    bool isDownload() const { return !gatherInto.empty(); }
     // For the log: channel 5, or the file's path in quotes.
     std::string name() const { return isFile() ? "\"" + file + "\"" : "channel " + std::to_string(channel); }
     bool operator==(const StreamSource&) const = default;
@@ -86,11 +89,10 @@ public:
     // The first login opens the session with the account; every wait ends.
     // Called from any thread but the link's own.
     LoginAnswer login(const Account& account);
-    // Plays the channel for the viewers: a change of channel or quality is
-    // a StopStream and a StartLiveStream. Also takes a lost session back.
-    void play(int channel, uint8_t profile);
-    // Plays a file from a position; its companion subtitles come along.
-    void playFile(std::string path, int startSeconds, uint8_t profile);
+    // Streams a channel or a file (with its companion subtitles) for the
+    // viewers: a change of source or quality is a StopStream and a new
+    // start. Also takes a lost session back.
+    void play(StreamSource source);
     void stop();
     // The media catalogue, for the films' browser. The answer comes on the
     // link's thread; none comes when the link closes first.

@@ -126,11 +126,12 @@ function renderFigures() {
   $("figures").textContent = state.playing < 0 ? "" : `${rate} · ${behind.toFixed(1)} s behind live`;
 }
 
-const films = new Films(send);
+const films = new Films(send, () => state.quality);
 
 const handlers = {
   folder: (message) => films.showFolder(message),
   file: (message) => films.showFile(message),
+  download: (message) => films.showDownload(message),
   channels({ channels }) {
     state.channels = channels;
     renderChannels();

@@ -24,10 +24,14 @@ export function wantedFile() {
 }
 
 export class Films {
-  constructor(send) {
+  // `quality` gives the quality a download is made in.
+  constructor(send, quality) {
     this.send = send;
+    this.quality = quality;
     this.path = "/";
     this.roots = [];
+    this.duration = 0;
+    $("download-cancel").addEventListener("click", () => this.send({ type: "canceldownload" }));
   }
 
   open(path) {
@@ -48,8 +52,11 @@ export class Films {
   }
 
   showFolder({ path, error, entries }) {
+    // The reason is in the gateway's log: the page says nothing of what
+    // lies outside the shared folders.
     if (error) {
-      $("films-path").textContent = `${path}: ${error}`;
+      $("films-path").textContent = "This folder is not available";
+      $("films-list").replaceChildren();
       return;
     }
     this.path = path;
@@ -71,8 +78,9 @@ export class Films {
   }
 
   showFile({ path, error, duration, kbps, streams, artist, album, genre }) {
+    this.duration = duration;
     $("file-name").textContent = path.slice(path.lastIndexOf("/") + 1);
-    const fields = error ? [["Error", error]] : [
+    const fields = error ? [["", "This file is not available"]] : [
       ["Duration", clock(duration)],
       ["Bit rate", `${kbps} kbit/s`],
       ...streams.map((text, index) => [`Stream ${index + 1}`, text]),
@@ -85,8 +93,33 @@ export class Films {
       detail.textContent = value;
       return [term, detail];
     }));
-    $("play-file").hidden = Boolean(error);
+    $("play-file").hidden = $("download-file").hidden = Boolean(error);
     $("play-file").onclick = () => { location.hash = fileHash(path, 0); };
+    $("download-file").onclick = () => this.send({ type: "download", path, quality: this.quality() });
     $("file-info").hidden = false;
+  }
+
+  // A download's start, progress, end or failure, as the gateway tells it.
+  showDownload({ state, error, seconds, name, url, bytes }) {
+    const progress = $("download-progress");
+    const link = $("download-link");
+    $("download").hidden = false;
+    $("download-cancel").hidden = Boolean(error) || state === "ready";
+    link.hidden = state !== "ready";
+    if (error) {
+      $("download-text").textContent = error;
+    } else if (state === "started") {
+      progress.value = 0;
+      $("download-text").textContent = `Downloading ${name}…`;
+    } else if (state === "progress") {
+      progress.value = this.duration > 0 ? Math.min(1, seconds / this.duration) : 0;
+      $("download-text").textContent = `Downloading: ${Math.round(progress.value * 100)} %`;
+    } else if (state === "ready") {
+      progress.value = 1;
+      $("download-text").textContent = `${(bytes / 1e6).toFixed(1)} MB in ${seconds.toFixed(1)} s`;
+      link.href = url;
+      link.download = name;
+      link.textContent = `Save ${name}`;
+    }
   }
 }

@@ -1,0 +1,13 @@
+// A download is gathered as the fragmented MP4 the page plays, then written
+// out as an ordinary MP4 with its index at the front, which every player
+// opens and can start before the whole file has arrived.
+#pragma once
+
+#include <string>
+
+namespace web {
+
+// Copies the tracks of `fragmented` into `target`; false with the reason.
+bool writePlainMp4(const std::string& fragmented, const std::string& target, std::string& error);
+
+}  // namespace web
