@@ -2,7 +2,11 @@
 """Figures of the web page, measured in headless Chromium against the real
 program and gateway (build/bin, or ORVANDEL_BIN_DIR): the time from a
 channel change to the new channel's first picture, how far the picture
-plays behind live, and the gateway's CPU with one and with five viewers."""
+plays behind live, the gateway's CPU with one and with five viewers, the
+time from a seek in a film to its picture, and how long a 60 s film takes
+to download."""
+
+import urllib.parse
 
 import os
 import statistics
@@ -29,6 +33,40 @@ def gateway_cpu(programs, seconds):
     before = cpu_seconds(programs.gateway.pid)
     time.sleep(seconds)
     return 100 * (cpu_seconds(programs.gateway.pid) - before) / seconds
+
+
+def films(programs, browser):
+    """Seeks in a transcoded 60 s film, then its download at medium quality."""
+    folder = programs.folder.name + "/media/Films"
+    page.make_film(folder, 60)
+    path = urllib.parse.quote(f"{folder}/{page.FILM}", safe="")
+    seeks = []
+    for start in [5, 40, 20, 50, 10, 30]:
+        pictures = browser.execute_script("return window.orvandel.firstPictures")
+        asked = time.monotonic()
+        browser.execute_script(f"location.hash = '#file/{path}?start={start}'")
+        page.wait_for(lambda: browser.execute_script("return window.orvandel.firstPictures") > pictures, 10, 0.02)
+        seeks.append(time.monotonic() - asked)
+        time.sleep(1)
+    print("seek to picture, s:", " ".join(f"{s:.2f}" for s in seeks),
+          f"(median {statistics.median(seeks):.2f}, target <= 1.0)")
+
+    # Medium quality (the default), through the page's own Download button
+    # on the film's description.
+    browser.execute_script("location.hash = ''")
+    for name in [programs.folder.name + "/media", "Films", page.FILM]:
+        page.wait_for(lambda: browser.execute_script(
+            "return Array.from(document.querySelectorAll('#films-list button')).some((b) => b.textContent === arguments[0])",
+            name), 10)
+        browser.execute_script("Array.from(document.querySelectorAll('#films-list button'))"
+                               ".find((b) => b.textContent === arguments[0]).click()", name)
+    WebDriverWait(browser, 10).until(lambda b: b.find_element(By.ID, "download-file").is_displayed())
+    asked = time.monotonic()
+    browser.find_element(By.ID, "download-file").click()
+    WebDriverWait(browser, 120).until(lambda b: b.find_element(By.ID, "download-link").is_displayed())
+    took = time.monotonic() - asked
+    print(f"download of a 60 s film at medium quality: {took:.1f} s, {took / 60:.2f} of its length "
+          f"(target <= 0.25); {browser.find_element(By.ID, 'download-text').text}")
 
 
 def main():
@@ -70,6 +108,11 @@ def main():
             browser.get(programs.url + "#live/5")
         time.sleep(5)
         print(f"gateway CPU, 5 viewers: {gateway_cpu(programs, SECONDS):.2f} % of one core (target <= 3)")
+        for handle in browser.window_handles[1:]:
+            browser.switch_to.window(handle)
+            browser.close()
+        browser.switch_to.window(browser.window_handles[0])
+        films(programs, browser)
     finally:
         browser.quit()
         programs.close()

@@ -168,13 +168,14 @@ Later in the film
 """
 
 
-def make_film(folder):
-    """20 s: red for 10 s, then blue; a tone; a companion subtitle file."""
+def make_film(folder, seconds=20):
+    """Red for the first half, then blue; a tone; a companion subtitle file."""
     os.makedirs(folder)
     red, blue = ("0x%02X%02X%02X" % colour for colour in FILM_COLOURS)
+    half = seconds / 2
     subprocess.run(["ffmpeg", "-loglevel", "error", "-filter_complex",
-                    f"color=c={red}:s=320x240:r=15:d=10[a];color=c={blue}:s=320x240:r=15:d=10[b];"
-                    "[a][b]concat=n=2:v=1:a=0[v]", "-f", "lavfi", "-i", "sine=frequency=440:duration=20",
+                    f"color=c={red}:s=320x240:r=15:d={half}[a];color=c={blue}:s=320x240:r=15:d={half}[b];"
+                    "[a][b]concat=n=2:v=1:a=0[v]", "-f", "lavfi", "-i", f"sine=frequency=440:duration={seconds}",
                     "-map", "[v]", "-map", "0:a", "-c:v", "mpeg4", "-q:v", "3", "-c:a", "libmp3lame",
                     "-metadata", "artist=The Test Band", folder + "/" + FILM], check=True)
     with open(folder + "/Evening news.srt", "w") as subtitles:
@@ -442,6 +443,69 @@ class WebPageTest(unittest.TestCase):
             self.assertTrue(wait_for(lambda: self.playback()["status"] == "This file is not available", 10),
                             (path, self.playback()))
             self.assertNotIn("root:", self.browser.find_element(By.TAG_NAME, "body").text)
+
+    def test_94_a_channel_is_recorded_with_its_time_shown(self):
+        videos = self.programs.folder.name + "/Videos"
+        self.show(5)
+        self.browser.find_element(By.ID, "record").click()
+        state = lambda: self.browser.find_element(By.ID, "record-state").text
+        self.assertTrue(wait_for(lambda: state() >= "Recording 00:00:05", 15), state())
+        self.browser.find_element(By.ID, "record").click()
+        self.assertTrue(wait_for(lambda: state().startswith("Recorded 00:00:0"), 10), state())
+        files = [name for name in os.listdir(videos) if name.startswith("Rec_ch5_") and name.endswith(".avi")]
+        self.assertEqual(len(files), 1, files)
+        self.assertGreater(os.path.getsize(os.path.join(videos, files[0])), 50000)
+        print(f"recorded {files[0]}: {os.path.getsize(os.path.join(videos, files[0]))} bytes, page showed "
+              f"\"{state()}\"", file=sys.stderr)
+
+    def test_95_schedules_are_added_refused_when_they_overlap_and_deleted(self):
+        browser = self.browser
+        result = lambda: browser.find_element(By.ID, "schedule-result").text
+        rows = lambda: [item.text for item in browser.find_elements(By.CSS_SELECTOR, "#schedule-list li")]
+
+        def add(start_minutes, end_minutes):
+            browser.execute_script("""
+                const [from, to] = arguments;
+                const local = (minutes) => {
+                  const at = new Date(Date.now() + minutes * 60000);
+                  return new Date(at - at.getTimezoneOffset() * 60000).toISOString().slice(0, 16);
+                };
+                document.getElementById('schedule-channel').value = '5';
+                document.getElementById('schedule-start').value = local(from);
+                document.getElementById('schedule-end').value = local(to);
+                document.getElementById('schedule-result').textContent = '';
+                document.getElementById('schedule-submit').click();""", start_minutes, end_minutes)
+            return WebDriverWait(browser, 10).until(lambda b: result() or None)
+
+        self.assertEqual(add(1, 3), "The schedule is stored.")
+        self.assertTrue(wait_for(lambda: len(rows()) == 1 and rows()[0].startswith("Channel 5:"), 10), rows())
+        self.assertEqual(add(2, 4), "This time overlaps another schedule.")
+        self.assertEqual(add(-10, -5), "The start is in the past.")
+        self.assertEqual(len(rows()), 1, rows())
+        browser.execute_script("document.getElementById('schedule-result').textContent = '';"
+                               "document.querySelector('#schedule-list li button:last-child').click()")
+        self.assertEqual(WebDriverWait(browser, 10).until(lambda b: result() or None), "The schedule is deleted.")
+        self.assertTrue(wait_for(lambda: rows() == [], 10), rows())
+
+    def test_96_motion_is_reported_on_a_moving_channel_and_not_on_a_still_one(self):
+        motion = lambda: self.browser.find_element(By.ID, "motion-state").text
+        for channel, moving in [(3, False), (5, True)]:
+            self.show(channel)
+            started = time.monotonic()
+            self.browser.find_element(By.ID, "monitor").click()
+            self.assertTrue(wait_for(lambda: motion() == "Watching for motion", 10), motion())
+            seen = wait_for(lambda: motion().startswith("Motion seen"), 45 if moving else 30)
+            self.assertEqual(bool(seen), moving, (channel, motion()))
+            print(f"channel {channel}: \"{motion()}\" after {time.monotonic() - started:.1f} s", file=sys.stderr)
+
+    def test_97_the_page_weighs_little(self):
+        total = 0
+        for name in ["", "style.css", "app.js", "films.js", "player.js", "recorder.js", "schedules.js",
+                     "subtitles.js", "icon.svg"]:
+            with urllib.request.urlopen(self.programs.url + name, timeout=10) as answer:
+                total += len(answer.read())
+        print(f"first load: {total} bytes", file=sys.stderr)
+        self.assertLess(total, 200 * 1024)
 
     def position(self):
         return self.browser.execute_script("return window.orvandel.filePosition()")

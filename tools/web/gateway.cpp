@@ -1,6 +1,7 @@
 #include "gateway.h"
 
 #include "platform/log.h"
+#include "viewer_requests.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -48,6 +49,8 @@ constexpr PageFile kPageFiles[] = {
     {"app.js", "text/javascript; charset=utf-8"},
     {"films.js", "text/javascript; charset=utf-8"},
     {"player.js", "text/javascript; charset=utf-8"},
+    {"recorder.js", "text/javascript; charset=utf-8"},
+    {"schedules.js", "text/javascript; charset=utf-8"},
     {"subtitles.js", "text/javascript; charset=utf-8"},
     {"style.css", "text/css; charset=utf-8"},
     {"icon.svg", "image/svg+xml"},
@@ -383,10 +386,16 @@ void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
     const QJsonObject request = QJsonDocument::fromJson(text.toUtf8()).object();
     const QString type = request.value("type").toString();
     const int quality = request.value("quality").toInt(quality_);
-    if (type == "play") {
+    if (auto asked = viewerRequest(request)) {
+        QPointer<QWebSocket> socket(viewer.socket.get());
+        link_->ask(asked->command, std::move(asked->payload), [this, socket, toMessage = asked->toMessage](Answer reply) {
+            const QJsonObject message = toMessage(reply);
+            QMetaObject::invokeMethod(this, [=, this] { answer(socket, message); });
+        });
+    } else if (type == "play") {
         const int channel = request.value("channel").toInt(-1);
         if (channel >= 0 && channel < handheld::kMaxChannels)
-            play(viewer, StreamSource{.channel = channel}, quality);
+            play(viewer, StreamSource{.channel = channel, .captions = request.value("captions").toBool()}, quality);
     } else if (type == "playfile") {
         const std::string path = request.value("path").toString().toStdString();
         const int start = request.value("start").toInt(-1);

@@ -1,6 +1,7 @@
 #include "server_link.h"
 
 #include "bytes.h"
+#include "hex.h"
 #include "platform/log.h"
 
 #include <arpa/inet.h>
@@ -98,13 +99,16 @@ std::optional<bool> localListener(const std::string& host, int port)
 }  // namespace
 
 struct ServerLink::Command {
-    enum Kind { Login, Play, Stop, Browse, Describe } kind;
+    enum Kind { Login, Play, Stop, Browse, Describe, Ask } kind;
     StreamSource source{};
     Account account{};
     std::shared_ptr<std::promise<LoginAnswer>> answer{};
     std::string path{};
     std::function<void(FolderAnswer)> folderAnswer{};
     std::function<void(FileAnswer)> fileAnswer{};
+    uint8_t request = 0;
+    Bytes payload{};
+    std::function<void(Answer)> askAnswer{};
 };
 
 ServerLink::ServerLink(LinkSettings settings, LinkEvents events)
@@ -164,6 +168,11 @@ void ServerLink::browse(std::string path, std::function<void(FolderAnswer)> answ
 void ServerLink::describe(std::string path, std::function<void(FileAnswer)> answer)
 {
     post(Command{.kind = Command::Describe, .path = std::move(path), .fileAnswer = std::move(answer)});
+}
+
+void ServerLink::ask(uint8_t command, Bytes payload, std::function<void(Answer)> answer)
+{
+    post(Command{.kind = Command::Ask, .request = command, .payload = std::move(payload), .askAnswer = std::move(answer)});
 }
 
 void ServerLink::post(Command command)
@@ -229,6 +238,9 @@ void ServerLink::handle(Command& command)
     case Command::Describe:
         handleCatalogue(command);
         return;
+    case Command::Ask:
+        handleAsk(command);
+        return;
     }
 }
 
@@ -252,6 +264,26 @@ void ServerLink::handleCatalogue(Command& command)
         command.folderAnswer(std::move(folder));
     else
         command.fileAnswer(std::move(file));
+}
+
+void ServerLink::handleAsk(Command& command)
+{
+    Answer answer;
+    if (!commander_) {
+        answer.error = "the server is not reachable";
+    } else if (!commander_->exchange(command.request, command.payload, answer.reply)) {
+        answer.error = "the server did not answer";
+    } else if (command.request == command::ListSchedules && answer.reply.code == command::ListSchedules) {
+        // The list follows a second after the reply, and not at all when empty.
+        const int32_t length = getLeInt32(answer.reply.body.data());
+        if (length < 0 || length > int32_t(kScheduleRecordSize * kScheduleSlots))
+            answer.error = "the schedule list has a wrong length";
+        else if (length > 0 && !commander_->receiveBlock(size_t(length), answer.block))
+            answer.error = "the schedule list did not arrive";
+    }
+    if (!answer.error.empty())
+        log("request " + hexCode(command.request) + ": " + answer.error);
+    command.askAnswer(std::move(answer));
 }
 
 void ServerLink::handleLogin(const Account& account, std::promise<LoginAnswer>& answer)
@@ -341,6 +373,7 @@ void ServerLink::startStream()
 std::optional<Reply> ServerLink::requestChannel(StreamRequest request)
 {
     request.channel = wanted_->channel;
+    request.captions = wanted_->captions ? 1 : 0;
     Reply reply;
     if (!commander_->exchange(command::StartLiveStream, buildStreamPayload(request), reply)) {
         sessionLost("StartLiveStream got no answer");

@@ -40,6 +40,7 @@ struct StreamSource {
     uint8_t profile = 0x11;
     // A download: the file the stream is gathered into instead of played.
     std::string gatherInto{};
+    bool captions = false;  // a channel's closed captions drawn into its picture
 
     bool isFile() const { return channel < 0; }
     bool isDownload() const { return !gatherInto.empty(); }
@@ -74,6 +75,13 @@ struct FileAnswer {
     handheld::FileInfo info;
 };
 
+// The server's answer to one request, or why there is none.
+struct Answer {
+    std::string error;  // empty when the server answered
+    handheld::Reply reply{};
+    handheld::Bytes block{};  // the schedule list that follows its reply
+};
+
 struct LinkSettings {
     std::string host = "127.0.0.1";
     int basePort = handheld::kDefaultBasePort;
@@ -98,6 +106,9 @@ public:
     // link's thread; none comes when the link closes first.
     void browse(std::string path, std::function<void(FolderAnswer)> answer);
     void describe(std::string path, std::function<void(FileAnswer)> answer);
+    // Any other request (recording, schedules, monitoring), answered on the
+    // link's thread; none comes when the link closes first.
+    void ask(uint8_t command, handheld::Bytes payload, std::function<void(Answer)> answer);
     // Ends the session and the thread; logins still waiting, and any asked
     // for later, are answered as unreachable. The destructor closes too.
     void close();
@@ -110,6 +121,7 @@ private:
     void post(Command command);
     void handle(Command& command);
     void handleCatalogue(Command& command);
+    void handleAsk(Command& command);
     void handleLogin(const Account& account, std::promise<LoginAnswer>& answer);
     LoginAnswer openSession(const Account& account);
     bool fetchChannels();

@@ -2,6 +2,8 @@
 // WebSocket that carries the gateway's messages and the stream.
 import { Films, clock, fileHash, wantedFile } from "./films.js";
 import { LivePlayer } from "./player.js";
+import { Recorder } from "./recorder.js";
+import { Schedules } from "./schedules.js";
 import { Subtitles } from "./subtitles.js";
 
 const $ = (id) => document.getElementById(id);
@@ -50,7 +52,7 @@ function send(message) {
 function play(channel) {
   if (channel < 0) return;
   player.zapRequested(channel);
-  send({ type: "play", channel, quality: state.quality });
+  send({ type: "play", channel, quality: state.quality, captions: $("captions").checked });
 }
 
 // What the address asks for, or else the channel last played.
@@ -127,13 +129,22 @@ function renderFigures() {
 }
 
 const films = new Films(send, () => state.quality);
+const recorder = new Recorder(send, () => state.playing);
+const schedules = new Schedules(send);
 
 const handlers = {
   folder: (message) => films.showFolder(message),
   file: (message) => films.showFile(message),
   download: (message) => films.showDownload(message),
+  recording: (message) => recorder.recording(message),
+  recordingstatus: (message) => recorder.recordingStatus(message),
+  monitoring: (message) => recorder.monitoring(message),
+  motion: (message) => recorder.motion(message),
+  schedules: (message) => schedules.showList(message),
+  schedule: (message) => schedules.showResult(message),
   channels({ channels }) {
     state.channels = channels;
+    schedules.setChannels(channels);
     renderChannels();
   },
   state({ state: link, channel, message }) {
@@ -154,6 +165,7 @@ const handlers = {
     state.size = info.width ? `${info.width}×${info.height}` : "Sound only";
     showStatus("");
     subtitles.clear();
+    recorder.streamStopped();
     player.startStream({ ...info, live: !state.file });
     if (!state.file && wantedChannel() !== info.channel) history.replaceState(null, "", `#live/${info.channel}`);
     renderChannels();
@@ -186,6 +198,7 @@ function connect() {
     if (wantedFile()) playWanted();
     else play(wantedChannel());
     films.open(films.path);
+    schedules.refresh();
   });
   socket.addEventListener("message", ({ data }) => {
     if (typeof data !== "string") {
@@ -269,6 +282,7 @@ $("quality").addEventListener("change", (event) => {
 $("seek").addEventListener("change", (event) => {
   if (state.file) location.hash = fileHash(state.file.path, Number(event.target.value));
 });
+$("captions").addEventListener("change", () => play(state.playing));
 $("subtitles-on").addEventListener("change", (event) => { subtitles.shown = event.target.checked; });
 window.addEventListener("hashchange", () => {
   if (wantedFile()) playWanted();

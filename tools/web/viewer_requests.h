@@ -1,0 +1,26 @@
+// The page's requests that the server answers in one reply: recording,
+// the schedules and monitoring. Each page message becomes the server's
+// request, and the server's answer becomes the message the page reads.
+#pragma once
+
+#include "server_link.h"
+
+#include <QJsonObject>
+
+#include <functional>
+#include <optional>
+
+namespace web {
+
+struct ViewerRequest {
+    uint8_t command = 0;
+    handheld::Bytes payload;
+    // The page's message for the server's answer.
+    std::function<QJsonObject(const Answer&)> toMessage;
+};
+
+// The request for a page message, or none when its type is not one of these
+// or a field is missing or out of range.
+std::optional<ViewerRequest> viewerRequest(const QJsonObject& message);
+
+}  // namespace web
