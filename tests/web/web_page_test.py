@@ -507,6 +507,71 @@ class WebPageTest(unittest.TestCase):
         print(f"first load: {total} bytes", file=sys.stderr)
         self.assertLess(total, 200 * 1024)
 
+    def test_98_a_films_sound_and_subtitles_are_chosen(self):
+        media = self.programs.folder.name + "/media"
+        os.makedirs(media + "/Subtitles")
+        with open(media + "/Films/embedded.srt", "w") as embedded:
+            embedded.write("1\n00:00:03,000 --> 00:00:06,000\nAn embedded line\n")
+        with open(media + "/Subtitles/Other.srt", "w") as other:
+            other.write("1\n00:00:04,000 --> 00:00:07,000\nFrom another file\n")
+        film = media + "/Films/Two tongues.mkv"
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=15:duration=10",
+                        "-f", "lavfi", "-i", "sine=frequency=440:duration=10", "-f", "lavfi", "-i",
+                        "sine=frequency=880:duration=10", "-i", media + "/Films/embedded.srt", "-map", "0", "-map",
+                        "1", "-map", "2", "-map", "3", "-c:v", "mpeg4", "-c:a", "libmp3lame", "-c:s", "srt", film],
+                       check=True)
+        os.remove(media + "/Films/embedded.srt")
+        browser = self.browser
+        self.open_film_entry("Two tongues.mkv")
+        choices = lambda select: browser.execute_script(
+            f"return Array.from(document.getElementById('{select}').options).map((o) => [o.value, o.text])")
+        WebDriverWait(browser, 10).until(lambda b: len(choices("audio-choice")) == 3)
+        self.assertTrue(browser.find_element(By.ID, "audio-choice").is_displayed())
+        subtitles = choices("subtitle-choice")
+        self.assertEqual([text for value, text in subtitles if value in ("file", "-1")],
+                         ["Another subtitle file…", "None"], subtitles)
+        embedded = next(value for value, text in subtitles if text.startswith("Subtitle:"))
+
+        def choose(select, value):
+            browser.execute_script("const s = document.getElementById(arguments[0]); s.value = arguments[1];"
+                                   "s.dispatchEvent(new Event('change'))", select, value)
+
+        choose("audio-choice", choices("audio-choice")[2][0])
+        choose("subtitle-choice", embedded)
+        pictures = self.playback()["pictures"]
+        browser.execute_script("location.hash = arguments[0]",
+                               "#file/" + urllib.parse.quote(film, safe="") + "?start=2")
+        self.assertTrue(wait_for(lambda: self.playback()["pictures"] > pictures, 20), self.playback())
+        shown = wait_for(lambda: "An embedded line" in self.cues() and self.position(), 10, step=0.05)
+        self.assertTrue(shown, self.cues())
+        self.assertAlmostEqual(shown, 3.0, delta=1.5)
+
+        choose("subtitle-choice", "file")
+        for name in ["Up", "Subtitles", "Other.srt"]:
+            WebDriverWait(browser, 10).until(lambda b: name in b.execute_script(
+                "return Array.from(document.querySelectorAll('#subtitle-list button')).map((b) => b.textContent)"))
+            browser.execute_script("Array.from(document.querySelectorAll('#subtitle-list button'))"
+                                   ".find((b) => b.textContent === arguments[0]).click()", name)
+        shown = wait_for(lambda: "From another file" in self.cues() and self.position(), 15, step=0.05)
+        self.assertTrue(shown, self.cues())
+        self.assertAlmostEqual(shown, 4.0, delta=1.5)
+
+    def open_film_entry(self, name):
+        """Describes a film of the Films folder, from wherever the browser is."""
+        browser = self.browser
+        browser.execute_script("location.hash = ''")
+        entries = lambda: browser.execute_script(
+            "return Array.from(document.querySelectorAll('#films-list button')).map((b) => b.textContent)")
+        if name not in entries():
+            browser.get(self.programs.url)
+            for step in [self.programs.folder.name + "/media", "Films"]:
+                WebDriverWait(browser, 10).until(lambda b: step in entries(), entries)
+                browser.execute_script("Array.from(document.querySelectorAll('#films-list button'))"
+                                       ".find((b) => b.textContent === arguments[0]).click()", step)
+        WebDriverWait(browser, 10).until(lambda b: name in entries(), entries)
+        browser.execute_script("Array.from(document.querySelectorAll('#films-list button'))"
+                               ".find((b) => b.textContent === arguments[0]).click()", name)
+
     def position(self):
         return self.browser.execute_script("return window.orvandel.filePosition()")
 

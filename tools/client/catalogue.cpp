@@ -29,15 +29,15 @@ bool receiveListing(Commander& commander, int32_t rawLength, int32_t dataLength,
     return inflateExact(data, size_t(rawLength), block, error);
 }
 
-bool listMediaFolder(Commander& commander, const std::string& path, std::vector<ListingEntry>& entries,
-                     std::string& error)
+bool listFolder(Commander& commander, uint8_t command, const std::string& path, std::vector<ListingEntry>& entries,
+                std::string& error)
 {
     Reply reply;
-    if (!commander.exchange(command::ListMediaFolder, buildPathPayload(folderRequest(path)), reply)) {
+    if (!commander.exchange(command, buildPathPayload(folderRequest(path)), reply)) {
         error = "the server did not answer";
         return false;
     }
-    if (reply.code != command::ListMediaFolder) {
+    if (reply.code != command) {
         error = "the server refused the folder";
         return false;
     }

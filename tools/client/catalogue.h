@@ -19,10 +19,11 @@ std::string folderRequest(const std::string& path);
 bool receiveListing(Commander& commander, int32_t rawLength, int32_t dataLength, Bytes& block,
                     std::string& error);
 
-// ListMediaFolder of a plain path ("/" for the shared folders). False with
-// the reason when the server refused it or the answer was broken.
-bool listMediaFolder(Commander& commander, const std::string& path, std::vector<ListingEntry>& entries,
-                     std::string& error);
+// ListMediaFolder or ListSubtitleFolder of a plain path ("/" for the shared
+// folders). False with the reason when the server refused it or the answer
+// was broken.
+bool listFolder(Commander& commander, uint8_t command, const std::string& path, std::vector<ListingEntry>& entries,
+                std::string& error);
 
 // GetFileInfo of a file's path; false with the reason when the server
 // could not open it as media or the record did not come.

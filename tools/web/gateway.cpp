@@ -94,7 +94,7 @@ class RemuxSink final : public handheld::StreamSink {
 public:
     RemuxSink(const StreamFormat& format, double start, RemuxOutput output, std::atomic<double>& delay,
               std::atomic<double>& timelineEnd, const StreamSource& source,
-              std::function<void(std::string)> subtitle)
+              std::function<void(std::string, double)> subtitle)
         : remuxer_(format, start, std::move(output)), delay_(delay), timelineEnd_(timelineEnd),
           started_(std::chrono::steady_clock::now()), start_(start), file_(source.isFile()),
           startMs_(file_ ? uint32_t(std::max(0, source.startSeconds)) * 1000 : 0), subtitle_(std::move(subtitle))
@@ -118,7 +118,9 @@ public:
     }
     bool subtitle(std::span<const uint8_t> text) override
     {
-            subtitle_(std::string(text.begin(), text.end()));
+            // Where the stream has got to: a record without times of its own
+        // belongs about there.
+        subtitle_(std::string(text.begin(), text.end()), remuxer_.endSeconds());
         return true;
     }
     std::string error() const override { return remuxer_.error(); }
@@ -155,7 +157,7 @@ private:
     double start_;
     bool file_;
     uint32_t startMs_;
-    std::function<void(std::string)> subtitle_;
+    std::function<void(std::string, double)> subtitle_;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopped_ = false;
@@ -397,16 +399,20 @@ void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
         if (channel >= 0 && channel < handheld::kMaxChannels)
             play(viewer, StreamSource{.channel = channel, .captions = request.value("captions").toBool()}, quality);
     } else if (type == "playfile") {
-        const std::string path = request.value("path").toString().toStdString();
-        const int start = request.value("start").toInt(-1);
-        if (!path.empty() && start >= 0)
-            play(viewer, StreamSource{.file = path, .startSeconds = start}, quality);
+        StreamSource source{.file = request.value("path").toString().toStdString(),
+                            .startSeconds = request.value("start").toInt(-1),
+                            .audioStream = request.value("audio").toInt(-1),
+                            .subtitleStream = request.value("subtitle").toInt(kCompanionSubtitles),
+                            .subtitleFile = request.value("subtitleFile").toString().toStdString()};
+        if (!source.file.empty() && source.startSeconds >= 0 && source.audioStream >= -1 && source.audioStream < 128
+            && source.subtitleStream >= kCompanionSubtitles && source.subtitleStream < 128)
+            play(viewer, std::move(source), quality);
     } else if (type == "download") {
         startDownload(viewer, request.value("path").toString(), quality);
     } else if (type == "canceldownload") {
         cancelDownload();
     } else if (type == "browse") {
-        browse(viewer, request.value("path").toString());
+        browse(viewer, request.value("path").toString(), request.value("subtitles").toBool());
     } else if (type == "describe") {
         describe(viewer, request.value("path").toString());
     } else if (type == "visible") {
@@ -564,11 +570,13 @@ QJsonObject fileMessage(const QString& path, const FileAnswer& file)
 
 }  // namespace
 
-void Gateway::browse(Viewer& viewer, const QString& path)
+void Gateway::browse(Viewer& viewer, const QString& path, bool subtitles)
 {
     QPointer<QWebSocket> socket(viewer.socket.get());
-    link_->browse(path.toStdString(), [this, socket, path](FolderAnswer folder) {
-        QMetaObject::invokeMethod(this, [=, this] { answer(socket, folderMessage(path, folder)); });
+    link_->browse(path.toStdString(), subtitles, [this, socket, path, subtitles](FolderAnswer folder) {
+        QJsonObject message = folderMessage(path, folder);
+        message["subtitles"] = subtitles;
+        QMetaObject::invokeMethod(this, [=, this] { answer(socket, message); });
     });
 }
 
@@ -618,8 +626,9 @@ std::unique_ptr<handheld::StreamSink> Gateway::makeSink(const StreamSource& sour
     output.fragment = [this, stream](Fragment fragment) {
         QMetaObject::invokeMethod(this, [=, this] { onFragment(stream, fragment); });
     };
-    auto subtitle = [this, stream](std::string text) {
-        QMetaObject::invokeMethod(this, [=, this] { onSubtitle(stream, QString::fromStdString(text)); });
+    auto subtitle = [this, stream](std::string text, double at) {
+        const QJsonObject message{{"type", "subtitle"}, {"text", QString::fromStdString(text)}, {"at", at}};
+        QMetaObject::invokeMethod(this, [=, this] { onSubtitle(stream, message); });
     };
     return std::make_unique<RemuxSink>(format, start, std::move(output), delaySeconds_, timelineEnd_, source,
                                        std::move(subtitle));
@@ -664,7 +673,7 @@ void Gateway::onInit(quint64 stream, const QJsonObject& described, const InitSeg
 
 // A subtitle may come before the stream's first picture; it goes out with
 // the stream's start then, and to a viewer who joins later the same way.
-void Gateway::onSubtitle(quint64 stream, const QString& text)
+void Gateway::onSubtitle(quint64 stream, const QJsonObject& message)
 {
     if (stream != streamCounter_.load())
         return;
@@ -672,12 +681,12 @@ void Gateway::onSubtitle(quint64 stream, const QString& text)
         subtitlesStream_ = stream;
         subtitles_ = QJsonArray();
     }
-    subtitles_.append(text);
+    subtitles_.append(message);
     if (stream != stream_)
         return;
     for (auto& viewer : viewers_)
         if (viewer->hasInit)
-            sendText(*viewer, QJsonObject{{"type", "subtitle"}, {"text", text}});
+            sendText(*viewer, message);
 }
 
 void Gateway::onFragment(quint64 stream, const Fragment& fragment)
@@ -694,8 +703,8 @@ void Gateway::sendStream(Viewer& viewer)
 {
     sendText(viewer, streamMessage_);
     if (subtitlesStream_ == stream_)
-        for (const QJsonValue& text : subtitles_)
-            sendText(viewer, QJsonObject{{"type", "subtitle"}, {"text", text}});
+        for (const QJsonValue& message : subtitles_)
+            sendText(viewer, message.toObject());
     const QByteArray init(reinterpret_cast<const char*>(cache_.init()->bytes.data()), qsizetype(cache_.init()->bytes.size()));
     viewer.socket->sendBinaryMessage(init);
     viewer.hasInit = true;

@@ -68,7 +68,7 @@ private:
     void onDownloadProgress(const QString& gathered, double seconds);
     void onDownloadWritten(quint64 id, bool written, const QString& error);
     QHttpServerResponse downloadFile(const QString& id, const QHttpServerRequest& request) const;
-    void browse(Viewer& viewer, const QString& path);
+    void browse(Viewer& viewer, const QString& path, bool subtitles);
     void describe(Viewer& viewer, const QString& path);
     // An answer for the viewer on this socket, unless it has left meanwhile.
     void answer(const QPointer<QWebSocket>& socket, const QJsonObject& message);
@@ -78,7 +78,7 @@ private:
     void onLinkState(LinkState state, int channel, const QString& detail);
     void onChannels(const QJsonArray& channels);
     void onInit(quint64 stream, const QJsonObject& described, const InitSegment& init);
-    void onSubtitle(quint64 stream, const QString& text);
+    void onSubtitle(quint64 stream, const QJsonObject& message);
     void onFragment(quint64 stream, const Fragment& fragment);
 
     void sendStream(Viewer& viewer);

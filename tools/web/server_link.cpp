@@ -160,9 +160,12 @@ void ServerLink::stop()
     post(Command{.kind = Command::Stop});
 }
 
-void ServerLink::browse(std::string path, std::function<void(FolderAnswer)> answer)
+void ServerLink::browse(std::string path, bool subtitles, std::function<void(FolderAnswer)> answer)
 {
-    post(Command{.kind = Command::Browse, .path = std::move(path), .folderAnswer = std::move(answer)});
+    post(Command{.kind = Command::Browse,
+                 .path = std::move(path),
+                 .folderAnswer = std::move(answer),
+                 .request = subtitles ? command::ListSubtitleFolder : command::ListMediaFolder});
 }
 
 void ServerLink::describe(std::string path, std::function<void(FileAnswer)> answer)
@@ -255,7 +258,7 @@ void ServerLink::handleCatalogue(Command& command)
     if (!commander_)
         error = "the server is not reachable";
     else if (browsing)
-        listMediaFolder(*commander_, command.path, folder.entries, error);
+        listFolder(*commander_, command.request, command.path, folder.entries, error);
     else
         describeFile(*commander_, command.path, file.info, error);
     if (!error.empty())
@@ -387,24 +390,19 @@ std::optional<Reply> ServerLink::requestChannel(StreamRequest request)
     return reply;
 }
 
-// The description names the companion subtitle file, when there is one, and
-// sets it on the server; any subtitle number then has it loaded.
 std::optional<Reply> ServerLink::requestFile(StreamRequest request)
 {
     const std::string& path = wanted_->file;
     FileInfo info;
-    std::string error;
+    std::string error = "the server did not answer";
     Reply reply;
-    if (!describeFile(*commander_, path, info, error)
+    if (!describeFile(*commander_, path, info, error) || !chooseSubtitles(info, request, error)
         || !commander_->exchange(command::SetMediaFile, buildPathPayload(path), reply)) {
         log("\"" + path + "\" cannot be played: " + error);
         setState(LinkState::StartFailed, "This file is not available");
         return std::nullopt;
     }
-    const auto companion = std::find_if(info.streams.begin(), info.streams.end(), [](const FileInfoStream& stream) {
-        return stream.text.starts_with(kCompanionSubtitlePrefix);
-    });
-    request.subtitleNumber = companion != info.streams.end() ? 0 : -1;
+    request.audioNumber = int8_t(wanted_->audioStream);
     request.startSeconds = wanted_->startSeconds;
     if (!commander_->exchange(command::StartFileStream, buildStreamPayload(request), reply)) {
         sessionLost("StartFileStream got no answer");
@@ -416,6 +414,36 @@ std::optional<Reply> ServerLink::requestFile(StreamRequest request)
         return std::nullopt;
     }
     return reply;
+}
+
+// The description has made the companion file, when there is one, the
+// server's subtitle file: any subtitle number then has it loaded. Another
+// file takes its place, and an empty path clears it for a stream of the
+// file's own.
+bool ServerLink::chooseSubtitles(const FileInfo& info, StreamRequest& request, std::string& error)
+{
+    const StreamSource& source = *wanted_;
+    const bool companion = std::any_of(info.streams.begin(), info.streams.end(), [](const FileInfoStream& stream) {
+        return stream.text.starts_with(kCompanionSubtitlePrefix);
+    });
+    std::optional<std::string> subtitlePath;
+    if (!source.subtitleFile.empty()) {
+        subtitlePath = source.subtitleFile;
+        request.subtitleNumber = 0;
+    } else if (source.subtitleStream >= 0) {
+        if (companion)
+            subtitlePath = "";
+        request.subtitleNumber = int8_t(source.subtitleStream);
+    } else {
+        request.subtitleNumber = source.subtitleStream == kCompanionSubtitles && companion ? 0 : -1;
+    }
+    Reply reply;
+    if (!subtitlePath
+        || (commander_->exchange(command::SetSubtitleFile, buildPathPayload(*subtitlePath), reply)
+            && reply.code == command::SetSubtitleFile))
+        return true;
+    error = "the subtitle file \"" + *subtitlePath + "\" was refused";
+    return false;
 }
 
 void ServerLink::stopStream(Millis quiet)

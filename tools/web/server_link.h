@@ -32,6 +32,8 @@ enum class LinkState {
     Ended,        // a file played to its end
 };
 
+inline constexpr int kCompanionSubtitles = -2;
+
 // What the viewers asked to watch: a live channel, or a file from a position.
 struct StreamSource {
     int channel = -1;  // -1 for a file
@@ -41,6 +43,12 @@ struct StreamSource {
     // A download: the file the stream is gathered into instead of played.
     std::string gatherInto{};
     bool captions = false;  // a channel's closed captions drawn into its picture
+    // A file's streams: the file's own numbers, or -1 for the server's choice
+    // of sound and no subtitles; kCompanionSubtitles for the companion file
+    // when there is one, and subtitleFile for another subtitle file.
+    int audioStream = -1;
+    int subtitleStream = kCompanionSubtitles;
+    std::string subtitleFile{};
 
     bool isFile() const { return channel < 0; }
     bool isDownload() const { return !gatherInto.empty(); }
@@ -104,7 +112,8 @@ public:
     void stop();
     // The media catalogue, for the films' browser. The answer comes on the
     // link's thread; none comes when the link closes first.
-    void browse(std::string path, std::function<void(FolderAnswer)> answer);
+    // With `subtitles`, the folders and subtitle files instead of media.
+    void browse(std::string path, bool subtitles, std::function<void(FolderAnswer)> answer);
     void describe(std::string path, std::function<void(FileAnswer)> answer);
     // Any other request (recording, schedules, monitoring), answered on the
     // link's thread; none comes when the link closes first.
@@ -130,6 +139,7 @@ private:
     // the session was lost or the server refused (the state says which).
     std::optional<handheld::Reply> requestChannel(handheld::StreamRequest request);
     std::optional<handheld::Reply> requestFile(handheld::StreamRequest request);
+    bool chooseSubtitles(const handheld::FileInfo& info, handheld::StreamRequest& request, std::string& error);
     void stopStream(handheld::Millis quiet);
     void checkSession();
     // By value: the reason often lives in what is torn down here.

@@ -58,8 +58,19 @@ function play(channel) {
 // What the address asks for, or else the channel last played.
 function playWanted() {
   const file = wantedFile();
-  if (file) send({ type: "playfile", path: file.path, start: file.start, quality: state.quality });
-  else play(wantedChannel() >= 0 ? wantedChannel() : state.playing);
+  if (file) {
+    send({ type: "playfile", path: file.path, start: file.start, quality: state.quality,
+           ...films.streamsFor(file.path) });
+  } else {
+    play(wantedChannel() >= 0 ? wantedChannel() : state.playing);
+  }
+}
+
+// The film playing goes on from where it is, with new streams or quality.
+function replayFile(path = state.file?.path) {
+  if (!state.file || state.file.path !== path || !wantedFile()) return;
+  history.replaceState(null, "", fileHash(path, filePosition()));
+  playWanted();
 }
 
 function filePosition() {
@@ -128,7 +139,7 @@ function renderFigures() {
   $("figures").textContent = state.playing < 0 ? "" : `${rate} · ${behind.toFixed(1)} s behind live`;
 }
 
-const films = new Films(send, () => state.quality);
+const films = new Films(send, () => state.quality, replayFile);
 const recorder = new Recorder(send, () => state.playing);
 const schedules = new Schedules(send);
 
@@ -171,8 +182,8 @@ const handlers = {
     renderChannels();
     renderFigures();
   },
-  subtitle({ text }) {
-    if (state.file) subtitles.add(text, state.file);
+  subtitle({ text, at }) {
+    if (state.file) subtitles.add(text, state.file, at);
   },
   stats({ kbps, delay }) {
     state.kbps = kbps;
@@ -197,7 +208,7 @@ function connect() {
     send({ type: "visible", visible: !document.hidden });
     if (wantedFile()) playWanted();
     else play(wantedChannel());
-    films.open(films.path);
+    films.open();
     schedules.refresh();
   });
   socket.addEventListener("message", ({ data }) => {
@@ -272,7 +283,7 @@ $("quality").addEventListener("change", (event) => {
   state.quality = Number(event.target.value);
   localStorage.setItem("quality", String(state.quality));
   if (wantedFile()) {
-    // A file goes on from where it is, in the new quality.
+    // A film goes on from where it is, in the new quality.
     if (state.file) history.replaceState(null, "", fileHash(state.file.path, filePosition()));
     playWanted();
   } else {

@@ -23,22 +23,15 @@ export function wantedFile() {
   return match ? { path: decodeURIComponent(match[1]), start: Math.floor(Number(match[2] ?? 0)) } : null;
 }
 
-export class Films {
-  // `quality` gives the quality a download is made in.
-  constructor(send, quality) {
-    this.send = send;
-    this.quality = quality;
+// One folder's listing as buttons: folders open in place ("Up" above a
+// shared folder leads back to the list of them), files go to `pick`.
+class FolderView {
+  constructor(list, heading, browse, pick) {
+    Object.assign(this, { list, heading, browse, pick });
     this.path = "/";
     this.roots = [];
-    this.duration = 0;
-    $("download-cancel").addEventListener("click", () => this.send({ type: "canceldownload" }));
   }
 
-  open(path) {
-    this.send({ type: "browse", path });
-  }
-
-  // The shared folders are roots: ".." above one of them leads back to "/".
   parentOf(path) {
     if (this.roots.includes(path)) return "/";
     const cut = path.lastIndexOf("/");
@@ -51,18 +44,18 @@ export class Films {
     return `${this.path}/${entry.name}`;
   }
 
-  showFolder({ path, error, entries }) {
-    // The reason is in the gateway's log: the page says nothing of what
-    // lies outside the shared folders.
+  // The reason is in the gateway's log: the page says nothing of what lies
+  // outside the shared folders.
+  show({ path, error, entries }) {
     if (error) {
-      $("films-path").textContent = "This folder is not available";
-      $("films-list").replaceChildren();
+      this.heading.textContent = "This folder is not available";
+      this.list.replaceChildren();
       return;
     }
     this.path = path;
     if (path === "/") this.roots = entries.map((entry) => entry.name);
-    $("films-path").textContent = path === "/" ? "Shared folders" : path;
-    $("films-list").replaceChildren(...entries.map((entry) => {
+    this.heading.textContent = path === "/" ? "Shared folders" : path;
+    this.list.replaceChildren(...entries.map((entry) => {
       const item = document.createElement("li");
       const button = document.createElement("button");
       const isFolder = entry.type === FOLDER || entry.type === FOLDER_LINK;
@@ -70,11 +63,94 @@ export class Films {
       button.className = isFolder ? "folder" : "file";
       button.textContent = entry.name === ".." ? "Up" : entry.name;
       const target = this.targetOf(entry);
-      button.addEventListener("click", () =>
-        isFolder ? this.open(target) : this.send({ type: "describe", path: target }));
+      button.addEventListener("click", () => (isFolder ? this.browse(target) : this.pick(target)));
       item.append(button);
       return item;
     }));
+  }
+}
+
+// Which of a film's streams play: the server's choice of sound (-1) or a
+// stream of the file; subtitles from the companion file (COMPANION), a
+// stream of the file, another subtitle file, or none (-1).
+const COMPANION = -2;
+const COMPANION_TEXT = "Subtitle: srt: ";
+
+export class Films {
+  #choice = { path: "", audio: -1, subtitle: COMPANION, subtitleFile: "" };
+
+  // `quality` gives the quality a download is made in; `replay` restarts
+  // the film playing with the streams chosen.
+  constructor(send, quality, replay) {
+    this.send = send;
+    this.quality = quality;
+    this.replay = replay;
+    this.duration = 0;
+    this.folders = new FolderView($("films-list"), $("films-path"), (path) => this.send({ type: "browse", path }),
+                                  (path) => this.send({ type: "describe", path }));
+    this.subtitleFiles = new FolderView($("subtitle-list"), $("subtitle-path"),
+                                        (path) => this.send({ type: "browse", path, subtitles: true }),
+                                        (path) => this.#pickSubtitleFile(path));
+    $("download-cancel").addEventListener("click", () => this.send({ type: "canceldownload" }));
+    $("audio-choice").addEventListener("change", (event) => this.#choose({ audio: Number(event.target.value) }));
+    $("subtitle-choice").addEventListener("change", (event) => this.#chooseSubtitles(event.target.value));
+  }
+
+  open(path = this.folders.path) {
+    this.folders.browse(path);
+  }
+
+  showFolder(message) {
+    if (message.subtitles) this.subtitleFiles.show(message);
+    else this.folders.show(message);
+  }
+
+  // The streams to ask for with the file at `path`: the viewer's choice for
+  // the film described, the defaults for any other.
+  streamsFor(path) {
+    const { audio, subtitle, subtitleFile } = path === this.#choice.path ? this.#choice
+      : { audio: -1, subtitle: COMPANION, subtitleFile: "" };
+    return { audio, subtitle, subtitleFile };
+  }
+
+  #choose(change) {
+    Object.assign(this.#choice, change);
+    this.replay(this.#choice.path);
+  }
+
+  #chooseSubtitles(value) {
+    $("subtitle-picker").hidden = value !== "file";
+    if (value === "file") {
+      this.subtitleFiles.roots = this.folders.roots;
+      this.subtitleFiles.browse(this.folders.parentOf(this.#choice.path));
+      return;
+    }
+    this.#choose({ subtitle: Number(value), subtitleFile: "" });
+  }
+
+  #pickSubtitleFile(path) {
+    $("subtitle-picker").hidden = true;
+    $("subtitle-file").textContent = path.slice(path.lastIndexOf("/") + 1);
+    this.#choose({ subtitleFile: path });
+  }
+
+  // The sound and subtitle choices the description offers.
+  #offerStreams(path, streams) {
+    const numbered = streams.map((text, index) => ({ text, index }));
+    const sounds = numbered.filter(({ text }) => text.startsWith("Audio:"));
+    const embedded = numbered.filter(({ text }) => text.startsWith("Subtitle:") && !text.startsWith(COMPANION_TEXT));
+    const companion = streams.some((text) => text.startsWith(COMPANION_TEXT));
+    this.#choice = { path, audio: -1, subtitle: companion ? COMPANION : -1, subtitleFile: "" };
+    $("audio-choice").replaceChildren(new Option("Automatic", -1),
+                                      ...sounds.map(({ text, index }) => new Option(text, index)));
+    $("audio-choice").parentElement.hidden = sounds.length < 2;
+    $("subtitle-choice").replaceChildren(
+      ...(companion ? [new Option("The film's subtitle file", COMPANION)] : []),
+      ...embedded.map(({ text, index }) => new Option(text, index)),
+      new Option("Another subtitle file…", "file"), new Option("None", -1));
+    $("subtitle-choice").value = String(this.#choice.subtitle);
+    $("subtitle-picker").hidden = true;
+    $("subtitle-file").textContent = "";
   }
 
   showFile({ path, error, duration, kbps, streams, artist, album, genre }) {
@@ -93,6 +169,8 @@ export class Films {
       detail.textContent = value;
       return [term, detail];
     }));
+    if (!error) this.#offerStreams(path, streams);
+    $("stream-choices").hidden = Boolean(error);
     $("play-file").hidden = $("download-file").hidden = Boolean(error);
     $("play-file").onclick = () => { location.hash = fileHash(path, 0); };
     $("download-file").onclick = () => this.send({ type: "download", path, quality: this.quality() });

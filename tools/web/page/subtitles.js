@@ -1,7 +1,9 @@
 // A file stream's subtitle records as cues on the player's text track. A
 // record of a file's own text track reads "Time#:ms:text", with the time of
-// the picture it came with; a record from a subtitle file is the SRT block
-// from its timing line on, which carries its own start and end.
+// the picture it came with (a timed-text sample keeps its two length bytes);
+// a record from a subtitle file is the SRT block from its timing line on,
+// which carries its own start and end. Any other record is plain text,
+// shown from where the stream had got to when it came.
 const TIMED = /^Time#:(\d+):/;
 const SRT_TIMES = /^\s*(\d+):(\d\d):(\d\d)[,.](\d{1,3})\s*-->\s*(\d+):(\d\d):(\d\d)[,.](\d{1,3})/;
 const SHOWN_WITHOUT_END = 4;  // seconds, for a record that gives no end
@@ -16,7 +18,9 @@ export function parseSubtitle(record) {
   const timed = TIMED.exec(record);
   if (timed) {
     const start = Number(timed[1]) / 1000;
-    return { start, end: start + SHOWN_WITHOUT_END, text: record.slice(timed[0].length).trim() };
+    let text = record.slice(timed[0].length);
+    if (text.charCodeAt(0) === 0) text = text.slice(2);
+    return { start, end: start + SHOWN_WITHOUT_END, text: text.trim() };
   }
   const srt = SRT_TIMES.exec(record);
   if (!srt) return null;
@@ -44,11 +48,11 @@ export class Subtitles {
   }
 
   // The stream places the file's startSeconds at `timelineStart` on the
-  // player's timeline.
-  add(record, { timelineStart, startSeconds }) {
-    const cue = parseSubtitle(record);
-    if (!cue || !cue.text || cue.end <= startSeconds) return;
+  // player's timeline; `at` is where it had got to when the record came.
+  add(record, { timelineStart, startSeconds }, at) {
     const shift = timelineStart - startSeconds;
+    const cue = parseSubtitle(record) ?? { start: at - shift, end: at - shift + SHOWN_WITHOUT_END, text: record.trim() };
+    if (!cue.text || cue.end <= startSeconds) return;
     this.#track.addCue(new VTTCue(Math.max(cue.start + shift, timelineStart), cue.end + shift, cue.text));
   }
 }
