@@ -10,6 +10,7 @@ import urllib.parse
 
 import os
 import statistics
+import subprocess
 import sys
 import time
 
@@ -36,9 +37,13 @@ def gateway_cpu(programs, seconds):
 
 
 def films(programs, browser):
-    """Seeks in a transcoded 60 s film, then its download at medium quality."""
+    """Seeks in a transcoded 60 s film with detail and movement (640x480 at
+    25 frames/s), then its download at medium quality."""
     folder = programs.folder.name + "/media/Films"
-    page.make_film(folder, 60)
+    os.makedirs(folder)
+    subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=640x480:rate=25:duration=60",
+                    "-f", "lavfi", "-i", "sine=frequency=440:duration=60", "-c:v", "mpeg4", "-q:v", "4", "-c:a",
+                    "libmp3lame", f"{folder}/{page.FILM}"], check=True)
     path = urllib.parse.quote(f"{folder}/{page.FILM}", safe="")
     seeks = []
     for start in [5, 40, 20, 50, 10, 30]:

@@ -103,6 +103,9 @@ public:
 
     bool video(uint32_t timeMs, std::span<const uint8_t> bytes) override
     {
+        // What of a file comes after the stop is dropped, not played.
+        if (file_ && stopped_)
+            return true;
         const uint32_t streamMs = timeMs > startMs_ ? timeMs - startMs_ : 0;
         // How far the chunk arrives behind the stream's own clock.
         const std::chrono::duration<double> sinceStart = std::chrono::steady_clock::now() - started_;
@@ -114,6 +117,8 @@ public:
     }
     bool audio(uint32_t timeMs, std::span<const uint8_t> bytes) override
     {
+        if (file_ && stopped_)
+            return true;
         return noteEnd(remuxer_.addAudio(timeMs > startMs_ ? timeMs - startMs_ : 0, bytes));
     }
     bool subtitle(std::span<const uint8_t> text) override
@@ -147,7 +152,7 @@ private:
         const auto ahead = std::chrono::duration<double>(remuxer_.endSeconds() - start_ - kFileLeadSeconds);
         std::unique_lock lock(mutex_);
         wake_.wait_until(lock, started_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(ahead),
-                         [this] { return stopped_; });
+                         [this] { return stopped_.load(); });
     }
 
     LiveRemuxer remuxer_;
@@ -160,7 +165,7 @@ private:
     std::function<void(std::string, double)> subtitle_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    bool stopped_ = false;
+    std::atomic<bool> stopped_ = false;
 };
 
 }  // namespace

@@ -450,6 +450,9 @@ void ServerLink::stopStream(Millis quiet)
 {
     if (!receiver_)
         return;
+    // A sink that holds a file back lets go first: the server's sender,
+    // blocked on the full connection meanwhile, would hold up the answer.
+    sink_->stop();
     Reply reply;
     if (commander_ && !commander_->exchange(command::StopStream, {}, reply))
         quiet = Millis(0);
