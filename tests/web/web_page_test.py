@@ -417,7 +417,28 @@ class WebPageTest(unittest.TestCase):
                                                 if b.find_element(By.ID, "download-link").is_displayed() else None)
         took = time.monotonic() - asked
         self.assertEqual(link.get_attribute("download"), "Evening news.mp4")
-        cookie = "; ".join(f"{c['name']}={c['value']}" for c in browser.get_cookies())
+        probe, start = self.fetch_download(link)
+        kinds = sorted(stream["codec_type"] for stream in probe["streams"])
+        self.assertEqual(kinds, ["audio", "video"], probe["streams"])
+        self.assertAlmostEqual(float(probe["format"]["duration"]), 20.0, delta=0.5)
+        # The index comes before the pictures: the file plays while it loads.
+        self.assertIn(b"moov", start)
+        print(f"download of the 20 s film: {probe['format']['size']} bytes, {took:.1f} s from the click "
+              f"to the link ({browser.find_element(By.ID, 'download-text').text})", file=sys.stderr)
+
+        # Four seconds of it, from its 12th.
+        browser.execute_script("document.getElementById('download-from').value = 12;"
+                               "document.getElementById('download-length').value = 4;"
+                               "document.getElementById('download-link').hidden = true;"
+                               "document.getElementById('download-file').click()")
+        link = WebDriverWait(browser, 60).until(lambda b: b.find_element(By.ID, "download-link")
+                                                if b.find_element(By.ID, "download-link").is_displayed() else None)
+        probe, _ = self.fetch_download(link)
+        self.assertAlmostEqual(float(probe["format"]["duration"]), 4.0, delta=0.5)
+
+    def fetch_download(self, link):
+        """ffprobe's view of the file the link offers, and its first bytes."""
+        cookie = "; ".join(f"{c['name']}={c['value']}" for c in self.browser.get_cookies())
         request = urllib.request.Request(link.get_attribute("href"), headers={"Cookie": cookie})
         with urllib.request.urlopen(request, timeout=30) as answer, \
                 tempfile.NamedTemporaryFile(suffix=".mp4") as saved:
@@ -426,14 +447,8 @@ class WebPageTest(unittest.TestCase):
             probe = json.loads(subprocess.run(["ffprobe", "-v", "error", "-show_format", "-show_streams", "-of",
                                                "json", saved.name], capture_output=True, text=True,
                                               check=True).stdout)
-            start = open(saved.name, "rb").read(64)
-        kinds = sorted(stream["codec_type"] for stream in probe["streams"])
-        self.assertEqual(kinds, ["audio", "video"], probe["streams"])
-        self.assertAlmostEqual(float(probe["format"]["duration"]), 20.0, delta=0.5)
-        # The index comes before the pictures: the file plays while it loads.
-        self.assertIn(b"moov", start)
-        print(f"download of the 20 s film: {probe['format']['size']} bytes, {took:.1f} s from the click "
-              f"to the link ({browser.find_element(By.ID, 'download-text').text})", file=sys.stderr)
+            with open(saved.name, "rb") as start:
+                return probe, start.read(64)
 
     def test_93_paths_outside_the_shared_folders_are_not_available(self):
         for path in ["/etc/passwd", "/etc", self.programs.folder.name + "/server.log"]:

@@ -64,8 +64,9 @@ private:
 
 }  // namespace
 
-Download::Download(quint64 id, QPointer<QWebSocket> viewer, const std::string& path)
-    : id_(id), viewer_(std::move(viewer)), name_(QFileInfo(QString::fromStdString(path)).completeBaseName() + ".mp4")
+Download::Download(quint64 id, QPointer<QWebSocket> viewer, const std::string& path, double lengthSeconds)
+    : id_(id), viewer_(std::move(viewer)), name_(QFileInfo(QString::fromStdString(path)).completeBaseName() + ".mp4"),
+      length_(lengthSeconds)
 {
 }
 
@@ -84,7 +85,7 @@ std::unique_ptr<handheld::StreamSink> makeGatheringSink(const StreamFormat& form
 
 bool Download::writeFile(std::string& error) const
 {
-    return writePlainMp4(gathered(), file().toStdString(), error);
+    return writePlainMp4(gathered(), file().toStdString(), length_, error);
 }
 
 double Download::seconds() const

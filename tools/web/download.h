@@ -26,7 +26,8 @@ std::unique_ptr<handheld::StreamSink> makeGatheringSink(const StreamFormat& form
 
 class Download {
 public:
-    Download(quint64 id, QPointer<QWebSocket> viewer, const std::string& path);
+    // lengthSeconds 0 keeps the whole film from its start.
+    Download(quint64 id, QPointer<QWebSocket> viewer, const std::string& path, double lengthSeconds);
 
     quint64 id() const { return id_; }
     // The viewer who asked; null once it has gone.
@@ -36,6 +37,14 @@ public:
     // The finished file, once written.
     QString file() const { return folder_.filePath("download.mp4"); }
     bool usable(QString& error) const;
+    // Notes how far the stream has got: whether that is all that was asked
+    // for, so that the rest of the film is not waited for.
+    bool reached(double seconds)
+    {
+        complete_ = length_ > 0 && seconds >= length_;
+        return complete_;
+    }
+    bool complete() const { return complete_; }
 
     // Where the stream is gathered, as a fragmented MP4.
     std::string gathered() const { return folder_.filePath("gathered.mp4").toStdString(); }
@@ -49,6 +58,8 @@ private:
     quint64 id_;
     QPointer<QWebSocket> viewer_;
     QString name_;
+    double length_;
+    bool complete_ = false;
     QTemporaryDir folder_;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };

@@ -88,8 +88,8 @@ QString stateText(LinkState state, const QString& detail)
 }
 
 // Reads one chunk after another into the remuxer on the receiving thread
-// and posts what comes out to the gateway. A file's chunks carry the file's
-// own times, from the start position on; the remuxer wants the stream's.
+// and posts what comes out to the gateway. A file comes faster than it
+// plays, and is held back.
 class RemuxSink final : public handheld::StreamSink {
 public:
     RemuxSink(const StreamFormat& format, double start, RemuxOutput output, std::atomic<double>& delay,
@@ -97,7 +97,7 @@ public:
               std::function<void(std::string, double)> subtitle)
         : remuxer_(format, start, std::move(output)), delay_(delay), timelineEnd_(timelineEnd),
           started_(std::chrono::steady_clock::now()), start_(start), file_(source.isFile()),
-          startMs_(file_ ? uint32_t(std::max(0, source.startSeconds)) * 1000 : 0), subtitle_(std::move(subtitle))
+          subtitle_(std::move(subtitle))
     {
     }
 
@@ -106,11 +106,10 @@ public:
         // What of a file comes after the stop is dropped, not played.
         if (file_ && stopped_)
             return true;
-        const uint32_t streamMs = timeMs > startMs_ ? timeMs - startMs_ : 0;
-        // How far the chunk arrives behind the stream's own clock.
+        // How far a live chunk arrives behind the stream's own clock.
         const std::chrono::duration<double> sinceStart = std::chrono::steady_clock::now() - started_;
-        delay_.store(file_ ? 0.0 : sinceStart.count() - streamMs / 1000.0);
-        const bool added = noteEnd(remuxer_.addVideo(streamMs, bytes));
+        delay_.store(file_ ? 0.0 : sinceStart.count() - timeMs / 1000.0);
+        const bool added = noteEnd(remuxer_.addVideo(timeMs, bytes));
         if (file_)
             holdBackFile();
         return added;
@@ -119,7 +118,7 @@ public:
     {
         if (file_ && stopped_)
             return true;
-        return noteEnd(remuxer_.addAudio(timeMs > startMs_ ? timeMs - startMs_ : 0, bytes));
+        return noteEnd(remuxer_.addAudio(timeMs, bytes));
     }
     bool subtitle(std::span<const uint8_t> text) override
     {
@@ -161,7 +160,6 @@ private:
     std::chrono::steady_clock::time_point started_;
     double start_;
     bool file_;
-    uint32_t startMs_;
     std::function<void(std::string, double)> subtitle_;
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -413,7 +411,8 @@ void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
             && source.subtitleStream >= kCompanionSubtitles && source.subtitleStream < 128)
             play(viewer, std::move(source), quality);
     } else if (type == "download") {
-        startDownload(viewer, request.value("path").toString(), quality);
+        startDownload(viewer, request.value("path").toString(), request.value("start").toInt(0),
+                      request.value("length").toDouble(0), quality);
     } else if (type == "canceldownload") {
         cancelDownload();
     } else if (type == "browse") {
@@ -451,15 +450,15 @@ void Gateway::play(Viewer& viewer, StreamSource source, int quality)
 
 // The download takes the server's session as a stream would: the viewers
 // see that it runs, and play again once it has ended or was cancelled.
-void Gateway::startDownload(Viewer& viewer, const QString& path, int quality)
+void Gateway::startDownload(Viewer& viewer, const QString& path, int start, double length, int quality)
 {
-    if (path.isEmpty() || quality < 0 || quality >= int(std::size(kQualityProfiles)))
+    if (path.isEmpty() || start < 0 || length < 0 || quality < 0 || quality >= int(std::size(kQualityProfiles)))
         return;
     if (gathering()) {
         sendText(viewer, QJsonObject{{"type", "download"}, {"error", "Another download is in progress"}});
         return;
     }
-    auto download = std::make_shared<Download>(++downloadCounter_, viewer.socket.get(), path.toStdString());
+    auto download = std::make_shared<Download>(++downloadCounter_, viewer.socket.get(), path.toStdString(), length);
     QString error;
     if (!download->usable(error)) {
         Log("no folder for a download: " + error.toStdString());
@@ -469,7 +468,7 @@ void Gateway::startDownload(Viewer& viewer, const QString& path, int quality)
     download_ = std::move(download);
     Log("download of \"" + path.toStdString() + "\" begins");
     streamWanted_ = true;
-    wanted_ = StreamSource{.file = path.toStdString(), .profile = kQualityProfiles[quality],
+    wanted_ = StreamSource{.file = path.toStdString(), .startSeconds = start, .profile = kQualityProfiles[quality],
                            .gatherInto = download_->gathered()};
     cache_.clear();
     for (auto& each : viewers_)
@@ -491,8 +490,13 @@ void Gateway::cancelDownload()
 
 void Gateway::onDownloadProgress(const QString& gathered, double seconds)
 {
-    if (gathering() && gathered.toStdString() == download_->gathered())
-        answer(download_->viewer(), QJsonObject{{"type", "download"}, {"state", "progress"}, {"seconds", seconds}});
+    if (!gathering() || gathered.toStdString() != download_->gathered())
+        return;
+    answer(download_->viewer(), QJsonObject{{"type", "download"}, {"state", "progress"}, {"seconds", seconds}});
+    // The part asked for is in: the stream stops, and once the link says so
+    // the download is done.
+    if (!download_->complete() && download_->reached(seconds))
+        link_->stop();
 }
 
 // Complete when the file's end came; the MP4 is then written on a worker
@@ -500,6 +504,7 @@ void Gateway::onDownloadProgress(const QString& gathered, double seconds)
 void Gateway::endGathering(bool complete)
 {
     streamWanted_ = false;
+    wanted_.gatherInto.clear();
     if (!complete) {
         Log("download of \"" + wanted_.file + "\" failed: " + stateMessage_.value("message").toString().toStdString());
         answer(download_->viewer(), QJsonObject{{"type", "download"}, {"error", "The download failed"}});
@@ -610,6 +615,7 @@ std::unique_ptr<handheld::StreamSink> Gateway::makeSink(const StreamSource& sour
     format.frameRate = header.frameRate > 0 ? header.frameRate : 15;
     format.sampleRate = header.sampleRate > 0 ? header.sampleRate : 44100;
     format.stereo = header.stereo != 0;
+    format.startMs = source.isFile() ? uint32_t(std::max(0, source.startSeconds)) * 1000 : 0;
     const quint64 stream = ++streamCounter_;
     if (source.isDownload()) {
         const QString gathered = QString::fromStdString(source.gatherInto);
@@ -651,7 +657,7 @@ void Gateway::onLinkState(LinkState state, int channel, const QString& detail)
         stateMessage_["message"] = "A download is in progress";
     broadcast(stateMessage_);
     if (gathering() && state != LinkState::Playing && state != LinkState::Connecting)
-        endGathering(state == LinkState::Ended);
+        endGathering(state == LinkState::Ended || download_->complete());
 }
 
 void Gateway::onChannels(const QJsonArray& channels)

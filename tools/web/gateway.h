@@ -61,9 +61,9 @@ private:
     bool admits(const QByteArray& origin, const QByteArray& host, const QByteArray& cookie) const;
     void onViewerMessage(Viewer& viewer, const QString& text);
     void play(Viewer& viewer, StreamSource source, int quality);
-    void startDownload(Viewer& viewer, const QString& path, int quality);
+    void startDownload(Viewer& viewer, const QString& path, int start, double length, int quality);
     void cancelDownload();
-    bool gathering() const { return download_ && streamWanted_ && wanted_.isDownload(); }
+    bool gathering() const { return download_ && wanted_.isDownload(); }
     void endGathering(bool complete);
     void onDownloadProgress(const QString& gathered, double seconds);
     void onDownloadWritten(quint64 id, bool written, const QString& error);

@@ -483,7 +483,9 @@ LiveRemuxer::~LiveRemuxer()
 
 bool LiveRemuxer::addVideo(uint32_t timeMs, std::span<const uint8_t> bytes)
 {
-    return state_->error.empty() && state_->videoParser && state_->parseVideo(bytes, timeMs);
+    const uint32_t startMs = state_->format.startMs;
+    return state_->error.empty() && state_->videoParser
+        && state_->parseVideo(bytes, timeMs > startMs ? timeMs - startMs : 0);
 }
 
 bool LiveRemuxer::addAudio(uint32_t, std::span<const uint8_t> bytes)

@@ -22,6 +22,8 @@ struct StreamFormat {
     int frameRate = 24;
     int sampleRate = 44100;
     bool stereo = true;
+    // A file's chunks carry the file's own times, from its start position.
+    uint32_t startMs = 0;
 };
 
 struct InitSegment {
@@ -56,7 +58,8 @@ public:
     ~LiveRemuxer();
 
     // A chunk of each stream with the server's time stamp of its completion
-    // in ms. False once the remuxer has failed; error() says why.
+    // in ms (from the format's startMs on). False once the remuxer has
+    // failed; error() says why.
     bool addVideo(uint32_t timeMs, std::span<const uint8_t> bytes);
     bool addAudio(uint32_t timeMs, std::span<const uint8_t> bytes);
     const std::string& error() const;

@@ -17,7 +17,7 @@ bool failed(std::string& error, const std::string& what, int code)
     return false;
 }
 
-bool copyPackets(AVFormatContext& input, AVFormatContext& output, std::string& error)
+bool copyPackets(AVFormatContext& input, AVFormatContext& output, double seconds, std::string& error)
 {
     PacketPtr packet(av_packet_alloc());
     if (!packet) {
@@ -27,6 +27,10 @@ bool copyPackets(AVFormatContext& input, AVFormatContext& output, std::string& e
     int code = 0;
     while ((code = av_read_frame(&input, packet.get())) >= 0) {
         const AVStream& from = *input.streams[packet->stream_index];
+        if (seconds > 0 && packet->pts != AV_NOPTS_VALUE && packet->pts * av_q2d(from.time_base) >= seconds) {
+            av_packet_unref(packet.get());
+            continue;
+        }
         av_packet_rescale_ts(packet.get(), from.time_base, output.streams[packet->stream_index]->time_base);
         packet->pos = -1;
         code = av_interleaved_write_frame(&output, packet.get());
@@ -38,7 +42,7 @@ bool copyPackets(AVFormatContext& input, AVFormatContext& output, std::string& e
 
 }  // namespace
 
-bool writePlainMp4(const std::string& fragmented, const std::string& target, std::string& error)
+bool writePlainMp4(const std::string& fragmented, const std::string& target, double seconds, std::string& error)
 {
     AVFormatContext* opened = nullptr;
     int code = avformat_open_input(&opened, fragmented.c_str(), nullptr, nullptr);
@@ -69,7 +73,7 @@ bool writePlainMp4(const std::string& fragmented, const std::string& target, std
     av_dict_free(&options);
     if (code < 0)
         return failed(error, "writing the MP4 header", code);
-    if (!copyPackets(*input, *output, error))
+    if (!copyPackets(*input, *output, seconds, error))
         return false;
     if ((code = av_write_trailer(output.get())) < 0)
         return failed(error, "writing the MP4 index", code);

@@ -7,7 +7,8 @@
 
 namespace web {
 
-// Copies the tracks of `fragmented` into `target`; false with the reason.
-bool writePlainMp4(const std::string& fragmented, const std::string& target, std::string& error);
+// Copies the tracks of `fragmented` into `target`, up to `seconds` of them
+// when that is above 0; false with the reason.
+bool writePlainMp4(const std::string& fragmented, const std::string& target, double seconds, std::string& error);
 
 }  // namespace web

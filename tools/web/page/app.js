@@ -210,6 +210,7 @@ function connect() {
     else play(wantedChannel());
     films.open();
     schedules.refresh();
+    send({ type: "recordingstatus" });
   });
   socket.addEventListener("message", ({ data }) => {
     if (typeof data !== "string") {

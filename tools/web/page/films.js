@@ -85,7 +85,7 @@ export class Films {
     this.send = send;
     this.quality = quality;
     this.replay = replay;
-    this.duration = 0;
+    this.downloadSpan = 0;
     this.folders = new FolderView($("films-list"), $("films-path"), (path) => this.send({ type: "browse", path }),
                                   (path) => this.send({ type: "describe", path }));
     this.subtitleFiles = new FolderView($("subtitle-list"), $("subtitle-path"),
@@ -154,7 +154,6 @@ export class Films {
   }
 
   showFile({ path, error, duration, kbps, streams, artist, album, genre }) {
-    this.duration = duration;
     $("file-name").textContent = path.slice(path.lastIndexOf("/") + 1);
     const fields = error ? [["", "This file is not available"]] : [
       ["Duration", clock(duration)],
@@ -173,7 +172,12 @@ export class Films {
     $("stream-choices").hidden = Boolean(error);
     $("play-file").hidden = $("download-file").hidden = Boolean(error);
     $("play-file").onclick = () => { location.hash = fileHash(path, 0); };
-    $("download-file").onclick = () => this.send({ type: "download", path, quality: this.quality() });
+    $("download-file").onclick = () => {
+      const start = Number($("download-from").value) || 0;
+      const length = Number($("download-length").value) || 0;
+      this.downloadSpan = length || duration - start;
+      this.send({ type: "download", path, quality: this.quality(), start, length });
+    };
     $("file-info").hidden = false;
   }
 
@@ -190,7 +194,7 @@ export class Films {
       progress.value = 0;
       $("download-text").textContent = `Downloading ${name}…`;
     } else if (state === "progress") {
-      progress.value = this.duration > 0 ? Math.min(1, seconds / this.duration) : 0;
+      progress.value = this.downloadSpan > 0 ? Math.min(1, seconds / this.downloadSpan) : 0;
       $("download-text").textContent = `Downloading: ${Math.round(progress.value * 100)} %`;
     } else if (state === "ready") {
       progress.value = 1;

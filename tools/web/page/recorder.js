@@ -44,9 +44,14 @@ export class Recorder {
     this.#showRecording(Boolean(started));
   }
 
+  // Also asked for at the page's start: a recording that runs, begun by a
+  // schedule, say, shows and is followed.
   recordingStatus({ seconds, running, error }) {
-    if (error) return;
+    if (error || (!running && !this.#recordingPoll && seconds === 0)) return;
     $("record-state").textContent = running ? `Recording ${clock(seconds)}` : `Recorded ${clock(seconds)}`;
+    if (running && !this.#recordingPoll) {
+      this.#recordingPoll = setInterval(() => this.send({ type: "recordingstatus" }), RECORDING_POLL_MS);
+    }
     if (!running) {
       clearInterval(this.#recordingPoll);
       this.#recordingPoll = 0;
