@@ -166,6 +166,33 @@ private:
     std::atomic<bool> stopped_ = false;
 };
 
+QJsonObject folderMessage(const QString& path, const FolderAnswer& folder)
+{
+    QJsonArray entries;
+    for (const handheld::ListingEntry& entry : folder.entries)
+        entries.append(QJsonObject{{"type", QString(QChar(entry.type))}, {"name", QString::fromStdString(entry.name)}});
+    return {{"type", "folder"}, {"path", path}, {"error", QString::fromStdString(folder.error)}, {"entries", entries}};
+}
+
+QJsonObject fileMessage(const QString& path, const FileAnswer& file)
+{
+    const handheld::FileInfo& info = file.info;
+    QJsonArray streams;
+    for (const handheld::FileInfoStream& stream : info.streams)
+        streams.append(QString::fromStdString(stream.text));
+    const double seconds = (info.hours * 60.0 + info.minutes) * 60.0 + info.seconds + info.hundredths / 100.0;
+    return {{"type", "file"},
+            {"path", path},
+            {"error", QString::fromStdString(file.error)},
+            {"size", info.size},
+            {"duration", seconds},
+            {"kbps", info.bitrateKbps},
+            {"streams", streams},
+            {"artist", QString::fromStdString(info.artist)},
+            {"album", QString::fromStdString(info.album)},
+            {"genre", QString::fromStdString(info.genre)}};
+}
+
 }  // namespace
 
 struct Gateway::Viewer {
@@ -549,36 +576,6 @@ QHttpServerResponse Gateway::downloadFile(const QString& id, const QHttpServerRe
     return response;
 }
 
-namespace {
-
-QJsonObject folderMessage(const QString& path, const FolderAnswer& folder)
-{
-    QJsonArray entries;
-    for (const handheld::ListingEntry& entry : folder.entries)
-        entries.append(QJsonObject{{"type", QString(QChar(entry.type))}, {"name", QString::fromStdString(entry.name)}});
-    return {{"type", "folder"}, {"path", path}, {"error", QString::fromStdString(folder.error)}, {"entries", entries}};
-}
-
-QJsonObject fileMessage(const QString& path, const FileAnswer& file)
-{
-    const handheld::FileInfo& info = file.info;
-    QJsonArray streams;
-    for (const handheld::FileInfoStream& stream : info.streams)
-        streams.append(QString::fromStdString(stream.text));
-    const double seconds = (info.hours * 60.0 + info.minutes) * 60.0 + info.seconds + info.hundredths / 100.0;
-    return {{"type", "file"},
-            {"path", path},
-            {"error", QString::fromStdString(file.error)},
-            {"size", info.size},
-            {"duration", seconds},
-            {"kbps", info.bitrateKbps},
-            {"streams", streams},
-            {"artist", QString::fromStdString(info.artist)},
-            {"album", QString::fromStdString(info.album)},
-            {"genre", QString::fromStdString(info.genre)}};
-}
-
-}  // namespace
 
 void Gateway::browse(Viewer& viewer, const QString& path, bool subtitles)
 {
