@@ -50,7 +50,10 @@ def films(programs, browser):
         pictures = browser.execute_script("return window.orvandel.firstPictures")
         asked = time.monotonic()
         browser.execute_script(f"location.hash = '#file/{path}?start={start}'")
-        page.wait_for(lambda: browser.execute_script("return window.orvandel.firstPictures") > pictures, 10, 0.02)
+        if not page.wait_for(lambda: browser.execute_script("return window.orvandel.firstPictures") > pictures,
+                             10, 0.02):
+            print(f"seek to {start} s showed no picture in 10 s")
+            continue
         seeks.append(time.monotonic() - asked)
         time.sleep(1)
     print("seek to picture, s:", " ".join(f"{s:.2f}" for s in seeks),

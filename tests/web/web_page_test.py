@@ -408,8 +408,7 @@ class WebPageTest(unittest.TestCase):
 
     def test_92_a_film_downloads_as_an_mp4_that_plays_everywhere(self):
         browser = self.browser
-        browser.execute_script("Array.from(document.querySelectorAll('#films-list button'))"
-                               ".find((b) => b.textContent === arguments[0]).click()", FILM)
+        self.open_film_entry(FILM)
         WebDriverWait(browser, 10).until(lambda b: b.find_element(By.ID, "download-file").is_displayed())
         asked = time.monotonic()
         browser.find_element(By.ID, "download-file").click()
@@ -435,6 +434,9 @@ class WebPageTest(unittest.TestCase):
                                                 if b.find_element(By.ID, "download-link").is_displayed() else None)
         probe, _ = self.fetch_download(link)
         self.assertAlmostEqual(float(probe["format"]["duration"]), 4.0, delta=0.5)
+        with self.assertRaises(urllib.error.HTTPError) as refused:
+            urllib.request.urlopen(link.get_attribute("href"), timeout=10)
+        self.assertEqual(refused.exception.code, 401)
 
     def fetch_download(self, link):
         """ffprobe's view of the file the link offers, and its first bytes."""
@@ -458,6 +460,24 @@ class WebPageTest(unittest.TestCase):
             self.assertTrue(wait_for(lambda: self.playback()["status"] == "This file is not available", 10),
                             (path, self.playback()))
             self.assertNotIn("root:", self.browser.find_element(By.TAG_NAME, "body").text)
+        # Asked directly, the gateway passes on what the server answers: nothing.
+        answers = self.browser.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            const socket = new WebSocket(`ws://${location.host}/stream`);
+            const answers = {};
+            socket.onopen = () => {
+              socket.send(JSON.stringify({type: 'browse', path: '/etc'}));
+              socket.send(JSON.stringify({type: 'describe', path: '/etc/passwd'}));
+            };
+            socket.onmessage = ({data}) => {
+              if (typeof data !== 'string') return;
+              const message = JSON.parse(data);
+              if (message.type === 'folder' || message.type === 'file') answers[message.type] = message;
+              if (answers.folder && answers.file) { socket.close(); done(answers); }
+            };""")
+        self.assertEqual(answers["folder"]["entries"], [], answers)
+        self.assertTrue(answers["file"]["error"], answers)
+        self.assertEqual(answers["file"]["streams"], [], answers)
 
     def test_94_a_channel_is_recorded_with_its_time_shown(self):
         videos = self.programs.folder.name + "/Videos"

@@ -29,41 +29,43 @@ bool receiveListing(Commander& commander, int32_t rawLength, int32_t dataLength,
     return inflateExact(data, size_t(rawLength), block, error);
 }
 
-bool listFolder(Commander& commander, uint8_t command, const std::string& path, std::vector<ListingEntry>& entries,
-                std::string& error)
+Asked listFolder(Commander& commander, uint8_t command, const std::string& path, std::vector<ListingEntry>& entries,
+                 std::string& error)
 {
     Reply reply;
     if (!commander.exchange(command, buildPathPayload(folderRequest(path)), reply)) {
         error = "the server did not answer";
-        return false;
+        return Asked::Unanswered;
     }
     if (reply.code != command) {
         error = "the server refused the folder";
-        return false;
+        return Asked::Refused;
     }
     Bytes block;
     if (!receiveListing(commander, getLeInt32(reply.body.data()), getLeInt32(reply.body.data() + 4), block, error))
-        return false;
+        return Asked::Unanswered;
     entries.clear();
-    return block.empty() || parseListing(block, entries, error);
+    if (!block.empty() && !parseListing(block, entries, error))
+        return Asked::Unanswered;
+    return Asked::Answered;
 }
 
 // The record follows the reply whatever its code, so it is always read.
-bool describeFile(Commander& commander, const std::string& path, FileInfo& info, std::string& error)
+Asked describeFile(Commander& commander, const std::string& path, FileInfo& info, std::string& error)
 {
     Reply reply;
     Bytes record;
     if (!commander.exchange(command::GetFileInfo, buildPathPayload(path), reply)
         || !commander.receiveBlock(kFileInfoSize, record)) {
         error = "the server did not answer";
-        return false;
+        return Asked::Unanswered;
     }
     info = decodeFileInfo(std::span<const uint8_t, kFileInfoSize>(record));
     if (reply.code != command::GetFileInfo) {
         error = "the server could not open the file as media";
-        return false;
+        return Asked::Refused;
     }
-    return true;
+    return Asked::Answered;
 }
 
 }  // namespace handheld

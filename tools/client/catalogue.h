@@ -19,14 +19,17 @@ std::string folderRequest(const std::string& path);
 bool receiveListing(Commander& commander, int32_t rawLength, int32_t dataLength, Bytes& block,
                     std::string& error);
 
-// ListMediaFolder or ListSubtitleFolder of a plain path ("/" for the shared
-// folders). False with the reason when the server refused it or the answer
-// was broken.
-bool listFolder(Commander& commander, uint8_t command, const std::string& path, std::vector<ListingEntry>& entries,
-                std::string& error);
+// How a catalogue request went. Unanswered means the session can no longer
+// be trusted: a late answer would be taken for the next request's.
+enum class Asked { Answered, Refused, Unanswered };
 
-// GetFileInfo of a file's path; false with the reason when the server
-// could not open it as media or the record did not come.
-bool describeFile(Commander& commander, const std::string& path, FileInfo& info, std::string& error);
+// ListMediaFolder or ListSubtitleFolder of a plain path ("/" for the shared
+// folders); the reason in `error` unless answered. A folder outside the
+// shared ones comes back empty, without even "..".
+Asked listFolder(Commander& commander, uint8_t command, const std::string& path, std::vector<ListingEntry>& entries,
+                 std::string& error);
+
+// GetFileInfo of a file's path; the reason in `error` unless answered.
+Asked describeFile(Commander& commander, const std::string& path, FileInfo& info, std::string& error);
 
 }  // namespace handheld

@@ -45,6 +45,9 @@ public:
         return complete_;
     }
     bool complete() const { return complete_; }
+    // Set on the Qt thread once the MP4 is written: only then is it served.
+    void markWritten() { written_ = true; }
+    bool written() const { return written_; }
 
     // Where the stream is gathered, as a fragmented MP4.
     std::string gathered() const { return folder_.filePath("gathered.mp4").toStdString(); }
@@ -60,6 +63,7 @@ private:
     QString name_;
     double length_;
     bool complete_ = false;
+    bool written_ = false;
     QTemporaryDir folder_;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };

@@ -118,11 +118,14 @@ public:
     {
         if (file_ && stopped_)
             return true;
-        return noteEnd(remuxer_.addAudio(timeMs, bytes));
+        const bool added = noteEnd(remuxer_.addAudio(timeMs, bytes));
+        if (file_)
+            holdBackFile();
+        return added;
     }
     bool subtitle(std::span<const uint8_t> text) override
     {
-            // Where the stream has got to: a record without times of its own
+        // Where the stream has got to: a record without times of its own
         // belongs about there.
         subtitle_(std::string(text.begin(), text.end()), remuxer_.endSeconds());
         return true;
@@ -536,8 +539,11 @@ void Gateway::endGathering(bool complete)
         Log("download of \"" + wanted_.file + "\" failed: " + stateMessage_.value("message").toString().toStdString());
         answer(download_->viewer(), QJsonObject{{"type", "download"}, {"error", "The download failed"}});
         download_.reset();
+        // The link forgets it too, or a session taken back would start it again.
+        link_->stop();
         return;
     }
+    answer(download_->viewer(), QJsonObject{{"type", "download"}, {"state", "writing"}});
     std::shared_ptr<const Download> download = download_;
     (void)QtConcurrent::run(&writePool_, [this, download] {
         std::string error;
@@ -556,6 +562,7 @@ void Gateway::onDownloadWritten(quint64 id, bool written, const QString& error)
         download_.reset();
         return;
     }
+    download_->markWritten();
     const qint64 bytes = QFileInfo(download_->file()).size();
     Log("download of " + download_->name().toStdString() + ": " + std::to_string(bytes) + " bytes in "
         + std::to_string(download_->seconds()) + " s");
@@ -568,11 +575,16 @@ QHttpServerResponse Gateway::downloadFile(const QString& id, const QHttpServerRe
 {
     if (!logins_.admits(request.value("Cookie")))
         return QHttpServerResponse(QHttpServerResponse::StatusCode::Unauthorized);
-    if (!download_ || id != QString::number(download_->id()) || !QFileInfo::exists(download_->file()))
+    if (!download_ || id != QString::number(download_->id()) || !download_->written())
         return QHttpServerResponse(QHttpServerResponse::StatusCode::NotFound);
     QHttpServerResponse response = QHttpServerResponse::fromFile(download_->file());
     response.setHeader("Content-Type", "video/mp4");
-    response.addHeader("Content-Disposition", "attachment; filename=\"" + download_->name().toUtf8() + "\"");
+    // A film's name may hold anything; the header gets a safe copy.
+    QByteArray name = download_->name().toUtf8();
+    for (char& byte : name)
+        if (byte == '"' || byte == '\\' || (byte >= 0 && byte < 0x20) || byte == 0x7f)
+            byte = '_';
+    response.addHeader("Content-Disposition", "attachment; filename=\"" + name + "\"");
     return response;
 }
 
@@ -650,11 +662,23 @@ void Gateway::onLinkState(LinkState state, int channel, const QString& detail)
     stateMessage_["message"] = stateText(state, detail);
     if (state != LinkState::Playing && state != LinkState::Connecting)
         cache_.clear();
-    if (gathering() && (state == LinkState::Playing || state == LinkState::Connecting))
-        stateMessage_["message"] = "A download is in progress";
+    if (gathering()) {
+        // A session taken back on the way passes through Ready before the
+        // download's stream starts again; the download ends on its own end,
+        // on the part asked for, or when the link gives up. The viewers are
+        // then free to play again.
+        const bool ended = state == LinkState::Ended || (state == LinkState::Ready && download_->complete());
+        const bool failed = state == LinkState::StartFailed || state == LinkState::Unreachable
+                            || state == LinkState::TakenOver || state == LinkState::Offline;
+        if (ended || failed) {
+            endGathering(ended);
+            stateMessage_["state"] = "ready";
+            stateMessage_["message"] = "";
+        } else {
+            stateMessage_["message"] = "A download is in progress";
+        }
+    }
     broadcast(stateMessage_);
-    if (gathering() && state != LinkState::Playing && state != LinkState::Connecting)
-        endGathering(state == LinkState::Ended || download_->complete());
 }
 
 void Gateway::onChannels(const QJsonArray& channels)

@@ -1,6 +1,7 @@
 // The web side of orvandel-web: the page and its login over HTTP, the
-// viewers' WebSockets, and one live stream shared by every viewer. Lives on
-// the Qt main thread; the server link and the stream's receiver post into it.
+// viewers' WebSockets, one stream (a channel or a film) shared by every
+// viewer, and downloads. Lives on the Qt main thread; the server link, the
+// stream's receiver and the download writer post into it.
 #pragma once
 
 #include "download.h"

@@ -248,25 +248,29 @@ void ServerLink::handle(Command& command)
 }
 
 // The requests go on the session's control connection between the stream's
-// own; a session lost meanwhile is taken back by the usual checks.
+// own. A request that got no answer loses the session: a late answer would
+// be taken for the next request's.
 void ServerLink::handleCatalogue(Command& command)
 {
     const bool browsing = command.kind == Command::Browse;
     FolderAnswer folder;
     FileAnswer file;
     std::string& error = browsing ? folder.error : file.error;
+    Asked asked = Asked::Unanswered;
     if (!commander_)
         error = "the server is not reachable";
     else if (browsing)
-        listFolder(*commander_, command.request, command.path, folder.entries, error);
+        asked = listFolder(*commander_, command.request, command.path, folder.entries, error);
     else
-        describeFile(*commander_, command.path, file.info, error);
+        asked = describeFile(*commander_, command.path, file.info, error);
     if (!error.empty())
         log("\"" + command.path + "\": " + error);
     if (browsing)
         command.folderAnswer(std::move(folder));
     else
         command.fileAnswer(std::move(file));
+    if (commander_ && asked == Asked::Unanswered)
+        sessionLost(error);
 }
 
 void ServerLink::handleAsk(Command& command)
@@ -284,9 +288,13 @@ void ServerLink::handleAsk(Command& command)
         else if (length > 0 && !commander_->receiveBlock(size_t(length), answer.block))
             answer.error = "the schedule list did not arrive";
     }
-    if (!answer.error.empty())
-        log("request " + hexCode(command.request) + ": " + answer.error);
+    const std::string error = answer.error;
     command.askAnswer(std::move(answer));
+    if (error.empty())
+        return;
+    log("request " + hexCode(command.request) + ": " + error);
+    if (commander_)
+        sessionLost(error);
 }
 
 void ServerLink::handleLogin(const Account& account, std::promise<LoginAnswer>& answer)
@@ -390,60 +398,62 @@ std::optional<Reply> ServerLink::requestChannel(StreamRequest request)
     return reply;
 }
 
+// A refusal at any step fails the start; a step that got no answer loses
+// the session.
 std::optional<Reply> ServerLink::requestFile(StreamRequest request)
 {
     const std::string& path = wanted_->file;
-    FileInfo info;
-    std::string error = "the server did not answer";
-    Reply reply;
-    if (!describeFile(*commander_, path, info, error) || !chooseSubtitles(info, request, error)
-        || !commander_->exchange(command::SetMediaFile, buildPathPayload(path), reply)) {
-        log("\"" + path + "\" cannot be played: " + error);
+    auto refused = [this, &path](const std::string& reason) {
+        log("\"" + path + "\" cannot be played: " + reason);
         setState(LinkState::StartFailed, "This file is not available");
         return std::nullopt;
+    };
+    FileInfo info;
+    std::string error;
+    if (const Asked asked = describeFile(*commander_, path, info, error); asked != Asked::Answered) {
+        if (asked == Asked::Unanswered)
+            sessionLost(error);
+        return asked == Asked::Refused ? refused(error) : std::nullopt;
     }
+    chooseSubtitles(info, request);
     request.audioNumber = int8_t(wanted_->audioStream);
     request.startSeconds = wanted_->startSeconds;
-    if (!commander_->exchange(command::StartFileStream, buildStreamPayload(request), reply)) {
-        sessionLost("StartFileStream got no answer");
-        return std::nullopt;
-    }
-    if (reply.code != command::StartFileStream) {
-        log("the server could not stream \"" + path + "\" from " + std::to_string(request.startSeconds) + " s");
-        setState(LinkState::StartFailed, "This file is not available");
-        return std::nullopt;
+    const std::string& subtitleFile = wanted_->subtitleFile;
+    const std::pair<uint8_t, Bytes> steps[] = {
+        {command::SetSubtitleFile, buildPathPayload(subtitleFile)},
+        {command::SetMediaFile, buildPathPayload(path)},
+        {command::StartFileStream, buildStreamPayload(request)},
+    };
+    Reply reply;
+    for (const auto& [step, payload] : steps) {
+        if (step == command::SetSubtitleFile && subtitleFile.empty())
+            continue;
+        if (!commander_->exchange(step, payload, reply)) {
+            sessionLost("request " + hexCode(step) + " got no answer");
+            return std::nullopt;
+        }
+        if (reply.code != step)
+            return refused("the server refused request " + hexCode(step));
     }
     return reply;
 }
 
 // The description has made the companion file, when there is one, the
-// server's subtitle file: any subtitle number then has it loaded. Another
-// file takes its place, and an empty path clears it for a stream of the
+// server's subtitle file, and another file chosen takes its place: any
+// subtitle number then has that file loaded, instead of a stream of the
 // file's own.
-bool ServerLink::chooseSubtitles(const FileInfo& info, StreamRequest& request, std::string& error)
+void ServerLink::chooseSubtitles(const FileInfo& info, StreamRequest& request) const
 {
     const StreamSource& source = *wanted_;
     const bool companion = std::any_of(info.streams.begin(), info.streams.end(), [](const FileInfoStream& stream) {
         return stream.text.starts_with(kCompanionSubtitlePrefix);
     });
-    std::optional<std::string> subtitlePath;
-    if (!source.subtitleFile.empty()) {
-        subtitlePath = source.subtitleFile;
+    if (!source.subtitleFile.empty())
         request.subtitleNumber = 0;
-    } else if (source.subtitleStream >= 0) {
-        if (companion)
-            subtitlePath = "";
+    else if (source.subtitleStream >= 0)
         request.subtitleNumber = int8_t(source.subtitleStream);
-    } else {
+    else
         request.subtitleNumber = source.subtitleStream == kCompanionSubtitles && companion ? 0 : -1;
-    }
-    Reply reply;
-    if (!subtitlePath
-        || (commander_->exchange(command::SetSubtitleFile, buildPathPayload(*subtitlePath), reply)
-            && reply.code == command::SetSubtitleFile))
-        return true;
-    error = "the subtitle file \"" + *subtitlePath + "\" was refused";
-    return false;
 }
 
 void ServerLink::stopStream(Millis quiet)
@@ -472,8 +482,9 @@ void ServerLink::checkSession()
         if (end == StreamEnd::Failed && !session_->control.peerClosed()) {
             // The stream's bytes could not be remuxed; the session is fine.
             log("the stream of " + wanted_->name() + " failed: " + receiver_->error());
+            const bool file = wanted_->isFile();
             stopStream(Millis(0));
-            setState(LinkState::StartFailed);
+            setState(LinkState::StartFailed, file ? "This file could not be played" : "");
         } else if (wanted_ && wanted_->isFile() && (end == StreamEnd::AllEnds || end == StreamEnd::EndThenQuiet)) {
             // The server's sender waits for a StopStream after a file's end.
             stopStream(Millis(0));

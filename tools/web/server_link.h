@@ -1,5 +1,6 @@
 // The gateway's one handheld session with the server, on a thread of its
-// own: login, the channel list, starting and stopping the live stream, and
+// own: login, the channel list, starting and stopping a channel's or a
+// film's stream, the catalogue and the other requests of the page, and
 // getting the session back after the server went away.
 #pragma once
 
@@ -105,8 +106,8 @@ public:
     // The first login opens the session with the account; every wait ends.
     // Called from any thread but the link's own.
     LoginAnswer login(const Account& account);
-    // Streams a channel or a file (with its companion subtitles) for the
-    // viewers: a change of source or quality is a StopStream and a new
+    // Streams a channel or a file (with the subtitles and sound chosen) for
+    // the viewers: a change of source or quality is a StopStream and a new
     // start. Also takes a lost session back.
     void play(StreamSource source);
     void stop();
@@ -139,7 +140,7 @@ private:
     // the session was lost or the server refused (the state says which).
     std::optional<handheld::Reply> requestChannel(handheld::StreamRequest request);
     std::optional<handheld::Reply> requestFile(handheld::StreamRequest request);
-    bool chooseSubtitles(const handheld::FileInfo& info, handheld::StreamRequest& request, std::string& error);
+    void chooseSubtitles(const handheld::FileInfo& info, handheld::StreamRequest& request) const;
     void stopStream(handheld::Millis quiet);
     void checkSession();
     // By value: the reason often lives in what is torn down here.

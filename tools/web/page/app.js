@@ -1,6 +1,6 @@
 // The page: login, the channel list, the address (#live/N) and the
 // WebSocket that carries the gateway's messages and the stream.
-import { Films, clock, fileHash, wantedFile } from "./films.js";
+import { Films, clock, fileHash, go, wantedFile } from "./films.js";
 import { LivePlayer } from "./player.js";
 import { Recorder } from "./recorder.js";
 import { Schedules } from "./schedules.js";
@@ -83,7 +83,8 @@ function showFileControls() {
   const file = state.file;
   $("file-controls").hidden = !file;
   if (!file) return;
-  $("seek").max = String(Math.floor(file.duration));
+  // The last whole second the server still starts from.
+  $("seek").max = String(Math.max(0, Math.ceil(file.duration) - 1));
   if (document.activeElement !== $("seek")) $("seek").value = String(Math.floor(filePosition()));
 }
 
@@ -163,6 +164,8 @@ const handlers = {
       player.endStream();
       return;
     }
+    // Nothing streams: monitoring, which goes with the stream, has ended.
+    if (link === "ready") recorder.streamStopped();
     const retry = link === "takenover" || link === "failed";
     showStatus(message || (link === "connecting" ? "Connecting…" : ""), retry);
     if (link === "playing" || link === "connecting") return;
@@ -208,6 +211,7 @@ function connect() {
     send({ type: "visible", visible: !document.hidden });
     if (wantedFile()) playWanted();
     else play(wantedChannel());
+    recorder.reconnected();
     films.open();
     schedules.refresh();
     send({ type: "recordingstatus" });
@@ -292,7 +296,7 @@ $("quality").addEventListener("change", (event) => {
   }
 });
 $("seek").addEventListener("change", (event) => {
-  if (state.file) location.hash = fileHash(state.file.path, Number(event.target.value));
+  if (state.file) go(fileHash(state.file.path, Number(event.target.value)));
 });
 $("captions").addEventListener("change", () => play(state.playing));
 $("subtitles-on").addEventListener("change", (event) => { subtitles.shown = event.target.checked; });

@@ -17,6 +17,12 @@ export function fileHash(path, start) {
   return `#file/${encodeURIComponent(path)}?start=${Math.max(0, Math.floor(start))}`;
 }
 
+// Goes to an address; the same address again plays again.
+export function go(hash) {
+  if (location.hash === hash) window.dispatchEvent(new HashChangeEvent("hashchange"));
+  else location.hash = hash;
+}
+
 // The file and start position the address asks for, or null.
 export function wantedFile() {
   const match = /^#file\/([^?]+)(?:\?start=(\d+(?:\.\d*)?))?$/.exec(location.hash);
@@ -45,11 +51,18 @@ class FolderView {
   }
 
   // The reason is in the gateway's log: the page says nothing of what lies
-  // outside the shared folders.
+  // outside the shared folders, which the server lists as empty, without
+  // even "..". A way back to the shared folders stays.
   show({ path, error, entries }) {
-    if (error) {
+    if (error || (path !== "/" && entries.length === 0)) {
       this.heading.textContent = "This folder is not available";
-      this.list.replaceChildren();
+      const back = document.createElement("button");
+      back.type = "button";
+      back.textContent = "Shared folders";
+      back.addEventListener("click", () => this.browse("/"));
+      const item = document.createElement("li");
+      item.append(back);
+      this.list.replaceChildren(item);
       return;
     }
     this.path = path;
@@ -138,8 +151,10 @@ export class Films {
   #offerStreams(path, streams) {
     const numbered = streams.map((text, index) => ({ text, index }));
     const sounds = numbered.filter(({ text }) => text.startsWith("Audio:"));
-    const embedded = numbered.filter(({ text }) => text.startsWith("Subtitle:") && !text.startsWith(COMPANION_TEXT));
     const companion = streams.some((text) => text.startsWith(COMPANION_TEXT));
+    // The server loads its subtitle file, the companion, for any subtitle
+    // number: beside one, the film's own subtitle streams cannot be had.
+    const embedded = companion ? [] : numbered.filter(({ text }) => text.startsWith("Subtitle:"));
     this.#choice = { path, audio: -1, subtitle: companion ? COMPANION : -1, subtitleFile: "" };
     $("audio-choice").replaceChildren(new Option("Automatic", -1),
                                       ...sounds.map(({ text, index }) => new Option(text, index)));
@@ -171,7 +186,7 @@ export class Films {
     if (!error) this.#offerStreams(path, streams);
     $("stream-choices").hidden = Boolean(error);
     $("play-file").hidden = $("download-file").hidden = Boolean(error);
-    $("play-file").onclick = () => { location.hash = fileHash(path, 0); };
+    $("play-file").onclick = () => go(fileHash(path, 0));
     $("download-file").onclick = () => {
       const start = Number($("download-from").value) || 0;
       const length = Number($("download-length").value) || 0;
@@ -186,7 +201,7 @@ export class Films {
     const progress = $("download-progress");
     const link = $("download-link");
     $("download").hidden = false;
-    $("download-cancel").hidden = Boolean(error) || state === "ready";
+    $("download-cancel").hidden = Boolean(error) || state === "ready" || state === "writing";
     link.hidden = state !== "ready";
     if (error) {
       $("download-text").textContent = error;
@@ -196,6 +211,9 @@ export class Films {
     } else if (state === "progress") {
       progress.value = this.downloadSpan > 0 ? Math.min(1, seconds / this.downloadSpan) : 0;
       $("download-text").textContent = `Downloading: ${Math.round(progress.value * 100)} %`;
+    } else if (state === "writing") {
+      progress.value = 1;
+      $("download-text").textContent = "Writing the MP4…";
     } else if (state === "ready") {
       progress.value = 1;
       $("download-text").textContent = `${(bytes / 1e6).toFixed(1)} MB in ${seconds.toFixed(1)} s`;

@@ -9,6 +9,7 @@ const MOTION_POLL_MS = 3000;
 export class Recorder {
   #recordingPoll = 0;
   #motionPoll = 0;
+  #asking = new Set();  // polls sent and not answered yet: never two at once
 
   // `channel` gives the channel playing, or -1.
   constructor(send, channel) {
@@ -38,7 +39,7 @@ export class Recorder {
     if (started) {
       $("record-state").textContent = "Recording 00:00:00";
       clearInterval(this.#recordingPoll);
-      this.#recordingPoll = setInterval(() => this.send({ type: "recordingstatus" }), RECORDING_POLL_MS);
+      this.#recordingPoll = setInterval(() => this.#poll("recordingstatus"), RECORDING_POLL_MS);
     }
     if (stopped) this.send({ type: "recordingstatus" });
     this.#showRecording(Boolean(started));
@@ -47,10 +48,11 @@ export class Recorder {
   // Also asked for at the page's start: a recording that runs, begun by a
   // schedule, say, shows and is followed.
   recordingStatus({ seconds, running, error }) {
+    this.#asking.delete("recordingstatus");
     if (error || (!running && !this.#recordingPoll && seconds === 0)) return;
     $("record-state").textContent = running ? `Recording ${clock(seconds)}` : `Recorded ${clock(seconds)}`;
     if (running && !this.#recordingPoll) {
-      this.#recordingPoll = setInterval(() => this.send({ type: "recordingstatus" }), RECORDING_POLL_MS);
+      this.#recordingPoll = setInterval(() => this.#poll("recordingstatus"), RECORDING_POLL_MS);
     }
     if (!running) {
       clearInterval(this.#recordingPoll);
@@ -67,10 +69,11 @@ export class Recorder {
       return;
     }
     $("motion-state").textContent = "Watching for motion";
-    this.#motionPoll = setInterval(() => this.send({ type: "motionstatus" }), MOTION_POLL_MS);
+    this.#motionPoll = setInterval(() => this.#poll("motionstatus"), MOTION_POLL_MS);
   }
 
   motion({ seen, error }) {
+    this.#asking.delete("motionstatus");
     if (error || !seen || !this.#motionPoll) return;
     $("motion-state").textContent = `Motion seen at ${new Date().toLocaleTimeString()}`;
     clearInterval(this.#motionPoll);
@@ -80,11 +83,22 @@ export class Recorder {
     }
   }
 
+  // A new connection gets no answers meant for the old one.
+  reconnected() {
+    this.#asking.clear();
+  }
+
   // Stopping the stream ends monitoring on the server.
   streamStopped() {
     clearInterval(this.#motionPoll);
     this.#motionPoll = 0;
     $("motion-state").textContent = "";
+  }
+
+  #poll(type) {
+    if (this.#asking.has(type)) return;
+    this.#asking.add(type);
+    this.send({ type });
   }
 
   #showRecording(running) {
