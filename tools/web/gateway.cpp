@@ -421,18 +421,16 @@ void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
     const QJsonObject request = QJsonDocument::fromJson(text.toUtf8()).object();
     const QString type = request.value("type").toString();
     const int quality = request.value("quality").toInt(quality_);
+    const QString path = request.value("path").toString();
     if (auto asked = viewerRequest(request)) {
-        QPointer<QWebSocket> socket(viewer.socket.get());
-        link_->ask(asked->command, std::move(asked->payload), [this, socket, toMessage = asked->toMessage](Answer reply) {
-            const QJsonObject message = toMessage(reply);
-            QMetaObject::invokeMethod(this, [=, this] { answer(socket, message); });
-        });
+        link_->ask(asked->command, std::move(asked->payload),
+                   [reply = replyTo(viewer), toMessage = asked->toMessage](Answer answer) { reply(toMessage(answer)); });
     } else if (type == "play") {
         const int channel = request.value("channel").toInt(-1);
         if (channel >= 0 && channel < handheld::kMaxChannels)
             play(viewer, StreamSource{.channel = channel, .captions = request.value("captions").toBool()}, quality);
     } else if (type == "playfile") {
-        StreamSource source{.file = request.value("path").toString().toStdString(),
+        StreamSource source{.file = path.toStdString(),
                             .startSeconds = request.value("start").toInt(-1),
                             .audioStream = request.value("audio").toInt(-1),
                             .subtitleStream = request.value("subtitle").toInt(kCompanionSubtitles),
@@ -441,14 +439,20 @@ void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
             && source.subtitleStream >= kCompanionSubtitles && source.subtitleStream < 128)
             play(viewer, std::move(source), quality);
     } else if (type == "download") {
-        startDownload(viewer, request.value("path").toString(), request.value("start").toInt(0),
+        startDownload(viewer, path, request.value("start").toInt(0),
                       request.value("length").toDouble(0), quality);
     } else if (type == "canceldownload") {
         cancelDownload();
     } else if (type == "browse") {
-        browse(viewer, request.value("path").toString(), request.value("subtitles").toBool());
+        const bool subtitles = request.value("subtitles").toBool();
+        link_->browse(path.toStdString(), subtitles, [reply = replyTo(viewer), path, subtitles](FolderAnswer folder) {
+            QJsonObject message = folderMessage(path, folder);
+            message["subtitles"] = subtitles;
+            reply(message);
+        });
     } else if (type == "describe") {
-        describe(viewer, request.value("path").toString());
+        link_->describe(path.toStdString(),
+                        [reply = replyTo(viewer), path](FileAnswer file) { reply(fileMessage(path, file)); });
     } else if (type == "visible") {
         viewer.visible = request.value("visible").toBool(true);
         viewer.hiddenSince = Clock::now();
@@ -589,28 +593,20 @@ QHttpServerResponse Gateway::downloadFile(const QString& id, const QHttpServerRe
 }
 
 
-void Gateway::browse(Viewer& viewer, const QString& path, bool subtitles)
+std::function<void(QJsonObject)> Gateway::replyTo(const Viewer& viewer)
 {
     QPointer<QWebSocket> socket(viewer.socket.get());
-    link_->browse(path.toStdString(), subtitles, [this, socket, path, subtitles](FolderAnswer folder) {
-        QJsonObject message = folderMessage(path, folder);
-        message["subtitles"] = subtitles;
-        QMetaObject::invokeMethod(this, [=, this] { answer(socket, message); });
-    });
-}
-
-void Gateway::describe(Viewer& viewer, const QString& path)
-{
-    QPointer<QWebSocket> socket(viewer.socket.get());
-    link_->describe(path.toStdString(), [this, socket, path](FileAnswer file) {
-        QMetaObject::invokeMethod(this, [=, this] { answer(socket, fileMessage(path, file)); });
-    });
+    return [this, socket](QJsonObject message) {
+        QMetaObject::invokeMethod(this, [this, socket, message] { answer(socket, message); });
+    };
 }
 
 void Gateway::answer(const QPointer<QWebSocket>& socket, const QJsonObject& message)
 {
+    if (!socket)
+        return;
     for (auto& viewer : viewers_)
-        if (socket && viewer->socket.get() == socket.data())
+        if (viewer->socket.get() == socket.data())
             sendText(*viewer, message);
 }
 

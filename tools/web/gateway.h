@@ -69,9 +69,9 @@ private:
     void onDownloadProgress(const QString& gathered, double seconds);
     void onDownloadWritten(quint64 id, bool written, const QString& error);
     QHttpServerResponse downloadFile(const QString& id, const QHttpServerRequest& request) const;
-    void browse(Viewer& viewer, const QString& path, bool subtitles);
-    void describe(Viewer& viewer, const QString& path);
-    // An answer for the viewer on this socket, unless it has left meanwhile.
+    // Hands a message to the viewer on the Qt thread, from any thread;
+    // nothing reaches a viewer who has left meanwhile.
+    std::function<void(QJsonObject)> replyTo(const Viewer& viewer);
     void answer(const QPointer<QWebSocket>& socket, const QJsonObject& message);
     void dropViewer(QWebSocket* socket);
 

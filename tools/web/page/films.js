@@ -88,9 +88,10 @@ class FolderView {
 // stream of the file, another subtitle file, or none (-1).
 const COMPANION = -2;
 const COMPANION_TEXT = "Subtitle: srt: ";
+const DEFAULT_STREAMS = { audio: -1, subtitle: COMPANION, subtitleFile: "" };
 
 export class Films {
-  #choice = { path: "", audio: -1, subtitle: COMPANION, subtitleFile: "" };
+  #choice = { path: "", ...DEFAULT_STREAMS };
 
   // `quality` gives the quality a download is made in; `replay` restarts
   // the film playing with the streams chosen.
@@ -121,8 +122,7 @@ export class Films {
   // The streams to ask for with the file at `path`: the viewer's choice for
   // the film described, the defaults for any other.
   streamsFor(path) {
-    const { audio, subtitle, subtitleFile } = path === this.#choice.path ? this.#choice
-      : { audio: -1, subtitle: COMPANION, subtitleFile: "" };
+    const { audio, subtitle, subtitleFile } = path === this.#choice.path ? this.#choice : DEFAULT_STREAMS;
     return { audio, subtitle, subtitleFile };
   }
 
@@ -155,7 +155,7 @@ export class Films {
     // The server loads its subtitle file, the companion, for any subtitle
     // number: beside one, the film's own subtitle streams cannot be had.
     const embedded = companion ? [] : numbered.filter(({ text }) => text.startsWith("Subtitle:"));
-    this.#choice = { path, audio: -1, subtitle: companion ? COMPANION : -1, subtitleFile: "" };
+    this.#choice = { path, ...DEFAULT_STREAMS, subtitle: companion ? COMPANION : -1 };
     $("audio-choice").replaceChildren(new Option("Automatic", -1),
                                       ...sounds.map(({ text, index }) => new Option(text, index)));
     $("audio-choice").parentElement.hidden = sounds.length < 2;
