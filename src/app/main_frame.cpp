@@ -4,6 +4,7 @@
 #include "app/child_view.h"
 #include "shared/server_state.h"
 #include "app/startup.h"
+#include "app/view_commands.h"
 #include "capture/capture_graph.h"
 #include "config/settings.h"
 #include "encode/pipeline.h"
@@ -209,9 +210,10 @@ QString CMainFrame::StatusBarText() const
 
 void CMainFrame::RefreshCommandStates()
 {
-    startAction_->setEnabled(IsDisconnected());
-    stopAction_->setEnabled(!IsDisconnected());
-    recordAction_->setChecked(IsRecording());
+    const ServerCommandStates states = CurrentServerCommandStates();
+    startAction_->setEnabled(states.startEnabled);
+    stopAction_->setEnabled(states.stopEnabled);
+    recordAction_->setChecked(states.recordChecked);
     previewAction_->setChecked(IsPreviewVisible());
     muteAction_->setChecked(IsPreviewMuted());
     autostartAction_->setChecked(gSettings.record.autostart != 0);

@@ -7,6 +7,7 @@
 #include "encode/stream_buffers.h"
 #include "media/file_transcoder.h"
 #include "net/connectivity.h"
+#include "net/port_mapping_policy.h"
 #include "net/update_check.h"
 #include "platform/instance_lock.h"
 #include "platform/log.h"
@@ -71,6 +72,10 @@ int RunInitialisationSequence()
     else if (gSettings.record.recordingFolder[0] != 0)
         RepairUnclosedRecordings(gSettings.record.recordingFolder);
     AuthorizeInFirewall(ExecutablePath());
+    PortMapping().ReportRunsTo([](bool running) {
+        SetConfiguringPorts(running);
+        UpdateStatusText();
+    });
     StartAddressWatcher();
     if (!scheduleThread.Start())
         Log("No thread could be started for the scheduled recordings.");

@@ -38,6 +38,12 @@ void ToggleAutostart()
     }
 }
 
+ServerCommandStates CurrentServerCommandStates()
+{
+    const bool disconnected = IsDisconnected();
+    return {disconnected, !disconnected, IsRecording()};
+}
+
 void ToggleRecording()
 {
     if (!IsRecording()) {

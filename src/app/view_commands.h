@@ -2,6 +2,15 @@
 // The logic of the main view's commands, apart from the widgets that show
 // their results.
 
+// Which of the main frame's state commands apply now: Start only while
+// disconnected, Stop otherwise, and Record checked while recording.
+struct ServerCommandStates {
+    bool startEnabled = false;
+    bool stopEnabled = false;
+    bool recordChecked = false;
+};
+ServerCommandStates CurrentServerCommandStates();
+
 // Walks from the current channel upwards (step +1, 999 wraps to 0) or
 // downwards (step -1) to the next enabled channel and makes it current.
 // Returns the new current channel, or -1 when nothing changed.

@@ -220,6 +220,11 @@ bool StreamRequestFits(const StreamRequest& request)
            (request.customBitRateKbps > 0 && request.customBitRateKbps <= std::numeric_limits<int32_t>::max() / 1000);
 }
 
+PipelineActivity CurrentActivity()
+{
+    return {IsStreaming(), IsRecording(), IsMonitoring()};
+}
+
 StartResult StartStream(const StreamRequest& request, bool fileMode, int fileOpenLimitMs)
 {
     StartResult started = OnWindowThreadWithin([&] { return StartOnWindowThread(fileMode, request); });

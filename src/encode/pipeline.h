@@ -30,6 +30,15 @@ struct StreamRequest {
     int8_t subtitleStream;    // files: -1 = none
 };
 
+// What the pipeline is doing, read in one go by the commands that must not
+// disturb it: a live or file stream, the recording branch, motion monitoring.
+struct PipelineActivity {
+    bool streaming = false;
+    bool recording = false;
+    bool monitoring = false;
+};
+PipelineActivity CurrentActivity();
+
 // The producer of file streams lives in the media library, which sits above
 // this layer, so the program names it at start-up: on the window thread it
 // makes the body of the producer's thread for a request.

@@ -1,7 +1,7 @@
 #include "encode/stream_buffers.h"
 
 #include "shared/resources.h"
-#include "shared/server_state.h"
+#include "encode/pipeline.h"
 #include "capture/grabber_callbacks.h"
 #include "capture/motion.h"
 #include "config/settings.h"
@@ -217,7 +217,7 @@ void ResetStreamBuffers()
     RestartMonitoringPeriod();
     // A running recording keeps its staged sound and the picture clock that
     // the live branch shares with it: its callbacks are using them.
-    if (!IsRecording()) {
+    if (!CurrentActivity().recording) {
         gRecorder.pcmFill = 0;
         ResetVideoPacing();
     }

@@ -1,7 +1,6 @@
 #include "net/port_mapping_policy.h"
 
 #include "shared/resources.h"
-#include "shared/server_state.h"
 #include "config/settings.h"
 #include "net/connectivity.h"
 #include "platform/log.h"
@@ -44,8 +43,7 @@ int PortMappingPolicy::StartPortMapping()
     // waits for that one, and two runs never share the plan.
     if (runActive_.exchange(true))
         return 0;
-    SetConfiguringPorts(true);
-    UpdateStatusText();
+    ReportRun(true);
     if (engine_.StartDeviceQuery(target_))
         return 0;
     Finish();
@@ -56,8 +54,7 @@ int PortMappingPolicy::RenewMappings()
 {
     if (runActive_.exchange(true))
         return 0;
-    SetConfiguringPorts(true);
-    UpdateStatusText();
+    ReportRun(true);
     if (engine_.StartRetrieveMappings(target_))
         return 1;
     Finish();
@@ -186,12 +183,17 @@ void PortMappingPolicy::TakeNextStep()
     }
 }
 
+void PortMappingPolicy::ReportRun(bool running)
+{
+    if (runObserver_)
+        runObserver_(running);
+}
+
 void PortMappingPolicy::Finish()
 {
-    SetConfiguringPorts(false);
+    ReportRun(false);
     runActive_ = false;
     gReachability.mappingEnded.Set();
-    UpdateStatusText();
 }
 
 void PortMappingPolicy::Complete()

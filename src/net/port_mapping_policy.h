@@ -9,7 +9,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // How long closing the main window waits for a running mapping step.
@@ -35,6 +37,11 @@ public:
 
     CPortForwardEngine& Engine() { return engine_; }
 
+    // Told true when a run begins and false when it ends, on the thread that
+    // begins or ends it; for the status line. Set once, before any run.
+    using RunObserver = std::function<void(bool running)>;
+    void ReportRunsTo(RunObserver observer) { runObserver_ = std::move(observer); }
+
 private:
     struct DeleteSlot {
         bool pending = false;
@@ -52,6 +59,7 @@ private:
     int StartMissingAdd();
     // Starts the next delete or add; completes the run when none is left.
     void TakeNextStep();
+    void ReportRun(bool running);
     void Finish();
     void Complete();
 
@@ -59,6 +67,7 @@ private:
     MessageTarget target_;
     // From a run's start to its Finish: one run at a time.
     std::atomic<bool> runActive_{false};
+    RunObserver runObserver_;
     // Indexed like the wanted mappings: base, base + 1, base + 2.
     bool needsAdding_[kWantedCount] = {};
     DeleteSlot deletes_[kWantedCount];

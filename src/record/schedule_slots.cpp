@@ -1,7 +1,7 @@
 #include "record/schedule_slots.h"
 
-#include "shared/server_state.h"
 #include "config/settings.h"
+#include "encode/pipeline.h"
 #include "platform/messages.h"
 
 #include <cstdio>
@@ -111,7 +111,7 @@ int DeleteScheduleRow(int row)
     if (slot < 0)
         return -1;
     ScheduleSlot& freed = Slots()[slot];
-    if (IsRecording() && freed.used && freed.active)
+    if (CurrentActivity().recording && freed.used && freed.active)
         PostAppMessage(MessageTarget::Frame, kMsgStopRecording);
     freed.used = 0;
     freed.active = 0;

@@ -557,6 +557,9 @@ void EndSession()
     if (gNet.transport != kTransportUdt)
         ShutdownShared(gNet.dataSocket);
     ShutdownShared(gNet.controlSocket);
+    // The stream is over from here, though the session thread stops its
+    // pipeline only once it has woken.
+    SetStreaming(false);
     StopHandheldSender();
     SetConnected(false);
     UpdateStatusText();

@@ -2,7 +2,6 @@
 
 #include "shared/resources.h"
 #include "shared/live_params.h"
-#include "shared/server_state.h"
 #include "encode/live_setup.h"
 #include "encode/stream_buffers.h"
 #include "platform/log.h"
@@ -409,7 +408,6 @@ int StartSender(int quality)
 
 void StopSender()
 {
-    SetStreaming(false);
     sender.Stop();
 }
 

@@ -1,8 +1,8 @@
 #include "ui/channel_lineup.h"
 
-#include "shared/server_state.h"
 #include "capture/devices.h"
 #include "config/settings.h"
+#include "encode/pipeline.h"
 #include "platform/messages.h"
 
 #include <algorithm>
@@ -61,14 +61,15 @@ bool RefuseCheckedRow(bool checked, const std::string& video, const std::string&
 
 int CaptureOptionsGuard()
 {
-    if (IsMonitoring() && AskConfirm("Client is currently in background monitoring mode. This will stop "
+    const PipelineActivity activity = CurrentActivity();
+    if (activity.monitoring && AskConfirm("Client is currently in background monitoring mode. This will stop "
                                         "monitoring. Do you wish to continue?") == IDCANCEL)
         return -1;
-    if (IsRecording()) {
+    if (activity.recording) {
         ShowMessage("Currently recording a channel. Please stop the recording first.", 1, 1);
         return -1;
     }
-    if (IsStreaming()) {
+    if (activity.streaming) {
         ShowMessage("Currently streaming a channel. Please stop the streaming first.", 1, 1);
         return -1;
     }

@@ -1,8 +1,8 @@
 #include "ui/true_color_toolbar.h"
 
 #include "config/settings.h"
+#include "encode/pipeline.h"
 #include "platform/messages.h"
-#include "shared/server_state.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -11,7 +11,8 @@
 
 int ChannelSpinGuard()
 {
-    if (!IsStreaming() && !IsRecording())
+    const PipelineActivity activity = CurrentActivity();
+    if (!activity.streaming && !activity.recording)
         return 0;
     ShowMessage("Current channel is being streamed/recorded. Please stop the streaming/recording first.", 1, 1);
     return -1;
