@@ -3,6 +3,7 @@
 #include "capture/crossbar_router.h"
 #include "capture/grabber_callbacks.h"
 #include "capture/motion.h"
+#include "config/network_sources.h"
 #include "config/settings.h"
 #include "platform/log.h"
 #include "platform/messages.h"
@@ -306,6 +307,7 @@ void ReleaseGraphObjects()
 
 int EnumerateCaptureDevices()
 {
+    SetNetworkSources(LoadNetworkSources());
     gCapture.videoCapture.reset();
     gCapture.audioCapture.reset();
     gCapture.videoDeviceCount = gCapture.audioDeviceCount = 0;
@@ -409,7 +411,10 @@ int StartCapture()
         return 0;
     if (gCapture.graph->Run() != 0) {
         gCapture.graph->Stop();
-        ShowFailure("Could not start the capture. Please disconnect and reconnect the capture device and try again.");
+        const std::string reason = gCapture.videoCapture ? gCapture.videoCapture->StartFailure() : std::string();
+        ShowFailure(reason.empty()
+                        ? "Could not start the capture. Please disconnect and reconnect the capture device and try again."
+                        : reason.c_str());
         return -1;
     }
     SetCaptureRunning(true);

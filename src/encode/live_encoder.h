@@ -5,7 +5,7 @@
 // encode steps for every sample.
 
 #include "capture/grabber_callbacks.h"
-#include "encode/av_owned.h"
+#include "platform/av_owned.h"
 
 #include <atomic>
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "capture/capture_graph.h"
-#include "encode/av_owned.h"
+#include "platform/av_owned.h"
 #include "encode/picture_converter.h"
 #include "platform/sync.h"
 

@@ -7,7 +7,7 @@
 //   planes, which costs half of a bicubic scale of the packed picture;
 // - larger, the bicubic scale of the packed picture, which nothing beat.
 
-#include "encode/av_owned.h"
+#include "platform/av_owned.h"
 
 #include <cstdint>
 

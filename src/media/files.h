@@ -2,7 +2,7 @@
 // Reading files whose names come from the handheld or from a folder listing:
 // only regular files are opened, so a FIFO or a device never blocks a thread.
 
-#include "encode/av_owned.h"
+#include "platform/av_owned.h"
 
 #include <cstddef>
 #include <string>

@@ -3,7 +3,7 @@
 // every blocking read, placed at the start offset, and the streams chosen
 // for the picture, the sound and the subtitles.
 
-#include "encode/av_owned.h"
+#include "platform/av_owned.h"
 #include "encode/pipeline.h"
 
 #include <atomic>

@@ -3,7 +3,7 @@
 // input streams, sent on as they are or decoded, scaled or resampled, and
 // encoded into the raw elementary streams the handheld plays.
 
-#include "encode/av_owned.h"
+#include "platform/av_owned.h"
 
 #include <atomic>
 #include <chrono>

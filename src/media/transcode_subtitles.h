@@ -3,7 +3,7 @@
 // each queued once while the video time lies inside it, or the packets of
 // an embedded subtitle stream.
 
-#include "encode/av_owned.h"
+#include "platform/av_owned.h"
 #include "media/transcode_output.h"
 
 #include <cstdint>

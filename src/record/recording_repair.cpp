@@ -1,6 +1,6 @@
 #include "record/recording_repair.h"
 
-#include "encode/av_owned.h"
+#include "platform/av_owned.h"
 #include "platform/log.h"
 
 #include <dirent.h>

@@ -3,7 +3,7 @@
 // the header's frame rate, the MP3 from its frames.
 
 #include "commands.h"
-#include "encode/av_owned.h"
+#include "platform/av_owned.h"
 #include "streams.h"
 #include "tvs_reader.h"
 

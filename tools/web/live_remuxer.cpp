@@ -1,6 +1,6 @@
 #include "live_remuxer.h"
 
-#include "encode/av_owned.h"
+#include "platform/av_owned.h"
 
 #include <algorithm>
 #include <cstdio>

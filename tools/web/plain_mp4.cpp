@@ -1,6 +1,6 @@
 #include "plain_mp4.h"
 
-#include "encode/av_owned.h"
+#include "platform/av_owned.h"
 
 namespace web {
 

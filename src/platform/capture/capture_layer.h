@@ -133,6 +133,9 @@ public:
     // A sample arriving at one of the filter's inputs, on the sender's thread.
     virtual void Receive(const CapturePin& input, const MediaSample& sample);
     virtual int SetState(FilterState state, const StreamClock& clock);
+    // Why the last start failed, in words for the user; empty when the
+    // device has nothing to add to the usual message.
+    virtual std::string StartFailure() const { return {}; }
 
     virtual CrossbarFilter* AsCrossbar() { return nullptr; }
     virtual TvTuner* Tuner() { return nullptr; }
@@ -288,7 +291,7 @@ public:
 };
 
 // The devices of a category in a stable order: the virtual ones first, then
-// the hardware.
+// the hardware, then the network sources.
 std::vector<std::shared_ptr<DeviceMoniker>> EnumerateDevices(DeviceCategory category);
 
 // Whether a filter has an input that takes the analog sound of a tuner card.

@@ -1,3 +1,4 @@
+#include "platform/capture/connector_crossbar.h"
 #include "platform/capture/line21.h"
 #include "platform/capture/virtual_devices.h"
 #include "platform/capture/virtual_pictures.h"
@@ -20,66 +21,6 @@ constexpr int kCaptionFields = 120;  // a caption stays about four seconds
 constexpr int kAudioBlocksPerSecond = 20;
 constexpr int kNoiseSlack = 65536;
 constexpr int kLineInTone = 440;
-
-class VirtualCrossbar : public CrossbarFilter {
-public:
-    explicit VirtualCrossbar(std::vector<int> videoTypes) : types_(std::move(videoTypes))
-    {
-        const int count = static_cast<int>(types_.size());
-        for (int i = 0; i < count; ++i)
-            inputs_.push_back(&AddPin(PinDirection::Input, MediaType::AnalogVideo));
-        for (int i = 0; i < count; ++i)
-            inputs_.push_back(&AddPin(PinDirection::Input, MediaType::AnalogAudio));
-        outputs_[0] = &AddPin(PinDirection::Output, MediaType::AnalogVideo);
-        outputs_[1] = &AddPin(PinDirection::Output, MediaType::AnalogAudio);
-        routed_[1] = count;
-    }
-
-    int InputCount() const override { return static_cast<int>(inputs_.size()); }
-    int OutputCount() const override { return 2; }
-    CapturePin& InputPin(int index) override { return *inputs_.at(index); }
-    CapturePin& OutputPin(int index) override { return *outputs_.at(index); }
-
-    int PinInfo(bool input, int index, int& related, int& physicalType) const override
-    {
-        const int count = static_cast<int>(types_.size());
-        if (!input && (index == 0 || index == 1)) {
-            related = 1 - index;
-            physicalType = index == 0 ? kPhysVideoDecoder : kPhysAudioDecoder;
-            return 0;
-        }
-        if (!input || index < 0 || index >= 2 * count)
-            return -1;
-        related = index < count ? index + count : index - count;
-        int video = types_[index % count];
-        physicalType = index < count ? video : video == kPhysVideoTuner ? kPhysAudioTuner : kPhysAudioLine;
-        return 0;
-    }
-
-    int CanRoute(int output, int input) const override
-    {
-        const int count = static_cast<int>(types_.size());
-        bool video = output == 0 && input >= 0 && input < count;
-        bool audio = output == 1 && input >= count && input < 2 * count;
-        return video || audio ? 0 : -1;
-    }
-
-    int Route(int output, int input) override
-    {
-        if (CanRoute(output, input) != 0)
-            return -1;
-        routed_[output] = input;
-        return 0;
-    }
-
-    int RoutedInput(int output) const override { return output == 0 || output == 1 ? routed_[output].load() : -1; }
-
-private:
-    std::vector<int> types_;
-    std::vector<CapturePin*> inputs_;
-    std::array<CapturePin*, 2> outputs_{};
-    std::array<std::atomic<int>, 2> routed_{};
-};
 
 class VirtualTuner : public TvTuner {
 public:
@@ -152,7 +93,7 @@ private:
     void SendBlock(int64_t index, double time);
 
     VirtualDeviceDescription device_;
-    std::vector<std::shared_ptr<VirtualCrossbar>> crossbars_;
+    std::vector<std::shared_ptr<CrossbarFilter>> crossbars_;
     std::unique_ptr<VirtualTuner> tuner_;
     CapturePin* videoIn_ = nullptr;
     CapturePin* audioIn_ = nullptr;
@@ -206,20 +147,8 @@ VirtualCaptureFilter::VirtualCaptureFilter(const VirtualDeviceDescription& devic
 
 void VirtualCaptureFilter::ConnectCrossbars()
 {
-    if (!videoIn_)
-        return;
-    CapturePin* videoFeed = videoIn_;
-    CapturePin* audioFeed = audioIn_;
-    for (const std::vector<int>& types : device_.crossbars) {
-        auto crossbar = std::make_shared<VirtualCrossbar>(types);
-        if (videoFeed)
-            ConnectPins(crossbar->OutputPin(0), *videoFeed);
-        if (audioFeed)
-            ConnectPins(crossbar->OutputPin(1), *audioFeed);
-        videoFeed = &crossbar->InputPin(0);
-        audioFeed = &crossbar->InputPin(static_cast<int>(types.size()));
-        crossbars_.push_back(std::move(crossbar));
-    }
+    if (videoIn_)
+        crossbars_ = ChainCrossbars(device_.crossbars, *videoIn_, audioIn_);
 }
 
 int VirtualCaptureFilter::Capability(int index, FrameSize& size) const
