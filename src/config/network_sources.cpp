@@ -28,18 +28,17 @@ bool KnownScheme(const std::string& url)
                        [&](const char* scheme) { return url.starts_with(scheme); });
 }
 
-// The channel name after the last comma that is not inside quotes.
+// The title: what follows the first comma outside the quoted attributes.
 std::string ExtinfName(const std::string& line)
 {
     bool quoted = false;
-    size_t comma = std::string::npos;
     for (size_t i = 0; i < line.size(); ++i) {
         if (line[i] == '"')
             quoted = !quoted;
         else if (line[i] == ',' && !quoted)
-            comma = i;
+            return Trimmed(line.substr(i + 1));
     }
-    return comma == std::string::npos ? std::string() : Trimmed(line.substr(comma + 1));
+    return {};
 }
 
 } // namespace

@@ -25,6 +25,6 @@ int SaveNetworkSources(const std::vector<NetworkSourceDescription>& sources);
 std::string NetworkSourceProblem(const NetworkSourceDescription& source, const std::vector<std::string>& takenNames);
 
 // The channels of an IPTV playlist (.m3u/.m3u8): each URL line, named by the
-// "#EXTINF" line before it (the text after its last comma outside quotes),
+// "#EXTINF" line before it (the title after its first comma outside quotes),
 // or by the URL when it has none.
 std::vector<NetworkSourceDescription> ParsePlaylist(const std::string& text);

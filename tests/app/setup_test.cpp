@@ -114,6 +114,48 @@ TEST_F(SetupTest, BadInputIsRefusedAndLeavesTheFileAsItWas)
     EXPECT_EQ(0, Setup("--help").exitCode);
 }
 
+// A tuner scan and a playlist both end as channels, as the capture options'
+// Auto Tune and a user's hand would make them.
+TEST_F(SetupTest, ScanAndPlaylistImportMakeChannels)
+{
+    ProcessResult scan = Setup("scan --device \"Virtual TV Tuner\" --from 10");
+    ASSERT_EQ(0, scan.exitCode) << scan.output;
+    EXPECT_NE(std::string::npos, scan.output.find("4 channels found")) << scan.output;
+    ASSERT_TRUE(Reload());
+    const int tuned[] = {3, 5, 9, 13};
+    for (int i = 0; i < 4; ++i) {
+        const ChannelRecord& channel = gSettings.channels[10 + i];
+        EXPECT_TRUE(channel.enabled);
+        EXPECT_EQ(tuned[i], channel.tunerChannel);
+        EXPECT_EQ("TV Channel " + std::to_string(tuned[i]), std::string(channel.description));
+        EXPECT_EQ("Virtual TV Tuner", std::string(channel.videoDeviceName));
+    }
+    EXPECT_FALSE(gSettings.channels[14].enabled);
+
+    const std::string playlist = config.Root() + "/tv.m3u";
+    WriteFileBytes(playlist, "#EXTM3U\n#EXTINF:-1 tvg-name=\"a,b\",News One\nhttp://127.0.0.1:9/news.ts\n"
+                             "#EXTINF:-1,Sport, Live\nhttp://127.0.0.1:9/sport.m3u8\nudp://239.1.1.1:5000\n");
+    ProcessResult imported = Setup("source import " + playlist);
+    ASSERT_EQ(0, imported.exitCode) << imported.output;
+    EXPECT_EQ("News One: http://127.0.0.1:9/news.ts\nSport, Live: http://127.0.0.1:9/sport.m3u8\n"
+              "udp://239.1.1.1:5000: udp://239.1.1.1:5000\n",
+              Setup("source list").output);
+    ASSERT_TRUE(Reload());
+    const char* names[] = {"News One", "Sport, Live", "udp://239.1.1.1:5000"};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(gSettings.channels[i].enabled);
+        EXPECT_EQ(names[i], std::string(gSettings.channels[i].videoDeviceName));
+        EXPECT_EQ(names[i], std::string(gSettings.channels[i].audioDeviceName));
+    }
+    EXPECT_NE(std::string::npos, Setup("devices").output.find("video 2: News One; inputs: Video Tuner"));
+
+    EXPECT_NE(std::string::npos, Setup("scan --device \"News One\"").output.find("has no tuner to scan"));
+    EXPECT_NE(std::string::npos, Setup("source add \"News One\" rtsp://127.0.0.1:9/").output.find("named \"News One\" already"));
+    EXPECT_NE(std::string::npos, Setup("source add Cam ftp://127.0.0.1/").output.find("rtsp, http(s), udp and rtp"));
+    ASSERT_EQ(0, Setup("source remove \"Sport, Live\"").exitCode);
+    EXPECT_EQ(std::string::npos, Setup("source list").output.find("Sport"));
+}
+
 // What orvandel-setup set is what the program serves, and while it runs the
 // tool leaves the file alone.
 TEST_F(SetupTest, TheProgramServesWhatWasSetUp)

@@ -4,9 +4,12 @@
 // its own settings when it ends, over any change made meanwhile).
 
 #include "account/account.h"
+#include "capture/auto_tune.h"
+#include "capture/crossbar_router.h"
 #include "capture/capture_graph.h"
 #include "capture/channel_setup.h"
 #include "capture/devices.h"
+#include "config/network_sources.h"
 #include "config/settings.h"
 #include "media/media_folders.h"
 #include "net/network_settings.h"
@@ -21,12 +24,19 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <map>
 #include <optional>
 #include <string>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 namespace {
 
@@ -56,7 +66,16 @@ while Orvandel runs: stop it first (it saves its settings when it ends).
       number that "devices" shows, and enables it (--disable turns it off).
       Example: orvandel-setup channel 5 --video 1 --audio 1 --tuner-channel 5 --name News
   scan --device DEVICE [--from N]
-      Auto-tuning: not part of this version yet.
+      Tries every channel of the device's tuner, as Auto Tune in the capture
+      options does, and makes each one with a signal a channel, from channel
+      N (0 unless given) on.
+  source add NAME URL [--no-sound] | source list | source remove NAME | source import PLAYLIST
+      Network sources: an IP camera (rtsp://), a network tuner (http://, as
+      MPEG-TS or HLS), a multicast stream (udp://, rtp://) or a file. A
+      source is then a capture device: "channel N --video NAME" puts a
+      channel on it. "import" adds each entry of an IPTV playlist (.m3u) as
+      a source and a channel on the first channels not in use.
+      Example: orvandel-setup source add Garden rtsp://192.168.1.20/stream
   folder add|remove PATH
       Shares a media folder with the handheld, or stops sharing it.
       Example: orvandel-setup folder add /srv/films
@@ -225,6 +244,16 @@ int Account(const Options& options)
     return RecordExistingAccount({address, options.at("--user"), password, password}) ? kDone : kRefused;
 }
 
+// The lineup as the settings hold it, for StoreLineup.
+std::vector<LineupRow> CurrentLineup()
+{
+    std::vector<LineupRow> rows(kChannelCount);
+    for (int i = 0; i < kChannelCount; ++i)
+        rows[i] = {gSettings.channels[i].enabled != 0,
+                   std::string(gSettings.channels[i].description, strnlen(gSettings.channels[i].description, 32))};
+    return rows;
+}
+
 // The input of the video device that --input names, as the capture options
 // show its inputs.
 std::optional<int> InputRoute(const ChannelSetupModel& model, const std::string& wanted)
@@ -273,10 +302,7 @@ int Channel(const std::vector<std::string>& positional, const Options& options)
     StoreChannelSetup(model, channel);
     TearDownCaptureGraph();
 
-    std::vector<LineupRow> rows(kChannelCount);
-    for (int i = 0; i < kChannelCount; ++i)
-        rows[i] = {gSettings.channels[i].enabled != 0,
-                   std::string(gSettings.channels[i].description, strnlen(gSettings.channels[i].description, 32))};
+    std::vector<LineupRow> rows = CurrentLineup();
     LineupRow& row = rows[*index];
     row.enabled = !options.contains("--disable");
     if (options.contains("--name"))
@@ -286,6 +312,194 @@ int Channel(const std::vector<std::string>& positional, const Options& options)
     if (RefuseCheckedRow(row.enabled, video, audio))
         return kRefused;
     return StoreLineup(rows) == 0 ? kDone : kRefused;
+}
+
+// Progress of a tuner scan: one line per channel found, and on a terminal
+// the channel being tried.
+class TerminalScanObserver : public AutoTuneObserver {
+public:
+    TerminalScanObserver() : terminal_(isatty(STDOUT_FILENO) != 0) {}
+    void RangeKnown(TunerChannelRange range) override
+    {
+        std::printf("scanning tuner channels %d to %d\n", range.minimum, range.maximum);
+    }
+    void Scanning(int channel) override
+    {
+        if (!terminal_)
+            return;
+        std::printf("\rtrying channel %d ", channel);
+        std::fflush(stdout);
+    }
+    void Found(int channel) override { std::printf("%ssignal on channel %d\n", terminal_ ? "\r" : "", channel); }
+
+private:
+    const bool terminal_;
+};
+
+int Scan(const Options& options)
+{
+    if (!options.contains("--device"))
+        return Usage("scan needs --device DEVICE");
+    const auto from = Number(options.contains("--from") ? options.at("--from") : "0");
+    if (!from || *from >= kChannelCount)
+        return Refuse("The channel number must be between 0 and 999.");
+    const auto entry = DeviceEntryOf(gDeviceNames.video, options.at("--device"));
+    if (!entry)
+        return Refuse("There is no capture device \"" + options.at("--device") + "\". \"orvandel-setup devices\" lists them.");
+    ChannelRecord& base = gSettings.channels[*from];
+    base.editSelection = ChooseDevice(base.editSelection, kColumnVideo, *entry);
+    // A card with its own sound records it, as the capture options would offer.
+    if (const auto sound = DeviceEntryOf(gDeviceNames.audio, gDeviceNames.video[*entry]))
+        base.editSelection = ChooseDevice(base.editSelection, kColumnAudio, *sound);
+    ChannelSetupModel model;
+    LoadChannelSetup(base, model);
+    TvTuner* tuner = model.tunerFound ? FindTuner() : nullptr;
+    if (!tuner) {
+        TearDownCaptureGraph();
+        return Refuse("\"" + gDeviceNames.video[*entry] + "\" has no tuner to scan.");
+    }
+    model.videoInput = model.tunerRoute;
+    StoreChannelSetup(model, base);
+    tuner->SetInputType(0, base.tunerInputType);
+    tuner->SetCountryCode(base.tunerCountry);
+    if (StartCapture() != 0) {
+        TearDownCaptureGraph();
+        return kRefused;
+    }
+    TerminalScanObserver observer;
+    const int found = AutoTuneScan(*tuner, *from).Run(observer);
+    StopCapture();
+    TearDownCaptureGraph();
+    std::printf("%d channels found\n", found);
+    std::vector<LineupRow> rows = CurrentLineup();
+    for (int row = *from; row < *from + found; ++row) {
+        rows[row].enabled = true;
+        rows[row].description = gSettings.channels[row].description;
+        std::printf("channel %d: \"%s\" on tuner channel %d\n", row, rows[row].description.c_str(),
+                    gSettings.channels[row].tunerChannel);
+    }
+    return found == 0 || StoreLineup(rows) == 0 ? kDone : kRefused;
+}
+
+// Names taken by capture devices and sources, which a new source may not take.
+std::vector<std::string> TakenDeviceNames(const std::vector<NetworkSourceDescription>& sources)
+{
+    std::vector<std::string> names(gDeviceNames.video.begin() + 1, gDeviceNames.video.end());
+    names.insert(names.end(), gDeviceNames.audio.begin() + 1, gDeviceNames.audio.end());
+    for (const NetworkSourceDescription& source : sources)
+        names.push_back(source.name);
+    return names;
+}
+
+// Looks at the source once; one that cannot be reached now is kept all the
+// same (a camera may be off), with sound assumed.
+void DescribeNewSource(NetworkSourceDescription& source)
+{
+    const SourceProbe probe = ProbeNetworkSource(source.url, {640, 480});
+    if (!probe.failure.empty()) {
+        std::printf("\"%s\" could not be reached now (%s); it is added all the same.\n", source.name.c_str(),
+                    probe.failure.c_str());
+        return;
+    }
+    source.sound = probe.sound;
+    std::printf("\"%s\": %s\n", source.name.c_str(), probe.description.c_str());
+}
+
+// Makes the source known to the device lists, as the next start of the program will.
+void ListSourcesAsDevices()
+{
+    EnumerateCaptureDevices();
+    ReconcileChannelDevices();
+}
+
+int AddSource(NetworkSourceDescription source)
+{
+    std::vector<NetworkSourceDescription> sources = LoadNetworkSources();
+    if (const std::string problem = NetworkSourceProblem(source, TakenDeviceNames(sources)); !problem.empty())
+        return Refuse(problem);
+    DescribeNewSource(source);
+    sources.push_back(source);
+    if (SaveNetworkSources(sources) != 0)
+        return Refuse("\"" + NetworkSourcesPath() + "\" could not be written.");
+    ListSourcesAsDevices();
+    return kDone;
+}
+
+int RemoveSource(const std::string& name)
+{
+    std::vector<NetworkSourceDescription> sources = LoadNetworkSources();
+    const auto found = std::find_if(sources.begin(), sources.end(), [&](const auto& source) { return source.name == name; });
+    if (found == sources.end())
+        return Refuse("There is no source \"" + name + "\".");
+    sources.erase(found);
+    if (SaveNetworkSources(sources) != 0)
+        return Refuse("\"" + NetworkSourcesPath() + "\" could not be written.");
+    for (int index = 0; index < kChannelCount; ++index)
+        if (gSettings.channels[index].enabled && name == gSettings.channels[index].videoDeviceName)
+            std::printf("channel %d still names \"%s\": put it on another device.\n", index, name.c_str());
+    return kDone;
+}
+
+// A name not yet taken: the playlist's own, or with " 2", " 3", ... after it.
+std::string FreeSourceName(const std::string& wanted, const std::vector<std::string>& taken)
+{
+    std::string name = wanted.substr(0, sizeof ChannelRecord{}.description - 4);
+    for (int suffix = 2; std::find(taken.begin(), taken.end(), name) != taken.end(); ++suffix)
+        name = wanted.substr(0, sizeof ChannelRecord{}.description - 4) + " " + std::to_string(suffix);
+    return name;
+}
+
+int ImportPlaylist(const std::string& path)
+{
+    std::ifstream file(path);
+    if (!file)
+        return Refuse("\"" + path + "\" could not be read: " + std::strerror(errno) + ".");
+    std::ostringstream text;
+    text << file.rdbuf();
+    std::vector<NetworkSourceDescription> entries = ParsePlaylist(text.str());
+    if (entries.empty())
+        return Refuse("\"" + path + "\" lists no streams.");
+    std::vector<NetworkSourceDescription> sources = LoadNetworkSources();
+    for (NetworkSourceDescription& entry : entries) {
+        std::vector<std::string> taken = TakenDeviceNames(sources);
+        entry.name = FreeSourceName(entry.name, taken);
+        if (const std::string problem = NetworkSourceProblem(entry, taken); !problem.empty())
+            return Refuse("\"" + entry.name + "\": " + problem);
+        sources.push_back(entry);
+    }
+    if (SaveNetworkSources(sources) != 0)
+        return Refuse("\"" + NetworkSourcesPath() + "\" could not be written.");
+    ListSourcesAsDevices();
+    int channel = 0;
+    for (const NetworkSourceDescription& entry : entries) {
+        while (channel < kChannelCount && gSettings.channels[channel].enabled)
+            ++channel;
+        if (channel == kChannelCount)
+            return Refuse("Every channel is in use: \"" + entry.name + "\" and those after it are sources only.");
+        const Options channelOptions = {
+            {"--video", entry.name}, {"--audio", entry.name}, {"--input", "Tuner"}, {"--name", entry.name}};
+        if (Channel({std::to_string(channel)}, channelOptions) != kDone)
+            return kRefused;
+        std::printf("channel %d: \"%s\"\n", channel, entry.name.c_str());
+    }
+    return kDone;
+}
+
+int Source(const std::vector<std::string>& positional, const Options& options)
+{
+    const std::string action = positional.empty() ? "" : positional[0];
+    if (action == "list" && positional.size() == 1) {
+        for (const NetworkSourceDescription& source : LoadNetworkSources())
+            std::printf("%s: %s%s\n", source.name.c_str(), source.url.c_str(), source.sound ? "" : " (no sound)");
+        return kDone;
+    }
+    if (action == "add" && positional.size() == 3)
+        return AddSource({positional[1], positional[2], !options.contains("--no-sound")});
+    if (action == "remove" && positional.size() == 2)
+        return RemoveSource(positional[1]);
+    if (action == "import" && positional.size() == 2)
+        return ImportPlaylist(positional[1]);
+    return Usage("source needs add NAME URL, list, remove NAME or import PLAYLIST");
 }
 
 int Folder(const std::vector<std::string>& positional)
@@ -358,8 +572,8 @@ int RunVerb(const std::string& verb, const std::vector<std::string>& positional,
         return Show();
     if (verb == "devices")
         return Devices();
-    if (verb == "scan")
-        return Refuse("Auto-tuning is not part of this version yet: set each channel with \"orvandel-setup channel\".");
+    if (verb == "source" && positional == std::vector<std::string>{"list"})
+        return Source(positional, options);
     if (!InstanceLock::TryTake())
         return Refuse("Orvandel is running: stop it first, since it saves its own settings when it ends.");
     if (verb == "account")
@@ -368,6 +582,10 @@ int RunVerb(const std::string& verb, const std::vector<std::string>& positional,
         return Channel(positional, options);
     if (verb == "folder")
         return Folder(positional);
+    if (verb == "scan")
+        return Scan(options);
+    if (verb == "source")
+        return Source(positional, options);
     if (verb == "network")
         return Network(options);
     if (verb == "recording")
@@ -388,11 +606,13 @@ int main(int argc, char** argv)
     }
     Options options;
     std::vector<std::string> positional;
-    if (!ParseOptions(arguments, 2, {"--password-stdin", "--disable"}, options, positional))
+    if (!ParseOptions(arguments, 2, {"--password-stdin", "--disable", "--no-sound"}, options, positional))
         return Usage("an option lacks its value");
     TerminalSink sink;
     SetMessageSink(&sink);
     SetLogEnabled(false);
+    // A source's reason for failing is told in the tool's own words.
+    av_log_set_level(AV_LOG_QUIET);
     SetDefaultSettings();
     LoadSettings();
     CreateGraphObjects();
