@@ -1,6 +1,7 @@
 // Network sources with the real program: a network tuner that an ffmpeg
 // process serves over HTTP as MPEG-TS, watched on the handheld and recorded
-// while it drops and comes back, and a source that never answers.
+// while it drops and comes back; a source that never answers; and IP
+// cameras (GStreamer's RTSP server) watched for motion.
 
 #include "config/network_sources.h"
 #include "config/settings.h"
@@ -236,6 +237,102 @@ TEST_F(NetworkSourceTest, ASourceThatNeverAnswersIsRefusedInTimeAndStopsNothing)
     const auto stopping = Clock::now();
     EXPECT_EQ(kStopStream, link.Ask(kStopStream, {}, 10000));
     EXPECT_LE(std::chrono::duration<double>(Clock::now() - stopping).count(), 2.0);
+}
+
+// Two cameras serving files over RTSP: one sees a moving picture, the
+// other a still one. Both channels are watched for motion, and motion
+// starts a recording.
+class CameraTest : public NetworkSourceTest {
+protected:
+    void SetUp() override
+    {
+        port = FreePortTriple();
+        log = config.Root() + "/program.log";
+        launcher = {"/bin/sh", "-c", "exec \"$@\" 2>>" + log, "sh"};
+        const int cameraPort = FreePortTriple();
+        const int stillPort = FreePortTriple();
+        StartCamera(cameraPort, "testsrc2=s=320x240:r=25", "moving");
+        StartCamera(stillPort, "color=c=gray:s=320x240:r=25", "still");
+        std::filesystem::create_directories(std::filesystem::path(NetworkSourcesPath()).parent_path());
+        ASSERT_EQ(0, SaveNetworkSources({{"Camera", "rtsp://127.0.0.1:" + std::to_string(cameraPort) + "/camera", false},
+                                         {"Still", "rtsp://127.0.0.1:" + std::to_string(stillPort) + "/camera", false}}));
+        adjustSettings = [] {
+            PutChannelOn(kStreetChannel, "Camera");
+            PutChannelOn(kSilentChannel, "Still");
+            gSettings.channels[kStreetChannel].audioDeviceName[0] = 0;
+            gSettings.channels[kSilentChannel].audioDeviceName[0] = 0;
+            gSettings.channels[kStreetChannel].motionDetection = 1;
+            gSettings.channels[kSilentChannel].motionDetection = 1;
+            gSettings.record.recordOnMotion = 1;
+        };
+        ASSERT_TRUE(StartProgram());
+    }
+
+    void TearDown() override
+    {
+        NetworkSourceTest::TearDown();
+        for (pid_t camera : cameras) {
+            ::kill(camera, SIGTERM);
+            ::waitpid(camera, nullptr, 0);
+        }
+    }
+
+    void StartCamera(int cameraPort, const std::string& picture, const std::string& name)
+    {
+        const std::string file = config.Root() + "/" + name + ".mp4";
+        ASSERT_EQ(0, RunProcess({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                                 picture, "-t", "90", "-c:v", "libx264", "-g", "25", "-pix_fmt",
+                                 "yuv420p", file},
+                                60000)
+                         .exitCode);
+        cameras.push_back(StartProcess({"/usr/bin/python3", std::string(ORVANDEL_TEST_SUPPORT_DIR) + "/rtsp_camera.py",
+                                        std::to_string(cameraPort), file}));
+        const auto started = Clock::now();
+        while (!Listening(cameraPort) && Clock::now() - started < std::chrono::seconds(20))
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(Listening(cameraPort)) << "the RTSP server did not start";
+    }
+
+    // A flag byte of a reply: the motion flag, or the recording flag.
+    int Flag(HandheldLink& link, uint8_t command, size_t at)
+    {
+        std::vector<uint8_t> body;
+        return link.Ask(command, {}, 5000, &body) == command && body.size() > at ? body[at] : -1;
+    }
+
+    std::vector<pid_t> cameras;
+};
+
+TEST_F(CameraTest, AMovingCameraReportsMotionAndRecordsItAStillOneDoesNot)
+{
+    HandheldLink link;
+    ASSERT_TRUE(link.Open(port, "viewer", "secret"));
+    ASSERT_EQ(kStartLiveStream, link.Ask(kStartLiveStream, HandheldLink::LiveRequest(kStreetChannel, kQuality0), 20000))
+        << ReadFileBytes(log);
+    EXPECT_GE(link.DrainData(8388 * 2, 10000), 8388u * 2) << "the camera streams";
+    ASSERT_EQ(kStopStream, link.Ask(kStopStream, {}, 10000));
+
+    ASSERT_EQ(kStartMonitoring, link.Ask(kStartMonitoring, HandheldLink::Int32(kSilentChannel), 20000))
+        << ReadFileBytes(log);
+    // The first comparison comes some 15 s in.
+    std::this_thread::sleep_for(std::chrono::seconds(18));
+    EXPECT_EQ(0, Flag(link, kGetMotionStatus, 0)) << "the still camera";
+
+    ASSERT_EQ(kStartMonitoring, link.Ask(kStartMonitoring, HandheldLink::Int32(kStreetChannel), 20000));
+    const auto since = Clock::now();
+    while (Flag(link, kGetMotionStatus, 0) != 1 && Clock::now() - since < std::chrono::seconds(30))
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_EQ(1, Flag(link, kGetMotionStatus, 0)) << "the moving camera";
+    while (Flag(link, kGetRecordingStatus, 3) != 1 && Clock::now() - since < std::chrono::seconds(45))
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_EQ(1, Flag(link, kGetRecordingStatus, 3)) << "motion started a recording";
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(kStopRecording, link.Ask(kStopRecording, {}, 15000));
+    EXPECT_EQ(kStopStream, link.Ask(kStopStream, {}, 10000));
+
+    const std::vector<std::string> files = Recordings(kStreetChannel);
+    ASSERT_EQ(1u, files.size());
+    EXPECT_GT(ProbeFile(files[0], "v:0").frames, 0) << "the recording plays";
 }
 
 } // namespace
