@@ -167,8 +167,9 @@ std::string SourceDecoder::OpenDecoder(AVMediaType type, int& index, CodecContex
     if (!decoder)
         return "out of memory";
     int result = avcodec_parameters_to_context(decoder.get(), input_->streams[index]->codecpar);
-    // Slices, not frames, share the work: frame threads would hold pictures back.
-    decoder->thread_type = FF_THREAD_SLICE;
+    // One thread per source: frame threads would hold pictures back, and
+    // a camera's stream rarely has the slices that slice threads share.
+    decoder->thread_count = 1;
     if (result >= 0)
         result = avcodec_open2(decoder.get(), codec, nullptr);
     if (result < 0) {
