@@ -307,22 +307,33 @@ void ReleaseGraphObjects()
 
 int EnumerateCaptureDevices()
 {
-    SetNetworkSources(LoadNetworkSources());
     gCapture.videoCapture.reset();
     gCapture.audioCapture.reset();
+    return RelistCaptureDevices();
+}
+
+// The network sources come last in both lists, so that adding one leaves
+// every other device's entry where it was.
+int RelistCaptureDevices()
+{
+    SetNetworkSources(LoadNetworkSources());
     gCapture.videoDeviceCount = gCapture.audioDeviceCount = 0;
     gDeviceNames.video = {"None"};
     gDeviceNames.audio = {"None"};
-    for (const auto& device : EnumerateDevices(DeviceCategory::Video)) {
-        if (gCapture.videoDeviceCount >= kMaxCaptureDevices)
-            break;
+    auto listVideo = [](const std::shared_ptr<DeviceMoniker>& device) {
         ListDevice(device, gDeviceNames.video, gCapture.videoMonikers, gCapture.videoDeviceCount);
         std::shared_ptr<CaptureFilter> filter = device->Bind();
-        if (filter && HasAnalogAudioPin(*filter))
+        return filter && HasAnalogAudioPin(*filter);
+    };
+    const std::vector<std::shared_ptr<DeviceMoniker>> sources = NetworkSourceDevices();
+    for (const auto& device : EnumerateDevices(DeviceCategory::Video))
+        if (listVideo(device))
             ListDevice(device, gDeviceNames.audio, gCapture.audioMonikers, gCapture.audioDeviceCount);
-    }
     for (const auto& device : EnumerateDevices(DeviceCategory::Audio))
         ListDevice(device, gDeviceNames.audio, gCapture.audioMonikers, gCapture.audioDeviceCount);
+    for (const auto& source : sources)
+        if (listVideo(source))
+            ListDevice(source, gDeviceNames.audio, gCapture.audioMonikers, gCapture.audioDeviceCount);
     return gCapture.videoDeviceCount > 0 || gCapture.audioDeviceCount > 0 ? 0 : -1;
 }
 

@@ -65,8 +65,12 @@ void ReleaseGraphObjects();
 
 // Rebuilds both device name lists from "None": video devices, then as audio
 // devices the video devices with an analog audio pin followed by the sound
-// inputs; at most 32 of each. 0 when any device was found.
+// inputs; the network sources of "Sources.ini" last in each; at most 32 of
+// each. 0 when any device was found.
 int EnumerateCaptureDevices();
+// The same lists again (after the sources changed), keeping the devices of
+// the graph that is built.
+int RelistCaptureDevices();
 
 // Matches every channel record's device names with the lists (after the
 // settings are loaded).

@@ -9,6 +9,7 @@
 #include "capture/capture_graph.h"
 #include "capture/channel_setup.h"
 #include "capture/devices.h"
+#include "capture/source_list.h"
 #include "config/network_sources.h"
 #include "config/settings.h"
 #include "media/media_folders.h"
@@ -381,16 +382,6 @@ int Scan(const Options& options)
     return found == 0 || StoreLineup(rows) == 0 ? kDone : kRefused;
 }
 
-// Names taken by capture devices and sources, which a new source may not take.
-std::vector<std::string> TakenDeviceNames(const std::vector<NetworkSourceDescription>& sources)
-{
-    std::vector<std::string> names(gDeviceNames.video.begin() + 1, gDeviceNames.video.end());
-    names.insert(names.end(), gDeviceNames.audio.begin() + 1, gDeviceNames.audio.end());
-    for (const NetworkSourceDescription& source : sources)
-        names.push_back(source.name);
-    return names;
-}
-
 // Looks at the source once; one that cannot be reached now is kept all the
 // same (a camera may be off), with sound assumed.
 void DescribeNewSource(NetworkSourceDescription& source)
@@ -405,50 +396,35 @@ void DescribeNewSource(NetworkSourceDescription& source)
     std::printf("\"%s\": %s\n", source.name.c_str(), probe.description.c_str());
 }
 
-// Makes the source known to the device lists, as the next start of the program will.
-void ListSourcesAsDevices()
-{
-    EnumerateCaptureDevices();
-    ReconcileChannelDevices();
-}
-
 int AddSource(NetworkSourceDescription source)
 {
-    std::vector<NetworkSourceDescription> sources = LoadNetworkSources();
-    if (const std::string problem = NetworkSourceProblem(source, TakenDeviceNames(sources)); !problem.empty())
-        return Refuse(problem);
+    if (const std::string refusal = NetworkSourceRefusal(source); !refusal.empty())
+        return Refuse(refusal);
     DescribeNewSource(source);
-    sources.push_back(source);
-    if (SaveNetworkSources(sources) != 0)
-        return Refuse("\"" + NetworkSourcesPath() + "\" could not be written.");
-    ListSourcesAsDevices();
-    return kDone;
+    const std::string problem = AddNetworkSource(source);
+    return problem.empty() ? kDone : Refuse(problem);
 }
 
 int RemoveSource(const std::string& name)
 {
-    std::vector<NetworkSourceDescription> sources = LoadNetworkSources();
-    const auto found = std::find_if(sources.begin(), sources.end(), [&](const auto& source) { return source.name == name; });
-    if (found == sources.end())
-        return Refuse("There is no source \"" + name + "\".");
-    sources.erase(found);
-    if (SaveNetworkSources(sources) != 0)
-        return Refuse("\"" + NetworkSourcesPath() + "\" could not be written.");
-    for (int index = 0; index < kChannelCount; ++index)
-        if (gSettings.channels[index].enabled && name == gSettings.channels[index].videoDeviceName)
-            std::printf("channel %d still names \"%s\": put it on another device.\n", index, name.c_str());
+    if (const std::string problem = RemoveNetworkSource(name); !problem.empty())
+        return Refuse(problem);
+    for (int channel : ChannelsOnDevice(name))
+        std::printf("channel %d still names \"%s\": put it on another device.\n", channel, name.c_str());
     return kDone;
 }
 
 // A name not yet taken: the playlist's own, or with " 2", " 3", ... after it.
-std::string FreeSourceName(const std::string& wanted, const std::vector<std::string>& taken)
+NetworkSourceDescription WithFreeName(NetworkSourceDescription entry)
 {
-    std::string name = wanted.substr(0, sizeof ChannelRecord{}.description - 4);
-    for (int suffix = 2; std::find(taken.begin(), taken.end(), name) != taken.end(); ++suffix)
-        name = wanted.substr(0, sizeof ChannelRecord{}.description - 4) + " " + std::to_string(suffix);
-    return name;
+    const std::string wanted = entry.name.substr(0, sizeof ChannelRecord{}.description - 4);
+    entry.name = wanted;
+    for (int suffix = 2; DeviceNameTaken(entry.name); ++suffix)
+        entry.name = wanted + " " + std::to_string(suffix);
+    return entry;
 }
 
+// Each entry becomes a source and a channel on the first channel not in use.
 int ImportPlaylist(const std::string& path)
 {
     std::ifstream file(path);
@@ -456,26 +432,18 @@ int ImportPlaylist(const std::string& path)
         return Refuse("\"" + path + "\" could not be read: " + std::strerror(errno) + ".");
     std::ostringstream text;
     text << file.rdbuf();
-    std::vector<NetworkSourceDescription> entries = ParsePlaylist(text.str());
+    const std::vector<NetworkSourceDescription> entries = ParsePlaylist(text.str());
     if (entries.empty())
         return Refuse("\"" + path + "\" lists no streams.");
-    std::vector<NetworkSourceDescription> sources = LoadNetworkSources();
-    for (NetworkSourceDescription& entry : entries) {
-        std::vector<std::string> taken = TakenDeviceNames(sources);
-        entry.name = FreeSourceName(entry.name, taken);
-        if (const std::string problem = NetworkSourceProblem(entry, taken); !problem.empty())
-            return Refuse("\"" + entry.name + "\": " + problem);
-        sources.push_back(entry);
-    }
-    if (SaveNetworkSources(sources) != 0)
-        return Refuse("\"" + NetworkSourcesPath() + "\" could not be written.");
-    ListSourcesAsDevices();
     int channel = 0;
-    for (const NetworkSourceDescription& entry : entries) {
+    for (const NetworkSourceDescription& listed : entries) {
+        const NetworkSourceDescription entry = WithFreeName(listed);
+        if (const std::string problem = AddNetworkSource(entry); !problem.empty())
+            return Refuse("\"" + entry.name + "\": " + problem);
         while (channel < kChannelCount && gSettings.channels[channel].enabled)
             ++channel;
         if (channel == kChannelCount)
-            return Refuse("Every channel is in use: \"" + entry.name + "\" and those after it are sources only.");
+            return Refuse("Every channel is in use: \"" + entry.name + "\" and those after it are not imported.");
         const Options channelOptions = {
             {"--video", entry.name}, {"--audio", entry.name}, {"--input", "Tuner"}, {"--name", entry.name}};
         if (Channel({std::to_string(channel)}, channelOptions) != kDone)

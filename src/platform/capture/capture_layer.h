@@ -291,7 +291,7 @@ public:
 };
 
 // The devices of a category in a stable order: the virtual ones first, then
-// the hardware, then the network sources.
+// the hardware.
 std::vector<std::shared_ptr<DeviceMoniker>> EnumerateDevices(DeviceCategory category);
 
 // Whether a filter has an input that takes the analog sound of a tuner card.

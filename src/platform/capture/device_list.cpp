@@ -1,6 +1,5 @@
 #include "platform/capture/capture_layer.h"
 #include "platform/capture/hardware_devices.h"
-#include "platform/capture/network_source.h"
 #include "platform/capture/virtual_devices.h"
 
 std::vector<std::shared_ptr<DeviceMoniker>> EnumerateDevices(DeviceCategory category)
@@ -8,9 +7,5 @@ std::vector<std::shared_ptr<DeviceMoniker>> EnumerateDevices(DeviceCategory cate
     std::vector<std::shared_ptr<DeviceMoniker>> devices = VirtualDevices(category);
     auto hardware = category == DeviceCategory::Video ? V4l2Devices() : AlsaCaptureDevices();
     devices.insert(devices.end(), hardware.begin(), hardware.end());
-    if (category == DeviceCategory::Video) {
-        auto sources = NetworkSourceDevices();
-        devices.insert(devices.end(), sources.begin(), sources.end());
-    }
     return devices;
 }
