@@ -3,6 +3,7 @@
 #include "capture/auto_tune_dlg.h"
 #include "capture/capture_graph.h"
 #include "capture/crossbar_router.h"
+#include "capture/source_list.h"
 #include "platform/messages.h"
 
 #include <QButtonGroup>
@@ -12,6 +13,11 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -52,7 +58,9 @@ CChannelSetupDlg::CChannelSetupDlg(QWidget* parent, int channel)
       videoOutput_(NamedCombo(this, "videoOutput")), audioInput_(NamedCombo(this, "audioInput")),
       audioOutput_(NamedCombo(this, "audioOutput")), channelBox_(new BoundedSpinBox(this)),
       countryBox_(new BoundedSpinBox(this)), inputType_(new QButtonGroup(this)),
-      motion_(new QCheckBox("Enable motion detection", this)), autoTune_(new QPushButton("Auto Tune", this))
+      motion_(new QCheckBox("Enable motion detection", this)), autoTune_(new QPushButton("Auto Tune", this)),
+      sources_(new QListWidget(this)), sourceName_(new QLineEdit(this)), sourceUrl_(new QLineEdit(this)),
+      testSource_(new QPushButton("Test", this)), sourceResult_(new QLabel(this))
 {
     setWindowTitle("Capture Options");
     channelBox_->setObjectName("channel");
@@ -92,10 +100,120 @@ CChannelSetupDlg::CChannelSetupDlg(QWidget* parent, int channel)
     layout->addWidget(routing);
     layout->addWidget(tuning);
     layout->addWidget(motion_);
+    layout->addWidget(MakeSourcesBox());
     layout->addWidget(buttons);
 
     LoadChannelSetup(gSettings.channels[channel_], model_);
     ShowModel();
+}
+
+CChannelSetupDlg::~CChannelSetupDlg()
+{
+    sourceTest_.Wait(kInfinite);
+}
+
+// The list, a name and a URL for a new one, and what Test found.
+QWidget* CChannelSetupDlg::MakeSourcesBox()
+{
+    auto* box = new QGroupBox("Network sources", this);
+    sources_->setObjectName("sources");
+    sourceName_->setObjectName("sourceName");
+    sourceUrl_->setObjectName("sourceUrl");
+    testSource_->setObjectName("testSource");
+    sourceResult_->setObjectName("sourceResult");
+    sourceName_->setPlaceholderText("Garden camera");
+    sourceUrl_->setPlaceholderText("rtsp://192.168.1.20/stream");
+    sourceResult_->setWordWrap(true);
+    sources_->setMaximumHeight(90);
+    auto* add = new QPushButton("Add", box);
+    auto* remove = new QPushButton("Remove", box);
+    add->setObjectName("addSource");
+    remove->setObjectName("removeSource");
+    connect(add, &QPushButton::clicked, this, &CChannelSetupDlg::OnAddSource);
+    connect(remove, &QPushButton::clicked, this, &CChannelSetupDlg::OnRemoveSource);
+    connect(testSource_, &QPushButton::clicked, this, &CChannelSetupDlg::OnTestSource);
+    auto* form = new QFormLayout(box);
+    form->addRow(sources_);
+    form->addRow("Name:", sourceName_);
+    form->addRow("URL:", sourceUrl_);
+    auto* row = new QHBoxLayout;
+    for (QPushButton* button : {add, remove, testSource_})
+        row->addWidget(button);
+    form->addRow(row);
+    form->addRow(sourceResult_);
+    ShowSources();
+    return box;
+}
+
+void CChannelSetupDlg::ShowSources()
+{
+    sources_->clear();
+    for (const NetworkSourceDescription& source : LoadNetworkSources())
+        sources_->addItem(QString::fromStdString(source.name + ": " + source.url));
+}
+
+void CChannelSetupDlg::OnAddSource()
+{
+    const std::string problem =
+        AddNetworkSource({sourceName_->text().trimmed().toStdString(), sourceUrl_->text().trimmed().toStdString(), true});
+    if (!problem.empty()) {
+        ShowMessage(problem.c_str(), 1, 1);
+        return;
+    }
+    sourceName_->clear();
+    sourceUrl_->clear();
+    ShowSources();
+    sources_->setCurrentRow(sources_->count() - 1);
+}
+
+void CChannelSetupDlg::OnRemoveSource()
+{
+    const int row = sources_->currentRow();
+    const std::vector<NetworkSourceDescription> sources = LoadNetworkSources();
+    if (row < 0 || row >= static_cast<int>(sources.size()))
+        return;
+    if (const std::string problem = RemoveNetworkSource(sources[row].name); !problem.empty())
+        ShowMessage(problem.c_str(), 1, 1);
+    ShowSources();
+}
+
+// Opens the chosen source (or the URL typed) on a worker thread, within its
+// time limits, and shows what came back.
+void CChannelSetupDlg::OnTestSource()
+{
+    const int row = sources_->currentRow();
+    const std::vector<NetworkSourceDescription> sources = LoadNetworkSources();
+    const std::string url = row >= 0 && row < static_cast<int>(sources.size()) ? sources[row].url
+                                                                               : sourceUrl_->text().trimmed().toStdString();
+    if (url.empty() || sourceTest_.Registered())
+        return;
+    testSource_->setEnabled(false);
+    sourceResult_->setText("Opening the source...");
+    sourceTest_.Start([this, url] {
+        const SourceProbe probe = ProbeNetworkSource(url, {320, 240});
+        QMetaObject::invokeMethod(this, [this, probe] { ShowSourceProbe(probe); }, Qt::QueuedConnection);
+        return 0;
+    });
+}
+
+void CChannelSetupDlg::ShowSourceProbe(const SourceProbe& probe)
+{
+    sourceTest_.Wait(kInfinite);
+    testSource_->setEnabled(true);
+    if (!probe.failure.empty()) {
+        sourceResult_->setText(QString::fromStdString("The source could not be opened: " + probe.failure + "."));
+        return;
+    }
+    if (probe.picture.empty()) {
+        sourceResult_->setText(QString::fromStdString("Sound only: " + probe.description));
+        return;
+    }
+    // The picture is bottom-up: mirrored, it stands the right way up.
+    const QImage picture = QImage(probe.picture.data(), probe.size.width, probe.size.height, probe.size.width * 3,
+                                  QImage::Format_BGR888)
+                               .mirrored(false, true);
+    sourceResult_->setPixmap(QPixmap::fromImage(picture));
+    sourceResult_->setToolTip(QString::fromStdString(probe.description));
 }
 
 void CChannelSetupDlg::ShowModel()

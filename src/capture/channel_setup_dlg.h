@@ -1,15 +1,21 @@
 #pragma once
 // The "Capture Options" dialog of one channel record: the video input route,
 // the tuner's channel, country code and antenna or cable, motion detection,
-// and the tuner scan that fills the records from this one on.
+// the tuner scan that fills the records from this one on, and the network
+// sources, each of which can be tested for its first picture.
 
 #include "capture/channel_setup.h"
+#include "platform/capture/network_source.h"
+#include "platform/thread.h"
 
 #include <QDialog>
 
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
 class QPushButton;
 class QSpinBox;
 
@@ -17,6 +23,8 @@ class CChannelSetupDlg : public QDialog {
     Q_OBJECT
 public:
     CChannelSetupDlg(QWidget* parent, int channel);
+    // Waits for a source test that still runs: at most its time limits.
+    ~CChannelSetupDlg() override;
 
     void accept() override;
 
@@ -26,6 +34,12 @@ private:
     // The controls' values into the model and the record.
     void StoreControls();
     void OnAutoTune();
+    QWidget* MakeSourcesBox();
+    void ShowSources();
+    void OnAddSource();
+    void OnRemoveSource();
+    void OnTestSource();
+    void ShowSourceProbe(const SourceProbe& probe);
 
     int channel_;
     ChannelSetupModel model_;
@@ -38,6 +52,12 @@ private:
     QButtonGroup* inputType_;
     QCheckBox* motion_;
     QPushButton* autoTune_;
+    QListWidget* sources_;
+    QLineEdit* sourceName_;
+    QLineEdit* sourceUrl_;
+    QPushButton* testSource_;
+    QLabel* sourceResult_;
+    WorkerThread sourceTest_;
 };
 
 // Opens the dialog for a channel record; IDOK when the values were stored.

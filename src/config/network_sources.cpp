@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -90,6 +91,12 @@ int SaveNetworkSources(const std::vector<NetworkSourceDescription>& sources)
 {
     const std::string path = NetworkSourcesPath();
     const std::string temporary = path + ".new";
+    std::error_code error;
+    std::filesystem::create_directories(ConfigDir(), error);
+    if (error) {
+        Log("\"" + ConfigDir() + "\" could not be made: " + error.message() + ".");
+        return -1;
+    }
     {
         std::ofstream file(temporary, std::ios::trunc);
         file << "; Orvandel's network sources: a section per source, named as channels refer to it.\n";

@@ -91,19 +91,28 @@ void CChannelDlg::AddButtons()
 
 void CChannelDlg::FillRows()
 {
-    const QStringList videoNames = NameList(gDeviceNames.video);
-    const QStringList audioNames = NameList(gDeviceNames.audio);
     list_->setRowCount(kChannelCount);
     list_->SetEditableCell(-1, kColumnDescription);
+    FillDeviceChoices();
     for (int row = 0; row < kChannelCount; ++row) {
         const ChannelRecord& channel = gSettings.channels[row];
         list_->SetChecked(row, channel.enabled != 0);
         list_->SetCellText(row, kColumnChannel, QString::number(row));
-        list_->SetComboCell(row, kColumnVideo, videoNames);
-        list_->SetComboCell(row, kColumnAudio, audioNames);
         ShowDevices(row, EntryName(gDeviceNames.video, channel.videoDevice),
                     EntryName(gDeviceNames.audio, channel.audioDevice));
         list_->SetCellText(row, kColumnDescription, DescriptionText(channel));
+    }
+}
+
+// Every row's device choices: the capture options may have added or removed
+// a network source.
+void CChannelDlg::FillDeviceChoices()
+{
+    const QStringList videoNames = NameList(gDeviceNames.video);
+    const QStringList audioNames = NameList(gDeviceNames.audio);
+    for (int row = 0; row < kChannelCount; ++row) {
+        list_->SetComboCell(row, kColumnVideo, videoNames);
+        list_->SetComboCell(row, kColumnAudio, audioNames);
     }
 }
 
@@ -142,6 +151,7 @@ void CChannelDlg::OnCaptureOptions()
     if (CaptureOptionsGuard() != 0)
         return;
     RunChannelSetupDialog(this, clickedRow_);
+    FillDeviceChoices();
     ShowAutoTunedRows(clickedRow_, TakeAutoTuneFoundCount());
 }
 

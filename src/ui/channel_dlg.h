@@ -21,6 +21,7 @@ protected:
 private:
     void AddButtons();
     void FillRows();
+    void FillDeviceChoices();
     void ShowDevices(int row, const QString& video, const QString& audio);
     void OnListPressed(int row, int column);
     void OnDeviceChosen(int row, int column, int entry);

@@ -105,7 +105,6 @@ protected:
         sourcePort = FreePortTriple();
         log = config.Root() + "/program.log";
         launcher = {"/bin/sh", "-c", "exec \"$@\" 2>>" + log, "sh"};
-        std::filesystem::create_directories(std::filesystem::path(NetworkSourcesPath()).parent_path());
         ASSERT_EQ(0, SaveNetworkSources({{"Street", "http://127.0.0.1:" + std::to_string(sourcePort) + "/", true},
                                          {"Silent", "http://127.0.0.1:" + std::to_string(silent.Port()) + "/", true}}));
         adjustSettings = [] {
@@ -253,7 +252,6 @@ protected:
         const int stillPort = FreePortTriple();
         StartCamera(cameraPort, "testsrc2=s=320x240:r=25", "moving");
         StartCamera(stillPort, "color=c=gray:s=320x240:r=25", "still");
-        std::filesystem::create_directories(std::filesystem::path(NetworkSourcesPath()).parent_path());
         ASSERT_EQ(0, SaveNetworkSources({{"Camera", "rtsp://127.0.0.1:" + std::to_string(cameraPort) + "/camera", false},
                                          {"Still", "rtsp://127.0.0.1:" + std::to_string(stillPort) + "/camera", false}}));
         adjustSettings = [] {

@@ -2,8 +2,11 @@
 
 #include "shared/server_state.h"
 #include "capture/channel_setup_dlg.h"
+#include "capture/devices.h"
 #include "capture/preview_widget.h"
+#include "config/network_sources.h"
 #include "config/settings.h"
+#include "support/process.h"
 #include "support/test_application.h"
 #include "shared/live_params.h"
 
@@ -11,6 +14,9 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -113,6 +119,60 @@ TEST_F(ChannelSetupDlgTest, ThePreviewShowsTheRunningGraphsPictures)
     EXPECT_EQ(0, StopCapture());
     preview->Refresh();
     EXPECT_TRUE(preview->isHidden());
+}
+
+} // namespace
+
+namespace {
+
+// Sources added in the dialog are written to Sources.ini and listed as
+// devices at once; Test shows a file's first picture, or why a source
+// failed, without holding the window up.
+TEST_F(ChannelSetupDlgTest, NetworkSourcesAreAddedTestedAndRemoved)
+{
+    const std::string film = config.Root() + "/red.ts";
+    ASSERT_EQ(0, RunProcess({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=c=red:s=320x240:r=25",
+                             "-t", "2", "-c:v", "mpeg2video", "-f", "mpegts", film},
+                            60000)
+                     .exitCode);
+    ChannelRecord& record = gSettings.channels[3];
+    record.editSelection = VideoSlot("Virtual TV Tuner") << 8 | 0xFF;
+    CChannelSetupDlg dialog(nullptr, 3);
+    QListWidget* sources = Control<QListWidget>(dialog, "sources");
+    QLabel* result = Control<QLabel>(dialog, "sourceResult");
+    EXPECT_EQ(0, sources->count());
+
+    Control<QLineEdit>(dialog, "sourceName")->setText("Red file");
+    Control<QLineEdit>(dialog, "sourceUrl")->setText(QString::fromStdString(film));
+    Control<QPushButton>(dialog, "addSource")->click();
+    ASSERT_EQ(1, sources->count());
+    EXPECT_EQ("Red file: " + film, sources->item(0)->text().toStdString());
+    EXPECT_EQ("Red file", gDeviceNames.video.back()) << "listed as a capture device at once";
+    ASSERT_EQ(1u, LoadNetworkSources().size());
+
+    Control<QPushButton>(dialog, "testSource")->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !result->pixmap().isNull(); }, 10000)) << result->text().toStdString();
+    const QImage picture = result->pixmap().toImage();
+    const QColor middle = picture.pixelColor(picture.width() / 2, picture.height() / 2);
+    EXPECT_GT(middle.red(), 200);
+    EXPECT_LT(middle.green(), 60);
+
+    Control<QLineEdit>(dialog, "sourceName")->setText("Red file");
+    Control<QLineEdit>(dialog, "sourceUrl")->setText("rtsp://127.0.0.1:9/none");
+    Control<QPushButton>(dialog, "addSource")->click();
+    EXPECT_EQ(1, sources->count()) << "the name is taken";
+
+    sources->setCurrentRow(-1);
+    Control<QLineEdit>(dialog, "sourceUrl")->setText("http://127.0.0.1:9/closed.ts");
+    Control<QPushButton>(dialog, "testSource")->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return result->text().contains("could not be opened"); }, 10000));
+    EXPECT_TRUE(result->text().contains("Connection refused")) << result->text().toStdString();
+
+    sources->setCurrentRow(0);
+    Control<QPushButton>(dialog, "removeSource")->click();
+    EXPECT_EQ(0, sources->count());
+    EXPECT_TRUE(LoadNetworkSources().empty());
+    EXPECT_NE("Red file", gDeviceNames.video.back());
 }
 
 } // namespace
