@@ -5,6 +5,7 @@
 #include "config/settings.h"
 #include "support/loopback.h"
 #include "support/process.h"
+#include "support/program_fixture.h"
 #include "support/temp_config.h"
 
 #include <gtest/gtest.h>
@@ -154,6 +155,31 @@ TEST_F(SetupTest, ScanAndPlaylistImportMakeChannels)
     EXPECT_NE(std::string::npos, Setup("source add Cam ftp://127.0.0.1/").output.find("rtsp, http(s), udp and rtp"));
     ASSERT_EQ(0, Setup("source remove \"Sport, Live\"").exitCode);
     EXPECT_EQ(std::string::npos, Setup("source list").output.find("Sport"));
+}
+
+// What a user with a failing card sends: the devices in detail, and a probe
+// that captures into a file and says which step failed and why.
+TEST_F(SetupTest, DevicesInDetailAndAProbeOfEach)
+{
+    const std::string devices = Setup("devices --verbose").output;
+    EXPECT_NE(std::string::npos, devices.find("    frame sizes: 320x240, 640x480, 720x576\n")) << devices;
+    EXPECT_NE(std::string::npos, devices.find("    tuner channels: 2 to 69\n")) << devices;
+
+    const std::string file = config.Root() + "/probe.mkv";
+    ProcessResult probe = Setup("probe \"Virtual TV Tuner\" --seconds 2 --out " + file);
+    ASSERT_EQ(0, probe.exitCode) << probe.output;
+    EXPECT_EQ(std::string::npos, probe.output.find("FAILS")) << probe.output;
+    EXPECT_EQ("mpeg4", ProbeFile(file, "v:0").codec);
+    EXPECT_GE(ProbeFile(file, "v:0").frames, 40);
+    EXPECT_EQ(44100, ProbeFile(file, "a:0").sampleRate);
+
+    ASSERT_EQ(0, Setup("source add Away http://127.0.0.1:9/").exitCode);
+    ProcessResult away = Setup("probe Away --seconds 1 --out " + config.Root() + "/away.mkv");
+    EXPECT_EQ(1, away.exitCode);
+    EXPECT_NE(std::string::npos, away.output.find("FAILS: starting the capture")) << away.output;
+    EXPECT_NE(std::string::npos, away.output.find("(http://127.0.0.1:9/) could not be opened: Connection refused"))
+        << away.output;
+    EXPECT_FALSE(fs::exists(config.Root() + "/away.mkv"));
 }
 
 // What orvandel-setup set is what the program serves, and while it runs the

@@ -18,6 +18,7 @@
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "record/recording_setup.h"
+#include "probe.h"
 #include "ui/channel_lineup.h"
 
 #include <algorithm>
@@ -54,8 +55,16 @@ while Orvandel runs: stop it first (it saves its settings when it ends).
   show
       The account's user name, the network, the recording settings, the
       shared media folders and the enabled channels.
-  devices
-      The capture devices, with their inputs and whether they have a tuner.
+  devices [--verbose]
+      The capture devices, with their inputs and whether they have a tuner;
+      with --verbose also their frame sizes, the format they deliver, the
+      tuner's channels, and their picture formats and standards.
+  probe DEVICE [--seconds S] [--out FILE]
+      Captures S seconds (5 unless given) from a video device, with its own
+      sound when it has some, into FILE (orvandel-probe.mkv unless given),
+      and prints each step as it works or fails; the log lines of a failure
+      name the device, the call and the system's reason. Send this output
+      and the file when reporting a card that does not work.
   account --user NAME --password-stdin [--email ADDRESS]
       Records an existing account, as "I already have an account" does; the
       password is read from standard input. The address may be left out only
@@ -96,6 +105,15 @@ class TerminalSink : public MessageSink {
 public:
     void Error(const std::string& text, bool) override { std::fprintf(stderr, "%s\n", text.c_str()); }
     void Info(const std::string& text) override { std::printf("%s\n", text.c_str()); }
+    bool Confirm(const std::string&) override { return true; }
+};
+
+// While a device is probed the log says everything, with the backends'
+// reasons: the messages it also shows would be said twice.
+class LogOnlySink : public MessageSink {
+public:
+    void Error(const std::string&, bool) override {}
+    void Info(const std::string&) override {}
     bool Confirm(const std::string&) override { return true; }
 };
 
@@ -213,7 +231,34 @@ int Show()
     return kDone;
 }
 
-int Devices()
+// The built graph's device in detail: sizes, the format it delivers, the
+// tuner's range and what the device says of itself.
+void ShowDeviceDetails()
+{
+    CaptureFilter* device = gCapture.videoCapture.get();
+    if (!device) {
+        std::printf("    could not be opened (the log says why)\n");
+        return;
+    }
+    if (VideoStreamConfig* config = device->VideoConfig()) {
+        std::string sizes;
+        FrameSize size;
+        for (int i = 0; config->Capability(i, size) == 0; ++i)
+            sizes += (sizes.empty() ? "" : ", ") + std::to_string(size.width) + "x" + std::to_string(size.height);
+        std::printf("    frame sizes: %s\n", sizes.c_str());
+        if (VideoFormat format; config->GetFormat(format) == 0 && format.frameInterval > 0)
+            std::printf("    delivers: %dx%d at %.2f pictures/s\n", format.width, format.height,
+                        double(kUnitsPerSecond) / format.frameInterval);
+    }
+    if (const TvTuner* tuner = FindTuner()) {
+        const TunerChannelRange range = AutoTuneChannelRange(*tuner);
+        std::printf("    tuner channels: %d to %d\n", range.minimum, range.maximum);
+    }
+    for (const std::string& line : device->Details())
+        std::printf("    %s\n", line.c_str());
+}
+
+int Devices(bool verbose)
 {
     for (size_t entry = 1; entry < gDeviceNames.video.size(); ++entry) {
         ChannelRecord probe{};
@@ -226,6 +271,8 @@ int Devices()
             inputs += (inputs.empty() ? "" : ", ") + route;
         std::printf("video %zu: %s%s%s%s\n", entry, gDeviceNames.video[entry].c_str(),
                     model.tunerFound ? " (tuner)" : "", inputs.empty() ? "" : "; inputs: ", inputs.c_str());
+        if (verbose)
+            ShowDeviceDetails();
     }
     for (size_t entry = 1; entry < gDeviceNames.audio.size(); ++entry)
         std::printf("audio %zu: %s\n", entry, gDeviceNames.audio[entry].c_str());
@@ -534,12 +581,33 @@ int Recording(const Options& options)
     return ApplyRecordingSetup(setup) == 0 ? kDone : kRefused;
 }
 
+int Probe(const std::vector<std::string>& positional, const Options& options)
+{
+    if (positional.size() != 1)
+        return Usage("probe needs a DEVICE");
+    const auto entry = DeviceEntryOf(gDeviceNames.video, positional[0]);
+    if (!entry)
+        return Refuse("There is no capture device \"" + positional[0] + "\". \"orvandel-setup devices\" lists them.");
+    const auto seconds = Number(options.contains("--seconds") ? options.at("--seconds") : "5");
+    if (!seconds || *seconds < 1 || *seconds > 60)
+        return Usage("--seconds needs a number from 1 to 60");
+    static LogOnlySink logOnly;
+    SetMessageSink(&logOnly);
+    SetLogEnabled(true);
+    const std::string out = options.contains("--out") ? options.at("--out") : "orvandel-probe.mkv";
+    const int failures = ProbeCaptureDevice(*entry, out, *seconds);
+    SetLogEnabled(false);
+    return failures == 0 ? kDone : kRefused;
+}
+
 int RunVerb(const std::string& verb, const std::vector<std::string>& positional, const Options& options)
 {
     if (verb == "show")
         return Show();
     if (verb == "devices")
-        return Devices();
+        return Devices(options.contains("--verbose"));
+    if (verb == "probe")
+        return Probe(positional, options);
     if (verb == "source" && positional == std::vector<std::string>{"list"})
         return Source(positional, options);
     if (!InstanceLock::TryTake())
@@ -574,7 +642,7 @@ int main(int argc, char** argv)
     }
     Options options;
     std::vector<std::string> positional;
-    if (!ParseOptions(arguments, 2, {"--password-stdin", "--disable", "--no-sound"}, options, positional))
+    if (!ParseOptions(arguments, 2, {"--password-stdin", "--disable", "--no-sound", "--verbose"}, options, positional))
         return Usage("an option lacks its value");
     TerminalSink sink;
     SetMessageSink(&sink);

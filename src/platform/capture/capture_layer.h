@@ -136,6 +136,9 @@ public:
     // Why the last start failed, in words for the user; empty when the
     // device has nothing to add to the usual message.
     virtual std::string StartFailure() const { return {}; }
+    // What the device says of itself for a user's report ("formats: ...",
+    // "standards: ..."), one line each.
+    virtual std::vector<std::string> Details() const { return {}; }
 
     virtual CrossbarFilter* AsCrossbar() { return nullptr; }
     virtual TvTuner* Tuner() { return nullptr; }

@@ -305,6 +305,10 @@ public:
     int GetFormat(VideoFormat& format) const override;
     int SetFormat(const VideoFormat& format) override;
     int GetFormat(AudioFormat& format) const override;
+    std::vector<std::string> Details() const override
+    {
+        return {"url: " + UrlForLog(source_.url), std::string("sound: ") + (source_.sound ? "yes" : "no")};
+    }
 
 private:
     int Open();

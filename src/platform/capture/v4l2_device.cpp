@@ -271,6 +271,7 @@ public:
     int Capability(int index, FrameSize& size) const override;
     int GetFormat(VideoFormat& format) const override;
     int SetFormat(const VideoFormat& format) override;
+    std::vector<std::string> Details() const override;
 
 private:
     void ChooseFormat();
@@ -326,6 +327,25 @@ void V4l2CaptureFilter::ChooseFormat()
             fourcc_ = fourcc;
             return;
         }
+}
+
+std::vector<std::string> V4l2CaptureFilter::Details() const
+{
+    std::vector<std::string> details = {"node: " + node_->path};
+    std::string formats;
+    v4l2_fmtdesc description{};
+    description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    for (; Ioctl(node_->fd, VIDIOC_ENUM_FMT, &description) == 0; ++description.index)
+        formats += (formats.empty() ? "" : ", ") + Text(description.description, sizeof description.description) +
+                   (description.pixelformat == fourcc_ ? " (used)" : "");
+    details.push_back("formats: " + (formats.empty() ? std::string("none listed") : formats));
+    std::string standards;
+    v4l2_standard standard{};
+    for (; Ioctl(node_->fd, VIDIOC_ENUMSTD, &standard) == 0; ++standard.index)
+        standards += (standards.empty() ? "" : ", ") + Text(standard.name, sizeof standard.name);
+    if (!standards.empty())
+        details.push_back("standards: " + standards);
+    return details;
 }
 
 void V4l2CaptureFilter::ListSizes()

@@ -78,6 +78,7 @@ public:
     int GetFormat(VideoFormat& format) const override;
     int SetFormat(const VideoFormat& format) override;
     int GetFormat(AudioFormat& format) const override;
+    std::vector<std::string> Details() const override { return {"formats: B,G,R pictures drawn by the program"}; }
 
 private:
     void ConnectCrossbars();
