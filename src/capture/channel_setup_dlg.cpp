@@ -109,6 +109,7 @@ CChannelSetupDlg::CChannelSetupDlg(QWidget* parent, int channel)
 
 CChannelSetupDlg::~CChannelSetupDlg()
 {
+    sourceTestStop_ = true;
     sourceTest_.Wait(kInfinite);
 }
 
@@ -174,6 +175,8 @@ void CChannelSetupDlg::OnRemoveSource()
         return;
     if (const std::string problem = RemoveNetworkSource(sources[row].name); !problem.empty())
         ShowMessage(problem.c_str(), 1, 1);
+    else if (!ChannelsOnDevice(sources[row].name).empty())
+        ShowMessage(("Some channels still use \"" + sources[row].name + "\": put them on another device.").c_str(), 1, 1);
     ShowSources();
 }
 
@@ -189,11 +192,15 @@ void CChannelSetupDlg::OnTestSource()
         return;
     testSource_->setEnabled(false);
     sourceResult_->setText("Opening the source...");
-    sourceTest_.Start([this, url] {
-        const SourceProbe probe = ProbeNetworkSource(url, {320, 240});
+    const bool started = sourceTest_.Start([this, url] {
+        const SourceProbe probe = ProbeNetworkSource(url, {320, 240}, sourceTestStop_);
         QMetaObject::invokeMethod(this, [this, probe] { ShowSourceProbe(probe); }, Qt::QueuedConnection);
         return 0;
     });
+    if (!started) {
+        testSource_->setEnabled(true);
+        sourceResult_->setText("No thread could be started for the test.");
+    }
 }
 
 void CChannelSetupDlg::ShowSourceProbe(const SourceProbe& probe)

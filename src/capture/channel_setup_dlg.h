@@ -10,6 +10,8 @@
 
 #include <QDialog>
 
+#include <atomic>
+
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -23,7 +25,7 @@ class CChannelSetupDlg : public QDialog {
     Q_OBJECT
 public:
     CChannelSetupDlg(QWidget* parent, int channel);
-    // Waits for a source test that still runs: at most its time limits.
+    // Stops a source test that still runs, and waits for it to end.
     ~CChannelSetupDlg() override;
 
     void accept() override;
@@ -58,6 +60,7 @@ private:
     QPushButton* testSource_;
     QLabel* sourceResult_;
     WorkerThread sourceTest_;
+    std::atomic<bool> sourceTestStop_{false};
 };
 
 // Opens the dialog for a channel record; IDOK when the values were stored.

@@ -17,12 +17,53 @@ std::vector<std::string> TakenDeviceNames(const std::vector<NetworkSourceDescrip
     return names;
 }
 
+constexpr int kNoSlot = 0xFF;
+
+std::string NameAt(const std::vector<std::string>& names, int slot)
+{
+    return slot >= 0 && slot + 1 < static_cast<int>(names.size()) ? names[slot + 1] : std::string();
+}
+
+int SlotOf(const std::vector<std::string>& names, const std::string& name)
+{
+    for (size_t entry = 1; entry < names.size(); ++entry)
+        if (!name.empty() && names[entry] == name)
+            return static_cast<int>(entry) - 1;
+    return -1;
+}
+
+// Channel records hold devices by their place in the lists, the stored
+// ones and those chosen in an open lineup (video slot << 8 | audio slot):
+// across a new listing each follows its device's name.
+void RelistKeepingChoices()
+{
+    struct Pending {
+        std::string video;
+        std::string audio;
+    };
+    std::vector<Pending> pending(kChannelCount);
+    for (int index = 0; index < kChannelCount; ++index) {
+        const int32_t selection = gSettings.channels[index].editSelection;
+        pending[index] = {NameAt(gDeviceNames.video, selection >> 8 & 0xFF), NameAt(gDeviceNames.audio, selection & 0xFF)};
+    }
+    RelistCaptureDevices();
+    for (int index = 0; index < kChannelCount; ++index) {
+        ChannelRecord& channel = gSettings.channels[index];
+        const int video = SlotOf(gDeviceNames.video, pending[index].video);
+        const int audio = SlotOf(gDeviceNames.audio, pending[index].audio);
+        channel.editSelection = (video < 0 ? kNoSlot : video) << 8 | (audio < 0 ? kNoSlot : audio);
+        const int storedVideo = SlotOf(gDeviceNames.video, channel.videoDeviceName);
+        const int storedAudio = SlotOf(gDeviceNames.audio, channel.audioDeviceName);
+        channel.videoDevice = storedVideo < 0 ? kNoDevice : storedVideo;
+        channel.audioDevice = storedAudio < 0 ? kNoDevice : storedAudio;
+    }
+}
+
 std::string SaveAndRelist(const std::vector<NetworkSourceDescription>& sources)
 {
     if (SaveNetworkSources(sources) != 0)
         return "\"" + NetworkSourcesPath() + "\" could not be written.";
-    RelistCaptureDevices();
-    ReconcileChannelDevices();
+    RelistKeepingChoices();
     return {};
 }
 

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -65,7 +67,8 @@ std::vector<NetworkSourceDescription> ParseNetworkSources(const std::string& tex
         } else if (!sources.empty() && line.starts_with("sound=")) {
             sources.back().sound = Trimmed(line.substr(6)) != "no";
         } else {
-            Log(NetworkSourcesPath() + ", line " + std::to_string(number) + ": \"" + line + "\" is not understood.");
+            // Not the line itself: it may hold a password.
+            Log(NetworkSourcesPath() + ", line " + std::to_string(number) + " is not understood and is left out.");
         }
     }
     const auto withoutUrl = std::remove_if(sources.begin(), sources.end(), [](const NetworkSourceDescription& source) {
@@ -98,6 +101,13 @@ int SaveNetworkSources(const std::vector<NetworkSourceDescription>& sources)
         return -1;
     }
     {
+        // URLs may hold passwords: only the user reads the file.
+        const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (descriptor < 0) {
+            Log("\"" + temporary + "\" could not be written: " + std::strerror(errno) + ".");
+            return -1;
+        }
+        ::close(descriptor);
         std::ofstream file(temporary, std::ios::trunc);
         file << "; Orvandel's network sources: a section per source, named as channels refer to it.\n";
         for (const NetworkSourceDescription& source : sources)
@@ -137,7 +147,8 @@ std::string NetworkSourceProblem(const NetworkSourceDescription& source, const s
 std::vector<NetworkSourceDescription> ParsePlaylist(const std::string& text)
 {
     std::vector<NetworkSourceDescription> sources;
-    std::istringstream lines(text);
+    constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+    std::istringstream lines(text.starts_with(kByteOrderMark) ? text.substr(3) : text);
     std::string line;
     std::string name;
     while (std::getline(lines, line)) {

@@ -15,14 +15,20 @@ const char kNone[] = "None";
 // Stores text in a zero-terminated field, cut where a character ends.
 void CopyText(char* field, size_t fieldSize, const std::string& text)
 {
-    size_t length = std::min(text.size(), fieldSize - 1);
-    while (length < text.size() && length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
-        --length;
+    const std::string kept = CutWhereACharacterEnds(text, fieldSize - 1);
     std::memset(field, 0, fieldSize);
-    std::memcpy(field, text.data(), length);
+    std::memcpy(field, kept.data(), kept.size());
 }
 
 } // namespace
+
+std::string CutWhereACharacterEnds(const std::string& text, size_t limit)
+{
+    size_t length = std::min(text.size(), limit);
+    while (length < text.size() && length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        --length;
+    return text.substr(0, length);
+}
 
 int DeviceEntry(int deviceIndex, size_t entryCount)
 {

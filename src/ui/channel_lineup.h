@@ -21,6 +21,9 @@ std::string DeviceName(const std::vector<std::string>& names, int deviceIndex);
 // the video or the audio column; the other device's byte is kept.
 int ChooseDevice(int selectionWord, int column, int entry);
 
+// At most limit bytes of UTF-8 text, not cut inside a character.
+std::string CutWhereACharacterEnds(const std::string& text, size_t limit);
+
 // Whether a row whose video and audio cells show these names may offer its
 // capture options (it has at least one device).
 bool RowHasDevice(const std::string& video, const std::string& audio);

@@ -22,6 +22,8 @@
 #include <QSpinBox>
 #include <QTest>
 
+#include <filesystem>
+
 namespace {
 
 class ChannelSetupDlgTest : public CaptureTest {
@@ -137,6 +139,8 @@ TEST_F(ChannelSetupDlgTest, NetworkSourcesAreAddedTestedAndRemoved)
                      .exitCode);
     ChannelRecord& record = gSettings.channels[3];
     record.editSelection = VideoSlot("Virtual TV Tuner") << 8 | 0xFF;
+    // A choice made in the open lineup and not stored yet.
+    gSettings.channels[7].editSelection = VideoSlot("Virtual TV Tuner") << 8 | 0xFF;
     CChannelSetupDlg dialog(nullptr, 3);
     QListWidget* sources = Control<QListWidget>(dialog, "sources");
     QLabel* result = Control<QLabel>(dialog, "sourceResult");
@@ -149,6 +153,9 @@ TEST_F(ChannelSetupDlgTest, NetworkSourcesAreAddedTestedAndRemoved)
     EXPECT_EQ("Red file: " + film, sources->item(0)->text().toStdString());
     EXPECT_EQ("Red file", gDeviceNames.video.back()) << "listed as a capture device at once";
     ASSERT_EQ(1u, LoadNetworkSources().size());
+    EXPECT_EQ(std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+              std::filesystem::status(NetworkSourcesPath()).permissions())
+        << "URLs may hold passwords";
 
     Control<QPushButton>(dialog, "testSource")->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !result->pixmap().isNull(); }, 10000)) << result->text().toStdString();
@@ -173,6 +180,8 @@ TEST_F(ChannelSetupDlgTest, NetworkSourcesAreAddedTestedAndRemoved)
     EXPECT_EQ(0, sources->count());
     EXPECT_TRUE(LoadNetworkSources().empty());
     EXPECT_NE("Red file", gDeviceNames.video.back());
+    EXPECT_EQ(VideoSlot("Virtual TV Tuner") << 8 | 0xFF, gSettings.channels[7].editSelection)
+        << "the lineup's pending choices stay";
 }
 
 } // namespace

@@ -110,7 +110,7 @@ TEST(NetworkSourceFileTest, SourcesAndPlaylistsAreReadAsWritten)
     EXPECT_TRUE(sources[1].sound);
 
     const std::vector<NetworkSourceDescription> entries = ParsePlaylist(
-        "#EXTM3U\r\n#EXTINF:-1 group-title=\"News, World\",BBC, One\r\nhttp://a/1.ts\r\n\r\nudp://239.0.0.1:1\n#EXTINF:5,\n"
+        "\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:-1 group-title=\"News, World\",BBC, One\r\nhttp://a/1.ts\r\n\r\nudp://239.0.0.1:1\n#EXTINF:5,\n"
         "rtp://239.0.0.2:2\n");
     ASSERT_EQ(3u, entries.size());
     EXPECT_EQ("BBC, One", entries[0].name) << "commas in quotes and in the title";

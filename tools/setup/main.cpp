@@ -22,6 +22,7 @@
 #include "ui/channel_lineup.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -433,7 +434,8 @@ int Scan(const Options& options)
 // same (a camera may be off), with sound assumed.
 void DescribeNewSource(NetworkSourceDescription& source)
 {
-    const SourceProbe probe = ProbeNetworkSource(source.url, {640, 480});
+    const std::atomic<bool> never{false};
+    const SourceProbe probe = ProbeNetworkSource(source.url, {640, 480}, never);
     if (!probe.failure.empty()) {
         std::printf("\"%s\" could not be reached now (%s); it is added all the same.\n", source.name.c_str(),
                     probe.failure.c_str());
@@ -461,10 +463,16 @@ int RemoveSource(const std::string& name)
     return kDone;
 }
 
-// A name not yet taken: the playlist's own, or with " 2", " 3", ... after it.
+// A name a source may have and that is not yet taken: the playlist's own,
+// with round brackets for square ones and cut to fit a channel's name, or
+// with " 2", " 3", ... after it.
 NetworkSourceDescription WithFreeName(NetworkSourceDescription entry)
 {
-    const std::string wanted = entry.name.substr(0, sizeof ChannelRecord{}.description - 4);
+    std::replace(entry.name.begin(), entry.name.end(), '[', '(');
+    std::replace(entry.name.begin(), entry.name.end(), ']', ')');
+    std::string wanted = CutWhereACharacterEnds(entry.name, sizeof ChannelRecord{}.description - 4);
+    while (!wanted.empty() && wanted.back() == ' ')
+        wanted.pop_back();
     entry.name = wanted;
     for (int suffix = 2; DeviceNameTaken(entry.name); ++suffix)
         entry.name = wanted + " " + std::to_string(suffix);
@@ -491,8 +499,14 @@ int ImportPlaylist(const std::string& path)
             ++channel;
         if (channel == kChannelCount)
             return Refuse("Every channel is in use: \"" + entry.name + "\" and those after it are not imported.");
-        const Options channelOptions = {
-            {"--video", entry.name}, {"--audio", entry.name}, {"--input", "Tuner"}, {"--name", entry.name}};
+        // By their numbers: a playlist's names may be numbers themselves.
+        const auto entryOf = [&](const std::vector<std::string>& names) {
+            return std::to_string(std::find(names.begin() + 1, names.end(), entry.name) - names.begin());
+        };
+        const Options channelOptions = {{"--video", entryOf(gDeviceNames.video)},
+                                        {"--audio", entryOf(gDeviceNames.audio)},
+                                        {"--input", "Tuner"},
+                                        {"--name", entry.name}};
         if (Channel({std::to_string(channel)}, channelOptions) != kDone)
             return kRefused;
         std::printf("channel %d: \"%s\"\n", channel, entry.name.c_str());

@@ -71,8 +71,10 @@ std::string ProbeFile::Open(const std::string& path, const CaptureFormat& format
     }
     if (const int opened = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE); opened < 0)
         return "\"" + path + "\": " + FfmpegError(opened);
-    if (const int written = avformat_write_header(context, nullptr); written < 0)
+    if (const int written = avformat_write_header(context, nullptr); written < 0) {
+        avio_closep(&context->pb);
         return "the file's header: " + FfmpegError(written);
+    }
     return {};
 }
 
@@ -233,8 +235,12 @@ int ProbeCaptureDevice(int videoEntry, const std::string& outPath, int seconds)
     ProbeFile file;
     const std::string opened = file.Open(outPath, format, video, hasSound);
     Step(opened.empty(), "opening " + outPath + (opened.empty() ? "" : ": " + opened), failures);
-    if (!opened.empty())
+    if (!opened.empty()) {
+        TearDownCaptureGraph();
+        std::error_code ignored;
+        std::filesystem::remove(outPath, ignored);
         return failures;
+    }
     VideoTap pictures(file, format.width * format.height * 3);
     SoundTap sounds(file);
     if (gCapture.videoGrabber)

@@ -12,10 +12,12 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <utility>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace {
@@ -29,6 +31,8 @@ constexpr size_t kSoundBlockSamples = kSoundRate / kSoundBlocksPerSecond * kSoun
 // A live source that sends a burst of sound is cut back to this much ahead
 // of the delivery, so that its sound never lags behind its pictures.
 constexpr size_t kLongestSoundBacklog = kSoundRate / 2 * kSoundChannels;
+// Reading this long after an opening shows the source is steady again.
+constexpr auto kSteadyReading = std::chrono::seconds(30);
 // A file's time that jumps further than this ahead starts its pacing anew.
 constexpr double kLongestPaceJumpSeconds = 2;
 constexpr int64_t kDefaultFrameInterval = kUnitsPerSecond / 25;
@@ -39,18 +43,20 @@ constexpr FrameSize kSourceSizes[] = {{640, 480}, {320, 240}, {352, 288}, {720, 
 constexpr char kAnalyzeMicroseconds[] = "1000000";
 constexpr char kProbeBytes[] = "1000000";
 
-// A URL as the log may show it: without a user name and password.
+// A URL as the log may show it: without a user name and password, and
+// without its query, where cameras and playlists carry keys and tokens.
 std::string UrlForLog(const std::string& url)
 {
-    const size_t scheme = url.find("://");
+    const std::string withoutQuery = url.substr(0, url.find_first_of("?#"));
+    const size_t scheme = withoutQuery.find("://");
     if (scheme == std::string::npos)
-        return url;
+        return withoutQuery;
     const size_t hostStart = scheme + 3;
-    const size_t at = url.find('@', hostStart);
-    const size_t pathStart = url.find('/', hostStart);
-    if (at == std::string::npos || (pathStart != std::string::npos && at > pathStart))
-        return url;
-    return url.substr(0, hostStart) + url.substr(at + 1);
+    const size_t authorityEnd = std::min(withoutQuery.find('/', hostStart), withoutQuery.size());
+    const size_t at = withoutQuery.rfind('@', authorityEnd);
+    if (at == std::string::npos || at < hostStart)
+        return withoutQuery;
+    return withoutQuery.substr(0, hostStart) + withoutQuery.substr(at + 1);
 }
 
 // Lets FFmpeg's blocking calls give up at a deadline, or at once on a stop.
@@ -82,6 +88,9 @@ struct DecodedSinks {
 class SourceDecoder {
 public:
     explicit SourceDecoder(const std::atomic<bool>& stop) : interrupt_(stop) {}
+    ~SourceDecoder() { av_channel_layout_uninit(&soundLayout_); }
+    SourceDecoder(const SourceDecoder&) = delete;
+    SourceDecoder& operator=(const SourceDecoder&) = delete;
 
     // Empty when the source is open, else why not, in FFmpeg's words.
     std::string Open(const std::string& url, FrameSize size, int limitMs);
@@ -117,6 +126,11 @@ private:
     FrameSize size_;
     std::vector<uint8_t> picture_;
     std::vector<int16_t> sound_;
+    // What the resampler was made for.
+    bool scalerFailed_ = false;
+    int soundFormat_ = -1;
+    int soundRate_ = 0;
+    AVChannelLayout soundLayout_{};
 };
 
 std::string SourceDecoder::Open(const std::string& url, FrameSize size, int limitMs)
@@ -182,6 +196,9 @@ std::string SourceDecoder::OpenDecoder(AVMediaType type, int& index, CodecContex
 
 void SourceDecoder::Close()
 {
+    // A source that comes back may send other sizes and another sound.
+    scaler_.reset();
+    resampler_.reset();
     video_.reset();
     audio_.reset();
     input_.reset();
@@ -254,8 +271,13 @@ void SourceDecoder::TakePicture(const AVFrame& frame, double seconds, const Deco
     scaler_.reset(sws_getCachedContext(scaler_.release(), frame.width, frame.height,
                                        static_cast<AVPixelFormat>(frame.format), width, height, AV_PIX_FMT_BGR24,
                                        SWS_BILINEAR, nullptr, nullptr, nullptr));
-    if (!scaler_)
+    if (!scaler_) {
+        if (std::exchange(scalerFailed_, true) == false)
+            Log("A network source's pictures cannot be converted from " + std::to_string(frame.width) + "x" +
+                std::to_string(frame.height) + " " +
+                (av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame.format)) ?: "?") + ".");
         return;
+    }
     picture_.resize(static_cast<size_t>(width) * height * 3 + kSamplePadding);
     // Writing from the last row upwards turns the picture bottom-up.
     uint8_t* target[4] = {picture_.data() + static_cast<size_t>(height - 1) * width * 3, nullptr, nullptr, nullptr};
@@ -266,6 +288,16 @@ void SourceDecoder::TakePicture(const AVFrame& frame, double seconds, const Deco
 
 void SourceDecoder::TakeSound(const AVFrame& frame, double seconds, const DecodedSinks& sinks)
 {
+    // A broadcast may switch between stereo and surround sound.
+    const bool changed = frame.format != soundFormat_ || frame.sample_rate != soundRate_ ||
+                         av_channel_layout_compare(&frame.ch_layout, &soundLayout_) != 0;
+    if (changed) {
+        resampler_.reset();
+        soundFormat_ = frame.format;
+        soundRate_ = frame.sample_rate;
+        av_channel_layout_uninit(&soundLayout_);
+        av_channel_layout_copy(&soundLayout_, &frame.ch_layout);
+    }
     if (!resampler_) {
         AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
         SwrContext* resampler = nullptr;
@@ -275,6 +307,10 @@ void SourceDecoder::TakeSound(const AVFrame& frame, double seconds, const Decode
                                 static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0, nullptr) < 0 ||
             swr_init(resampler) < 0) {
             swr_free(&resampler);
+            if (changed)
+                Log(std::string("A network source's sound cannot be converted from ") +
+                    (av_get_sample_fmt_name(static_cast<AVSampleFormat>(frame.format)) ?: "?") + " at " +
+                    std::to_string(frame.sample_rate) + " Hz.");
             return;
         }
         resampler_.reset(resampler);
@@ -339,6 +375,9 @@ private:
     // The file's time and the moment its first frame was due, while paced.
     bool paced_ = false;
     double paceFirst_ = -1;
+    // When the source last opened, and the backoff a quick drop resumes at.
+    Clock::time_point openedAt_;
+    int nextAttempt_ = 0;
     Clock::time_point paceStart_;
 
     std::mutex lock_;
@@ -385,7 +424,8 @@ int NetworkSourceFilter::GetFormat(VideoFormat& format) const
 int NetworkSourceFilter::SetFormat(const VideoFormat& format)
 {
     auto offered = [&](const FrameSize& size) { return size.width == format.width && size.height == format.height; };
-    if (streaming_ || format.frameInterval <= 0 || std::none_of(std::begin(kSourceSizes), std::end(kSourceSizes), offered))
+    // The decoder's picture size is fixed when the source opens.
+    if (opened_ || format.frameInterval <= 0 || std::none_of(std::begin(kSourceSizes), std::end(kSourceSizes), offered))
         return -1;
     format_ = format;
     return 0;
@@ -426,6 +466,8 @@ int NetworkSourceFilter::Open()
     }
     failure_.clear();
     opened_ = true;
+    openedAt_ = Clock::now();
+    nextAttempt_ = 0;
     paced_ = decoder_.Paced();
     paceFirst_ = -1;
     Log("The network source \"" + source_.name + "\" is open: " + decoder_.Description() + ".");
@@ -486,14 +528,18 @@ void NetworkSourceFilter::Reconnect(const std::string& dropReason)
         "; the last picture stays until it is back.");
     decoder_.Close();
     const auto droppedAt = Clock::now();
-    for (int attempt = 0; !stop_; ++attempt) {
-        const int wait = SourceBackoffSeconds(attempt);
-        if (!SleepUntil(Clock::now() + std::chrono::seconds(wait)))
+    // A source that drops again soon after it came back (a camera at its
+    // client limit) goes on waiting longer, instead of every second.
+    int attempt = droppedAt - openedAt_ < kSteadyReading ? nextAttempt_ : 0;
+    for (; !stop_; ++attempt) {
+        if (!SleepUntil(Clock::now() + std::chrono::seconds(SourceBackoffSeconds(attempt))))
             return;
         const std::string reason = decoder_.Open(source_.url, {format_.width, format_.height}, kSourceOpenLimitMs);
         if (reason.empty()) {
             paceFirst_ = -1;
-            const auto away = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - droppedAt).count();
+            openedAt_ = Clock::now();
+            nextAttempt_ = attempt + 1;
+            const auto away = std::chrono::duration_cast<std::chrono::seconds>(openedAt_ - droppedAt).count();
             Log("The network source \"" + source_.name + "\" is back after " + std::to_string(away) + " s.");
             return;
         }
@@ -635,11 +681,11 @@ std::vector<std::shared_ptr<DeviceMoniker>> NetworkSourceDevices()
     return devices;
 }
 
-SourceProbe ProbeNetworkSource(const std::string& url, FrameSize size, int limitMs)
+SourceProbe ProbeNetworkSource(const std::string& url, FrameSize size, const std::atomic<bool>& stop, int limitMs)
 {
     SourceProbe probe;
-    const std::atomic<bool> never{false};
-    SourceDecoder decoder(never);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    SourceDecoder decoder(stop);
     probe.failure = decoder.Open(url, size, limitMs);
     if (!probe.failure.empty())
         return probe;
@@ -652,10 +698,12 @@ SourceProbe ProbeNetworkSource(const std::string& url, FrameSize size, int limit
             probe.picture.assign(picture, picture + static_cast<size_t>(size.width) * size.height * 3);
     };
     sinks.sound = [](const int16_t*, size_t, double) {};
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-    while (probe.video && probe.picture.empty() && Clock::now() < deadline) {
-        const int result = decoder.ReadOne(sinks, limitMs);
-        if (result < 0) {
+    // The whole look, opening included, keeps within the limit.
+    while (probe.video && probe.picture.empty() && !stop) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            break;
+        if (const int result = decoder.ReadOne(sinks, static_cast<int>(left)); result < 0) {
             probe.failure = "no picture came: " + decoder.ErrorText(result);
             return probe;
         }

@@ -35,7 +35,8 @@ constexpr int kSourceLongestBackoffSeconds = 30;
 // The wait before reopening attempt number attempt (0 first).
 int SourceBackoffSeconds(int attempt);
 
-// One look at a source, for a user checking what they set up.
+// One look at a source, for a user checking what they set up: within
+// limitMs in all, and given up at once when stop is set.
 struct SourceProbe {
     // Empty when the source opened and gave a picture (or sound only).
     std::string failure;
@@ -45,4 +46,5 @@ struct SourceProbe {
     FrameSize size;               // of the picture below
     std::vector<uint8_t> picture; // the first picture, bottom-up B,G,R
 };
-SourceProbe ProbeNetworkSource(const std::string& url, FrameSize size, int limitMs = kSourceOpenLimitMs);
+SourceProbe ProbeNetworkSource(const std::string& url, FrameSize size, const std::atomic<bool>& stop,
+                               int limitMs = kSourceOpenLimitMs);
