@@ -144,14 +144,6 @@ StreamFigures RunStream(int port, pid_t program, uint8_t quality, uint8_t codec)
     return figures;
 }
 
-CapturePin* FindPin(CaptureFilter& filter, PinDirection direction, MediaType media)
-{
-    for (const auto& pin : filter.Pins())
-        if (pin->direction == direction && pin->media == media && !pin->connected)
-            return pin.get();
-    return nullptr;
-}
-
 // The virtual card streaming channel 5 at 640x480 into grabbers that do
 // nothing: the share of one core its rendering costs.
 double CardAloneCpuPercent(int frameRate)
@@ -169,7 +161,8 @@ double CardAloneCpuPercent(int frameRate)
         auto grabber = std::make_shared<SampleGrabber>();
         grabber->SetMediaType(media);
         graph.AddFilter(grabber, media == MediaType::Video ? "video" : "audio");
-        ConnectPins(*FindPin(*card, PinDirection::Output, media), *FindPin(*grabber, PinDirection::Input, media));
+        ConnectPins(*FreePin(*card, PinDirection::Output, PinCategory::None, media),
+                    *FreePin(*grabber, PinDirection::Input, PinCategory::None, media));
     }
     rusage before{};
     getrusage(RUSAGE_SELF, &before);

@@ -23,7 +23,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -72,9 +71,9 @@ public:
         pid_ = StartProcess({"/usr/bin/ffmpeg", "-v", "quiet", "-re", "-stream_loop", "-1", "-i", file, "-c", "copy",
                              "-f", "mpegts", "-listen", "1", Url()});
         const Clock::time_point started = Clock::now();
-        while (!Listening() && SecondsSince(started) < 10)
+        while (!TcpPortListening(port_) && SecondsSince(started) < 10)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return Listening();
+        return TcpPortListening(port_);
     }
 
     void Stop()
@@ -89,18 +88,6 @@ public:
     std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
 
 private:
-    // From the kernel's table: a connection would take the server's one client.
-    bool Listening() const
-    {
-        char wanted[32];
-        std::snprintf(wanted, sizeof wanted, ":%04X 00000000:0000 0A", port_);
-        std::ifstream table("/proc/net/tcp");
-        for (std::string line; std::getline(table, line);)
-            if (line.find(wanted) != std::string::npos)
-                return true;
-        return false;
-    }
-
     int port_;
     pid_t pid_ = -1;
 };
@@ -227,14 +214,6 @@ void PrintCpu(const char* picture, const ColourWatch& watch)
                 (watch.Pictures() - picturesBefore) / seconds);
 }
 
-CapturePin* FreePin(CaptureFilter& filter, PinDirection direction, MediaType media)
-{
-    for (const auto& pin : filter.Pins())
-        if (pin->direction == direction && pin->media == media && !pin->connected)
-            return pin.get();
-    return nullptr;
-}
-
 void MeasureSourceAlone()
 {
     SourceServer server(FreePortTriple());
@@ -253,7 +232,8 @@ void MeasureSourceAlone()
         if (media == MediaType::Video)
             grabber->SetCallback(&watch);
         graph.AddFilter(grabber, media == MediaType::Video ? "video" : "audio");
-        ConnectPins(*FreePin(*source, PinDirection::Output, media), *FreePin(*grabber, PinDirection::Input, media));
+        ConnectPins(*FreePin(*source, PinDirection::Output, PinCategory::None, media),
+                    *FreePin(*grabber, PinDirection::Input, PinCategory::None, media));
     }
     if (graph.Run() != 0) {
         std::printf("the source did not start: %s\n", source->StartFailure().c_str());
@@ -270,6 +250,9 @@ void MeasureSourceAlone()
 
     bool blue = false;
     for (int away : {3, 10}) {
+        // Steady first: a source that drops again soon after its return
+        // goes on with its backoff.
+        std::this_thread::sleep_for(std::chrono::seconds(kSourceSteadySeconds + 1));
         server.Stop();
         std::this_thread::sleep_for(std::chrono::seconds(away));
         blue = !blue;

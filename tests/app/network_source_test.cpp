@@ -12,12 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -66,35 +63,16 @@ std::string Describe(const Rgb& colour)
     return std::to_string(colour.red) + "," + std::to_string(colour.green) + "," + std::to_string(colour.blue);
 }
 
-// Whether something listens on the loopback TCP port: read from the kernel's
-// table, since a connection would take the server's one client.
-bool Listening(int port)
-{
-    char wanted[32];
-    std::snprintf(wanted, sizeof wanted, ":%04X 00000000:0000 0A", port);
-    return ReadFileBytes("/proc/net/tcp").find(wanted) != std::string::npos;
-}
-
 // A port that takes connections and never says a word.
 class SilentServer {
 public:
-    SilentServer()
-    {
-        socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(socket_, 4) == 0 &&
-            ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-            port_ = ntohs(address.sin_port);
-    }
+    SilentServer() : socket_(ListenOnLoopback(4, port_)) {}
     ~SilentServer() { ::close(socket_); }
     int Port() const { return port_; }
 
 private:
-    int socket_ = -1;
     int port_ = 0;
+    int socket_;
 };
 
 class NetworkSourceTest : public RunningProgramTest {
@@ -143,7 +121,7 @@ protected:
                                "-f", "mpegts", "-listen", "1",
                                "http://127.0.0.1:" + std::to_string(sourcePort) + "/"});
         const auto started = Clock::now();
-        while (!Listening(sourcePort) && Clock::now() - started < std::chrono::seconds(10))
+        while (!TcpPortListening(sourcePort) && Clock::now() - started < std::chrono::seconds(10))
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 
@@ -156,14 +134,7 @@ protected:
         source = -1;
     }
 
-    int LogCount(const std::string& text) const
-    {
-        const std::string bytes = ReadFileBytes(log);
-        int count = 0;
-        for (size_t at = bytes.find(text); at != std::string::npos; at = bytes.find(text, at + 1))
-            ++count;
-        return count;
-    }
+    int LogCount(const std::string& text) const { return CountInFile(log, text); }
 
     SilentServer silent;
     int sourcePort = 0;
@@ -286,9 +257,9 @@ protected:
         cameras.push_back(StartProcess({"/usr/bin/python3", std::string(ORVANDEL_TEST_SUPPORT_DIR) + "/rtsp_camera.py",
                                         std::to_string(cameraPort), file}));
         const auto started = Clock::now();
-        while (!Listening(cameraPort) && Clock::now() - started < std::chrono::seconds(20))
+        while (!TcpPortListening(cameraPort) && Clock::now() - started < std::chrono::seconds(20))
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        ASSERT_TRUE(Listening(cameraPort)) << "the RTSP server did not start";
+        ASSERT_TRUE(TcpPortListening(cameraPort)) << "the RTSP server did not start";
     }
 
     // A flag byte of a reply: the motion flag, or the recording flag.

@@ -149,14 +149,7 @@ protected:
         FullDiskTest::SetUp();
     }
 
-    int Count(const std::string& text) const
-    {
-        const std::string bytes = ReadFileBytes(log);
-        int count = 0;
-        for (size_t at = bytes.find(text); at != std::string::npos; at = bytes.find(text, at + 1))
-            ++count;
-        return count;
-    }
+    int Count(const std::string& text) const { return CountInFile(log, text); }
 
     std::string log;
 };

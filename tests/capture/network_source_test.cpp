@@ -17,14 +17,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-CapturePin* FreePin(CaptureFilter& filter, PinDirection direction, MediaType media)
-{
-    for (const auto& pin : filter.Pins())
-        if (pin->direction == direction && pin->media == media && !pin->connected)
-            return pin.get();
-    return nullptr;
-}
-
 class NetworkSourceFilterTest : public CaptureTest {
 protected:
     std::shared_ptr<CaptureFilter> Bind(const std::string& url)
@@ -42,8 +34,8 @@ protected:
             grabber->SetMediaType(media);
             grabber->SetCallback(log);
             graph.AddFilter(grabber, media == MediaType::Video ? "video" : "audio");
-            ASSERT_EQ(0, ConnectPins(*FreePin(*source, PinDirection::Output, media),
-                                     *FreePin(*grabber, PinDirection::Input, media)));
+            ASSERT_EQ(0, ConnectPins(*FreePin(*source, PinDirection::Output, PinCategory::None, media),
+                                     *FreePin(*grabber, PinDirection::Input, PinCategory::None, media)));
         }
     }
 

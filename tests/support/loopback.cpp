@@ -2,9 +2,12 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -107,4 +110,15 @@ bool AnyBytesWithin(int socket, int timeoutMs)
 {
     pollfd watched{socket, POLLIN, 0};
     return ::poll(&watched, 1, timeoutMs) > 0;
+}
+
+bool TcpPortListening(int port)
+{
+    char wanted[32];
+    std::snprintf(wanted, sizeof wanted, ":%04X 00000000:0000 0A", port);
+    std::ifstream table("/proc/net/tcp");
+    for (std::string line; std::getline(table, line);)
+        if (line.find(wanted) != std::string::npos)
+            return true;
+    return false;
 }

@@ -26,6 +26,10 @@ int ListenOnLoopback(int backlog, int& port);
 // ports after it free too.
 int FreePortTriple();
 
+// Whether something listens on the TCP port of 127.0.0.1, read from the
+// kernel's table: a connection would take a one-client server's client.
+bool TcpPortListening(int port);
+
 // Reads exactly count bytes within timeoutMs; fewer when the peer closes or time runs out.
 std::vector<uint8_t> ReadBytes(int socket, size_t count, int timeoutMs);
 

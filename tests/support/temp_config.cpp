@@ -53,6 +53,15 @@ std::string ReadFileBytes(const std::string& path)
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+int CountInFile(const std::string& path, const std::string& text)
+{
+    const std::string bytes = ReadFileBytes(path);
+    int count = 0;
+    for (size_t at = bytes.find(text); at != std::string::npos; at = bytes.find(text, at + 1))
+        ++count;
+    return count;
+}
+
 void WriteFileBytes(const std::string& path, const std::string& bytes)
 {
     fs::create_directories(fs::path(path).parent_path());

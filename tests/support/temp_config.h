@@ -26,3 +26,5 @@ void StoreTestAccount();
 // Reads a whole file; empty when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+// How often text stands in the file.
+int CountInFile(const std::string& path, const std::string& text);

@@ -83,10 +83,17 @@ public:
     void Start() { start_ = std::chrono::steady_clock::now(); }
     std::chrono::steady_clock::time_point StartPoint() const { return start_; }
     double Now() const;
+    // The moment of a sample time.
+    std::chrono::steady_clock::time_point At(double seconds) const;
 
 private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
+
+// The next index of a stream with a sample every step seconds; a stream
+// that fell behind skips what it missed, as a card whose buffers overflow
+// does.
+int64_t NextSampleIndex(int64_t index, double step, const StreamClock& clock);
 
 class VideoStreamConfig {
 public:
@@ -153,6 +160,11 @@ protected:
 private:
     std::vector<std::unique_ptr<CapturePin>> pins_;
 };
+
+// The filter's first pin of that direction that is not connected, of the
+// category (None: any) and media (when given); nullptr when there is none.
+CapturePin* FreePin(CaptureFilter& filter, PinDirection direction, PinCategory category = PinCategory::None,
+                    std::optional<MediaType> media = std::nullopt);
 
 // Connects two pins when the input accepts the output's media; 0 or -1.
 int ConnectPins(CapturePin& output, CapturePin& input);

@@ -7,6 +7,26 @@ double StreamClock::Now() const
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
+std::chrono::steady_clock::time_point StreamClock::At(double seconds) const
+{
+    return start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+int64_t NextSampleIndex(int64_t index, double step, const StreamClock& clock)
+{
+    return std::max(index + 1, static_cast<int64_t>(clock.Now() / step));
+}
+
+CapturePin* FreePin(CaptureFilter& filter, PinDirection direction, PinCategory category,
+                    std::optional<MediaType> media)
+{
+    for (auto& pin : filter.Pins())
+        if (pin->direction == direction && !pin->connected &&
+            (category == PinCategory::None || pin->category == category) && (!media || pin->media == *media))
+            return pin.get();
+    return nullptr;
+}
+
 CaptureFilter::~CaptureFilter()
 {
     for (auto& pin : pins_)
@@ -62,16 +82,6 @@ int OutputIndex(CrossbarFilter& crossbar, const CapturePin& pin)
         if (&crossbar.OutputPin(i) == &pin)
             return i;
     return -1;
-}
-
-CapturePin* FreePin(CaptureFilter& filter, PinDirection direction, PinCategory category,
-                    std::optional<MediaType> media)
-{
-    for (auto& pin : filter.Pins())
-        if (pin->direction == direction && !pin->connected &&
-            (category == PinCategory::None || pin->category == category) && (!media || pin->media == *media))
-            return pin.get();
-    return nullptr;
 }
 
 // Connects output to the first free input of downstream that takes it.

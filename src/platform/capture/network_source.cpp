@@ -31,8 +31,6 @@ constexpr size_t kSoundBlockSamples = kSoundRate / kSoundBlocksPerSecond * kSoun
 // A live source that sends a burst of sound is cut back to this much ahead
 // of the delivery, so that its sound never lags behind its pictures.
 constexpr size_t kLongestSoundBacklog = kSoundRate / 2 * kSoundChannels;
-// Reading this long after an opening shows the source is steady again.
-constexpr auto kSteadyReading = std::chrono::seconds(30);
 // A file's time that jumps further than this ahead starts its pacing anew.
 constexpr double kLongestPaceJumpSeconds = 2;
 constexpr int64_t kDefaultFrameInterval = kUnitsPerSecond / 25;
@@ -528,9 +526,7 @@ void NetworkSourceFilter::Reconnect(const std::string& dropReason)
         "; the last picture stays until it is back.");
     decoder_.Close();
     const auto droppedAt = Clock::now();
-    // A source that drops again soon after it came back (a camera at its
-    // client limit) goes on waiting longer, instead of every second.
-    int attempt = droppedAt - openedAt_ < kSteadyReading ? nextAttempt_ : 0;
+    int attempt = droppedAt - openedAt_ < std::chrono::seconds(kSourceSteadySeconds) ? nextAttempt_ : 0;
     for (; !stop_; ++attempt) {
         if (!SleepUntil(Clock::now() + std::chrono::seconds(SourceBackoffSeconds(attempt))))
             return;
@@ -598,17 +594,16 @@ int NetworkSourceFilter::DeliverSamples(StreamClock clock)
         const double frameAt = pictures ? frame * frameStep : kNever;
         const double blockAt = sound ? block * blockStep : kNever;
         const double at = std::min(frameAt, blockAt);
-        if (!SleepUntil(clock.StartPoint() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(at))))
+        if (!SleepUntil(clock.At(at)))
             break;
-        const int64_t behind = static_cast<int64_t>(clock.Now() / (frameAt <= blockAt ? frameStep : blockStep));
         if (frameAt <= blockAt) {
             if (!paused_)
                 SendPicture(at);
-            frame = std::max(frame + 1, behind);
+            frame = NextSampleIndex(frame, frameStep, clock);
         } else {
             if (!paused_)
                 SendSound(at);
-            block = std::max(block + 1, behind);
+            block = NextSampleIndex(block, blockStep, clock);
         }
     }
     return 0;

@@ -32,6 +32,10 @@ constexpr int kSourceReadLimitMs = 5000;
 // A dropped source is reopened after 1 s, then 2, 4, ... up to this.
 constexpr int kSourceLongestBackoffSeconds = 30;
 
+// A source that drops again within this long of coming back (a camera at
+// its client limit) goes on with its backoff instead of starting it anew.
+constexpr int kSourceSteadySeconds = 30;
+
 // The wait before reopening attempt number attempt (0 first).
 int SourceBackoffSeconds(int attempt);
 

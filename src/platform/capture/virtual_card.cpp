@@ -246,18 +246,8 @@ void VirtualCaptureFilter::StopStreaming()
 
 bool VirtualCaptureFilter::WaitUntil(const StreamClock& clock, double seconds)
 {
-    auto due = clock.StartPoint() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                        std::chrono::duration<double>(seconds));
     std::unique_lock hold(wakeLock_);
-    return !wake_.wait_until(hold, due, [this] { return stopping_; });
-}
-
-// The next index of a periodic stream; a stream that fell behind skips what
-// it missed, as a card whose buffers overflow does.
-int64_t NextIndex(int64_t index, double step, const StreamClock& clock)
-{
-    auto behind = static_cast<int64_t>(clock.Now() / step);
-    return std::max(index + 1, behind);
+    return !wake_.wait_until(hold, clock.At(seconds), [this] { return stopping_; });
 }
 
 int VirtualCaptureFilter::StreamPictures(StreamClock clock)
@@ -277,11 +267,11 @@ int VirtualCaptureFilter::StreamPictures(StreamClock clock)
         if (frameAt <= fieldAt) {
             if (!paused_)
                 SendFrame(frame, at);
-            frame = NextIndex(frame, frameStep, clock);
+            frame = NextSampleIndex(frame, frameStep, clock);
         } else {
             if (!paused_)
                 SendField(field, at);
-            field = NextIndex(field, kFieldSeconds, clock);
+            field = NextSampleIndex(field, kFieldSeconds, clock);
         }
     }
     return 0;
@@ -292,7 +282,7 @@ int VirtualCaptureFilter::StreamSound(StreamClock clock)
     if (!audioOut_ || !audioOut_->connected)
         return 0;
     const double step = 1.0 / kAudioBlocksPerSecond;
-    for (int64_t block = 0; WaitUntil(clock, block * step); block = NextIndex(block, step, clock))
+    for (int64_t block = 0; WaitUntil(clock, block * step); block = NextSampleIndex(block, step, clock))
         if (!paused_)
             SendBlock(block, block * step);
     return 0;
