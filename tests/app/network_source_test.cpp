@@ -249,9 +249,9 @@ protected:
     void StartCamera(int cameraPort, const std::string& picture, const std::string& name)
     {
         const std::string file = config.Root() + "/" + name + ".mp4";
-        ASSERT_EQ(0, RunProcess({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i",
-                                 picture, "-t", "90", "-c:v", "libx264", "-g", "25", "-pix_fmt",
-                                 "yuv420p", file},
+        // Made fast, so that it takes little from the tests that run beside.
+        ASSERT_EQ(0, RunProcess({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", picture, "-t", "60", "-c:v",
+                                 "libx264", "-preset", "ultrafast", "-g", "25", "-pix_fmt", "yuv420p", file},
                                 60000)
                          .exitCode);
         cameras.push_back(StartProcess({"/usr/bin/python3", std::string(ORVANDEL_TEST_SUPPORT_DIR) + "/rtsp_camera.py",
