@@ -1,17 +1,26 @@
 #include "media/access.h"
 
 #include "config/settings.h"
+#include "media/listing.h"
 
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <utility>
+#include <vector>
 
 namespace {
 
-std::mutex shownTargetsLock;
-std::set<std::string> shownTargets;
+// Shortcuts remembered at most: a folder with more than this many is rare,
+// and the oldest are shown again by the next listing that needs them.
+constexpr size_t kMostShownShortcuts = 4096;
+
+using Shortcut = std::pair<std::string, std::string>;  // its folder and name
+
+std::mutex shownShortcutsLock;
+std::set<Shortcut> shownShortcuts;
 
 // The path with every link and ".." resolved; empty when it does not exist.
 std::string RealPath(const std::string& path)
@@ -38,13 +47,39 @@ bool WithinSharedFolder(const std::string& real)
     return false;
 }
 
+// Where the shortcut leads now, when it is still inside a shared folder;
+// empty when it has gone.
+std::string CurrentTarget(const Shortcut& shortcut)
+{
+    const auto& [folder, name] = shortcut;
+    std::string target;
+    if (!WithinSharedFolder(RealPath(folder)) || ResolveShortcut(folder, name.c_str(), target) != 1)
+        return std::string();
+    return RealPath(target);
+}
+
+// The shortcuts are read from disk without the lock; those that have gone
+// are forgotten.
 bool WithinShownTarget(const std::string& real)
 {
-    std::lock_guard hold(shownTargetsLock);
-    for (const std::string& target : shownTargets)
-        if (Within(real, target))
-            return true;
-    return false;
+    std::vector<Shortcut> shortcuts;
+    {
+        std::lock_guard hold(shownShortcutsLock);
+        shortcuts.assign(shownShortcuts.begin(), shownShortcuts.end());
+    }
+    bool reached = false;
+    std::vector<Shortcut> gone;
+    for (const Shortcut& shortcut : shortcuts) {
+        const std::string target = CurrentTarget(shortcut);
+        if (target.empty())
+            gone.push_back(shortcut);
+        else if (Within(real, target))
+            reached = true;
+    }
+    std::lock_guard hold(shownShortcutsLock);
+    for (const Shortcut& shortcut : gone)
+        shownShortcuts.erase(shortcut);
+    return reached;
 }
 
 } // namespace
@@ -55,11 +90,16 @@ bool IsServedPath(const std::string& path)
     return !real.empty() && (WithinSharedFolder(real) || WithinShownTarget(real));
 }
 
-void AllowShortcutTarget(const std::string& target)
+bool IsInSharedFolder(const std::string& path)
 {
-    const std::string real = RealPath(target);
-    if (real.empty())
-        return;
-    std::lock_guard hold(shownTargetsLock);
-    shownTargets.insert(real);
+    const std::string real = RealPath(path);
+    return !real.empty() && WithinSharedFolder(real);
+}
+
+void RememberShownShortcut(const std::string& folder, const std::string& name)
+{
+    std::lock_guard hold(shownShortcutsLock);
+    if (shownShortcuts.size() >= kMostShownShortcuts && !shownShortcuts.contains({folder, name}))
+        shownShortcuts.erase(shownShortcuts.begin());
+    shownShortcuts.emplace(folder, name);
 }

@@ -129,29 +129,31 @@ std::string ShellLinkTarget(const std::string& path)
     return target;
 }
 
-void AddShortcut(const std::string& target, bool subtitleMode, FolderLists& lists)
+bool AddShortcut(const std::string& target, bool subtitleMode, FolderLists& lists)
 {
     struct stat info;
     if (target.empty() || ::stat(target.c_str(), &info) != 0)
-        return;
+        return false;
     if (S_ISDIR(info.st_mode))
         lists.folderShortcuts.push_back(target);
     else if (S_ISREG(info.st_mode) && ExtensionMatches(target, subtitleMode))
         lists.fileShortcuts.push_back(target);
     else
-        return;
-    AllowShortcutTarget(target);
+        return false;
+    return true;
 }
 
 // Entries that vanish while the folder is read, or whose names the handheld
-// could not show, are left out.
-void AddEntry(const std::string& folder, const char* name, bool subtitleMode, FolderLists& lists)
+// could not show, are left out. So are shortcuts in a folder that is itself
+// a shortcut's target: they would lead further than anyone chose to share.
+void AddEntry(const std::string& folder, const char* name, bool subtitleMode, bool shared, FolderLists& lists)
 {
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
         return;
     std::string target;
     if (ResolveShortcut(folder, name, target)) {
-        AddShortcut(target, subtitleMode, lists);
+        if (shared && AddShortcut(target, subtitleMode, lists))
+            RememberShownShortcut(folder, name);
         return;
     }
     struct stat info;
@@ -194,8 +196,9 @@ int ListFolderContents(const std::string& folder, bool subtitleMode, uint8_t* li
         return -1;
     FolderLists lists;
     lists.folders.push_back("..");
+    const bool shared = IsInSharedFolder(folder);
     while (const dirent* entry = ::readdir(dir.get()))
-        AddEntry(folder, entry->d_name, subtitleMode, lists);
+        AddEntry(folder, entry->d_name, subtitleMode, shared, lists);
     for (auto* list : {&lists.folders, &lists.folderShortcuts, &lists.fileShortcuts, &lists.files})
         SortLikeInsertion(*list);
     AppendEntries(lists.folders, 'd', listing, length);

@@ -103,7 +103,7 @@ TEST_F(AccessTest, GuessingIsSlowedAndACorrectLoginStillGetsIn)
     waiting.join();
 }
 
-TEST_F(AccessTest, OnlySharedFoldersAndShownShortcutsAreReached)
+TEST_F(AccessTest, OnlySharedFoldersAndTheTargetsOfTheirShownShortcutsAreReached)
 {
     StreamFilesWithTheTranscoder();
     const std::string film = shared + "/film.avi";
@@ -128,6 +128,20 @@ TEST_F(AccessTest, OnlySharedFoldersAndShownShortcutsAreReached)
     EXPECT_EQ("0xBE", target.Value("info_code"));
     EXPECT_EQ("0xD3", Handheld({"file", secret}).Value("stream_code"));
     EXPECT_NE(std::string::npos, Handheld({"ls", "/"}).output.find(shared)) << "the shared folders as before";
+
+    // One step deep: a link inside the target is neither listed nor followed.
+    const std::string further = config.Root() + "/further";
+    fs::create_directories(further);
+    ASSERT_TRUE(MakeClip({"-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=1", "-c:v", "mpeg4",
+                          further + "/deeper.avi"}));
+    fs::create_directory_symlink(further, outside + "/onwards");
+    ProcessResult inside = Handheld({"--keep-going", "ls", outside, "ls", further});
+    EXPECT_EQ(std::string::npos, inside.output.find(further)) << inside.output;
+    EXPECT_EQ("0xFF", Handheld({"file", further + "/deeper.avi", "--seconds", "1"}).Value("media_file_code"));
+    // The link removed, its target is refused at once.
+    fs::remove(shared + "/elsewhere");
+    EXPECT_EQ("0xFF", Handheld({"file", secret, "--seconds", "1"}).Value("media_file_code"));
+    EXPECT_EQ(1, Occurrences(Handheld({"ls", outside}).output, "entry_count=0\n"));
 }
 
 } // namespace
