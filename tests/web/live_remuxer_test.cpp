@@ -2,7 +2,6 @@
 // fragmented MP4, read back by ffprobe as a browser would play it.
 #include "fragment_cache.h"
 #include "live_remuxer.h"
-#include "logins.h"
 
 #include "support/media_files.h"
 #include "support/temp_config.h"
@@ -159,33 +158,6 @@ TEST_F(LiveRemuxerTest, LateJoinerStartsWithTheLastKeyFrame)
     const std::string first = Probe(path, "frame=key_frame,pict_type", "%+#1");
     EXPECT_NE(first.find("key_frame=1"), std::string::npos) << first;
     EXPECT_NE(first.find("pict_type=I"), std::string::npos) << first;
-}
-
-TEST(LoginsTest, CookiesAdmitOnlyTheirOwnTokensAndFailuresSlowDownEachAddressLikeTheServer)
-{
-    web::Logins logins;
-    const QByteArray token = logins.open();
-    EXPECT_TRUE(logins.admits("theme=dark; " + QByteArray(web::kCookieName) + "=" + token));
-    EXPECT_FALSE(logins.admits(QByteArray(web::kCookieName) + "=" + token + "x"));
-    EXPECT_FALSE(logins.admits("other=" + token));
-    EXPECT_TRUE(web::Logins::setCookie(token, false).contains("HttpOnly; SameSite=Strict"));
-    EXPECT_TRUE(web::Logins::setCookie(token, true).endsWith("; Secure"));
-
-    const QString guesser = "192.0.2.7";
-    std::vector<int> delays;
-    for (int failure = 0; failure < 12; ++failure) {
-        delays.push_back(logins.begin(guesser).value_or(-1));
-        // One answer at a time for an address.
-        EXPECT_FALSE(logins.begin(guesser));
-        logins.end(guesser, web::LoginOutcome::Refused);
-    }
-    EXPECT_EQ(delays, (std::vector<int>{0, 0, 0, 0, 0, 1000, 2000, 4000, 8000, 16000, 30000, 30000}));
-    // Nobody else waits for the guesser; an unanswered login does not count.
-    EXPECT_EQ(0, logins.begin("192.0.2.8"));
-    logins.end("192.0.2.8", web::LoginOutcome::Unanswered);
-    EXPECT_EQ(30000, logins.begin(guesser));
-    logins.end(guesser, web::LoginOutcome::Accepted);
-    EXPECT_EQ(0, logins.begin(guesser));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@ against the real program on the virtual TV card and the real gateway.
 Run by CTest; ORVANDEL_BIN_DIR names the folder of the built programs."""
 
 import base64
+import http.client
 import json
 import os
 import signal
@@ -73,6 +74,25 @@ def wait_for(predicate, seconds, step=0.1):
     return predicate()
 
 
+def api_post(url, path, body=b"", cookie="", origin=None, content_type="application/json", source="127.0.0.1"):
+    """A POST as the page makes it, from a source address; the status and
+    the session cookie set."""
+    parsed = urllib.parse.urlsplit(url)
+    headers = {"Content-Type": content_type, "Origin": origin or url.rstrip("/"), "Cookie": cookie}
+    connection = http.client.HTTPConnection(parsed.hostname, parsed.port, timeout=40, source_address=(source, 0))
+    try:
+        connection.request("POST", "/" + path, body=body, headers=headers)
+        answer = connection.getresponse()
+        answer.read()
+        return answer.status, (answer.getheader("Set-Cookie") or "").split(";")[0]
+    finally:
+        connection.close()
+
+
+def api_login(url, password=PASSWORD, **options):
+    return api_post(url, "api/login", json.dumps({"user": USER, "password": password}).encode(), **options)
+
+
 def listening(port):
     return bool(subprocess.run(["ss", "-Htln", f"( sport = :{port} )"], capture_output=True, text=True).stdout.strip())
 
@@ -80,7 +100,7 @@ def listening(port):
 class Programs:
     """The server on a demo set-up and the gateway in front of it."""
 
-    def __init__(self):
+    def __init__(self, gateway_env=None):
         self.folder = tempfile.TemporaryDirectory(prefix="orvandel-web-test.")
         root = self.folder.name
         self.env = dict(os.environ, HOME=root, XDG_CONFIG_HOME=root + "/config", QT_QPA_PLATFORM="offscreen")
@@ -93,7 +113,8 @@ class Programs:
         self.start_server()
         with open(root + "/gateway.log", "w") as log:
             self.gateway = subprocess.Popen([BIN + "/orvandel-web", "--server", f"127.0.0.1:{self.base}",
-                                             "--listen", f"127.0.0.1:{self.web_port}"], stderr=log)
+                                             "--listen", f"127.0.0.1:{self.web_port}"], stderr=log,
+                                            env=dict(os.environ, **(gateway_env or {})))
         assert wait_for(lambda: listening(self.web_port), 20), "the gateway did not listen"
         self.url = f"http://127.0.0.1:{self.web_port}/"
 
@@ -253,14 +274,19 @@ class WebPageTest(unittest.TestCase):
                                    .encode())
                 return connection.recv(200).decode(errors="replace").split("\r\n")[0]
 
-        request = urllib.request.Request(self.programs.url + "api/login", method="POST",
-                                         data=json.dumps({"user": USER, "password": PASSWORD}).encode())
-        with urllib.request.urlopen(request, timeout=40) as answer:
-            cookie = answer.headers["Set-Cookie"].split(";")[0]
-        own = self.programs.url.rstrip("/")
+        url = self.programs.url
+        own = url.rstrip("/")
+        # Only the page's own JSON logs in: not a form of another site.
+        self.assertEqual(403, api_login(url, content_type="text/plain")[0])
+        self.assertEqual(403, api_login(url, origin="http://elsewhere.example")[0])
+        status, cookie = api_login(url)
+        self.assertEqual(200, status)
         self.assertIn(" 101 ", upgrade(own, cookie))
         self.assertIn(" 403 ", upgrade(own, "orvandel_session=forged"))
         self.assertIn(" 403 ", upgrade("http://elsewhere.example", cookie))
+        # Log out ends the token.
+        self.assertEqual(204, api_post(url, "api/logout", cookie=cookie)[0])
+        self.assertIn(" 403 ", upgrade(own, cookie))
         # Nothing but the login page and its assets without a login.
         with urllib.request.urlopen(self.programs.url + "app.js", timeout=10) as answer:
             self.assertEqual(answer.status, 200)
@@ -590,6 +616,15 @@ class WebPageTest(unittest.TestCase):
         shown = wait_for(lambda: "From another file" in self.cues() and self.position(), 15, step=0.05)
         self.assertTrue(shown, self.cues())
         self.assertAlmostEqual(shown, 4.0, delta=1.5)
+
+    def test_99_log_out_ends_the_session_and_its_stream(self):
+        self.browser.get(self.programs.url + "#live/5")
+        self.watch(5)
+        self.browser.find_element(By.ID, "logout").click()
+        WebDriverWait(self.browser, 10).until(lambda b: b.find_element(By.ID, "login").is_displayed())
+        self.assertEqual(401, self.browser.execute_script(
+            "return fetch('api/session').then((answer) => answer.status)"))
+        self.assertIn("is let go: logged out", self.programs.gateway_log())
 
     def open_film_entry(self, name):
         """Describes a film of the Films folder, from wherever the browser is."""

@@ -3,19 +3,14 @@
 #include "platform/log.h"
 #include "viewer_requests.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QSslCertificate>
-#include <QSslKey>
-#include <QUrlQuery>
 #include <QWebSocket>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <condition_variable>
 #include <mutex>
 #include <numeric>
-#include <thread>
 
 namespace web {
 
@@ -31,30 +26,16 @@ constexpr auto kHiddenLimit = 60s;
 // frame instead of falling ever further behind.
 constexpr qint64 kMostUnsentBytes = 1 << 20;
 constexpr auto kStuckLimit = 30s;
-constexpr int kLoginThreads = 8;
-constexpr auto kLoginDelaySlice = 50ms;
+// Answers pile up behind a viewer that reads nothing; past this it goes.
+constexpr qint64 kMostUnsentText = 8 << 20;
+// Requests of one viewer waiting for the server.
+constexpr int kMostPendingRequests = 16;
+constexpr char kBusy[] = "Too many requests at once; try again in a moment";
 constexpr double kTimelineGap = 0.5;
 // A file comes faster than it plays: the gateway reads it only this far
 // ahead of the pictures' own time, so that no viewer has to skip.
 constexpr double kFileLeadSeconds = 5.0;
 constexpr size_t kRateWindowSeconds = 5;
-
-struct PageFile {
-    const char* name;
-    const char* mimeType;
-};
-
-constexpr PageFile kPageFiles[] = {
-    {"index.html", "text/html; charset=utf-8"},
-    {"app.js", "text/javascript; charset=utf-8"},
-    {"films.js", "text/javascript; charset=utf-8"},
-    {"player.js", "text/javascript; charset=utf-8"},
-    {"recorder.js", "text/javascript; charset=utf-8"},
-    {"schedules.js", "text/javascript; charset=utf-8"},
-    {"subtitles.js", "text/javascript; charset=utf-8"},
-    {"style.css", "text/css; charset=utf-8"},
-    {"icon.svg", "image/svg+xml"},
-};
 
 QJsonObject message(const char* type)
 {
@@ -198,22 +179,10 @@ QJsonObject fileMessage(const QString& path, const FileAnswer& file)
 
 }  // namespace
 
-struct Gateway::Viewer {
-    std::unique_ptr<QWebSocket> socket;
-    bool visible = true;
-    Clock::time_point hiddenSince{};
-    bool hasInit = false;
-    bool waitsForKey = true;
-    Clock::time_point stuckSince = Clock::now();
-};
-
 Gateway::Gateway(GatewaySettings settings) : settings_(std::move(settings))
 {
-    loginPool_.setMaxThreadCount(kLoginThreads);
     stateMessage_ = message("state");
     stateMessage_["state"] = "offline";
-    routePages();
-    connect(&http_, &QAbstractHttpServer::newWebSocketConnection, this, &Gateway::acceptViewers);
     connect(&viewerCheck_, &QTimer::timeout, this, [this] {
         checkViewers();
         sendStats();
@@ -237,183 +206,65 @@ Gateway::Gateway(GatewaySettings settings) : settings_(std::move(settings))
     link_ = std::make_unique<ServerLink>(settings_.server, std::move(events));
 }
 
-// Logins still waiting on the pool use the link, so it closes first and
-// answers them, and the pool empties before anything goes.
+// The link answers the logins still waiting before anything goes.
 Gateway::~Gateway()
 {
-    closing_.store(true);
     link_->close();
-    loginPool_.waitForDone();
 }
 
-bool Gateway::listen(QString& error)
+void Gateway::acceptViewer(std::unique_ptr<QWebSocket> socket)
 {
-    const bool secure = !settings_.certificateFile.isEmpty();
-    if (secure) {
-        QFile certificateFile(settings_.certificateFile);
-        QFile keyFile(settings_.keyFile);
-        for (QFile* file : {&certificateFile, &keyFile}) {
-            if (!file->open(QIODevice::ReadOnly)) {
-                error = "cannot read " + file->fileName() + ": " + file->errorString();
-                return false;
-            }
-        }
-        const QSslCertificate certificate(&certificateFile, QSsl::Pem);
-        const QByteArray keyText = keyFile.readAll();
-        QSslKey key(keyText, QSsl::Rsa, QSsl::Pem);
-        if (key.isNull())
-            key = QSslKey(keyText, QSsl::Ec, QSsl::Pem);
-        if (certificate.isNull() || key.isNull()) {
-            error = "no PEM certificate in " + settings_.certificateFile + " or no PEM key in " + settings_.keyFile;
-            return false;
-        }
-        http_.sslSetup(certificate, key);
-    }
-    port_ = http_.listen(settings_.listenAddress, settings_.port);
-    if (port_ == 0) {
-        error = "cannot listen on " + settings_.listenAddress.toString() + " port " + QString::number(settings_.port)
-            + " (in use, or a privileged port)";
-        return false;
-    }
-    return true;
-}
-
-void Gateway::routePages()
-{
-    http_.route("/", QHttpServerRequest::Method::Get, [this] { return page("index.html"); });
-    http_.route("/api/login", QHttpServerRequest::Method::Post,
-                [this](const QHttpServerRequest& request) { return login(request); });
-    // A WebSocket upgrade goes on only when this handler writes nothing.
-    http_.route("/stream", [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
-        if (!admitsUpgrade(request)) {
-            Log("refused a stream connection from " + request.remoteAddress().toString().toStdString()
-                    + " (origin \"" + request.value("Origin").toStdString()
-                    + "\"): not logged in, or from another site");
-            responder.write(QHttpServerResponder::StatusCode::Forbidden);
-        }
+    auto viewer = std::make_unique<Viewer>();
+    viewer->socket = std::move(socket);
+    viewer->token = Logins::tokenIn(viewer->socket->request().rawHeader("Cookie"));
+    QWebSocket* raw = viewer->socket.get();
+    connect(raw, &QWebSocket::textMessageReceived, this, [this, raw](const QString& text) {
+        if (Viewer* viewer = viewerOf(raw))
+            onViewerMessage(*viewer, text);
     });
-    http_.route("/api/session", QHttpServerRequest::Method::Get, [this](const QHttpServerRequest& request) {
-        const bool admitted = logins_.admits(request.value("Cookie"));
-        return QHttpServerResponse(admitted ? QHttpServerResponse::StatusCode::NoContent
-                                            : QHttpServerResponse::StatusCode::Unauthorized);
-    });
-    http_.route("/downloads/<arg>", QHttpServerRequest::Method::Get,
-                [this](const QString& id, const QHttpServerRequest& request) { return downloadFile(id, request); });
-    // Last: the first matching route answers.
-    http_.route("/<arg>", QHttpServerRequest::Method::Get, [this](const QString& name) { return page(name); });
-    http_.afterRequest([](QHttpServerResponse&& response) {
-        response.addHeader("Content-Security-Policy",
-                           "default-src 'self'; media-src 'self' blob:; img-src 'self' data:; "
-                           "connect-src 'self'; frame-ancestors 'none'");
-        response.addHeader("X-Content-Type-Options", "nosniff");
-        response.addHeader("Cache-Control", "no-store");
-        return std::move(response);
-    });
+    connect(raw, &QWebSocket::disconnected, this, [this, raw] { dropViewer(raw); });
+    viewers_.push_back(std::move(viewer));
+    Viewer& added = *viewers_.back();
+    sendText(added, QJsonObject{{"type", "channels"}, {"channels", channels_}});
+    sendText(added, stateMessage_);
+    if (cache_.init())
+        sendStream(added);
 }
 
-QHttpServerResponse Gateway::page(const QString& name) const
+Gateway::Viewer* Gateway::viewerOf(const QWebSocket* socket)
 {
-    for (const PageFile& file : kPageFiles) {
-        if (name != QLatin1String(file.name))
-            continue;
-        QFile resource(QStringLiteral(":/page/") + file.name);
-        if (!resource.open(QIODevice::ReadOnly))
-            break;
-        return QHttpServerResponse(QByteArray(file.mimeType), resource.readAll());
-    }
-    return QHttpServerResponse(QHttpServerResponse::StatusCode::NotFound);
-}
-
-// The answer waits for the server (the first login opens the session) and
-// for the slowdown after wrong passwords, so it is made on a thread of the
-// login pool, never on the one that serves pages and streams.
-QFuture<QHttpServerResponse> Gateway::login(const QHttpServerRequest& request)
-{
-    const QJsonObject body = QJsonDocument::fromJson(request.body()).object();
-    const Account account{body.value("user").toString().toStdString(),
-                          body.value("password").toString().toStdString()};
-    const QString peer = request.remoteAddress().toString();
-    const bool secure = !settings_.certificateFile.isEmpty();
-    return QtConcurrent::run(&loginPool_, [this, account, peer, secure] {
-        const std::optional<int> delayMs = logins_.begin(peer);
-        if (!delayMs)
-            return QHttpServerResponse(
-                QJsonObject{{"error", "A login from here is still being checked; try again in a moment."}},
-                QHttpServerResponse::StatusCode::TooManyRequests);
-        const auto answerAt = Clock::now() + std::chrono::milliseconds(*delayMs);
-        while (Clock::now() < answerAt && !closing_.load())
-            std::this_thread::sleep_for(kLoginDelaySlice);
-        const LoginAnswer answer = link_->login(account);
-        logins_.end(peer, answer == LoginAnswer::Accepted  ? LoginOutcome::Accepted
-                          : answer == LoginAnswer::Refused ? LoginOutcome::Refused
-                                                           : LoginOutcome::Unanswered);
-        if (answer == LoginAnswer::Unreachable)
-            return QHttpServerResponse(QJsonObject{{"error", "The server is not reachable"}},
-                                       QHttpServerResponse::StatusCode::ServiceUnavailable);
-        if (answer == LoginAnswer::Refused) {
-            Log("a login from " + peer.toStdString() + " failed: wrong user name or password");
-            return QHttpServerResponse(QJsonObject{{"error", "Wrong user name or password."}},
-                                       QHttpServerResponse::StatusCode::Unauthorized);
-        }
-        QHttpServerResponse response(QJsonObject{{"user", QString::fromStdString(account.user)}});
-        response.addHeader("Set-Cookie", Logins::setCookie(logins_.open(), secure));
-        return response;
-    });
-}
-
-bool Gateway::admitsUpgrade(const QHttpServerRequest& request) const
-{
-    const bool upgrade = request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
-    return upgrade && admits(request.value("Origin"), request.value("Host"), request.value("Cookie"));
-}
-
-// Only pages of this gateway, logged in: a page of another site cannot
-// open the stream with the viewer's cookie.
-bool Gateway::admits(const QByteArray& origin, const QByteArray& host, const QByteArray& cookie) const
-{
-    const QByteArray scheme = settings_.certificateFile.isEmpty() ? "http://" : "https://";
-    return !host.isEmpty() && origin == scheme + host && logins_.admits(cookie);
-}
-
-void Gateway::acceptViewers()
-{
-    while (http_.hasPendingWebSocketConnections()) {
-        std::unique_ptr<QWebSocket> socket = http_.nextPendingWebSocketConnection();
-        // The upgrade was refused with 403 already; the socket Qt made
-        // of it anyway goes at once.
-        const QNetworkRequest& request = socket->request();
-        if (!admits(socket->origin().toUtf8(), request.rawHeader("Host"), request.rawHeader("Cookie"))) {
-            socket->close(QWebSocketProtocol::CloseCodePolicyViolated, "Log in first");
-            socket.release()->deleteLater();
-            continue;
-        }
-        auto viewer = std::make_unique<Viewer>();
-        viewer->socket = std::move(socket);
-        QWebSocket* raw = viewer->socket.get();
-        connect(raw, &QWebSocket::textMessageReceived, this, [this, raw](const QString& text) {
-            for (auto& viewer : viewers_)
-                if (viewer->socket.get() == raw)
-                    onViewerMessage(*viewer, text);
-        });
-        connect(raw, &QWebSocket::disconnected, this, [this, raw] { dropViewer(raw); });
-        viewers_.push_back(std::move(viewer));
-        Viewer& added = *viewers_.back();
-        sendText(added, QJsonObject{{"type", "channels"}, {"channels", channels_}});
-        sendText(added, stateMessage_);
-        if (cache_.init())
-            sendStream(added);
-    }
+    for (auto& viewer : viewers_)
+        if (viewer->socket.get() == socket && !viewer->gone)
+            return viewer.get();
+    return nullptr;
 }
 
 void Gateway::dropViewer(QWebSocket* socket)
 {
-    for (auto it = viewers_.begin(); it != viewers_.end(); ++it) {
-        if ((*it)->socket.get() != socket)
-            continue;
-        (*it)->socket.release()->deleteLater();
-        viewers_.erase(it);
+    Viewer* viewer = viewerOf(socket);
+    if (!viewer)
         return;
-    }
+    viewer->gone = true;
+    QMetaObject::invokeMethod(this, &Gateway::sweepViewers, Qt::QueuedConnection);
+}
+
+void Gateway::sweepViewers()
+{
+    std::erase_if(viewers_, [](std::unique_ptr<Viewer>& viewer) {
+        if (!viewer->gone)
+            return false;
+        viewer->socket.release()->deleteLater();
+        return true;
+    });
+}
+
+void Gateway::closeViewer(Viewer& viewer, const std::string& reason)
+{
+    if (viewer.gone)
+        return;
+    Log("a viewer from " + viewer.socket->peerAddress().toString().toStdString() + " is let go: " + reason);
+    viewer.socket->abort();
+    dropViewer(viewer.socket.get());
 }
 
 void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
@@ -423,6 +274,8 @@ void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
     const int quality = request.value("quality").toInt(quality_);
     const QString path = request.value("path").toString();
     if (auto asked = viewerRequest(request)) {
+        if (!admitsRequest(viewer))
+            return sendText(viewer, asked->toMessage(Answer{.error = kBusy}));
         link_->ask(asked->command, std::move(asked->payload),
                    [reply = replyTo(viewer), toMessage = asked->toMessage](Answer answer) { reply(toMessage(answer)); });
     } else if (type == "play") {
@@ -445,12 +298,18 @@ void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
         cancelDownload();
     } else if (type == "browse") {
         const bool subtitles = request.value("subtitles").toBool();
-        link_->browse(path.toStdString(), subtitles, [reply = replyTo(viewer), path, subtitles](FolderAnswer folder) {
+        auto toMessage = [path, subtitles](const FolderAnswer& folder) {
             QJsonObject message = folderMessage(path, folder);
             message["subtitles"] = subtitles;
-            reply(message);
-        });
+            return message;
+        };
+        if (!admitsRequest(viewer))
+            return sendText(viewer, toMessage(FolderAnswer{.error = kBusy}));
+        link_->browse(path.toStdString(), subtitles,
+                      [reply = replyTo(viewer), toMessage](FolderAnswer folder) { reply(toMessage(folder)); });
     } else if (type == "describe") {
+        if (!admitsRequest(viewer))
+            return sendText(viewer, fileMessage(path, FileAnswer{.error = kBusy}));
         link_->describe(path.toStdString(),
                         [reply = replyTo(viewer), path](FileAnswer file) { reply(fileMessage(path, file)); });
     } else if (type == "visible") {
@@ -575,39 +434,36 @@ void Gateway::onDownloadWritten(quint64 id, bool written, const QString& error)
                                             {"seconds", download_->seconds()}});
 }
 
-QHttpServerResponse Gateway::downloadFile(const QString& id, const QHttpServerRequest& request) const
+bool Gateway::admitsRequest(Viewer& viewer)
 {
-    if (!logins_.admits(request.value("Cookie")))
-        return QHttpServerResponse(QHttpServerResponse::StatusCode::Unauthorized);
-    if (!download_ || id != QString::number(download_->id()) || !download_->written())
-        return QHttpServerResponse(QHttpServerResponse::StatusCode::NotFound);
-    QHttpServerResponse response = QHttpServerResponse::fromFile(download_->file());
-    response.setHeader("Content-Type", "video/mp4");
-    // A film's name may hold anything; the header gets a safe copy.
-    QByteArray name = download_->name().toUtf8();
-    for (char& byte : name)
-        if (byte == '"' || byte == '\\' || (byte >= 0 && byte < 0x20) || byte == 0x7f)
-            byte = '_';
-    response.addHeader("Content-Disposition", "attachment; filename=\"" + name + "\"");
-    return response;
+    if (viewer.pendingRequests < kMostPendingRequests) {
+        ++viewer.pendingRequests;
+        viewer.refusing = false;
+        return true;
+    }
+    if (!std::exchange(viewer.refusing, true))
+        Log("a viewer from " + viewer.socket->peerAddress().toString().toStdString() + " has "
+            + std::to_string(kMostPendingRequests) + " requests waiting for the server: further ones are refused");
+    return false;
 }
 
-
-std::function<void(QJsonObject)> Gateway::replyTo(const Viewer& viewer)
+std::function<void(QJsonObject)> Gateway::replyTo(Viewer& viewer)
 {
     QPointer<QWebSocket> socket(viewer.socket.get());
     return [this, socket](QJsonObject message) {
-        QMetaObject::invokeMethod(this, [this, socket, message] { answer(socket, message); });
+        QMetaObject::invokeMethod(this, [this, socket, message] {
+            if (Viewer* viewer = viewerOf(socket.data())) {
+                --viewer->pendingRequests;
+                sendText(*viewer, message);
+            }
+        });
     };
 }
 
 void Gateway::answer(const QPointer<QWebSocket>& socket, const QJsonObject& message)
 {
-    if (!socket)
-        return;
-    for (auto& viewer : viewers_)
-        if (viewer->socket.get() == socket.data())
-            sendText(*viewer, message);
+    if (Viewer* viewer = viewerOf(socket.data()))
+        sendText(*viewer, message);
 }
 
 std::unique_ptr<handheld::StreamSink> Gateway::makeSink(const StreamSource& source, const handheld::StreamHeader& header)
@@ -729,6 +585,8 @@ void Gateway::onFragment(quint64 stream, const Fragment& fragment)
 
 void Gateway::sendStream(Viewer& viewer)
 {
+    if (viewer.gone)
+        return;
     sendText(viewer, streamMessage_);
     if (subtitlesStream_ == stream_)
         for (const QJsonValue& message : subtitles_)
@@ -743,6 +601,8 @@ void Gateway::sendStream(Viewer& viewer)
 
 void Gateway::sendFragment(Viewer& viewer, const Fragment& fragment)
 {
+    if (viewer.gone)
+        return;
     if (viewer.socket->bytesToWrite() > kMostUnsentBytes) {
         viewer.waitsForKey = true;
         return;
@@ -757,6 +617,10 @@ void Gateway::sendFragment(Viewer& viewer, const Fragment& fragment)
 
 void Gateway::sendText(Viewer& viewer, const QJsonObject& message)
 {
+    if (viewer.gone)
+        return;
+    if (viewer.socket->bytesToWrite() > kMostUnsentText)
+        return closeViewer(viewer, "it has not read the last " + std::to_string(kMostUnsentText >> 20) + " MB");
     viewer.socket->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
 }
 
@@ -774,13 +638,13 @@ void Gateway::checkViewers()
     // A phone gone from the network leaves a socket that takes nothing: it
     // must not hold the tuner until TCP gives up on it.
     for (auto& viewer : viewers_) {
-        if (viewer->socket->bytesToWrite() <= kMostUnsentBytes)
+        if (viewer->gone || viewer->socket->bytesToWrite() <= kMostUnsentBytes)
             viewer->stuckSince = now;
         else if (now - viewer->stuckSince > kStuckLimit)
-            viewer->socket->abort();
+            closeViewer(*viewer, "it has taken nothing for " + std::to_string(kStuckLimit.count()) + " s");
     }
     const bool watched = std::any_of(viewers_.begin(), viewers_.end(), [now](const auto& viewer) {
-        return viewer->visible || now - viewer->hiddenSince < kHiddenLimit;
+        return !viewer->gone && (viewer->visible || now - viewer->hiddenSince < kHiddenLimit);
     });
     if (watched) {
         unwatchedSince_ = now;

@@ -2,28 +2,28 @@
 // viewers' WebSockets, one stream (a channel or a film) shared by every
 // viewer, and downloads. Lives on the Qt main thread; the server link, the
 // stream's receiver and the download writer post into it.
+// The HTTP side (pages, login, downloads) is in gateway_http.cpp.
 #pragma once
 
 #include "download.h"
 #include "fragment_cache.h"
+#include "http_front.h"
 #include "logins.h"
 #include "server_link.h"
 
 #include <QHostAddress>
-#include <QHttpServer>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
+#include <QWebSocket>
 
 #include <atomic>
 #include <chrono>
 #include <deque>
 #include <memory>
 #include <vector>
-
-class QWebSocket;
 
 namespace web {
 
@@ -51,16 +51,39 @@ public:
     quint16 port() const { return port_; }
 
 private:
-    struct Viewer;
     using Clock = std::chrono::steady_clock;
 
-    void routePages();
-    QHttpServerResponse page(const QString& name) const;
-    QFuture<QHttpServerResponse> login(const QHttpServerRequest& request);
-    void acceptViewers();
-    bool admitsUpgrade(const QHttpServerRequest& request) const;
-    bool admits(const QByteArray& origin, const QByteArray& host, const QByteArray& cookie) const;
+    struct Viewer {
+        std::unique_ptr<QWebSocket> socket;
+        // The session token it was let in with: Log out ends it.
+        QByteArray token;
+        // Left, or let go; its entry goes once nothing walks the viewers.
+        bool gone = false;
+        bool visible = true;
+        Clock::time_point hiddenSince{};
+        bool hasInit = false;
+        bool waitsForKey = true;
+        Clock::time_point stuckSince = Clock::now();
+        int pendingRequests = 0;
+        bool refusing = false;
+    };
+
+    // The HTTP side.
+    void route(const HttpRequest& request, const HttpExchange& exchange);
+    HttpResponse page(std::string_view name) const;
+    void login(const HttpRequest& request, const HttpExchange& exchange);
+    void finishLogin(const std::string& user, const HttpExchange& exchange, LoginAnswer answer);
+    HttpResponse logout(const HttpRequest& request);
+    void upgrade(const HttpRequest& request, const HttpExchange& exchange);
+    // Whether the request comes from a page of this gateway, not another site.
+    bool fromOwnPage(const HttpRequest& request) const;
+    HttpResponse downloadFile(std::string_view id, const HttpRequest& request);
+
+    void acceptViewer(std::unique_ptr<QWebSocket> socket);
     void onViewerMessage(Viewer& viewer, const QString& text);
+    // Asks the server for a viewer, a few requests at a time: the answers
+    // come in order, and one viewer must not keep the others waiting.
+    bool admitsRequest(Viewer& viewer);
     void play(Viewer& viewer, StreamSource source, int quality);
     void startDownload(Viewer& viewer, const QString& path, int start, double length, int quality);
     void cancelDownload();
@@ -68,12 +91,16 @@ private:
     void endGathering(bool complete);
     void onDownloadProgress(const QString& gathered, double seconds);
     void onDownloadWritten(quint64 id, bool written, const QString& error);
-    QHttpServerResponse downloadFile(const QString& id, const QHttpServerRequest& request) const;
     // Hands a message to the viewer on the Qt thread, from any thread;
     // nothing reaches a viewer who has left meanwhile.
-    std::function<void(QJsonObject)> replyTo(const Viewer& viewer);
+    std::function<void(QJsonObject)> replyTo(Viewer& viewer);
     void answer(const QPointer<QWebSocket>& socket, const QJsonObject& message);
+    Viewer* viewerOf(const QWebSocket* socket);
+    // A viewer leaves at once, but its entry goes only once nothing walks
+    // the viewers: a socket's farewell may come in the middle of a send.
     void dropViewer(QWebSocket* socket);
+    void sweepViewers();
+    void closeViewer(Viewer& viewer, const std::string& reason);
 
     std::unique_ptr<handheld::StreamSink> makeSink(const StreamSource& source, const handheld::StreamHeader& header);
     void onLinkState(LinkState state, int channel, const QString& detail);
@@ -90,10 +117,9 @@ private:
     void sendStats();
 
     GatewaySettings settings_;
-    QHttpServer http_;
+    std::unique_ptr<HttpFront> front_;
     quint16 port_ = 0;
     Logins logins_;
-    QThreadPool loginPool_;
     std::vector<std::unique_ptr<Viewer>> viewers_;
     FragmentCache cache_;
     QJsonObject streamMessage_;
@@ -113,8 +139,7 @@ private:
     std::deque<qint64> bytesPerSecond_;
     QTimer viewerCheck_;
 
-    // Shared with the stream's receiving thread and the login pool.
-    std::atomic<bool> closing_{false};
+    // Shared with the stream's receiving thread.
     std::atomic<quint64> streamCounter_{0};
     std::atomic<double> timelineEnd_{0};
     std::atomic<double> delaySeconds_{0};

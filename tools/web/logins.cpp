@@ -5,6 +5,8 @@
 #include <QList>
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 namespace web {
 
 namespace {
@@ -16,7 +18,6 @@ constexpr int kTokenWords = 4;
 
 std::optional<int> Logins::begin(const QString& address)
 {
-    std::lock_guard lock(mutex_);
     if (answering_.contains(address))
         return std::nullopt;
     answering_.insert(address);
@@ -25,7 +26,6 @@ std::optional<int> Logins::begin(const QString& address)
 
 void Logins::end(const QString& address, LoginOutcome outcome)
 {
-    std::lock_guard lock(mutex_);
     answering_.remove(address);
     if (outcome == LoginOutcome::Accepted)
         failures_.remove(address);
@@ -33,29 +33,49 @@ void Logins::end(const QString& address, LoginOutcome outcome)
         ++failures_[address];
 }
 
-QByteArray Logins::open()
+QByteArray Logins::open(Time now)
 {
     quint32 words[kTokenWords];
     QRandomGenerator::system()->fillRange(words);
     const QByteArray token =
         QByteArray(reinterpret_cast<const char*>(words), sizeof words).toBase64(QByteArray::Base64UrlEncoding);
-    std::lock_guard lock(mutex_);
-    tokens_.insert(token);
+    if (tokens_.size() >= kMostTokens) {
+        const auto oldest = std::min_element(tokens_.constKeyValueBegin(), tokens_.constKeyValueEnd(),
+                                             [](const auto& a, const auto& b) { return a.second < b.second; });
+        tokens_.remove(oldest->first);
+    }
+    tokens_.insert(token, now);
     return token;
 }
 
-bool Logins::admits(const QByteArray& cookieHeader) const
+bool Logins::admit(const QByteArray& cookieHeader, Time now)
+{
+    const auto found = tokens_.find(tokenIn(cookieHeader));
+    if (found == tokens_.end())
+        return false;
+    if (now - found.value() > kTokenLife) {
+        tokens_.erase(found);
+        return false;
+    }
+    found.value() = std::max(found.value(), now);
+    return true;
+}
+
+QByteArray Logins::tokenIn(const QByteArray& cookieHeader)
 {
     const QByteArray prefix = QByteArray(kCookieName) + '=';
     for (const QByteArray& part : cookieHeader.split(';')) {
         const QByteArray cookie = part.trimmed();
-        if (!cookie.startsWith(prefix))
-            continue;
-        std::lock_guard lock(mutex_);
-        if (tokens_.contains(cookie.mid(prefix.size())))
-            return true;
+        if (cookie.startsWith(prefix) && cookie.size() > prefix.size())
+            return cookie.mid(prefix.size());
     }
-    return false;
+    return {};
+}
+
+QByteArray Logins::close(const QByteArray& cookieHeader)
+{
+    const QByteArray token = tokenIn(cookieHeader);
+    return tokens_.remove(token) ? token : QByteArray();
 }
 
 QByteArray Logins::setCookie(const QByteArray& token, bool secure)

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 
+#include <algorithm>
 #include <array>
 #include <fstream>
 #include <sstream>
@@ -102,7 +103,7 @@ struct ServerLink::Command {
     enum Kind { Login, Play, Stop, Browse, Describe, Ask } kind;
     StreamSource source{};
     Account account{};
-    std::shared_ptr<std::promise<LoginAnswer>> answer{};
+    std::function<void(LoginAnswer)> loginAnswer{};
     std::string path{};
     std::function<void(FolderAnswer)> folderAnswer{};
     std::function<void(FileAnswer)> fileAnswer{};
@@ -133,21 +134,14 @@ void ServerLink::close()
     thread_.join();
     std::lock_guard lock(mutex_);
     for (Command& command : commands_)
-        if (command.answer)
-            command.answer->set_value(LoginAnswer::Unreachable);
+        if (command.loginAnswer)
+            command.loginAnswer(LoginAnswer::Unreachable);
     commands_.clear();
 }
 
-LoginAnswer ServerLink::login(const Account& account)
+void ServerLink::login(const Account& account, std::function<void(LoginAnswer)> answer)
 {
-    auto answer = std::make_shared<std::promise<LoginAnswer>>();
-    auto future = answer->get_future();
-    post(Command{.kind = Command::Login, .account = account, .answer = answer});
-    // A throttled server answers a login within 30 s; the link may be busy
-    // with one request of its own before.
-    if (future.wait_for(kThrottledLoginWait + 2 * kRequestTimeout) != std::future_status::ready)
-        return LoginAnswer::Unreachable;
-    return future.get();
+    post(Command{.kind = Command::Login, .account = account, .loginAnswer = std::move(answer)});
 }
 
 void ServerLink::play(StreamSource source)
@@ -178,18 +172,25 @@ void ServerLink::ask(uint8_t command, Bytes payload, std::function<void(Answer)>
     post(Command{.kind = Command::Ask, .request = command, .payload = std::move(payload), .askAnswer = std::move(answer)});
 }
 
+// A login, a channel change or a stop goes before the catalogue's and the
+// other requests: a viewer who asks for much must not hold up the others.
 void ServerLink::post(Command command)
 {
+    const auto isControl = [](const Command& each) {
+        return each.kind == Command::Login || each.kind == Command::Play || each.kind == Command::Stop;
+    };
     {
         std::lock_guard lock(mutex_);
         if (!stopping_) {
-            commands_.push_back(std::move(command));
+            const auto at = isControl(command) ? std::find_if_not(commands_.begin(), commands_.end(), isControl)
+                                               : commands_.end();
+            commands_.insert(at, std::move(command));
             wake_.notify_all();
             return;
         }
     }
-    if (command.answer)
-        command.answer->set_value(LoginAnswer::Unreachable);
+    if (command.loginAnswer)
+        command.loginAnswer(LoginAnswer::Unreachable);
 }
 
 void ServerLink::run()
@@ -222,7 +223,7 @@ void ServerLink::handle(Command& command)
 {
     switch (command.kind) {
     case Command::Login:
-        handleLogin(command.account, *command.answer);
+        handleLogin(command.account, command.loginAnswer);
         return;
     case Command::Play:
         wanted_ = command.source;
@@ -297,13 +298,13 @@ void ServerLink::handleAsk(Command& command)
         sessionLost(error);
 }
 
-void ServerLink::handleLogin(const Account& account, std::promise<LoginAnswer>& answer)
+void ServerLink::handleLogin(const Account& account, const std::function<void(LoginAnswer)>& answer)
 {
     if (account_) {
-        answer.set_value(sameAccount(account, *account_) ? LoginAnswer::Accepted : LoginAnswer::Refused);
+        answer(sameAccount(account, *account_) ? LoginAnswer::Accepted : LoginAnswer::Refused);
         return;
     }
-    answer.set_value(openSession(account));
+    answer(openSession(account));
 }
 
 LoginAnswer ServerLink::openSession(const Account& account)

@@ -12,7 +12,6 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -77,11 +76,11 @@ struct LinkEvents {
 // A folder's listing or a file's description, or why there is none.
 struct FolderAnswer {
     std::string error;  // empty when the listing came
-    std::vector<handheld::ListingEntry> entries;
+    std::vector<handheld::ListingEntry> entries{};
 };
 struct FileAnswer {
     std::string error;  // empty when the description came
-    handheld::FileInfo info;
+    handheld::FileInfo info{};
 };
 
 // The server's answer to one request, or why there is none.
@@ -103,9 +102,10 @@ public:
     ServerLink& operator=(const ServerLink&) = delete;
     ~ServerLink();
 
-    // The first login opens the session with the account; every wait ends.
-    // Called from any thread but the link's own.
-    LoginAnswer login(const Account& account);
+    // The first login opens the session with the account; later ones are
+    // checked against it. The answer comes on the link's thread, or at once
+    // as unreachable once the link has closed.
+    void login(const Account& account, std::function<void(LoginAnswer)> answer);
     // Streams a channel or a file (with the subtitles and sound chosen) for
     // the viewers: a change of source or quality is a StopStream and a new
     // start. Also takes a lost session back.
@@ -132,7 +132,7 @@ private:
     void handle(Command& command);
     void handleCatalogue(Command& command);
     void handleAsk(Command& command);
-    void handleLogin(const Account& account, std::promise<LoginAnswer>& answer);
+    void handleLogin(const Account& account, const std::function<void(LoginAnswer)>& answer);
     LoginAnswer openSession(const Account& account);
     bool fetchChannels();
     void startStream();

@@ -95,6 +95,7 @@ function showStatus(text, retry = false) {
 
 function showLogin(error = "") {
   $("watch").hidden = true;
+  $("logout").hidden = true;
   $("login").hidden = false;
   $("login-error").textContent = error;
   $("login").elements.user.focus();
@@ -103,6 +104,7 @@ function showLogin(error = "") {
 function showWatch() {
   $("login").hidden = true;
   $("watch").hidden = false;
+  $("logout").hidden = false;
   connect();
 }
 
@@ -275,7 +277,19 @@ function updateSoundButton() {
   $("sound").setAttribute("aria-pressed", String(on));
 }
 
+// The gateway forgets the session and ends the streams opened with it;
+// this page lets go of its connection first, so that the end is not taken
+// for a drop.
+async function logOut() {
+  const socket = state.socket;
+  state.socket = null;
+  await fetch("api/logout", { method: "POST" }).catch(() => {});
+  socket?.close();
+  showLogin();
+}
+
 $("login").addEventListener("submit", logIn);
+$("logout").addEventListener("click", logOut);
 $("up").addEventListener("click", () => step(1));
 $("down").addEventListener("click", () => step(-1));
 $("retry").addEventListener("click", playWanted);
