@@ -6,8 +6,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <deque>
 #include <mutex>
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -20,7 +21,8 @@ constexpr size_t kMostShownShortcuts = 4096;
 using Shortcut = std::pair<std::string, std::string>;  // its folder and name
 
 std::mutex shownShortcutsLock;
-std::set<Shortcut> shownShortcuts;
+// Oldest first.
+std::deque<Shortcut> shownShortcuts;
 
 // The path with every link and ".." resolved; empty when it does not exist.
 std::string RealPath(const std::string& path)
@@ -77,8 +79,9 @@ bool WithinShownTarget(const std::string& real)
             reached = true;
     }
     std::lock_guard hold(shownShortcutsLock);
-    for (const Shortcut& shortcut : gone)
-        shownShortcuts.erase(shortcut);
+    std::erase_if(shownShortcuts, [&gone](const Shortcut& shortcut) {
+        return std::find(gone.begin(), gone.end(), shortcut) != gone.end();
+    });
     return reached;
 }
 
@@ -98,8 +101,11 @@ bool IsInSharedFolder(const std::string& path)
 
 void RememberShownShortcut(const std::string& folder, const std::string& name)
 {
+    const Shortcut shortcut{folder, name};
     std::lock_guard hold(shownShortcutsLock);
-    if (shownShortcuts.size() >= kMostShownShortcuts && !shownShortcuts.contains({folder, name}))
-        shownShortcuts.erase(shownShortcuts.begin());
-    shownShortcuts.emplace(folder, name);
+    if (std::find(shownShortcuts.begin(), shownShortcuts.end(), shortcut) != shownShortcuts.end())
+        return;
+    if (shownShortcuts.size() >= kMostShownShortcuts)
+        shownShortcuts.pop_front();
+    shownShortcuts.push_back(shortcut);
 }

@@ -109,7 +109,7 @@ class Viewer:
         self.socket.close()
 
 
-def raw_request(port, data, source="127.0.0.1", read=True):
+def raw_request(port, data, source="127.0.0.1"):
     """Sends bytes as they are and returns the answer's status line."""
     with socket.socket() as connection:
         connection.bind((source, 0))
@@ -120,8 +120,11 @@ def raw_request(port, data, source="127.0.0.1", read=True):
         except OSError:
             pass  # refused before everything went: the answer says why
         answer = b""
-        while read and b"\r\n" not in answer:
-            piece = connection.recv(4096)
+        while b"\r\n" not in answer:
+            try:
+                piece = connection.recv(4096)
+            except OSError:
+                break
             if not piece:
                 break
             answer += piece
@@ -142,6 +145,10 @@ class GatewayLimitsTest(unittest.TestCase):
         cls.family.read_in_background()
         cls.family.send({"type": "play", "channel": 5})
         assert wait_for(lambda: cls.family.pictures > 20, 30), "channel 5 never came"
+        # What streaming takes (under AddressSanitizer, whose shadow alone
+        # is tens of megabytes); the attacks must add little to it.
+        time.sleep(2)
+        cls.streaming_memory = cls.memory()
         cls.most_memory = 0
         cls.sampling = True
         cls.sampler = threading.Thread(target=cls.sample_memory, daemon=True)
@@ -168,7 +175,8 @@ class GatewayLimitsTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.sampling = False
-        print(f"the gateway's memory peaked at {cls.most_memory / MB:.0f} MB")
+        print(f"the gateway's memory peaked at {cls.most_memory / MB:.0f} MB, "
+              f"{cls.streaming_memory / MB:.0f} MB while streaming before the attacks")
         cls.family.close()
         cls.programs.close()
 
@@ -178,7 +186,7 @@ class GatewayLimitsTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: self.family.pictures > before + 10, 10), "the family's pictures stopped")
 
     def assertMemoryStaysLow(self):
-        self.assertLess(self.most_memory, 100 * MB, "the gateway's memory")
+        self.assertLess(self.most_memory - self.streaming_memory, 50 * MB, "the gateway's memory")
 
     def connections_from(self, source):
         out = subprocess.run(["ss", "-Htn", "state", "established",
@@ -204,6 +212,7 @@ class GatewayLimitsTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: reader.pictures > before + 10, 10))
         for viewer in (stuck, reader):
             viewer.close()
+        self.assertMemoryStaysLow()
 
     def test_2_oversized_requests_and_messages_are_refused_before_they_are_read(self):
         port = self.programs.web_port
@@ -236,6 +245,7 @@ class GatewayLimitsTest(unittest.TestCase):
         self.family.send({"type": "play", "channel": 3})
         changed = wait_for(lambda: any(m.get("channel") == 3 for m in self.family.messages("stream")), 15, 0.02)
         self.assertTrue(changed, "the channel change never came")
+        print(f"channel change behind 3,000 requests: {time.monotonic() - started:.2f} s")
         self.assertLess(time.monotonic() - started, 2.0)
         self.assertTrue(wait_for(lambda: len(flooder.messages("folder")) == 3000, 30), len(flooder.messages("folder")))
         refused = [m for m in flooder.messages("folder") if m["error"].startswith("Too many requests")]
@@ -302,12 +312,14 @@ class GatewayLimitsTest(unittest.TestCase):
             form.find_element(By.CSS_SELECTOR, "button[type=submit]").click()
             frames = "return document.getElementById('player').getVideoPlaybackQuality().totalVideoFrames"
             self.assertTrue(wait_for(lambda: browser.execute_script(frames) > 0, 10, 0.05))
+            print(f"log in and play beside 2,000 half-open connections: {time.monotonic() - clicked:.2f} s")
             self.assertLess(time.monotonic() - clicked, 2.0)
         finally:
             browser.quit()
         flood.join(60)
         self.assertEqual(0, report["left"], "every connection closed")
         self.assertEqual(2000, len(report["lasted"]))
+        print(f"half-open connections held at once: {report['most']}, longest: {max(report['lasted']):.1f} s")
         self.assertLessEqual(max(report["lasted"]), 10.5)
         self.assertLessEqual(report["most"], 32)
         self.assertIn("refusing connections from 127.0.0.2", self.programs.gateway_log())
@@ -330,6 +342,7 @@ class GatewayLimitsTest(unittest.TestCase):
         started = time.monotonic()
         status, _ = api_login(self.programs.url, source="127.0.0.50")
         self.assertEqual(200, status)
+        print(f"a correct login beside 20 guessing addresses: {time.monotonic() - started:.2f} s")
         self.assertLess(time.monotonic() - started, 1.0)
         stop.set()
         self.assertGreater(self.programs.gateway_log().count("failed: wrong user name or password"), 80)

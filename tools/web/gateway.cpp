@@ -206,10 +206,13 @@ Gateway::Gateway(GatewaySettings settings) : settings_(std::move(settings))
     link_ = std::make_unique<ServerLink>(settings_.server, std::move(events));
 }
 
-// The link answers the logins still waiting before anything goes.
+// The link answers the logins still waiting before anything goes; the
+// viewers' sockets say goodbye as they go, to nobody.
 Gateway::~Gateway()
 {
     link_->close();
+    for (auto& viewer : viewers_)
+        viewer->socket->disconnect(this);
 }
 
 void Gateway::acceptViewer(std::unique_ptr<QWebSocket> socket)
@@ -436,8 +439,9 @@ void Gateway::onDownloadWritten(quint64 id, bool written, const QString& error)
 
 bool Gateway::admitsRequest(Viewer& viewer)
 {
-    if (viewer.pendingRequests < kMostPendingRequests) {
-        ++viewer.pendingRequests;
+    int& pending = pendingRequests_[viewer.token];
+    if (pending < kMostPendingRequests) {
+        ++pending;
         viewer.refusing = false;
         return true;
     }
@@ -450,12 +454,12 @@ bool Gateway::admitsRequest(Viewer& viewer)
 std::function<void(QJsonObject)> Gateway::replyTo(Viewer& viewer)
 {
     QPointer<QWebSocket> socket(viewer.socket.get());
-    return [this, socket](QJsonObject message) {
-        QMetaObject::invokeMethod(this, [this, socket, message] {
-            if (Viewer* viewer = viewerOf(socket.data())) {
-                --viewer->pendingRequests;
+    return [this, socket, token = viewer.token](QJsonObject message) {
+        QMetaObject::invokeMethod(this, [this, socket, token, message] {
+            if (--pendingRequests_[token] <= 0)
+                pendingRequests_.remove(token);
+            if (Viewer* viewer = viewerOf(socket.data()))
                 sendText(*viewer, message);
-            }
         });
     };
 }
@@ -638,10 +642,13 @@ void Gateway::checkViewers()
     // A phone gone from the network leaves a socket that takes nothing: it
     // must not hold the tuner until TCP gives up on it.
     for (auto& viewer : viewers_) {
-        if (viewer->gone || viewer->socket->bytesToWrite() <= kMostUnsentBytes)
+        const qint64 unsent = viewer->gone ? 0 : viewer->socket->bytesToWrite();
+        if (unsent <= kMostUnsentBytes)
             viewer->stuckSince = now;
         else if (now - viewer->stuckSince > kStuckLimit)
             closeViewer(*viewer, "it has taken nothing for " + std::to_string(kStuckLimit.count()) + " s");
+        else if (unsent > kMostUnsentText)
+            closeViewer(*viewer, "it has not read the last " + std::to_string(unsent >> 20) + " MB");
     }
     const bool watched = std::any_of(viewers_.begin(), viewers_.end(), [now](const auto& viewer) {
         return !viewer->gone && (viewer->visible || now - viewer->hiddenSince < kHiddenLimit);

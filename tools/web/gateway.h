@@ -64,7 +64,7 @@ private:
         bool hasInit = false;
         bool waitsForKey = true;
         Clock::time_point stuckSince = Clock::now();
-        int pendingRequests = 0;
+        // Logged its requests' refusal already.
         bool refusing = false;
     };
 
@@ -81,8 +81,9 @@ private:
 
     void acceptViewer(std::unique_ptr<QWebSocket> socket);
     void onViewerMessage(Viewer& viewer, const QString& text);
-    // Asks the server for a viewer, a few requests at a time: the answers
-    // come in order, and one viewer must not keep the others waiting.
+    // Asks the server for a viewer, a few requests of its login at a time:
+    // the answers come in order, and one login must not keep the others
+    // waiting.
     bool admitsRequest(Viewer& viewer);
     void play(Viewer& viewer, StreamSource source, int quality);
     void startDownload(Viewer& viewer, const QString& path, int start, double length, int quality);
@@ -121,6 +122,8 @@ private:
     quint16 port_ = 0;
     Logins logins_;
     std::vector<std::unique_ptr<Viewer>> viewers_;
+    // Requests waiting for the server, for each login: its pages share them.
+    QHash<QByteArray, int> pendingRequests_;
     FragmentCache cache_;
     QJsonObject streamMessage_;
     QJsonObject stateMessage_;

@@ -49,6 +49,13 @@ QByteArray bytes(std::string_view text)
     return QByteArray(text.data(), qsizetype(text.size()));
 }
 
+// A header as the log shows it: anyone may send one of 16 KB.
+std::string forLog(std::string_view header)
+{
+    constexpr size_t kMostShown = 100;
+    return header.size() <= kMostShown ? std::string(header) : std::string(header.substr(0, kMostShown)) + "...";
+}
+
 // The page posts JSON; a form of another site can only post text or form
 // fields, so anything else is refused before the Origin is even looked at.
 bool isJson(std::string_view contentType)
@@ -161,7 +168,7 @@ void Gateway::login(const HttpRequest& request, const HttpExchange& exchange)
     const QString& peer = exchange.peer();
     if (!isJson(request.header("content-type")) || !fromOwnPage(request)) {
         Log("refused a login from " + peer.toStdString() + ": not the page's own JSON (origin \""
-            + std::string(request.header("origin")) + "\")");
+            + forLog(request.header("origin")) + "\")");
         return exchange.respond(error(403, "Log in from the page."));
     }
     const QJsonObject body = QJsonDocument::fromJson(bytes(request.body)).object();
@@ -219,7 +226,7 @@ void Gateway::upgrade(const HttpRequest& request, const HttpExchange& exchange)
     if (admitted)
         return exchange.upgrade();
     Log("refused a stream connection from " + exchange.peer().toStdString() + " (origin \""
-        + std::string(request.header("origin")) + "\"): not logged in, or from another site");
+        + forLog(request.header("origin")) + "\"): not logged in, or from another site");
     exchange.respond(HttpResponse::text(403, "Log in first"));
 }
 

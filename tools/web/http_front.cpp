@@ -20,11 +20,16 @@ using namespace std::chrono_literals;
 // A refusal is written and the connection read a moment longer, so that a
 // client still sending its body gets the answer rather than a reset.
 constexpr auto kRefusalLinger = 1s;
+constexpr auto kClosingLimit = 10s;
 constexpr qint64 kFilePiece = 64 * 1024;
-constexpr qint64 kMostUnsentFileBytes = 256 * 1024;
+// More of a file, or the next request's answer, waits until the client has
+// taken what is queued for it down to this.
+constexpr qint64 kMostUnsentBytes = 256 * 1024;
 constexpr int kWebSocketSendBuffer = 256 * 1024;
 
-// The peer as the log names it: 127.0.0.1, not ::ffff:127.0.0.1.
+// The peer as its limits count it and the log names it: 127.0.0.1, not
+// ::ffff:127.0.0.1. An IPv6 host picks any address of its /64 at will, so
+// the /64 is one peer.
 QString peerOf(qintptr descriptor)
 {
     sockaddr_storage address{};
@@ -34,7 +39,13 @@ QString peerOf(qintptr descriptor)
     QHostAddress host(reinterpret_cast<const sockaddr*>(&address));
     bool mapped = false;
     const quint32 ipv4 = host.toIPv4Address(&mapped);
-    return mapped ? QHostAddress(ipv4).toString() : host.toString();
+    if (mapped)
+        return QHostAddress(ipv4).toString();
+    if (host.protocol() != QAbstractSocket::IPv6Protocol || host.isLoopback())
+        return host.toString();
+    Q_IPV6ADDR bytes = host.toIPv6Address();
+    std::fill(std::begin(bytes.c) + 8, std::end(bytes.c), quint8(0));
+    return QHostAddress(bytes).toString() + "/64";
 }
 
 QByteArray head(const HttpResponse& response, qint64 length, bool keepAlive, const HttpHeaders& common)
@@ -69,7 +80,7 @@ public:
         const HttpLimits& limits = front_.settings().request;
         socket_->setReadBufferSize(qint64(limits.headBytes + limits.bodyBytes) + 1);
         connect(socket_, &QTcpSocket::readyRead, this, &HttpConnection::readRequest);
-        connect(socket_, &QTcpSocket::bytesWritten, this, &HttpConnection::sendFile);
+        connect(socket_, &QTcpSocket::bytesWritten, this, &HttpConnection::onBytesWritten);
         connect(socket_, &QTcpSocket::disconnected, this, &QObject::deleteLater);
         deadline_.setSingleShot(true);
         connect(&deadline_, &QTimer::timeout, this, &HttpConnection::onDeadline);
@@ -118,11 +129,17 @@ private:
             socket_->readAll();
             return;
         }
-        if (answering_)
+        // A client that sends requests without reading the answers waits
+        // until it has read them.
+        if (answering_ || socket_->bytesToWrite() > kMostUnsentBytes)
+            return;
+        // A body that comes a byte at a time is not read again each time.
+        if (socket_->bytesAvailable() < neededBytes_)
             return;
         const HttpLimits& limits = front_.settings().request;
         const QByteArray bytes = socket_->peek(qint64(limits.headBytes + limits.bodyBytes));
         HttpParseResult parsed = ParseHttpRequest(std::string_view(bytes.constData(), size_t(bytes.size())), limits);
+        neededBytes_ = qint64(parsed.needed);
         if (parsed.outcome == HttpParse::Incomplete)
             return;
         if (parsed.outcome == HttpParse::Refused)
@@ -145,9 +162,19 @@ private:
         deadline_.stop();
         socket_->write(head(HttpResponse{.status = status}, 0, false, front_.settings().commonHeaders));
         socket_->readAll();
-        QTimer::singleShot(kRefusalLinger, this, [this] {
+        QTimer::singleShot(kRefusalLinger, this, &HttpConnection::closeGently);
+    }
+
+    // Once what is queued has gone; a peer that never takes it loses the
+    // connection anyway.
+    void closeGently()
+    {
+        if (!socket_)
+            return;
+        socket_->disconnectFromHost();
+        QTimer::singleShot(kClosingLimit, this, [this] {
             if (socket_)
-                socket_->disconnectFromHost();
+                socket_->abort();
         });
     }
 
@@ -156,20 +183,32 @@ private:
     // finished in time is a fault of the peer's, and logged.
     void onDeadline()
     {
-        if (socket_->bytesAvailable() == 0) {
-            socket_->disconnectFromHost();
-            return;
-        }
-        Log("closed a connection from " + peer_.toStdString() + ": no complete request within "
-            + std::to_string(front_.settings().requestDeadline.count() / 1000) + " s");
+        const std::string seconds = std::to_string(front_.settings().requestDeadline.count() / 1000);
+        if (socket_->bytesToWrite() > 0)
+            Log("closed a connection from " + peer_.toStdString() + ": it took nothing for " + seconds + " s");
+        else if (socket_->bytesAvailable() > 0)
+            Log("closed a connection from " + peer_.toStdString() + ": no complete request within " + seconds + " s");
+        else
+            return closeGently();
         socket_->abort();
     }
 
+    void onBytesWritten()
+    {
+        if (file_)
+            sendFile();
+        else if (!answering_ && socket_ && socket_->bytesAvailable() > 0)
+            readRequest();
+    }
+
+    // The request's time becomes the time the client has to take each
+    // piece.
     void sendFile()
     {
         if (!file_ || !socket_)
             return;
-        while (socket_->bytesToWrite() < kMostUnsentFileBytes && !file_->atEnd()) {
+        deadline_.start(front_.settings().requestDeadline);
+        while (socket_->bytesToWrite() < kMostUnsentBytes && !file_->atEnd()) {
             const QByteArray piece = file_->read(kFilePiece);
             if (piece.isEmpty()) {
                 Log("sending " + file_->fileName().toStdString() + " to " + peer_.toStdString() + " failed: "
@@ -190,10 +229,8 @@ private:
     void finishAnswer()
     {
         answering_ = false;
-        if (!keepAlive_) {
-            socket_->disconnectFromHost();
-            return;
-        }
+        if (!keepAlive_)
+            return closeGently();
         deadline_.start(front_.settings().requestDeadline);
         if (socket_->bytesAvailable() > 0)
             QTimer::singleShot(0, this, &HttpConnection::readRequest);
@@ -205,6 +242,7 @@ private:
     QTimer deadline_;
     quint64 serial_ = 0;
     qint64 requestBytes_ = 0;
+    qint64 neededBytes_ = 0;
     bool answering_ = false;
     bool keepAlive_ = true;
     bool refused_ = false;
@@ -230,10 +268,9 @@ void HttpExchange::upgrade() const
 
 HttpFront::HttpFront(HttpFrontSettings settings, Handler handler, WebSocketHandler webSocketHandler)
     : settings_(std::move(settings)), handler_(std::move(handler)), webSocketHandler_(std::move(webSocketHandler)),
-      webSockets_("orvandel-web", QWebSocketServer::NonSecureMode)
+      webSockets_("orvandel-web", QWebSocketServer::NonSecureMode),
+      occupancy_(std::make_shared<Occupancy>(Occupancy{.limit = settings_.connections}))
 {
-    // The handshake was read within the request's time already.
-    webSockets_.setHandshakeTimeout(settings_.requestDeadline);
     connect(&webSockets_, &QWebSocketServer::newConnection, this, &HttpFront::acceptWebSockets);
 }
 
@@ -242,10 +279,16 @@ void HttpFront::incomingConnection(qintptr descriptor)
     const QString peer = peerOf(descriptor);
     Occupancy& occupancy = *occupancy_;
     const int fromPeer = occupancy.perAddress.value(peer);
-    if (fromPeer >= settings_.connectionsPerAddress || occupancy.open >= settings_.connections) {
+    if (fromPeer >= settings_.connectionsPerAddress) {
         if (occupancy.refused[peer]++ == 0)
             Log("refusing connections from " + peer.toStdString() + ": " + std::to_string(fromPeer)
-                + " open from there, " + std::to_string(occupancy.open) + " in all");
+                + " open from there");
+        ::close(int(descriptor));
+        return;
+    }
+    if (occupancy.open >= settings_.connections) {
+        if (occupancy.refusedWhenFull++ == 0)
+            Log("refusing connections from everywhere: " + std::to_string(occupancy.open) + " open");
         ::close(int(descriptor));
         return;
     }
@@ -272,7 +315,10 @@ void HttpFront::incomingConnection(qintptr descriptor)
 
 void HttpFront::Occupancy::release(const QString& peer)
 {
-    --open;
+    if (open-- == limit && refusedWhenFull > 0) {
+        Log(std::to_string(std::exchange(refusedWhenFull, 0)) + " connections were refused while "
+            + std::to_string(limit) + " were open");
+    }
     if (--perAddress[peer] > 0)
         return;
     perAddress.remove(peer);
@@ -281,9 +327,9 @@ void HttpFront::Occupancy::release(const QString& peer)
             + " were refused while it was at its limit");
 }
 
-// Until the WebSocket server has made a WebSocket of it, the socket is this
-// front's, and a failed handshake's close deletes it; then it belongs to
-// its WebSocket, which uses it to its own end.
+// The WebSocket server answers the handshake that is still in the socket,
+// and deletes the socket once it disconnects; the WebSocket made of it
+// follows that.
 void HttpFront::handOver(QTcpSocket* socket)
 {
     socket->setParent(this);
@@ -291,13 +337,7 @@ void HttpFront::handOver(QTcpSocket* socket)
     // A live stream gains nothing from megabytes queued in the kernel for
     // a viewer who has stopped reading; it only notices later.
     socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kWebSocketSendBuffer);
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    std::erase_if(upgrading_, [](const QPointer<QTcpSocket>& each) { return each.isNull(); });
-    upgrading_.emplace_back(socket);
     webSockets_.handleConnection(socket);
-    // The handshake is read already, and no new bytes may come to say so.
-    if (socket->bytesAvailable() > 0)
-        Q_EMIT socket->readyRead();
 }
 
 void HttpFront::acceptWebSockets()
@@ -305,15 +345,6 @@ void HttpFront::acceptWebSockets()
     while (webSockets_.hasPendingConnections()) {
         std::unique_ptr<QWebSocket> webSocket(webSockets_.nextPendingConnection());
         webSocket->setParent(nullptr);
-        for (auto it = upgrading_.begin(); it != upgrading_.end(); ++it) {
-            QTcpSocket* socket = *it;
-            if (!socket || socket->peerPort() != webSocket->peerPort() || socket->peerAddress() != webSocket->peerAddress())
-                continue;
-            disconnect(socket, &QTcpSocket::disconnected, socket, nullptr);
-            socket->setParent(webSocket.get());
-            upgrading_.erase(it);
-            break;
-        }
         webSocket->setMaxAllowedIncomingMessageSize(quint64(settings_.webSocketMessageBytes));
         webSocket->setMaxAllowedIncomingFrameSize(quint64(settings_.webSocketMessageBytes));
         webSocketHandler_(std::move(webSocket));

@@ -92,10 +92,13 @@ private:
     // Who holds how many connections. Shared with each socket's farewell,
     // which may come while this front is being torn down.
     struct Occupancy {
-        QHash<QString, int> perAddress;
-        // Connections refused to an address since it reached its limit.
-        QHash<QString, int> refused;
+        QHash<QString, int> perAddress{};
+        // Connections refused to an address since it reached its limit;
+        // only addresses that hold connections have an entry.
+        QHash<QString, int> refused{};
         int open = 0;
+        int refusedWhenFull = 0;
+        int limit = 0;
 
         void release(const QString& peer);
     };
@@ -106,9 +109,7 @@ private:
     Handler handler_;
     WebSocketHandler webSocketHandler_;
     QWebSocketServer webSockets_;
-    std::shared_ptr<Occupancy> occupancy_ = std::make_shared<Occupancy>();
-    // Handed to the WebSocket server, which has not made a WebSocket of them yet.
-    std::vector<QPointer<QTcpSocket>> upgrading_;
+    std::shared_ptr<Occupancy> occupancy_;
 };
 
 }  // namespace web

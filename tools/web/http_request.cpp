@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kHeadEnd = "\r\n\r\n";
-// 19 digits always fit in 64 bits; a longer length is far past any limit.
+// 18 digits always fit in 64 bits; a longer length is far past any limit.
 constexpr size_t kLengthDigits = 18;
 
 HttpParseResult refuse(int status, std::string reason)
@@ -169,7 +169,7 @@ HttpParseResult ParseHttpRequest(std::string_view bytes, const HttpLimits& limit
         return *refusal;
     const size_t total = headEnd + kHeadEnd.size() + length;
     if (bytes.size() < total)
-        return {};
+        return HttpParseResult{.needed = total};
     request.body = bytes.substr(headEnd + kHeadEnd.size(), length);
     result.outcome = HttpParse::Complete;
     result.consumed = total;

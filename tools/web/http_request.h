@@ -46,6 +46,9 @@ struct HttpParseResult {
     HttpParse outcome = HttpParse::Incomplete;
     HttpRequest request{};
     size_t consumed = 0;
+    // While Incomplete: the bytes the request needs in all, once its head
+    // has come; 0 before.
+    size_t needed = 0;
     int status = 0;
     std::string reason{};  // for the log
 };

@@ -174,14 +174,18 @@ void ServerLink::ask(uint8_t command, Bytes payload, std::function<void(Answer)>
 
 // A login, a channel change or a stop goes before the catalogue's and the
 // other requests: a viewer who asks for much must not hold up the others.
+// Only the last channel change or stop still waiting counts.
 void ServerLink::post(Command command)
 {
     const auto isControl = [](const Command& each) {
         return each.kind == Command::Login || each.kind == Command::Play || each.kind == Command::Stop;
     };
+    const auto isStream = [](const Command& each) { return each.kind == Command::Play || each.kind == Command::Stop; };
     {
         std::lock_guard lock(mutex_);
         if (!stopping_) {
+            if (isStream(command))
+                std::erase_if(commands_, isStream);
             const auto at = isControl(command) ? std::find_if_not(commands_.begin(), commands_.end(), isControl)
                                                : commands_.end();
             commands_.insert(at, std::move(command));
