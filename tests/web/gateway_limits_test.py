@@ -320,7 +320,8 @@ class GatewayLimitsTest(unittest.TestCase):
         self.assertEqual(0, report["left"], "every connection closed")
         self.assertEqual(2000, len(report["lasted"]))
         print(f"half-open connections held at once: {report['most']}, longest: {max(report['lasted']):.1f} s")
-        self.assertLessEqual(max(report["lasted"]), 10.5)
+        # 10 s, and a moment for the timers of a loaded machine.
+        self.assertLessEqual(max(report["lasted"]), 11.0)
         self.assertLessEqual(report["most"], 32)
         self.assertIn("refusing connections from 127.0.0.2", self.programs.gateway_log())
         self.assertFamilyWatches()
