@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -112,6 +113,29 @@ bool KeyFrameAwaited()
     return gStream.video.awaitingKeyFrame;
 }
 
+// A still picture encodes to a few dozen bytes, and a chunk goes to the
+// handheld only once full: a still channel's first picture would wait
+// seconds, and stay that far behind. A chunk whose oldest byte has waited
+// this long is completed with the codec's filler, as far as the stream's
+// bit rate leaves room.
+constexpr double kChunkPatience = 0.2;
+
+void CompleteStalledChunk(double sampleTime, int32_t pictureBytes)
+{
+    const AVCodecContext* video = gLiveEncoder.branch.video.get();
+    FillerAllowance& allowance = gLiveEncoder.fillerAllowance;
+    allowance.Update(sampleTime, gLiveEncoder.videoBitRate, pictureBytes);
+    std::lock_guard hold(gStream.lock);
+    int32_t missing = StalledVideoShortfall(sampleTime, kChunkPatience);
+    // Too little room for one piece of filler: it completes the next chunk too.
+    if (missing > 0 && missing < kSmallestFiller)
+        missing += kVideoChunk;
+    std::vector<uint8_t> filler;
+    if (missing == 0 || !AppendCodecFiller(video->codec_id, missing, filler) || !allowance.Take(missing))
+        return;
+    AppendVideo(filler.data(), missing);
+}
+
 // Feeds one picture to the live encoder and appends every packet it gives
 // back to the video ring. Scaling and encoding run outside the buffer
 // mutex: it is held only for the append. Returns whether the encoder took
@@ -131,15 +155,18 @@ bool EncodeLivePicture(double sampleTime)
     // A picture the encoder keeps for look-ahead still counts as encoded: its
     // bytes follow, and the picture clock must keep advancing.
     ++gLiveEncoder.framesEncoded;
+    int32_t pictureBytes = 0;
     while (avcodec_receive_packet(branch.video.get(), branch.videoPacket.get()) == 0) {
         {
             std::lock_guard hold(gStream.lock);
             gStream.video.lastTime = std::max(sampleTime, 0.0);
-            AppendLivePicture(branch.videoPacket->data, branch.videoPacket->size,
-                              (branch.videoPacket->flags & AV_PKT_FLAG_KEY) != 0);
+            if (AppendLivePicture(branch.videoPacket->data, branch.videoPacket->size,
+                                  (branch.videoPacket->flags & AV_PKT_FLAG_KEY) != 0))
+                pictureBytes += branch.videoPacket->size;
         }
         av_packet_unref(branch.videoPacket.get());
     }
+    CompleteStalledChunk(std::max(sampleTime, 0.0), pictureBytes);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "shared/server_state.h"
 #include "encode/live_encoder.h"
 #include "encode/pipeline.h"
+#include "encode/stream_buffers.h"
 #include "shared/live_params.h"
 #include "platform/log.h"
 #include "platform/messages.h"
@@ -313,6 +314,7 @@ int OpenLiveEncoder(bool hasVideo, bool hasAudio)
     encoder.linkVideoBitRate = 0;
     encoder.linkHalfPictures = false;
     encoder.videoBitRate = gLiveParams.videoBitRate;
+    encoder.fillerAllowance.Restart(kVideoChunk);
     if (OpenOutputContext(encoder.branch, {}) != 0)
         return -1;
     if (hasVideo && OpenVideo(encoder) != 0)

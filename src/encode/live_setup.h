@@ -7,6 +7,7 @@
 #include <string>
 
 #include "capture/capture_graph.h"
+#include "encode/chunk_filler.h"
 #include "platform/av_owned.h"
 #include "encode/picture_converter.h"
 #include "platform/sync.h"
@@ -45,6 +46,8 @@ struct LiveEncoder {
     // Set by the sender when even the lowest rate is too much for the
     // link: every other picture repeats the one before.
     std::atomic<bool> linkHalfPictures{false};
+    // Kept by the video step alone.
+    FillerAllowance fillerAllowance;
     double startOffset = 0;        // in frames
     bool firstVideoCall = true;
     // The stream's picture size, chosen from the request.

@@ -73,6 +73,7 @@ int Append(StreamRing& ring, const uint8_t* bytes, int32_t count)
 {
     if (count < 0 || count > kRingSize)
         return -1;
+    const bool startsChunk = ring.chunkCounter == 0;
     ring.writeOffset = CopyIn(ring, ring.writeOffset, bytes, count);
     ring.fullness += count;
     ring.encodedTotal += count;
@@ -85,6 +86,8 @@ int Append(StreamRing& ring, const uint8_t* bytes, int32_t count)
         ring.indexWrite = (ring.indexWrite + 1) & (kIndexLength - 1);
         ring.chunkCounter -= ring.chunkSize;
     }
+    if (startsChunk || completesChunk)
+        ring.partialSince = ring.lastTime;
     // A chunk that waited for this stream to reach its time may go now.
     if (completesChunk || ChunkWaits())
         streamData.notify_one();
@@ -279,6 +282,14 @@ bool AppendLivePicture(const uint8_t* bytes, int32_t count, bool keyFrame)
         return false;
     video.awaitingKeyFrame = false;
     return AppendVideo(bytes, count) == 0;
+}
+
+int32_t StalledVideoShortfall(double now, double patience)
+{
+    const StreamRing& video = gStream.video;
+    if (video.awaitingKeyFrame || video.chunkCounter == 0 || now - video.partialSince <= patience)
+        return 0;
+    return video.chunkSize - static_cast<int32_t>(video.chunkCounter);
 }
 
 int64_t ChunkBytesWaiting()

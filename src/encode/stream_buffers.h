@@ -39,6 +39,7 @@ struct StreamRing {
     bool present = false;
     bool ended = false;              // its end packet has been taken
     double lastTime = 0;             // seconds, of the newest encoded frame
+    double partialSince = 0;         // seconds: the oldest byte of the chunk being filled
     // The stream as the ring holds it, in bytes since the reset: what was
     // appended, less what a catch-up cut away (what was taken is
     // sentSinceStart). Each live append is whole pictures or sound frames,
@@ -86,6 +87,12 @@ int AppendAudio(const uint8_t* bytes, int32_t count);
 // picture, unless a catch-up cut waits for a key frame and this is none.
 // True when it went in.
 bool AppendLivePicture(const uint8_t* bytes, int32_t count, bool keyFrame);
+
+// The live video step, holding the buffer mutex: the bytes that would
+// complete the video chunk being filled, once its oldest byte has waited
+// longer than patience seconds by the capture clock at now; else 0. None
+// while a catch-up cut waits for a key frame.
+int32_t StalledVideoShortfall(double now, double patience);
 
 // Consumer, holding the buffer mutex: the bytes of complete chunks not yet
 // taken, in both rings.

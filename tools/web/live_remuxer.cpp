@@ -68,6 +68,25 @@ int nalType(std::span<const uint8_t> nal)
     return nal.empty() ? -1 : nal[0] & 0x1F;
 }
 
+// The access unit without the filler (NAL type 12) that completes the
+// server's chunks on a still picture: a browser has no use for it.
+std::vector<uint8_t> withoutFiller(std::span<const uint8_t> unit)
+{
+    constexpr int kFiller = 12;
+    static constexpr uint8_t kStartCode[] = {0, 0, 0, 1};
+    const auto nals = nalUnits(unit);
+    if (std::none_of(nals.begin(), nals.end(), [](auto nal) { return nalType(nal) == kFiller; }))
+        return {unit.begin(), unit.end()};
+    std::vector<uint8_t> kept;
+    for (const auto nal : nals) {
+        if (nalType(nal) == kFiller)
+            continue;
+        kept.insert(kept.end(), std::begin(kStartCode), std::end(kStartCode));
+        kept.insert(kept.end(), nal.begin(), nal.end());
+    }
+    return kept;
+}
+
 // The codecs parameter's "avc1.PPCCLL" from a sequence parameter set NAL
 // unit (header byte included).
 std::string avcCodecName(std::span<const uint8_t> sps)
@@ -242,11 +261,12 @@ bool LiveRemuxer::State::videoFrame(std::span<const uint8_t> unit, bool key)
         if (!encodeAudio())
             return false;
     }
+    const std::vector<uint8_t> picture = withoutFiller(unit);
     av_packet_unref(packet.get());
-    int code = av_new_packet(packet.get(), int(unit.size()));
+    int code = av_new_packet(packet.get(), int(picture.size()));
     if (code < 0)
         return fail(ffmpegError("allocating a picture packet", code));
-    std::copy(unit.begin(), unit.end(), packet->data);
+    std::copy(picture.begin(), picture.end(), packet->data);
     packet->pts = packet->dts = videoFrames * frameTicks() + videoOffset;
     packet->duration = frameTicks();
     if (key)
