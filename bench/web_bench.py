@@ -96,20 +96,28 @@ def main():
             time.sleep(0.5)
 
         zap(5)
-        for channel in [13, 3, 5] * 3 + [13]:
+        # Every other change to channel 9, whose still colour bars fill the
+        # server's chunks slowest.
+        changes = [9, 13, 9, 3, 9, 5] * 3 + [9, 13]
+        for channel in changes:
             zap(channel)
-        times = [zap["ms"] for zap in browser.execute_script("return window.orvandel.zaps")[-10:]]
-        print("click to first picture, ms:", " ".join(f"{t:.0f}" for t in times))
-        print(f"  median {statistics.median(times):.0f} ms, slowest {max(times):.0f} ms (target: median <= 1000)")
+        zaps = browser.execute_script("return window.orvandel.zaps")[-len(changes):]
+        for name, wanted in (("still channel 9", lambda c: c == 9), ("moving channels", lambda c: c != 9)):
+            times = [zap["ms"] for zap, channel in zip(zaps, changes) if wanted(channel)]
+            print(f"click to first picture, {name}, ms:", " ".join(f"{t:.0f}" for t in times))
+            print(f"  median {statistics.median(times):.0f} ms, slowest {max(times):.0f} ms (target <= 1000)")
 
-        time.sleep(3)
-        behind = []
-        for _ in range(int(SECONDS)):
-            behind.append(browser.execute_script("return window.orvandel.behindLive()"))
-            time.sleep(1)
-        print(f"picture behind live over {SECONDS:.0f} s: median {statistics.median(behind):.2f} s, "
-              f"most {max(behind):.2f} s (target <= 1.5)")
+        for channel in (13, 9):
+            zap(channel)
+            time.sleep(3)
+            behind = []
+            for _ in range(int(SECONDS)):
+                behind.append(browser.execute_script("return window.orvandel.behindLive()"))
+                time.sleep(1)
+            print(f"picture behind live on channel {channel} over {SECONDS:.0f} s: median "
+                  f"{statistics.median(behind):.2f} s, most {max(behind):.2f} s (target <= 1.5)")
 
+        zap(13)
         print(f"gateway CPU, 1 viewer: {gateway_cpu(programs, SECONDS):.2f} % of one core (target <= 1.5)")
         for _ in range(4):
             browser.switch_to.new_window("tab")
