@@ -1,16 +1,16 @@
+// The gateway's core: the server link's events, the viewers' messages, and
+// the one stream that every viewer shares. The HTTP side, the viewers and
+// the downloads have files of their own (gateway_*.cpp).
 #include "gateway.h"
 
 #include "platform/log.h"
 #include "viewer_requests.h"
 
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QWebSocket>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <condition_variable>
 #include <mutex>
-#include <numeric>
 
 namespace web {
 
@@ -18,24 +18,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A page closed for good, or a tab reloading: only the first lets the
-// tuner go, and the schedule may want it.
-constexpr auto kUnwatchedGrace = 5s;
-constexpr auto kHiddenLimit = 60s;
-// A viewer whose connection cannot take the stream skips to the next key
-// frame instead of falling ever further behind.
-constexpr qint64 kMostUnsentBytes = 1 << 20;
-constexpr auto kStuckLimit = 30s;
-// Answers pile up behind a viewer that reads nothing; past this it goes.
-constexpr qint64 kMostUnsentText = 8 << 20;
-// Requests of one viewer waiting for the server.
-constexpr int kMostPendingRequests = 16;
 constexpr char kBusy[] = "Too many requests at once; try again in a moment";
 constexpr double kTimelineGap = 0.5;
 // A file comes faster than it plays: the gateway reads it only this far
 // ahead of the pictures' own time, so that no viewer has to skip.
 constexpr double kFileLeadSeconds = 5.0;
-constexpr size_t kRateWindowSeconds = 5;
 
 QJsonObject message(const char* type)
 {
@@ -215,61 +202,6 @@ Gateway::~Gateway()
         viewer->socket->disconnect(this);
 }
 
-void Gateway::acceptViewer(std::unique_ptr<QWebSocket> socket)
-{
-    auto viewer = std::make_unique<Viewer>();
-    viewer->socket = std::move(socket);
-    viewer->token = Logins::tokenIn(viewer->socket->request().rawHeader("Cookie"));
-    QWebSocket* raw = viewer->socket.get();
-    connect(raw, &QWebSocket::textMessageReceived, this, [this, raw](const QString& text) {
-        if (Viewer* viewer = viewerOf(raw))
-            onViewerMessage(*viewer, text);
-    });
-    connect(raw, &QWebSocket::disconnected, this, [this, raw] { dropViewer(raw); });
-    viewers_.push_back(std::move(viewer));
-    Viewer& added = *viewers_.back();
-    sendText(added, QJsonObject{{"type", "channels"}, {"channels", channels_}});
-    sendText(added, stateMessage_);
-    if (cache_.init())
-        sendStream(added);
-}
-
-Gateway::Viewer* Gateway::viewerOf(const QWebSocket* socket)
-{
-    for (auto& viewer : viewers_)
-        if (viewer->socket.get() == socket && !viewer->gone)
-            return viewer.get();
-    return nullptr;
-}
-
-void Gateway::dropViewer(QWebSocket* socket)
-{
-    Viewer* viewer = viewerOf(socket);
-    if (!viewer)
-        return;
-    viewer->gone = true;
-    QMetaObject::invokeMethod(this, &Gateway::sweepViewers, Qt::QueuedConnection);
-}
-
-void Gateway::sweepViewers()
-{
-    std::erase_if(viewers_, [](std::unique_ptr<Viewer>& viewer) {
-        if (!viewer->gone)
-            return false;
-        viewer->socket.release()->deleteLater();
-        return true;
-    });
-}
-
-void Gateway::closeViewer(Viewer& viewer, const std::string& reason)
-{
-    if (viewer.gone)
-        return;
-    Log("a viewer from " + viewer.socket->peerAddress().toString().toStdString() + " is let go: " + reason);
-    viewer.socket->abort();
-    dropViewer(viewer.socket.get());
-}
-
 void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
 {
     const QJsonObject request = QJsonDocument::fromJson(text.toUtf8()).object();
@@ -342,132 +274,6 @@ void Gateway::play(Viewer& viewer, StreamSource source, int quality)
     wanted_ = source;
     quality_ = quality;
     link_->play(source);
-}
-
-// The download takes the server's session as a stream would: the viewers
-// see that it runs, and play again once it has ended or was cancelled.
-void Gateway::startDownload(Viewer& viewer, const QString& path, int start, double length, int quality)
-{
-    if (path.isEmpty() || start < 0 || length < 0 || quality < 0 || quality >= int(std::size(kQualityProfiles)))
-        return;
-    if (gathering()) {
-        sendText(viewer, QJsonObject{{"type", "download"}, {"error", "Another download is in progress"}});
-        return;
-    }
-    auto download = std::make_shared<Download>(++downloadCounter_, viewer.socket.get(), path.toStdString(), length);
-    QString error;
-    if (!download->usable(error)) {
-        Log("no folder for a download: " + error.toStdString());
-        sendText(viewer, QJsonObject{{"type", "download"}, {"error", "The gateway has no room for downloads"}});
-        return;
-    }
-    download_ = std::move(download);
-    Log("download of \"" + path.toStdString() + "\" begins");
-    streamWanted_ = true;
-    wanted_ = StreamSource{.file = path.toStdString(), .startSeconds = start, .profile = kQualityProfiles[quality],
-                           .gatherInto = download_->gathered()};
-    cache_.clear();
-    for (auto& each : viewers_)
-        each->hasInit = false;
-    sendText(viewer, QJsonObject{{"type", "download"}, {"state", "started"}, {"name", download_->name()}});
-    link_->play(wanted_);
-}
-
-void Gateway::cancelDownload()
-{
-    if (!gathering())
-        return;
-    Log("download of \"" + wanted_.file + "\" cancelled");
-    answer(download_->viewer(), QJsonObject{{"type", "download"}, {"error", "Cancelled"}});
-    download_.reset();
-    streamWanted_ = false;
-    link_->stop();
-}
-
-void Gateway::onDownloadProgress(const QString& gathered, double seconds)
-{
-    if (!gathering() || gathered.toStdString() != download_->gathered())
-        return;
-    answer(download_->viewer(), QJsonObject{{"type", "download"}, {"state", "progress"}, {"seconds", seconds}});
-    // The part asked for is in: the stream stops, and once the link says so
-    // the download is done.
-    if (!download_->complete() && download_->reached(seconds))
-        link_->stop();
-}
-
-// Complete when the file's end came; the MP4 is then written on a worker
-// thread, since a film's copy takes a moment.
-void Gateway::endGathering(bool complete)
-{
-    streamWanted_ = false;
-    wanted_.gatherInto.clear();
-    if (!complete) {
-        Log("download of \"" + wanted_.file + "\" failed: " + stateMessage_.value("message").toString().toStdString());
-        answer(download_->viewer(), QJsonObject{{"type", "download"}, {"error", "The download failed"}});
-        download_.reset();
-        // The link forgets it too, or a session taken back would start it again.
-        link_->stop();
-        return;
-    }
-    answer(download_->viewer(), QJsonObject{{"type", "download"}, {"state", "writing"}});
-    std::shared_ptr<const Download> download = download_;
-    (void)QtConcurrent::run(&writePool_, [this, download] {
-        std::string error;
-        const bool written = download->writeFile(error);
-        QMetaObject::invokeMethod(this, [=, this] { onDownloadWritten(download->id(), written, QString::fromStdString(error)); });
-    });
-}
-
-void Gateway::onDownloadWritten(quint64 id, bool written, const QString& error)
-{
-    if (!download_ || download_->id() != id)
-        return;
-    if (!written) {
-        Log("download of " + download_->name().toStdString() + " could not be written: " + error.toStdString());
-        answer(download_->viewer(), QJsonObject{{"type", "download"}, {"error", "The download failed"}});
-        download_.reset();
-        return;
-    }
-    download_->markWritten();
-    const qint64 bytes = QFileInfo(download_->file()).size();
-    Log("download of " + download_->name().toStdString() + ": " + std::to_string(bytes) + " bytes in "
-        + std::to_string(download_->seconds()) + " s");
-    answer(download_->viewer(), QJsonObject{{"type", "download"}, {"state", "ready"}, {"name", download_->name()},
-                                            {"url", QString("downloads/%1").arg(id)}, {"bytes", bytes},
-                                            {"seconds", download_->seconds()}});
-}
-
-bool Gateway::admitsRequest(Viewer& viewer)
-{
-    int& pending = pendingRequests_[viewer.token];
-    if (pending < kMostPendingRequests) {
-        ++pending;
-        viewer.refusing = false;
-        return true;
-    }
-    if (!std::exchange(viewer.refusing, true))
-        Log("a viewer from " + viewer.socket->peerAddress().toString().toStdString() + " has "
-            + std::to_string(kMostPendingRequests) + " requests waiting for the server: further ones are refused");
-    return false;
-}
-
-std::function<void(QJsonObject)> Gateway::replyTo(Viewer& viewer)
-{
-    QPointer<QWebSocket> socket(viewer.socket.get());
-    return [this, socket, token = viewer.token](QJsonObject message) {
-        QMetaObject::invokeMethod(this, [this, socket, token, message] {
-            if (--pendingRequests_[token] <= 0)
-                pendingRequests_.remove(token);
-            if (Viewer* viewer = viewerOf(socket.data()))
-                sendText(*viewer, message);
-        });
-    };
-}
-
-void Gateway::answer(const QPointer<QWebSocket>& socket, const QJsonObject& message)
-{
-    if (Viewer* viewer = viewerOf(socket.data()))
-        sendText(*viewer, message);
 }
 
 std::unique_ptr<handheld::StreamSink> Gateway::makeSink(const StreamSource& source, const handheld::StreamHeader& header)
@@ -585,101 +391,6 @@ void Gateway::onFragment(quint64 stream, const Fragment& fragment)
     for (auto& viewer : viewers_)
         if (viewer->hasInit)
             sendFragment(*viewer, fragment);
-}
-
-void Gateway::sendStream(Viewer& viewer)
-{
-    if (viewer.gone)
-        return;
-    sendText(viewer, streamMessage_);
-    if (subtitlesStream_ == stream_)
-        for (const QJsonValue& message : subtitles_)
-            sendText(viewer, message.toObject());
-    const QByteArray init(reinterpret_cast<const char*>(cache_.init()->bytes.data()), qsizetype(cache_.init()->bytes.size()));
-    viewer.socket->sendBinaryMessage(init);
-    viewer.hasInit = true;
-    viewer.waitsForKey = true;
-    for (const Fragment& fragment : cache_.sinceKey())
-        sendFragment(viewer, fragment);
-}
-
-void Gateway::sendFragment(Viewer& viewer, const Fragment& fragment)
-{
-    if (viewer.gone)
-        return;
-    if (viewer.socket->bytesToWrite() > kMostUnsentBytes) {
-        viewer.waitsForKey = true;
-        return;
-    }
-    if (viewer.waitsForKey && !fragment.key)
-        return;
-    viewer.waitsForKey = false;
-    bytesThisSecond_ += qint64(fragment.bytes.size());
-    viewer.socket->sendBinaryMessage(
-        QByteArray(reinterpret_cast<const char*>(fragment.bytes.data()), qsizetype(fragment.bytes.size())));
-}
-
-void Gateway::sendText(Viewer& viewer, const QJsonObject& message)
-{
-    if (viewer.gone)
-        return;
-    if (viewer.socket->bytesToWrite() > kMostUnsentText)
-        return closeViewer(viewer, "it has not read the last " + std::to_string(kMostUnsentText >> 20) + " MB");
-    viewer.socket->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
-}
-
-void Gateway::broadcast(const QJsonObject& message)
-{
-    for (auto& viewer : viewers_)
-        sendText(*viewer, message);
-}
-
-// The tuner is the schedule's too: nobody watching, or every page hidden
-// for a minute, lets it go.
-void Gateway::checkViewers()
-{
-    const auto now = Clock::now();
-    // A phone gone from the network leaves a socket that takes nothing: it
-    // must not hold the tuner until TCP gives up on it.
-    for (auto& viewer : viewers_) {
-        const qint64 unsent = viewer->gone ? 0 : viewer->socket->bytesToWrite();
-        if (unsent <= kMostUnsentBytes)
-            viewer->stuckSince = now;
-        else if (now - viewer->stuckSince > kStuckLimit)
-            closeViewer(*viewer, "it has taken nothing for " + std::to_string(kStuckLimit.count()) + " s");
-        else if (unsent > kMostUnsentText)
-            closeViewer(*viewer, "it has not read the last " + std::to_string(unsent >> 20) + " MB");
-    }
-    const bool watched = std::any_of(viewers_.begin(), viewers_.end(), [now](const auto& viewer) {
-        return !viewer->gone && (viewer->visible || now - viewer->hiddenSince < kHiddenLimit);
-    });
-    if (watched) {
-        unwatchedSince_ = now;
-        return;
-    }
-    if (!streamWanted_ || gathering() || now - unwatchedSince_ < kUnwatchedGrace)
-        return;
-    Log("nobody watches: the stream of " + wanted_.name() + " stops");
-    streamWanted_ = false;
-    cache_.clear();
-    for (auto& viewer : viewers_)
-        viewer->hasInit = false;
-    link_->stop();
-}
-
-void Gateway::sendStats()
-{
-    // Over a few seconds: the server's batches come about a second apart.
-    bytesPerSecond_.push_back(bytesThisSecond_ / qint64(std::max<size_t>(1, viewers_.size())));
-    bytesThisSecond_ = 0;
-    if (bytesPerSecond_.size() > kRateWindowSeconds)
-        bytesPerSecond_.pop_front();
-    const qint64 bytes = std::accumulate(bytesPerSecond_.begin(), bytesPerSecond_.end(), qint64(0));
-    QJsonObject stats = message("stats");
-    stats["kbps"] = double(bytes * 8) / 1000.0 / double(bytesPerSecond_.size());
-    stats["delay"] = delaySeconds_.load();
-    if (streamWanted_)
-        broadcast(stats);
 }
 
 }  // namespace web

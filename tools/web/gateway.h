@@ -2,7 +2,6 @@
 // viewers' WebSockets, one stream (a channel or a film) shared by every
 // viewer, and downloads. Lives on the Qt main thread; the server link, the
 // stream's receiver and the download writer post into it.
-// The HTTP side (pages, login, downloads) is in gateway_http.cpp.
 #pragma once
 
 #include "download.h"
