@@ -130,10 +130,11 @@ void CompleteStalledChunk(double sampleTime, int32_t pictureBytes)
     // Too little room for one piece of filler: it completes the next chunk too.
     if (missing > 0 && missing < kSmallestFiller)
         missing += kVideoChunk;
-    std::vector<uint8_t> filler;
-    if (missing == 0 || !AppendCodecFiller(video->codec_id, missing, filler) || !allowance.Take(missing))
+    if (missing == 0 || !allowance.Take(missing))
         return;
-    AppendVideo(filler.data(), missing);
+    std::vector<uint8_t> filler;
+    if (AppendCodecFiller(video->codec_id, missing, filler))
+        AppendVideo(filler.data(), missing);
 }
 
 // Feeds one picture to the live encoder and appends every packet it gives

@@ -41,28 +41,35 @@ bool Within(const std::string& path, const std::string& root)
                             path[root.size()] == '/');
 }
 
-bool WithinSharedFolder(const std::string& real)
+// The shared folders' real paths, as they are now.
+std::vector<std::string> SharedRoots()
 {
+    std::vector<std::string> roots;
     for (const MediaFolderEntry& entry : gSettings.record.mediaFolders)
-        if (entry.used && Within(real, RealPath(std::string(entry.path, strnlen(entry.path, sizeof entry.path)))))
-            return true;
-    return false;
+        if (entry.used)
+            roots.push_back(RealPath(std::string(entry.path, strnlen(entry.path, sizeof entry.path))));
+    return roots;
+}
+
+bool WithinAny(const std::string& real, const std::vector<std::string>& roots)
+{
+    return std::any_of(roots.begin(), roots.end(), [&real](const std::string& root) { return Within(real, root); });
 }
 
 // Where the shortcut leads now, when it is still inside a shared folder;
 // empty when it has gone.
-std::string CurrentTarget(const Shortcut& shortcut)
+std::string CurrentTarget(const Shortcut& shortcut, const std::vector<std::string>& sharedRoots)
 {
     const auto& [folder, name] = shortcut;
     std::string target;
-    if (!WithinSharedFolder(RealPath(folder)) || ResolveShortcut(folder, name.c_str(), target) != 1)
+    if (!WithinAny(RealPath(folder), sharedRoots) || ResolveShortcut(folder, name.c_str(), target) != 1)
         return std::string();
     return RealPath(target);
 }
 
 // The shortcuts are read from disk without the lock; those that have gone
 // are forgotten.
-bool WithinShownTarget(const std::string& real)
+bool WithinShownTarget(const std::string& real, const std::vector<std::string>& sharedRoots)
 {
     std::vector<Shortcut> shortcuts;
     {
@@ -72,7 +79,7 @@ bool WithinShownTarget(const std::string& real)
     bool reached = false;
     std::vector<Shortcut> gone;
     for (const Shortcut& shortcut : shortcuts) {
-        const std::string target = CurrentTarget(shortcut);
+        const std::string target = CurrentTarget(shortcut, sharedRoots);
         if (target.empty())
             gone.push_back(shortcut);
         else if (Within(real, target))
@@ -90,13 +97,16 @@ bool WithinShownTarget(const std::string& real)
 bool IsServedPath(const std::string& path)
 {
     const std::string real = RealPath(path);
-    return !real.empty() && (WithinSharedFolder(real) || WithinShownTarget(real));
+    if (real.empty())
+        return false;
+    const std::vector<std::string> sharedRoots = SharedRoots();
+    return WithinAny(real, sharedRoots) || WithinShownTarget(real, sharedRoots);
 }
 
 bool IsInSharedFolder(const std::string& path)
 {
     const std::string real = RealPath(path);
-    return !real.empty() && WithinSharedFolder(real);
+    return !real.empty() && WithinAny(real, SharedRoots());
 }
 
 void RememberShownShortcut(const std::string& folder, const std::string& name)

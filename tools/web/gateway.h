@@ -76,6 +76,8 @@ private:
     void upgrade(const HttpRequest& request, const HttpExchange& exchange);
     // Whether the request comes from a page of this gateway, not another site.
     bool fromOwnPage(const HttpRequest& request) const;
+    // Served over TLS: the Origin's scheme, and Secure cookies.
+    bool secure() const { return !settings_.certificateFile.isEmpty(); }
     HttpResponse downloadFile(std::string_view id, const HttpRequest& request);
 
     void acceptViewer(std::unique_ptr<QWebSocket> socket);
@@ -93,7 +95,7 @@ private:
     void onDownloadWritten(quint64 id, bool written, const QString& error);
     // Hands a message to the viewer on the Qt thread, from any thread;
     // nothing reaches a viewer who has left meanwhile.
-    std::function<void(QJsonObject)> replyTo(Viewer& viewer);
+    std::function<void(QJsonObject)> replyTo(const Viewer& viewer);
     void answer(const QPointer<QWebSocket>& socket, const QJsonObject& message);
     Viewer* viewerOf(const QWebSocket* socket);
     // A viewer leaves at once, but its entry goes only once nothing walks

@@ -155,7 +155,7 @@ HttpResponse Gateway::page(std::string_view name) const
 
 bool Gateway::fromOwnPage(const HttpRequest& request) const
 {
-    const std::string scheme = settings_.certificateFile.isEmpty() ? "http://" : "https://";
+    const std::string scheme = secure() ? "https://" : "http://";
     const std::string_view host = request.header("host");
     return !host.empty() && request.header("origin") == scheme + std::string(host);
 }
@@ -196,8 +196,7 @@ void Gateway::finishLogin(const std::string& user, const HttpExchange& exchange,
         return exchange.respond(error(401, "Wrong user name or password."));
     }
     HttpResponse response = json(200, QJsonObject{{"user", QString::fromStdString(user)}});
-    const bool secure = !settings_.certificateFile.isEmpty();
-    response.headers.emplace_back("Set-Cookie", Logins::setCookie(logins_.open(std::chrono::system_clock::now()), secure));
+    response.headers.emplace_back("Set-Cookie", Logins::setCookie(logins_.open(std::chrono::system_clock::now()), secure()));
     exchange.respond(std::move(response));
 }
 
@@ -212,7 +211,7 @@ HttpResponse Gateway::logout(const HttpRequest& request)
             if (viewer->token == token)
                 closeViewer(*viewer, "logged out");
     HttpResponse response{.status = 204};
-    response.headers.emplace_back("Set-Cookie", Logins::setCookie("", !settings_.certificateFile.isEmpty())
+    response.headers.emplace_back("Set-Cookie", Logins::setCookie("", secure())
                                                     + "; Max-Age=0");
     return response;
 }

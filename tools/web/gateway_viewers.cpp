@@ -100,7 +100,7 @@ bool Gateway::admitsRequest(Viewer& viewer)
     return false;
 }
 
-std::function<void(QJsonObject)> Gateway::replyTo(Viewer& viewer)
+std::function<void(QJsonObject)> Gateway::replyTo(const Viewer& viewer)
 {
     QPointer<QWebSocket> socket(viewer.socket.get());
     return [this, socket, token = viewer.token](QJsonObject message) {

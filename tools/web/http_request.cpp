@@ -186,10 +186,8 @@ const char* HttpStatusText(int status)
     case 403: return "Forbidden";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
     case 411: return "Length Required";
     case 413: return "Content Too Large";
-    case 415: return "Unsupported Media Type";
     case 429: return "Too Many Requests";
     case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
