@@ -14,12 +14,12 @@
 
 namespace {
 
-using Clock = std::chrono::system_clock;
+using WallClock = std::chrono::system_clock;
 
 // "YYYY-MM-DDTHH:MM" in local time, as the handheld client takes it.
-std::string MinuteText(Clock::time_point at)
+std::string MinuteText(WallClock::time_point at)
 {
-    const std::time_t seconds = Clock::to_time_t(at);
+    const std::time_t seconds = WallClock::to_time_t(at);
     std::tm local{};
     localtime_r(&seconds, &local);
     char text[32];
@@ -28,9 +28,9 @@ std::string MinuteText(Clock::time_point at)
 }
 
 // The first whole minute at least lead away.
-Clock::time_point NextMinuteAfter(std::chrono::seconds lead)
+WallClock::time_point NextMinuteAfter(std::chrono::seconds lead)
 {
-    return std::chrono::ceil<std::chrono::minutes>(Clock::now() + lead);
+    return std::chrono::ceil<std::chrono::minutes>(WallClock::now() + lead);
 }
 
 double DurationSeconds(const std::string& path)
@@ -44,8 +44,8 @@ class ScheduledRecordingTest : public RunningProgramTest {};
 
 TEST_F(ScheduledRecordingTest, AScheduleSurvivesARestartAndRecordsItsMinute)
 {
-    const Clock::time_point start = NextMinuteAfter(std::chrono::seconds(20));
-    const Clock::time_point end = start + std::chrono::minutes(1);
+    const WallClock::time_point start = NextMinuteAfter(std::chrono::seconds(20));
+    const WallClock::time_point end = start + std::chrono::minutes(1);
     ProcessResult added = Handheld({"add-schedule", "5", MinuteText(start), MinuteText(end)});
     ASSERT_EQ("0", added.Value("schedule_result")) << added.output;
 
