@@ -4,6 +4,7 @@
 // (headless is fine: QT_QPA_PLATFORM=offscreen).
 
 #include "account/account_dialogs.h"
+#include "capture/tuner.h"
 #include "app/main_frame.h"
 #include "capture/capture_graph.h"
 #include "config/settings.h"
@@ -69,8 +70,9 @@ int main(int argc, char** argv)
     CreateGraphObjects();
     EnumerateCaptureDevices();
     ReconcileChannelDevices();
-    CMainFrame frame(false);
-    CChannelDlg lineup;
+    Tuner tuner;
+    CMainFrame frame(tuner, false);
+    CChannelDlg lineup(tuner);
     CRecordingSetupDlg recording;
     CRecScheduleListDlg schedules;
     CFileOutput encode;

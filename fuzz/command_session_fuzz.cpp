@@ -2,6 +2,7 @@
 // on its control connection, and reads every reply, until the session ends.
 
 #include "shared/resources.h"
+#include "capture/tuner.h"
 #include "config/settings.h"
 #include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
@@ -19,6 +20,9 @@
 
 namespace {
 
+// The one the sessions hold, as the program's lives as long as it.
+Tuner tuner;
+
 bool Initialise()
 {
     if (AllocateLargeBuffers() != 0)
@@ -29,14 +33,9 @@ bool Initialise()
     StoreScrambled(gSettings.record.password, sizeof gSettings.record.password, "demo");
     gSettings.channels[3].enabled = 1;
     // Starts are calls the session makes itself; channel 3 has no capture
-    // device, so every one fails at once. The frame's part is the posted
-    // recording messages, as the program's frame handles them.
-    SetMessageHandler(MessageTarget::Frame, [](unsigned message, uintptr_t, intptr_t) {
-        if (message == kMsgStartRecording)
-            StartRecordingCurrentChannel();
-        else if (message == kMsgStopRecording)
-            StopRecording();
-    });
+    // device, so every one fails at once. The posted recording requests are
+    // served as the program serves them.
+    ServeRecordingRequests(tuner);
     // Waits that guard a real handheld only slow the search down: the
     // schedule list's pause, and the growing wait after failed logins.
     SetScheduleListPause(0);
@@ -72,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         while (::recv(ends[1], reply, sizeof reply, 0) > 0) {
         }
     });
-    RunCommandSession();
+    RunCommandSession(tuner);
     handheld.join();
     ::close(ends[1]);
     return 0;

@@ -26,7 +26,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-CChildView::CChildView(CMainFrame* frame) : QWidget(frame), frame_(frame)
+CChildView::CChildView(CMainFrame* frame, Tuner& tuner) : QWidget(frame), frame_(frame), tuner_(tuner)
 {
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Base);
@@ -58,7 +58,7 @@ void CChildView::OnStart()
     // is missing.
     if (gSettings.record.enabledChannels == 0 && IsFirstRun() && !RunningHeadless())
         RunFirstRunDialogs();
-    StartServer();
+    StartServer(tuner_);
     UpdateStatusText();
 }
 
@@ -66,7 +66,7 @@ void CChildView::OnStart()
 void CChildView::RunFirstRunDialogs()
 {
     ShowInfo("Please setup your channel lineup.", 1);
-    RunChannelLineupDialog(frame_);
+    RunChannelLineupDialog(frame_, tuner_);
     ShowInfo("Please add a media folder that includes media files to be streamed to your handheld.", 1);
     RunMediaFolderDialog(frame_);
     SetFirstRun(false);
@@ -74,7 +74,7 @@ void CChildView::RunFirstRunDialogs()
 
 void CChildView::OnStop()
 {
-    StopServer();
+    StopServer(tuner_);
 }
 
 // The check mark shows what runs, not the click: it turns on once the
@@ -87,7 +87,7 @@ void CChildView::OnRecord()
 
 void CChildView::StepAndShowChannel(int step)
 {
-    int channel = StepChannel(step);
+    int channel = StepChannel(tuner_, step);
     if (channel >= 0)
         frame_->ShowChannelNumber(channel);
 }
@@ -104,7 +104,7 @@ void CChildView::OnChannelDown()
 
 void CChildView::OnChannelLineup()
 {
-    RunChannelLineupDialog(frame_);
+    RunChannelLineupDialog(frame_, tuner_);
 }
 
 CStatsDlg* CChildView::StatsWindow() const

@@ -8,13 +8,14 @@
 #include <cstdint>
 
 class CMainFrame;
+class Tuner;
 class CFileOutput;
 class CStatsDlg;
 
 class CChildView : public QWidget {
     Q_OBJECT
 public:
-    explicit CChildView(CMainFrame* frame);
+    CChildView(CMainFrame* frame, Tuner& tuner);
     ~CChildView() override;
 
     // The open statistics window, or nullptr.
@@ -50,6 +51,7 @@ private:
     void OnAppMessage(unsigned message, uintptr_t wParam, intptr_t lParam);
 
     CMainFrame* frame_;
+    Tuner& tuner_;
     // Cleared by Qt when the window closes and deletes itself.
     QPointer<CStatsDlg> statsDlg_;
     QPointer<CFileOutput> encodeDlg_;

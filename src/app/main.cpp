@@ -1,6 +1,7 @@
 // Orvandel: streams live TV and media files to a handheld.
 
 #include "app/main_frame.h"
+#include "capture/tuner.h"
 #include "app/qt_message_sink.h"
 #include "app/startup.h"
 #include "server/encode_file_dialog.h"
@@ -90,7 +91,8 @@ int main(int argc, char** argv)
     const bool silent = HasSilentSwitch(argc, argv);
     int exitCode = 1;
     {
-        CMainFrame frame(silent);
+        Tuner tuner;
+        CMainFrame frame(tuner, silent);
         if (frame.OnCreate() != 0) {
             SetMessageSink(nullptr);
             return 1;
@@ -104,7 +106,7 @@ int main(int argc, char** argv)
         // A .tvs file being encoded is finished, shorter but whole, while
         // the buffers its threads use still exist.
         qDeleteAll(frame.findChildren<CFileOutput*>());
-        ShutdownProcess();
+        ShutdownProcess(tuner);
     }
     SetMessageSink(nullptr);
     return exitCode;

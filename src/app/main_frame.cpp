@@ -12,7 +12,6 @@
 #include "net/update_dialog.h"
 #include "platform/log.h"
 #include "platform/messages.h"
-#include "record/recording_control.h"
 #include "server/session_state.h"
 #include "ui/toolbar_icons.h"
 #include "ui/true_color_toolbar.h"
@@ -39,7 +38,7 @@ QAction* AddCheckable(QMenu* menu, const QString& text)
 
 } // namespace
 
-CMainFrame::CMainFrame(bool silent) : view_(new CChildView(this))
+CMainFrame::CMainFrame(Tuner& tuner, bool silent) : tuner_(tuner), view_(new CChildView(this, tuner))
 {
     SetMessagesShown(!silent);
     SetUserMessagesShown(MessagesShown());
@@ -64,7 +63,7 @@ CMainFrame::~CMainFrame()
 
 int CMainFrame::OnCreate()
 {
-    if (!RunInitialisationSequence())
+    if (!RunInitialisationSequence(tuner_))
         return -1;
     SetMessageHandler(MessageTarget::Frame,
                       [this](unsigned message, uintptr_t wParam, intptr_t lParam) { OnAppMessage(message, wParam, lParam); });
@@ -159,7 +158,7 @@ void CMainFrame::CreateMenus()
 void CMainFrame::CreateToolBar()
 {
     toolBar_ = new CTrueColorToolBar(
-        {startAction_, stopAction_, recordAction_, lineupAction_, statisticsAction_, helpAction_}, this);
+        {startAction_, stopAction_, recordAction_, lineupAction_, statisticsAction_, helpAction_}, tuner_, this);
     addToolBar(toolBar_);
 }
 
@@ -242,16 +241,6 @@ void CMainFrame::OnAppMessage(unsigned message, uintptr_t wParam, intptr_t lPara
         break;
     case kMsgUpdateCheckDone:
         ShowUpdateNotice(TakeUpdateNotice(), this, !RunningHeadless());
-        break;
-    // The Record check mark follows what happened, a start that failed too.
-    case kMsgStartRecording:
-        if (const StartResult started = StartRecordingCurrentChannel(); !started.Succeeded())
-            Log("The recording did not start: " + started.Reason());
-        RefreshCommandStates();
-        break;
-    case kMsgStopRecording:
-        StopRecording();
-        RefreshCommandStates();
         break;
     }
 }

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 
 class CChildView;
+class Tuner;
 class CTrueColorToolBar;
 class QAction;
 class QLabel;
@@ -14,7 +15,8 @@ class QSystemTrayIcon;
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    explicit CMainFrame(bool silent);
+    // The tuner lives as long as the program, longer than the frame.
+    CMainFrame(Tuner& tuner, bool silent);
     ~CMainFrame() override;
 
     // The frame's creation steps; -1 when the program must end.
@@ -44,6 +46,7 @@ private:
     void OnAppMessage(unsigned message, uintptr_t wParam, intptr_t lParam);
     void RestoreFromTray();
 
+    Tuner& tuner_;
     CChildView* view_;
     CTrueColorToolBar* toolBar_ = nullptr;
     QLabel* statusPane_ = nullptr;

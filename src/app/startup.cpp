@@ -36,7 +36,7 @@ namespace {
 ScheduleThread scheduleThread;
 } // namespace
 
-int RunInitialisationSequence()
+int RunInitialisationSequence(Tuner& tuner)
 {
     ResetServerState();
     SetPreviewVisible(false);
@@ -77,7 +77,8 @@ int RunInitialisationSequence()
         UpdateStatusText();
     });
     StartAddressWatcher();
-    if (!scheduleThread.Start())
+    ServeRecordingRequests(tuner);
+    if (!scheduleThread.Start(tuner))
         Log("No thread could be started for the scheduled recordings.");
     ClearManualUpdateRequest();
     StartUpdateCheck(false);
@@ -91,11 +92,12 @@ namespace {
 constexpr int kThreadsEndLimitMs = 3000;
 } // namespace
 
-void ShutdownProcess()
+void ShutdownProcess(Tuner& tuner)
 {
     // First, so that no scheduled start is posted while the rest stops, and
     // the slots are saved as its last pass left them.
     scheduleThread.Stop();
+    StopServingRecordingRequests();
     SaveSettings();
     // From here a session that would ask the window thread goes on without
     // it: what it would have stopped, shutdown stops.
@@ -103,7 +105,7 @@ void ShutdownProcess()
     // Stopping the capture joins its streaming threads, so nothing encodes
     // or writes the recording after this.
     StopCapture();
-    EndServing();
+    EndServing(tuner);
     FinishRecordingAtShutdown();
     ReleaseGraphObjects();
     // One bounded wait for all: a thread stuck in a network call must not

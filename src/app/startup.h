@@ -2,12 +2,15 @@
 // What the main frame does to the process when it is created and destroyed,
 // apart from its windows.
 
-// The initialisation sequence: state, settings, events, buffers. 1 on
-// success, 0 when start-up must end.
-int RunInitialisationSequence();
+class Tuner;
+
+// The initialisation sequence: state, settings, events, buffers, and who
+// lets tuner go when a stream takes it. 1 on success, 0 when start-up must
+// end.
+int RunInitialisationSequence(Tuner& tuner);
 
 // Frees and ends everything the sequence and the server started.
-void ShutdownProcess();
+void ShutdownProcess(Tuner& tuner);
 
 // Without a display nobody can answer a dialog: the program then skips its
 // first-run dialogs. Set once by the program before the main frame is made.

@@ -2,11 +2,12 @@
 
 #include "shared/server_state.h"
 #include "capture/capture_graph.h"
+#include "capture/tuner.h"
 #include "config/settings.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
 
-int StepChannel(int step)
+int StepChannel(Tuner& tuner, int step)
 {
     SettingsRecord& record = gSettings.record;
     if (record.enabledChannels == 0)
@@ -23,7 +24,7 @@ int StepChannel(int step)
     }
     if (!gSettings.channels[channel].enabled)
         return -1;
-    record.currentChannel = channel;
+    tuner.Choose(channel);
     return channel;
 }
 
@@ -47,7 +48,8 @@ ServerCommandStates CurrentServerCommandStates()
 void ToggleRecording()
 {
     if (!IsRecording()) {
-        PostAppMessage(MessageTarget::Frame, kMsgStartRecording);
+        PostAppMessage(MessageTarget::Recorder, kMsgStartRecording,
+                       static_cast<uintptr_t>(gSettings.record.currentChannel));
         return;
     }
     for (ScheduleSlot& slot : gSettings.record.schedules) {
@@ -57,7 +59,7 @@ void ToggleRecording()
             break;
         }
     }
-    PostAppMessage(MessageTarget::Frame, kMsgStopRecording);
+    PostAppMessage(MessageTarget::Recorder, kMsgStopRecording);
 }
 
 void TogglePreviewMute()

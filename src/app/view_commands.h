@@ -2,6 +2,8 @@
 // The logic of the main view's commands, apart from the widgets that show
 // their results.
 
+class Tuner;
+
 // Which of the main frame's state commands apply now: Start only while
 // disconnected, Stop otherwise, and Record checked while recording.
 struct ServerCommandStates {
@@ -14,14 +16,14 @@ ServerCommandStates CurrentServerCommandStates();
 // Walks from the current channel upwards (step +1, 999 wraps to 0) or
 // downwards (step -1) to the next enabled channel and makes it current.
 // Returns the new current channel, or -1 when nothing changed.
-int StepChannel(int step);
+int StepChannel(Tuner& tuner, int step);
 
 // Turns autostart after login on or off through the autostart entry, whose
 // command is the executable followed by " /u"; the settings field follows
 // only when the change succeeded.
 void ToggleAutostart();
 
-// Asks the main frame to start recording, or to stop it; a stop by hand
+// Asks the main frame to start recording the current channel, or to stop it; a stop by hand
 // also ends the scheduled recording that runs, so that the scheduler does
 // not start it again.
 void ToggleRecording();

@@ -6,7 +6,6 @@
 
 namespace {
 std::atomic<int> foundCount{0};
-std::atomic<bool> scanningTuner{false};
 } // namespace
 
 int AutoTuneFoundCount()
@@ -24,8 +23,6 @@ int TakeAutoTuneFoundCount()
     return foundCount.exchange(0);
 }
 
-bool IsScanningTuner() { return scanningTuner; }
-void SetScanningTuner(bool on) { scanningTuner = on; }
 
 TunerChannelRange AutoTuneChannelRange(const TvTuner& tuner)
 {

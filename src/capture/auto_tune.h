@@ -15,11 +15,6 @@ int AutoTuneFoundCount();
 void ClearAutoTuneFoundCount();
 int TakeAutoTuneFoundCount();
 
-// Set while a dialog scans the tuner of the capture options' graph: no
-// stream, recording or monitoring may rebuild that graph meanwhile.
-bool IsScanningTuner();
-void SetScanningTuner(bool on);
-
 struct TunerChannelRange {
     int minimum = 0;
     int maximum = 100;

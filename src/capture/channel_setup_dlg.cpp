@@ -4,7 +4,9 @@
 #include "capture/capture_graph.h"
 #include "capture/crossbar_router.h"
 #include "capture/source_list.h"
+#include "capture/tuner.h"
 #include "platform/messages.h"
+#include "shared/server_state.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -53,8 +55,8 @@ QComboBox* NamedCombo(QWidget* parent, const char* name)
 
 } // namespace
 
-CChannelSetupDlg::CChannelSetupDlg(QWidget* parent, int channel)
-    : QDialog(parent), channel_(channel), videoInput_(NamedCombo(this, "videoInput")),
+CChannelSetupDlg::CChannelSetupDlg(QWidget* parent, int channel, Tuner& tuner)
+    : QDialog(parent), channel_(channel), tuner_(tuner), videoInput_(NamedCombo(this, "videoInput")),
       videoOutput_(NamedCombo(this, "videoOutput")), audioInput_(NamedCombo(this, "audioInput")),
       audioOutput_(NamedCombo(this, "audioOutput")), channelBox_(new BoundedSpinBox(this)),
       countryBox_(new BoundedSpinBox(this)), inputType_(new QButtonGroup(this)),
@@ -270,12 +272,19 @@ void CChannelSetupDlg::OnAutoTune()
     const ChannelRecord& record = gSettings.channels[channel_];
     tuner->SetInputType(0, record.tunerInputType);
     tuner->SetCountryCode(record.tunerCountry);
-    if (StartCapture() != 0)
+    // Meanwhile the window thread still serves a handheld's requests: the
+    // hold keeps them from rebuilding the graph under the scan.
+    if (const TunerAnswer held = tuner_.Hold(TunerUse::Scan, channel_, 0); !held.Granted()) {
+        ShowFailure(held.reason.c_str());
         return;
+    }
+    if (StartCapture() != 0) {
+        tuner_.Release(TunerUse::Scan);
+        return;
+    }
     ClearAutoTuneFoundCount();
-    SetScanningTuner(true);
     RunAutoTuneDialog(this, channel_, *tuner);
-    SetScanningTuner(false);
+    tuner_.Release(TunerUse::Scan);
     model_.channel = record.tunerChannel;
     model_.country = record.tunerCountry;
     model_.antenna = record.tunerInputType != 0;
@@ -283,10 +292,10 @@ void CChannelSetupDlg::OnAutoTune()
     ShowTuning();
 }
 
-int RunChannelSetupDialog(QWidget* parent, int channel)
+int RunChannelSetupDialog(QWidget* parent, int channel, Tuner& tuner)
 {
     if (channel < 0 || channel >= kChannelCount)
         return IDCANCEL;
-    CChannelSetupDlg dialog(parent, channel);
+    CChannelSetupDlg dialog(parent, channel, tuner);
     return dialog.exec() == QDialog::Accepted ? IDOK : IDCANCEL;
 }

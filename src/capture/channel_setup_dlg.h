@@ -12,6 +12,8 @@
 
 #include <atomic>
 
+class Tuner;
+
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -24,7 +26,8 @@ class QSpinBox;
 class CChannelSetupDlg : public QDialog {
     Q_OBJECT
 public:
-    CChannelSetupDlg(QWidget* parent, int channel);
+    // Its scan holds tuner.
+    CChannelSetupDlg(QWidget* parent, int channel, Tuner& tuner);
     // Stops a source test that still runs, and waits for it to end.
     ~CChannelSetupDlg() override;
 
@@ -44,6 +47,7 @@ private:
     void ShowSourceProbe(const SourceProbe& probe);
 
     int channel_;
+    Tuner& tuner_;
     ChannelSetupModel model_;
     QComboBox* videoInput_;
     QComboBox* videoOutput_;
@@ -64,4 +68,4 @@ private:
 };
 
 // Opens the dialog for a channel record; IDOK when the values were stored.
-int RunChannelSetupDialog(QWidget* parent, int channel);
+int RunChannelSetupDialog(QWidget* parent, int channel, Tuner& tuner);

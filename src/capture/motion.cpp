@@ -44,10 +44,11 @@ bool ComparisonPeriodEnds()
 
 void ReportMotion()
 {
+    const int channel = gSettings.record.currentChannel;
     if (!MarkMotionDetected())
-        Log("Motion was detected on channel " + std::to_string(gSettings.record.currentChannel) + ".");
+        Log("Motion was detected on channel " + std::to_string(channel) + ".");
     if (gSettings.record.recordOnMotion && !IsRecording())
-        PostAppMessage(MessageTarget::Frame, kMsgStartRecording);
+        PostAppMessage(MessageTarget::Recorder, kMsgStartRecording, static_cast<uintptr_t>(channel));
 }
 
 } // namespace

@@ -225,7 +225,7 @@ void CheckRecordingLimits()
                                                        static_cast<uint64_t>(std::max(record.recordingSizeLimitMb, 0)) *
                                                            1048576;
     if (timeUp || full)
-        PostAppMessage(MessageTarget::Frame, kMsgStopRecording);
+        PostAppMessage(MessageTarget::Recorder, kMsgStopRecording);
 }
 
 void EncodeRecordedPicture(int32_t framesBefore)

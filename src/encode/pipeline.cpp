@@ -1,9 +1,9 @@
 #include "encode/pipeline.h"
 
-#include "capture/auto_tune.h"
 #include "capture/capture_graph.h"
 #include "capture/crossbar_router.h"
 #include "capture/grabber_callbacks.h"
+#include "capture/tuner.h"
 #include "config/settings.h"
 #include "encode/live_encoder.h"
 #include "encode/live_setup.h"
@@ -52,56 +52,47 @@ void ChooseStreamParameters(const StreamRequest& request, bool hasVideo, bool ha
     gLiveParams.subtitleKind = 0;
 }
 
-// What a start that failed after the graph was built leaves: no encoder, and
-// the capture running only for a recording that still needs it.
-StartResult AbandonStart(std::string reason)
+// What a start that failed once it held the tuner leaves: no encoder, and
+// the tuner let go.
+StartResult AbandonStart(Tuner& tuner, std::string reason)
 {
     SetStreaming(false);
     CloseLiveEncoder();
-    if (IsRecording())
-        StartCapture();
-    else
-        StopCapture();
+    tuner.Release(TunerUse::Live);
     return StartResult::Failed(std::move(reason));
 }
 
-// The current channel's record when it names a device to capture from.
-const ChannelRecord* CurrentChannelWithDevices()
+// Takes the tuner for a stream (a file's stream holds it without a graph)
+// and empties the rings, which no callback fills any more.
+StartResult HoldForStream(Tuner& tuner, int channel, int frameRate)
 {
-    const int current = gSettings.record.currentChannel;
-    if (current < 0 || current >= kChannelCount)
-        return nullptr;
-    const ChannelRecord& channel = gSettings.channels[current];
-    return channel.videoDevice == kNoDevice && channel.audioDevice == kNoDevice ? nullptr : &channel;
+    const TunerAnswer held = tuner.Hold(TunerUse::Live, channel, frameRate);
+    if (!held.Granted())
+        return StartResult::Failed(held.reason);
+    ResetStreamBuffers();
+    return StartResult::Started();
 }
 
-StartResult StartLive(const StreamRequest& request)
+StartResult StartLive(Tuner& tuner, const StreamRequest& request)
 {
-    const int current = gSettings.record.currentChannel;
-    const ChannelRecord* found = CurrentChannelWithDevices();
+    const ChannelRecord* found = ChannelWithDevices(request.channel);
     if (!found)
-        return StartResult::Failed("Channel " + std::to_string(current) + " has no capture device.");
-    const ChannelRecord& channel = *found;
-    const bool hasVideo = channel.videoDevice != kNoDevice;
-    const bool hasAudio = channel.audioDevice != kNoDevice;
+        return StartResult::Failed("Channel " + std::to_string(request.channel) + " has no capture device.");
     // What the request asks for, then what the devices deliver of it.
-    ChooseStreamParameters(request, hasVideo, hasAudio);
-    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, gLiveParams.frameRate) != 0) {
-        const std::string reason = "The capture graph for channel " + std::to_string(current) + " could not be built.";
-        return IsRecording() ? AbandonStart(reason) : StartResult::Failed(reason);
-    }
+    ChooseStreamParameters(request, found->videoDevice != kNoDevice, found->audioDevice != kNoDevice);
+    if (StartResult held = HoldForStream(tuner, request.channel, gLiveParams.frameRate); !held.Succeeded())
+        return held;
     AdoptCaptureFormat(GraphFormat());
     gStream.video.present = GraphHasVideo();
     gStream.audio.present = GraphHasAudio();
-    RouteAndTune(channel);
     PrepareCaptionOverlay();
     DrawCaptionsOnVideo(request.captionsOnVideo != 0);
     if (OpenLiveEncoder(gStream.video.present, gStream.audio.present) != 0)
-        return AbandonStart("The live encoders could not be opened.");
+        return AbandonStart(tuner, "The live encoders could not be opened.");
     SetSampleConsumer(&LiveEncodeSteps());
     SetStreaming(true);
     if (StartCapture() != 0)
-        return AbandonStart("The capture did not start.");
+        return AbandonStart(tuner, "The capture did not start.");
     return StartResult::Started();
 }
 
@@ -120,6 +111,15 @@ bool StopFileProducer()
     return true;
 }
 
+// The same for a file stream, which then lets the tuner go.
+bool StopFileProducer(Tuner& tuner)
+{
+    if (!StopFileProducer())
+        return false;
+    tuner.Release(TunerUse::Live);
+    return true;
+}
+
 bool StartFileProducer(FileProducer::Body body)
 {
     SetFileEncoding(false);
@@ -129,52 +129,42 @@ bool StartFileProducer(FileProducer::Body body)
     return true;
 }
 
-StartResult StartFile(const StreamRequest& request)
+StartResult StartFile(Tuner& tuner, const StreamRequest& request)
 {
     if (!fileStreamProducer)
         return StartResult::Failed("This program streams no files.");
-    if (!StartFileProducer(fileStreamProducer(request)))
+    if (StartResult held = HoldForStream(tuner, kNoTunerChannel, 0); !held.Succeeded())
+        return held;
+    if (!StartFileProducer(fileStreamProducer(request))) {
+        tuner.Release(TunerUse::Live);
         return StartResult::Failed("No thread could be started for the file transcoder.");
+    }
     return StartResult::Started();
 }
 
 // On the window thread. A file start only starts its producer here; the
 // caller waits for the producer's word on another thread.
-StartResult StartOnWindowThread(bool fileMode, const StreamRequest& request)
+StartResult StartOnWindowThread(Tuner& tuner, bool fileMode, const StreamRequest& request)
 {
     if (IsStreaming() || producerEncodesFile)
-        return StartResult::Failed("A stream was refused: one runs already.");
-    if (auto refused = RefusalWhileScanningTuner("A stream"))
-        return *refused;
+        return StartResult::Failed("A stream runs already.");
     // A stop whose caller gave up waiting may not have run: finish it first.
-    if (fileProducer.Running() && !StopFileProducer())
+    if (fileProducer.Running() && !StopFileProducer(tuner))
         return StartResult::Failed("The last file stream has not ended yet.");
     if (gLiveEncoder.branch.output)
-        StopStreaming();
-    StopMonitoringCapture();
-    ResetStreamBuffers();
-    return fileMode ? StartFile(request) : StartLive(request);
+        StopStreaming(tuner);
+    return fileMode ? StartFile(tuner, request) : StartLive(tuner, request);
 }
 
-// Builds and starts the current channel's graph for monitoring alone: no
-// encoder, no rendering surface.
-StartResult BuildMonitoringGraph()
+// Starts the capture of the graph built for monitoring alone: no encoder,
+// no rendering surface.
+StartResult StartMonitoringCapture()
 {
-    const int current = gSettings.record.currentChannel;
-    const ChannelRecord* found = CurrentChannelWithDevices();
-    if (!found)
-        return StartResult::Failed("Channel " + std::to_string(current) + " has no capture device to monitor.");
-    const ChannelRecord& channel = *found;
-    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, gLiveParams.frameRate) != 0)
-        return StartResult::Failed("The capture graph for monitoring channel " + std::to_string(current) +
-                                   " could not be built.");
+    ResetStreamBuffers();
     AdoptCaptureFormat(GraphFormat());
-    RouteAndTune(channel);
     if (StartCapture() != 0)
         return StartResult::Failed("The capture for monitoring did not start.");
     SetMonitoringCountdown(kMonitoringPrimingPeriods);
-    SetMonitoring(true);
-    UpdateStatusText();
     return StartResult::Started();
 }
 
@@ -189,19 +179,6 @@ StartResult OnWindowThreadWithin(const std::function<StartResult()>& start)
 }
 
 } // namespace
-
-void StopMonitoringCapture()
-{
-    if (IsCaptureRunning() && !IsStreaming() && !IsRecording())
-        StopCapture();
-}
-
-std::optional<StartResult> RefusalWhileScanningTuner(const std::string& what)
-{
-    if (!IsScanningTuner())
-        return std::nullopt;
-    return StartResult::Failed(what + " was refused: the tuner is being scanned.");
-}
 
 void SetFileStreamProducer(FileStreamProducer producer)
 {
@@ -225,9 +202,9 @@ PipelineActivity CurrentActivity()
     return {IsStreaming(), IsRecording(), IsMonitoring()};
 }
 
-StartResult StartStream(const StreamRequest& request, bool fileMode, int fileOpenLimitMs)
+StartResult StartStream(Tuner& tuner, const StreamRequest& request, bool fileMode, int fileOpenLimitMs)
 {
-    StartResult started = OnWindowThreadWithin([&] { return StartOnWindowThread(fileMode, request); });
+    StartResult started = OnWindowThreadWithin([&] { return StartOnWindowThread(tuner, fileMode, request); });
     if (!fileMode || !started.Succeeded())
         return started;
     // A file that did not open in time is cancelled by the stop after the refusal.
@@ -239,17 +216,30 @@ void LetFileProducerGo()
     fileProducer.LetGo();
 }
 
-StartResult StartMonitoringGraph()
+StartResult StartMonitoring(Tuner& tuner, int channel)
 {
-    return OnWindowThreadWithin([] {
-        if (auto refused = RefusalWhileScanningTuner("Monitoring"))
-            return *refused;
-        StopMonitoringCapture();
-        ResetStreamBuffers();
-        SetMonitoring(false);
+    return OnWindowThreadWithin([&tuner, channel] {
+        const TunerAnswer held = tuner.Hold(TunerUse::Monitoring, channel, gLiveParams.frameRate);
+        if (!held.Granted())
+            return StartResult::Failed(held.reason);
+        // A stream or a recording of the channel already captures: its
+        // pictures are watched from the next comparison period on.
+        if (!IsCaptureRunning())
+            if (StartResult started = StartMonitoringCapture(); !started.Succeeded()) {
+                tuner.Release(TunerUse::Monitoring);
+                return started;
+            }
+        SetMonitoring(true);
         UpdateStatusText();
-        return BuildMonitoringGraph();
+        return StartResult::Started();
     });
+}
+
+void StopMonitoring(Tuner& tuner)
+{
+    SetMonitoring(false);
+    CallOnWindowThread([&tuner] { tuner.Release(TunerUse::Monitoring); }, kWindowCallLimitMs);
+    UpdateStatusText();
 }
 
 StartResult StartFileEncoding(FileProducer::Body transcoder, int openLimitMs)
@@ -282,16 +272,18 @@ bool WaitForGrabberExit(AutoResetEvent& exitEvent, int limitMs)
     return false;
 }
 
-void StopStreaming()
+void StopStreaming(Tuner& tuner)
 {
     if (!OnWindowThread()) {
-        CallOnWindowThread(StopStreaming, kWindowCallLimitMs);
+        CallOnWindowThread([&tuner] { StopStreaming(tuner); }, kWindowCallLimitMs);
         return;
     }
     if (fileProducer.Running() && !producerEncodesFile) {
-        StopFileProducer();
+        StopFileProducer(tuner);
         return;
     }
+    if (!tuner.Holds(TunerUse::Live))
+        return;
     // Signals from before the flag is cleared prove nothing; the first one
     // after does, since the callbacks of one stream never overlap.
     gGrabbers.videoEncoderExit.Reset();
@@ -311,8 +303,7 @@ void StopStreaming()
             return;
         }
     }
-    if (IsCaptureRunning() && !IsRecording())
-        StopCapture();
+    tuner.Release(TunerUse::Live);
     CloseLiveEncoder();
     if (!left && IsRecording())
         StartCapture();

@@ -8,8 +8,9 @@
 #include "platform/start_result.h"
 
 #include <cstdint>
-#include <optional>
 #include <string>
+
+class Tuner;
 
 // The picture size class whose width and height come with the request.
 constexpr int kSizeLevelCustom = 4;
@@ -49,35 +50,29 @@ void SetFileStreamProducer(FileStreamProducer producer);
 // a request they cannot take is refused before anything is allocated.
 bool StreamRequestFits(const StreamRequest& request);
 
-// From any thread: starts a stream of the current channel, or of the chosen
-// media file, on the window thread, and returns once it runs or why it does
-// not, with nothing left half started. A file stream runs once its producer
-// has the file open, within fileOpenLimitMs; it produces once let go.
-StartResult StartStream(const StreamRequest& request, bool fileMode, int fileOpenLimitMs);
+// From any thread: starts a stream of the request's channel, or of the
+// chosen media file, on the window thread, and returns once it runs or why
+// it does not, with nothing left half started. Either holds the tuner, which
+// ends a recording or monitoring. A file stream runs once its producer has
+// the file open, within fileOpenLimitMs; it produces once let go.
+StartResult StartStream(Tuner& tuner, const StreamRequest& request, bool fileMode, int fileOpenLimitMs);
 // Lets the producer of a started file stream (or .tvs encoding) fill the
 // buffers, once the consumer's sender runs.
 void LetFileProducerGo();
 
-// From any thread, when motion monitoring is asked for while nothing else
-// captures: builds and starts the current channel's graph on the window
-// thread without encoders, and sets the monitoring flag with ten priming
-// periods to go.
-StartResult StartMonitoringGraph();
-
-// Stops a graph that runs for monitoring alone, so that a reset of the
-// stream buffers never runs under its callbacks.
-void StopMonitoringCapture();
-
-// While auto-tune scans the tuner of the capture options' graph nothing may
-// rebuild that graph: the refusal of what, for its caller to log; empty
-// otherwise.
-std::optional<StartResult> RefusalWhileScanningTuner(const std::string& what);
+// From any thread: motion monitoring of channel, on the window thread. It
+// watches the pictures of a stream or recording of the channel, or holds
+// the tuner and starts the channel's graph without encoders, with ten
+// priming periods to go.
+StartResult StartMonitoring(Tuner& tuner, int channel);
+// From any thread: monitoring ends and lets the tuner go.
+void StopMonitoring(Tuner& tuner);
 
 // After the sender has stopped: clears the streaming flag, waits for the
-// capture callbacks to leave the encoders, stops capture unless a recording
-// needs it, and closes the encoders. A file stream's producer is cancelled
-// and waited for instead.
-void StopStreaming();
+// capture callbacks to leave the encoders, lets the tuner go (the capture
+// stops unless a recording holds it), and closes the encoders. A file
+// stream's producer is cancelled and waited for instead.
+void StopStreaming(Tuner& tuner);
 
 // The Encode File job's own file producer, which writes a .tvs file
 // through the sender; on the window thread. No stream starts while it runs,

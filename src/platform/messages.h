@@ -21,7 +21,9 @@ constexpr unsigned kMsgPortForward = WM_APP + 14;
 // An update check ended: the window thread tells the user what it found.
 constexpr unsigned kMsgUpdateCheckDone = WM_APP + 13;
 
-enum class MessageTarget { Frame, View };
+// The main frame, its view, and the recorder, which takes the requests to
+// start (wParam: the channel) and stop a recording.
+enum class MessageTarget { Frame, View, Recorder };
 
 using MessageHandler = std::function<void(unsigned message, uintptr_t wParam, intptr_t lParam)>;
 

@@ -39,7 +39,7 @@ void OnWriteFailure(const std::string& reason)
         std::lock_guard hold(gFailureMutex);
         gFailure = reason;
     }
-    PostAppMessage(MessageTarget::Frame, kMsgStopRecording);
+    PostAppMessage(MessageTarget::Recorder, kMsgStopRecording);
 }
 
 // Two minutes at the profile's bit rate, and never less than 50 MB.

@@ -1,7 +1,7 @@
 #include "record/recording_control.h"
 
 #include "capture/capture_graph.h"
-#include "capture/crossbar_router.h"
+#include "capture/tuner.h"
 #include "config/settings.h"
 #include "encode/live_encoder.h"
 #include "encode/live_setup.h"
@@ -50,23 +50,21 @@ bool WaitForRecorderExit()
     return true;
 }
 
-// Builds the graph for this channel, as the live start would, when no
-// stream has built one already.
-StartResult PrepareCapture(const ChannelRecord& channel)
+// Holds the tuner for the channel. Unless a stream of it runs, the graph is
+// then freshly built and stopped, and the buffers are made ready for it.
+StartResult HoldTuner(Tuner& tuner, int channel)
 {
-    StopMonitoringCapture();
+    const bool streamShared = tuner.Holds(TunerUse::Live);
+    const TunerAnswer held =
+        tuner.Hold(TunerUse::Recording, channel, gSettings.record.recordingProfile.frameRate);
+    if (!held.Granted())
+        return StartResult::Failed(held.reason);
+    if (streamShared)
+        return StartResult::Started();
     ResetStreamBuffers();
-    if (!channel.enabled) {
-        ShowFailure(kChannelNotSetUpText);
-        return StartResult::Failed(kChannelNotSetUpText);
-    }
-    const int wantedFrameRate = gRecordingParams.profile.frameRate;
-    if (SelectCaptureDevicesByIndex(channel.videoDevice, channel.audioDevice, wantedFrameRate) != 0)
-        return StartResult::Failed("The capture graph for recording could not be built.");
     AdoptCaptureFormat(GraphFormat());
     gStream.video.present = GraphHasVideo();
     gStream.audio.present = GraphHasAudio();
-    RouteAndTune(channel);
     PrepareCaptionOverlay();
     return StartResult::Started();
 }
@@ -85,34 +83,42 @@ void ReportWriteFailure()
     ShowFailure(text.c_str());
 }
 
-StartResult TryStartRecording()
+// Why the channel cannot be recorded at all, told to the user; empty when
+// it can.
+std::string ChannelRefusal(int channel)
+{
+    if (channel < 0 || channel >= kChannelCount)
+        return "No channel is chosen.";
+    const char* refusal = nullptr;
+    if (!ChannelWithDevices(channel))
+        refusal = kNoDeviceText;
+    else if (!gSettings.channels[channel].enabled)
+        refusal = kChannelNotSetUpText;
+    if (!refusal)
+        return {};
+    ShowFailure(refusal);
+    return refusal;
+}
+
+StartResult TryStartRecording(Tuner& tuner, int channel)
 {
     if (IsRecording())
         return StartResult::Failed("A recording runs already.");
-    if (auto refused = RefusalWhileScanningTuner("A recording"))
-        return *refused;
-    const int current = gSettings.record.currentChannel;
-    if (current < 0 || current >= kChannelCount)
-        return StartResult::Failed("No channel is chosen.");
-    const ChannelRecord& channel = gSettings.channels[current];
-    if (channel.videoDevice == kNoDevice && channel.audioDevice == kNoDevice) {
-        ShowFailure(kNoDeviceText);
-        return StartResult::Failed(kNoDeviceText);
-    }
+    if (const std::string refusal = ChannelRefusal(channel); !refusal.empty())
+        return StartResult::Failed(refusal);
     // A file left open by a handheld's bare flag clear is finished first,
     // once the callbacks have surely left it.
     if (gRecorder.branch.output) {
         if (!WaitForRecorderExit())
             return StartResult::Failed("The last recording's file is still being written.");
         CloseRecorder();
+        tuner.Release(TunerUse::Recording);
     }
-    if (!IsStreaming())
-        if (StartResult prepared = PrepareCapture(channel); !prepared.Succeeded())
-            return prepared;
+    if (StartResult held = HoldTuner(tuner, channel); !held.Succeeded())
+        return held;
     if (OpenRecorder() != 0) {
         CloseRecorder();
-        if (!IsStreaming())
-            StopCapture();
+        tuner.Release(TunerUse::Recording);
         return StartResult::Failed("The recording file could not be made.");
     }
     SetSampleConsumer(&LiveEncodeSteps());
@@ -127,25 +133,24 @@ StartResult TryStartRecording()
     SetRecording(false);
     // Nothing writes into the output while the capture is not running.
     CloseRecorder();
+    tuner.Release(TunerUse::Recording);
     return StartResult::Failed("The capture for the recording did not start.");
 }
 
 } // namespace
 
-StartResult StartRecordingCurrentChannel()
+StartResult StartRecording(Tuner& tuner, int channel)
 {
-    if (OnWindowThread())
-        return TryStartRecording();
     StartResult result = StartResult::Failed("The window thread did not take the recording's start in time.");
-    CallOnWindowThread([&result] { result = TryStartRecording(); }, kWindowCallLimitMs);
+    CallOnWindowThread([&] { result = TryStartRecording(tuner, channel); }, kWindowCallLimitMs);
     return result;
 }
 
-int StopRecording()
+int StopRecording(Tuner& tuner)
 {
     if (!OnWindowThread()) {
         int result = -1;
-        CallOnWindowThread([&result] { result = StopRecording(); }, kWindowCallLimitMs);
+        CallOnWindowThread([&] { result = StopRecording(tuner); }, kWindowCallLimitMs);
         return result;
     }
     if (!IsRecording())
@@ -154,12 +159,32 @@ int StopRecording()
         UpdateStatusText();
         return 0;
     }
-    if (!IsStreaming() && !IsMonitoring() && IsCaptureRunning())
-        StopCapture();
+    tuner.Release(TunerUse::Recording);
     UpdateStatusText();
     CloseRecorder();
     ReportWriteFailure();
     return 0;
+}
+
+void ServeRecordingRequests(Tuner& tuner)
+{
+    tuner.OnTaken(TunerUse::Recording, [&tuner] { StopRecording(tuner); });
+    tuner.OnTaken(TunerUse::Monitoring, [&tuner] { StopMonitoring(tuner); });
+    SetMessageHandler(MessageTarget::Recorder, [&tuner](unsigned message, uintptr_t channel, intptr_t) {
+        if (message == kMsgStartRecording) {
+            if (const StartResult started = StartRecording(tuner, static_cast<int>(channel)); !started.Succeeded())
+                Log("The recording did not start: " + started.Reason());
+        } else if (message == kMsgStopRecording) {
+            StopRecording(tuner);
+        }
+        // The Record check mark follows what happened, a start that failed too.
+        UpdateStatusText();
+    });
+}
+
+void StopServingRecordingRequests()
+{
+    SetMessageHandler(MessageTarget::Recorder, {});
 }
 
 void FinishRecordingAtShutdown()

@@ -112,7 +112,7 @@ int DeleteScheduleRow(int row)
         return -1;
     ScheduleSlot& freed = Slots()[slot];
     if (CurrentActivity().recording && freed.used && freed.active)
-        PostAppMessage(MessageTarget::Frame, kMsgStopRecording);
+        PostAppMessage(MessageTarget::Recorder, kMsgStopRecording);
     freed.used = 0;
     freed.active = 0;
     return 0;

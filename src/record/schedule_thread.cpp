@@ -1,5 +1,6 @@
 #include "record/schedule_thread.h"
 
+#include "capture/tuner.h"
 #include "config/settings.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -17,7 +18,7 @@ constexpr int kStopLimitMs = 2000;
 void EndSlot(ScheduleSlot& slot)
 {
     if (IsRecording() && slot.active)
-        PostAppMessage(MessageTarget::Frame, kMsgStopRecording);
+        PostAppMessage(MessageTarget::Recorder, kMsgStopRecording);
     else if (slot.active)
         // Refused at its start (no room, say) or stopped by its file.
         Log("A scheduled recording of channel " + std::to_string(slot.channel) +
@@ -28,18 +29,17 @@ void EndSlot(ScheduleSlot& slot)
     slot.used = 0;
 }
 
-void StartSlot(ScheduleSlot& slot)
+void StartSlot(Tuner& tuner, ScheduleSlot& slot)
 {
-    gSettings.record.currentChannel = slot.channel;
-    PostAppMessage(MessageTarget::Frame, kMsgChannelChanged);
-    PostAppMessage(MessageTarget::Frame, kMsgStartRecording);
+    tuner.Choose(slot.channel);
+    PostAppMessage(MessageTarget::Recorder, kMsgStartRecording, static_cast<uintptr_t>(slot.channel));
     slot.active = 1;
     Log("A scheduled recording of channel " + std::to_string(slot.channel) + " starts.");
 }
 
 } // namespace
 
-void RunSchedulePass()
+void RunSchedulePass(Tuner& tuner)
 {
     for (ScheduleSlot& slot : gSettings.record.schedules) {
         if (!slot.used)
@@ -54,9 +54,9 @@ void RunSchedulePass()
         // recording stopped by its limits or by hand would come back.
         if (!slot.active && !IsRecording() && CompareSystemTime(slot.start, now) <= 0) {
             // The live stream keeps its channel; the schedule waits for it.
-            if (IsStreaming() && slot.channel != gSettings.record.currentChannel)
+            if (tuner.Ask(TunerUse::Recording, slot.channel).meets == TunerMeets::Waits)
                 return;
-            StartSlot(slot);
+            StartSlot(tuner, slot);
             return;
         }
     }
@@ -65,13 +65,14 @@ void RunSchedulePass()
 int ScheduleThread::Run()
 {
     do
-        RunSchedulePass();
+        RunSchedulePass(*tuner_);
     while (!stop_.PauseFor(kPassIntervalMs));
     return 0;
 }
 
-bool ScheduleThread::Start()
+bool ScheduleThread::Start(Tuner& tuner)
 {
+    tuner_ = &tuner;
     // The settings keep the active mark of a recording that ran when the
     // program last ended; nothing records now, and a mark left standing
     // would let the slot's end stop some other recording, and keep the

@@ -6,6 +6,8 @@
 #include "platform/sync.h"
 #include "platform/thread.h"
 
+class Tuner;
+
 // Started at start-up, stopped at shutdown, which waits at most 2 s.
 class ScheduleThread {
 public:
@@ -14,19 +16,22 @@ public:
     ScheduleThread& operator=(const ScheduleThread&) = delete;
     ~ScheduleThread() { Stop(); }
 
-    // False when the system refuses a thread, or one still runs.
-    bool Start();
+    // False when the system refuses a thread, or one still runs. The
+    // recordings' channels are chosen on tuner, which outlives the thread.
+    bool Start(Tuner& tuner);
     // Safe when it never started.
     void Stop();
 
 private:
     int Run();
 
+    Tuner* tuner_ = nullptr;
     WorkerThread thread_;
     StopRequest stop_;
 };
 
 // One pass over the slots, in slot order, acting on at most one of them:
 // a slot whose end has come stops its recording and is freed; a due slot
-// starts its recording once, unless a live stream runs on another channel.
-void RunSchedulePass();
+// starts its recording once, unless the tuner makes it wait (a live stream
+// on another channel).
+void RunSchedulePass(Tuner& tuner);

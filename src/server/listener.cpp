@@ -270,7 +270,7 @@ void CloseTcpDataListener()
     CloseTcpSocket(TakeShared(gNet.dataListenSocket));
 }
 
-void StartSession(int control, int data)
+void StartSession(Tuner& tuner, int control, int data)
 {
     if (!gNet.testPending) {
         SetConnected(true);
@@ -280,7 +280,7 @@ void StartSession(int control, int data)
     gNet.dataSocket = data;
     gNet.controlSocket = control;
     SetMessagesShown(false);
-    if (!gNet.sessionThread.Start(RunCommandSession)) {
+    if (!gNet.sessionThread.Start([&tuner] { return RunCommandSession(tuner); })) {
         Log("No thread could be started for the handheld's session.");
         CloseSessionSockets();
     } else if (!IsServerRunning()) {
@@ -448,7 +448,7 @@ private:
 
 // Hands a connection that has chosen its transport the session, after the
 // last one ended. The address watcher does not register meanwhile.
-Negotiation TakeHandheld(int control, int8_t transport)
+Negotiation TakeHandheld(Tuner& tuner, int control, int8_t transport)
 {
     std::lock_guard hold(gReachability.lock);
     ReplaceSession();
@@ -456,7 +456,7 @@ Negotiation TakeHandheld(int control, int8_t transport)
     int data = kInvalidSocket;
     const Negotiation negotiation = OpenDataConnection(control, data);
     if (negotiation == Negotiation::Accepted) {
-        StartSession(control, data);
+        StartSession(tuner, control, data);
         return negotiation;
     }
     CloseTcpSocket(control);
@@ -468,7 +468,7 @@ Negotiation TakeHandheld(int control, int8_t transport)
     return negotiation;
 }
 
-int ServeHandhelds(int controlListener)
+int ServeHandhelds(Tuner& tuner, int controlListener)
 {
     WaitingConnections waiting;
     while (IsServerRunning()) {
@@ -489,7 +489,7 @@ int ServeHandhelds(int controlListener)
         if (control < 0)
             break;
         // Only a connection that has chosen its transport replaces the session.
-        const Negotiation negotiation = TakeHandheld(control, transport);
+        const Negotiation negotiation = TakeHandheld(tuner, control, transport);
         if (negotiation == Negotiation::TestFailed)
             return kListenResultRestart;
         if (negotiation != Negotiation::Accepted)
@@ -498,7 +498,7 @@ int ServeHandhelds(int controlListener)
     return 0;
 }
 
-int ListenOnce()
+int ListenOnce(Tuner& tuner)
 {
     int controlListener = OpenControlListener();
     if (controlListener < 0)
@@ -512,7 +512,7 @@ int ListenOnce()
     }
     SetTesting(false);
     SetConnected(false);
-    int result = ServeHandhelds(controlListener);
+    int result = ServeHandhelds(tuner, controlListener);
     CloseTcpDataListener();
     CloseUdtDataListener();
     CloseTcpSocket(TakeShared(gNet.controlListenSocket));
@@ -574,7 +574,7 @@ uint32_t ListenAddress()
     return htonl(gSettings.record.listenAddress != 0 ? gSettings.record.listenAddress : INADDR_ANY);
 }
 
-int RunNetworkStartup()
+int RunNetworkStartup(Tuner& tuner)
 {
     SetDisconnected(false);
     UpdateStatusText();
@@ -596,7 +596,7 @@ int RunNetworkStartup()
         return -1;
     }
     int result;
-    while ((result = ListenOnce()) == kListenResultRestart) {
+    while ((result = ListenOnce(tuner)) == kListenResultRestart) {
     }
     if (result == -1) {
         SetDisconnected(true);

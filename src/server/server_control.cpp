@@ -10,7 +10,7 @@
 #include "server/listener.h"
 #include "server/net_state.h"
 
-int StartServer()
+int StartServer(Tuner& tuner)
 {
     gNet.testPending = gSettings.record.directoryDisabled == 0 ? 1 : 0;
     if (IsDisconnected())
@@ -23,7 +23,7 @@ int StartServer()
     // Set here rather than by the thread, so that a Stop right after this
     // Start is never undone by a thread that has not run yet.
     SetServerRunning(true);
-    if (!gNet.networkThread.Start(RunNetworkStartup)) {
+    if (!gNet.networkThread.Start([&tuner] { return RunNetworkStartup(tuner); })) {
         SetServerRunning(false);
         ShowMessage("Could not create the listener thread.", 1, 0);
         SetDisconnected(true);
@@ -41,20 +41,20 @@ void CloseListeningSockets()
     ShutdownShared(gNet.controlListenSocket);
 }
 
-void EndServing()
+void EndServing(Tuner& tuner)
 {
     SetDisconnected(true);
     SetServerRunning(false);
     EndSession();
-    StopStreaming();
+    StopStreaming(tuner);
     CloseListeningSockets();
 }
 
-void StopServer()
+void StopServer(Tuner& tuner)
 {
     if (IsConfiguringPorts())
         return;
-    EndServing();
+    EndServing(tuner);
     gNet.networkThread.WaitForExit();
     // The session ends by itself once its sockets are closed; stopped means
     // no thread of the server left running.

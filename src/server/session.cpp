@@ -43,6 +43,7 @@ struct Request {
     uint8_t command;
     Payload payload;
     bool& loggedIn;
+    Tuner& tuner;
 };
 
 struct Reply {
@@ -79,7 +80,8 @@ void SendCode(uint8_t code)
 // when it does not in time, the stop after the refusal cancels it.
 constexpr int kFileStartLimitMs = 30000;
 
-StreamStarter streamStarter = StartStream;
+// Empty: the pipeline's own StartStream.
+StreamStarter streamStarter;
 
 void RestoreMessageSwitch()
 {
@@ -202,15 +204,9 @@ bool ChannelIsEnabled(int32_t channel)
     return channel >= 0 && channel < kChannelCount && gSettings.channels[channel].enabled;
 }
 
-void MakeCurrentChannel(int32_t channel)
-{
-    gSettings.record.currentChannel = channel;
-    PostAppMessage(MessageTarget::Frame, kMsgChannelChanged);
-}
-
 // Starts the pipeline and, when it runs, the sender, and answers with the
 // stream header.
-void StartPipelineAndReply(uint8_t code, bool fileMode)
+void StartPipelineAndReply(Tuner& tuner, uint8_t code, bool fileMode)
 {
     {
         std::lock_guard hold(gStream.lock);
@@ -218,11 +214,12 @@ void StartPipelineAndReply(uint8_t code, bool fileMode)
         gStream.video.sentSinceStart = gStream.audio.sentSinceStart = 0;
     }
     gSession.fileMode = fileMode ? 1 : 0;
-    const StartResult started = streamStarter(gSession.request, fileMode, kFileStartLimitMs);
+    const StartResult started = streamStarter ? streamStarter(gSession.request, fileMode, kFileStartLimitMs)
+                                              : StartStream(tuner, gSession.request, fileMode, kFileStartLimitMs);
     if (!started.Succeeded()) {
         Log("A handheld's stream did not start: " + started.Reason());
         SendCode(kRefused);
-        StopStreaming();
+        StopStreaming(tuner);
         return;
     }
     UpdateStatusText();
@@ -248,19 +245,15 @@ bool RefusedWhileEncodingAFile()
 }
 
 // The first steps of every stream start: a running stream is answered with
-// its header again, a .tvs encoding refuses and a recording stops. False
-// when the start goes no further.
+// its header again, and a .tvs encoding refuses. False when the start goes
+// no further. (The stream takes the tuner from a recording or monitoring.)
 bool PrepareStreamStart(uint8_t code)
 {
     if (IsStreaming()) {
         SendStreamHeader(code);
         return false;
     }
-    if (RefusedWhileEncodingAFile())
-        return false;
-    if (IsRecording())
-        StopRecording();
-    return true;
+    return !RefusedWhileEncodingAFile();
 }
 
 void StartLiveStream(const Request& request)
@@ -268,7 +261,6 @@ void StartLiveStream(const Request& request)
     const Payload payload = request.payload;
     if (!PrepareStreamStart(kStartLiveStream))
         return;
-    SetMonitoring(false);
     const int32_t channel = IntAt(payload, kStreamChannelOffset);
     if (!ChannelIsEnabled(channel)) {
         SendCode(kRefused);
@@ -276,9 +268,8 @@ void StartLiveStream(const Request& request)
     }
     if (!StoreFittingRequest(payload, false))
         return;
-    MakeCurrentChannel(channel);
     gSession.request.channel = channel;
-    StartPipelineAndReply(kStartLiveStream, false);
+    StartPipelineAndReply(request.tuner, kStartLiveStream, false);
 }
 
 void StartFileStream(const Request& request)
@@ -288,10 +279,10 @@ void StartFileStream(const Request& request)
         return;
     if (!StoreFittingRequest(payload, true))
         return;
-    StartPipelineAndReply(kStartFileStream, true);
+    StartPipelineAndReply(request.tuner, kStartFileStream, true);
 }
 
-void StartRecording(const Request& request)
+void StartRecordingOnRequest(const Request& request)
 {
     const Payload payload = request.payload;
     if (IsRecording()) {
@@ -303,14 +294,13 @@ void StartRecording(const Request& request)
         SendCode(kRefused);
         return;
     }
-    MakeCurrentChannel(channel);
-    const StartResult started = StartRecordingCurrentChannel();
+    const StartResult started = StartRecording(request.tuner, channel);
     if (!started.Succeeded())
         Log("A handheld's recording did not start: " + started.Reason());
     SendCode(started.Succeeded() ? static_cast<uint8_t>(kStartRecording) : kRefused);
 }
 
-void StartMonitoring(const Request& request)
+void StartMonitoringOnRequest(const Request& request)
 {
     const Payload payload = request.payload;
     const int32_t channel = IntAt(payload, kStreamChannelOffset);
@@ -323,24 +313,17 @@ void StartMonitoring(const Request& request)
         SendCode(kStartMonitoring);
         return;
     }
-    MakeCurrentChannel(channel);
-    // A running stream or recording already captures: its pictures are
-    // watched from the next comparison period on.
-    if (IsRecording() || IsStreaming()) {
-        SetMonitoring(true);
-    } else if (const StartResult started = StartMonitoringGraph(); !started.Succeeded()) {
+    const StartResult started = StartMonitoring(request.tuner, channel);
+    if (!started.Succeeded())
         Log("A handheld's monitoring did not start: " + started.Reason());
-        SetMonitoring(false);
-    }
-    SendCode(IsMonitoring() ? static_cast<uint8_t>(kStartMonitoring) : kRefused);
-    UpdateStatusText();
+    SendCode(started.Succeeded() ? static_cast<uint8_t>(kStartMonitoring) : kRefused);
 }
 
-void StopStream(const Request&)
+void StopStream(const Request& request)
 {
-    SetMonitoring(false);
+    StopMonitoring(request.tuner);
     StopHandheldSender();
-    StopStreaming();
+    StopStreaming(request.tuner);
     SendCode(kStopStream);
     UpdateStatusText();
 }
@@ -430,7 +413,7 @@ Outcome Continuing(const Request& request)
 
 void StopRecordingAndReply(const Request& request)
 {
-    StopRecording();
+    StopRecording(request.tuner);
     SendCode(request.command);
 }
 
@@ -480,9 +463,9 @@ constexpr CommandEntry kCommands[] = {
     {kSetSubtitleFile, static_cast<int>(kPathSize), false, Continuing<SetSubtitleFile>},
     {kStartLiveStream, static_cast<int>(kStreamStartSize), false, Continuing<StartLiveStream>},
     {kStartFileStream, static_cast<int>(kStreamStartSize), false, Continuing<StartFileStream>},
-    {kStartMonitoring, 4, false, Continuing<StartMonitoring>},
+    {kStartMonitoring, 4, false, Continuing<StartMonitoringOnRequest>},
     {kStopStream, 0, false, Continuing<StopStream>},
-    {kStartRecording, 4, false, Continuing<StartRecording>},
+    {kStartRecording, 4, false, Continuing<StartRecordingOnRequest>},
     {kStopRecording, 0, false, Continuing<StopRecordingAndReply>},
     {kGetMotionStatus, 0, false, Continuing<SendMotionStatus>},
     {kGetRecordingStatus, 0, false, Continuing<SendRecordingStatus>},
@@ -506,18 +489,18 @@ const CommandEntry* FindCommand(uint8_t command)
     return nullptr;
 }
 
-Outcome Dispatch(const CommandEntry& entry, Payload payload, bool& loggedIn)
+Outcome Dispatch(const CommandEntry& entry, Payload payload, bool& loggedIn, Tuner& tuner)
 {
     if (!loggedIn && !entry.beforeLogin) {
         Refuse(entry.command);
         return Outcome::Continue;
     }
-    return entry.handle(Request{entry.command, payload, loggedIn});
+    return entry.handle(Request{entry.command, payload, loggedIn, tuner});
 }
 
-int EndOfSession()
+int EndOfSession(Tuner& tuner)
 {
-    SetMonitoring(false);
+    StopMonitoring(tuner);
     EndSession();
     UpdateStatusText();
     RestoreMessageSwitch();
@@ -525,26 +508,26 @@ int EndOfSession()
     return 0;
 }
 
-int ServeCommands()
+int ServeCommands(Tuner& tuner)
 {
     bool loggedIn = false;
     uint8_t payload[kPathSize];
     for (;;) {
         if (gNet.sessionExit) {
-            SetMonitoring(false);
+            StopMonitoring(tuner);
             RestoreMessageSwitch();
             return 0;
         }
         uint8_t header[2];
         if (ReceiveExact(ControlSocket(), false, header, sizeof header) != 0)
-            return EndOfSession();
+            return EndOfSession(tuner);
         const CommandEntry* entry = FindCommand(header[1]);
         if (header[0] != kMarker || !entry)
             continue;
         if (ReceiveExact(ControlSocket(), false, payload, static_cast<size_t>(entry->payloadSize)) != 0)
-            return EndOfSession();
-        if (Dispatch(*entry, payload, loggedIn) == Outcome::Disconnect)
-            return EndOfSession();
+            return EndOfSession(tuner);
+        if (Dispatch(*entry, payload, loggedIn, tuner) == Outcome::Disconnect)
+            return EndOfSession(tuner);
     }
 }
 
@@ -563,16 +546,16 @@ void SetLoginThrottle(int baseDelayMs, int failuresInARow)
 
 void SetStreamStarter(StreamStarter starter)
 {
-    streamStarter = starter ? std::move(starter) : StreamStarter(StartStream);
+    streamStarter = std::move(starter);
 }
 
-int RunCommandSession()
+int RunCommandSession(Tuner& tuner)
 {
-    const int result = ServeCommands();
+    const int result = ServeCommands(tuner);
     // Whoever ended the session, its stream ends with it: a sender started
     // just after someone else's stop must not outlive it.
     StopHandheldSender();
-    StopStreaming();
+    StopStreaming(tuner);
     // Only now, with the sender stopped and this thread done with them, may
     // the sockets be closed: a number closed earlier could be reused by a new
     // connection while still being written to.

@@ -22,8 +22,11 @@ extern SessionState gSession;
 int FailedLoginsInARow();
 void SetLoginThrottle(int baseDelayMs, int failuresInARow);
 
-// The command session, run on its own thread by the listener.
-int RunCommandSession();
+class Tuner;
+
+// The command session, run on its own thread by the listener; its streams,
+// recordings and monitoring hold tuner.
+int RunCommandSession(Tuner& tuner);
 
 // What starts the session's streams: the pipeline's StartStream, unless a
 // test stands in for the pipeline (an empty starter restores it).

@@ -37,7 +37,7 @@ QString DescriptionText(const ChannelRecord& channel)
 
 } // namespace
 
-CChannelDlg::CChannelDlg(QWidget* parent) : QDialog(parent), list_(new CListCtrlEx(this))
+CChannelDlg::CChannelDlg(Tuner& tuner, QWidget* parent) : QDialog(parent), list_(new CListCtrlEx(this)), tuner_(tuner)
 {
     setWindowTitle("Channel Lineup");
     list_->setObjectName("lineup");
@@ -150,7 +150,7 @@ void CChannelDlg::OnCaptureOptions()
 {
     if (CaptureOptionsGuard() != 0)
         return;
-    RunChannelSetupDialog(this, clickedRow_);
+    RunChannelSetupDialog(this, clickedRow_, tuner_);
     FillDeviceChoices();
     ShowAutoTunedRows(clickedRow_, TakeAutoTuneFoundCount());
 }
@@ -236,8 +236,8 @@ void CChannelDlg::LayOutColumns()
     list_->setColumnWidth(kColumnDescription, std::max(width - used, int(gSettings.record.descriptionMinWidth)));
 }
 
-int RunChannelLineupDialog(QWidget* parent)
+int RunChannelLineupDialog(QWidget* parent, Tuner& tuner)
 {
-    CChannelDlg dialog(parent);
+    CChannelDlg dialog(tuner, parent);
     return dialog.exec() == QDialog::Accepted ? IDOK : IDCANCEL;
 }

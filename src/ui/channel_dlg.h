@@ -4,13 +4,16 @@
 
 #include <QDialog>
 
+class Tuner;
+
 class CListCtrlEx;
 class QPushButton;
 
 class CChannelDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit CChannelDlg(QWidget* parent = nullptr);
+    // Its channels' capture options scan on tuner.
+    explicit CChannelDlg(Tuner& tuner, QWidget* parent = nullptr);
 
     // OK: stores the lineup, saves the settings and closes.
     void accept() override;
@@ -35,10 +38,11 @@ private:
     void LayOutColumns();
 
     CListCtrlEx* list_;
+    Tuner& tuner_;
     QPushButton* captureOptions_ = nullptr;
     int clickedRow_ = -1;
     int clickedColumn_ = -1;
 };
 
 // Shows the lineup modally: IDOK or IDCANCEL.
-int RunChannelLineupDialog(QWidget* parent);
+int RunChannelLineupDialog(QWidget* parent, Tuner& tuner);

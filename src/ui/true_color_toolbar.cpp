@@ -1,5 +1,6 @@
 #include "ui/true_color_toolbar.h"
 
+#include "capture/tuner.h"
 #include "config/settings.h"
 #include "encode/pipeline.h"
 #include "platform/messages.h"
@@ -43,7 +44,7 @@ QFont ArialFont(int pixelSize, bool bold)
 
 } // namespace
 
-CTrueColorToolBar::CTrueColorToolBar(const QList<QAction*>& buttons, QWidget* parent)
+CTrueColorToolBar::CTrueColorToolBar(const QList<QAction*>& buttons, Tuner& tuner, QWidget* parent)
     : QToolBar("Toolbar", parent), channelBox_(new ChannelSpinBox(this))
 {
     setObjectName("toolbar");
@@ -64,7 +65,7 @@ CTrueColorToolBar::CTrueColorToolBar(const QList<QAction*>& buttons, QWidget* pa
     channelBox_->setFont(ArialFont(13, true));
     channelBox_->setToolTip("Current channel");
     addWidget(channelBox_);
-    connect(channelBox_, &QSpinBox::valueChanged, this, [](int channel) { gSettings.record.currentChannel = channel; });
+    connect(channelBox_, &QSpinBox::valueChanged, this, [&tuner](int channel) { tuner.Choose(channel); });
     ShowChannel(gSettings.record.currentChannel);
 }
 

@@ -5,6 +5,7 @@
 #include <QToolBar>
 
 class QSpinBox;
+class Tuner;
 
 // The channel box may change the channel only while it is neither streamed
 // nor recorded: 0 when it may, -1 after telling the user.
@@ -13,7 +14,8 @@ int ChannelSpinGuard();
 class CTrueColorToolBar : public QToolBar {
     Q_OBJECT
 public:
-    CTrueColorToolBar(const QList<QAction*>& buttons, QWidget* parent);
+    // The channel box chooses the tuner's channel.
+    CTrueColorToolBar(const QList<QAction*>& buttons, Tuner& tuner, QWidget* parent);
 
     void ShowChannel(int channel);
     QSpinBox* ChannelBox() const { return channelBox_; }

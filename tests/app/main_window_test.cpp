@@ -2,6 +2,7 @@
 // toolbar drive them.
 
 #include "app/caption_font.h"
+#include "capture/tuner.h"
 #include "app/child_view.h"
 #include "app/main_frame.h"
 #include "app/startup.h"
@@ -12,6 +13,7 @@
 #include "capture/capture_graph.h"
 #include "capture/preview_widget.h"
 #include "config/settings.h"
+#include "record/recording_control.h"
 #include "shared/live_params.h"
 #include "encode/stream_buffers.h"
 #include "media/media_folder_dialog.h"
@@ -53,14 +55,16 @@ protected:
         record.basePort = FreePortTriple();
         record.listenAddress = kLoopbackHostOrder;
         record.directoryDisabled = 1;
-        frame = std::make_unique<CMainFrame>(false);
+        frame = std::make_unique<CMainFrame>(tuner, false);
         view = frame->View();
+        ServeRecordingRequests(tuner);
     }
 
     void TearDown() override
     {
         SetConfiguringPorts(false);
-        StopServer();
+        StopServer(tuner);
+        StopServingRecordingRequests();
         frame.reset();
         ResetServerState();
         SetFirstRun(false);
@@ -76,6 +80,7 @@ protected:
 
     TempConfig config;
     RecordingMessageSink sink;
+    Tuner tuner;
     std::unique_ptr<CMainFrame> frame;
     CChildView* view = nullptr;
 };
@@ -167,7 +172,7 @@ TEST_F(MainWindowTest, NetworkSettingsRestartTheServerEvenWhenCancelled)
 TEST_F(MainWindowTest, RecordStartsOrStopsAndAStopEndsTheRunningSchedule)
 {
     std::vector<unsigned> posted;
-    SetMessageHandler(MessageTarget::Frame, [&](unsigned message, uintptr_t, intptr_t) {
+    SetMessageHandler(MessageTarget::Recorder, [&](unsigned message, uintptr_t, intptr_t) {
         if (message == kMsgStartRecording || message == kMsgStopRecording)
             posted.push_back(message);
     });
@@ -189,7 +194,7 @@ TEST_F(MainWindowTest, RecordStartsOrStopsAndAStopEndsTheRunningSchedule)
     EXPECT_EQ(schedule[3].active, 0);
     EXPECT_EQ(schedule[1].used, 1);
     EXPECT_EQ(schedule[5].active, 1);
-    SetMessageHandler(MessageTarget::Frame, {});
+    SetMessageHandler(MessageTarget::Recorder, {});
 }
 
 TEST_F(MainWindowTest, TheRecordMarkFollowsAStartThatFailed)

@@ -1,4 +1,5 @@
 #include "shared/server_state.h"
+#include "capture/tuner.h"
 #include "app/view_commands.h"
 #include "config/settings.h"
 #include "platform/paths.h"
@@ -21,34 +22,35 @@ protected:
     }
 
     TempConfig config;
+    Tuner tuner;
 };
 
 TEST_F(ChannelStepTest, UpWrapsPast999ToTheNextEnabledChannel)
 {
     Enable({3, 7});
     gSettings.record.currentChannel = 7;
-    EXPECT_EQ(3, StepChannel(+1));
+    EXPECT_EQ(3, StepChannel(tuner, +1));
     EXPECT_EQ(3, gSettings.record.currentChannel);
-    EXPECT_EQ(7, StepChannel(+1));
+    EXPECT_EQ(7, StepChannel(tuner, +1));
 }
 
 TEST_F(ChannelStepTest, DownWrapsPastZero)
 {
     Enable({3, 7});
     gSettings.record.currentChannel = 3;
-    EXPECT_EQ(7, StepChannel(-1));
+    EXPECT_EQ(7, StepChannel(tuner, -1));
     Enable({0, 999});
     gSettings.record.currentChannel = 0;
-    EXPECT_EQ(999, StepChannel(-1));
+    EXPECT_EQ(999, StepChannel(tuner, -1));
 }
 
 TEST_F(ChannelStepTest, NothingChangesWithOneOrNoEnabledChannel)
 {
     gSettings.record.currentChannel = 7;
-    EXPECT_EQ(-1, StepChannel(+1));
+    EXPECT_EQ(-1, StepChannel(tuner, +1));
     Enable({7});
-    EXPECT_EQ(-1, StepChannel(+1));
-    EXPECT_EQ(-1, StepChannel(-1));
+    EXPECT_EQ(-1, StepChannel(tuner, +1));
+    EXPECT_EQ(-1, StepChannel(tuner, -1));
     EXPECT_EQ(7, gSettings.record.currentChannel);
 }
 
@@ -56,9 +58,9 @@ TEST_F(ChannelStepTest, DamagedCurrentIndexStillEnds)
 {
     gSettings.record.enabledChannels = 2;  // the count claims channels no record has
     gSettings.record.currentChannel = 5000;
-    EXPECT_EQ(-1, StepChannel(+1));
+    EXPECT_EQ(-1, StepChannel(tuner, +1));
     gSettings.channels[12].enabled = 1;
-    EXPECT_EQ(12, StepChannel(+1));
+    EXPECT_EQ(12, StepChannel(tuner, +1));
 }
 
 TEST_F(ChannelStepTest, AutostartTogglesTheEntryAndTheField)

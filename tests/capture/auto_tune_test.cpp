@@ -5,6 +5,7 @@
 #include "capture_fixture.h"
 
 #include "capture/auto_tune.h"
+#include "capture/tuner.h"
 #include "capture/auto_tune_dlg.h"
 #include "capture/channel_setup_dlg.h"
 #include "capture/crossbar_router.h"
@@ -168,6 +169,8 @@ protected:
 
     int tunerSlot = -1;
     std::vector<ChannelRecord> before;
+
+    Tuner tunerOwner;
 };
 
 TEST_F(AutoTuneTest, TheVirtualTunerFindsItsStationsInOrderFromTheBaseRecord)
@@ -243,7 +246,7 @@ TEST_F(AutoTuneTest, TheDialogShowsTheScanAndClosesWithOkWhenItEnds)
 TEST_F(AutoTuneTest, CaptureOptionsAutoTuneScansFromItsRecordAndShowsTheFirstChannelFound)
 {
     PrepareRecords(30);
-    CChannelSetupDlg options(nullptr, 30);
+    CChannelSetupDlg options(nullptr, 30, tunerOwner);
     auto* autoTune = options.findChild<QPushButton*>("autoTune");
     ASSERT_TRUE(autoTune->isEnabled()) << "the TV card has a tuner";
     auto* channel = options.findChild<QSpinBox*>("channel");
@@ -251,7 +254,7 @@ TEST_F(AutoTuneTest, CaptureOptionsAutoTuneScansFromItsRecordAndShowsTheFirstCha
     // While the scan runs, the window thread still serves a handheld's
     // requests: none of them may rebuild the graph under the scan.
     std::string monitoringDuringScan;
-    QTimer::singleShot(0, [&monitoringDuringScan] { monitoringDuringScan = StartMonitoringGraph().Reason(); });
+    QTimer::singleShot(0, [&] { monitoringDuringScan = StartMonitoring(tunerOwner, 30).Reason(); });
     // The modal scan closes itself when it ends, and the click returns.
     autoTune->click();
     EXPECT_EQ("Monitoring was refused: the tuner is being scanned.", monitoringDuringScan);
@@ -266,7 +269,7 @@ TEST_F(AutoTuneTest, CaptureOptionsAutoTuneScansFromItsRecordAndShowsTheFirstCha
 TEST_F(AutoTuneTest, TheLineupShowsTheRowsTheScanWrote)
 {
     PrepareRecords(40);
-    CChannelDlg lineup;
+    CChannelDlg lineup(tunerOwner);
     lineup.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&lineup));
     auto* list = lineup.findChild<CListCtrlEx*>();

@@ -2,6 +2,7 @@
 
 #include "shared/server_state.h"
 #include "capture/channel_setup_dlg.h"
+#include "capture/tuner.h"
 #include "capture/devices.h"
 #include "capture/preview_widget.h"
 #include "config/network_sources.h"
@@ -40,13 +41,15 @@ protected:
         EXPECT_NE(nullptr, control) << name;
         return control;
     }
+
+    Tuner tuner;
 };
 
 TEST_F(ChannelSetupDlgTest, TheTvCardShowsItsRoutesWithTheTunerPreselected)
 {
     ChannelRecord& record = gSettings.channels[3];
     record.editSelection = VideoSlot("Virtual TV Tuner") << 8 | 0xFF;
-    CChannelSetupDlg dialog(nullptr, 3);
+    CChannelSetupDlg dialog(nullptr, 3, tuner);
     QComboBox* inputs = Control<QComboBox>(dialog, "videoInput");
     ASSERT_EQ(3, inputs->count());
     EXPECT_EQ("Video Tuner", inputs->itemText(0));
@@ -64,7 +67,7 @@ TEST_F(ChannelSetupDlgTest, OkWritesWhatTheControlsShow)
 {
     ChannelRecord& record = gSettings.channels[3];
     record.editSelection = VideoSlot("Virtual TV Tuner") << 8 | 0xFF;
-    CChannelSetupDlg dialog(nullptr, 3);
+    CChannelSetupDlg dialog(nullptr, 3, tuner);
     Control<QComboBox>(dialog, "videoInput")->setCurrentIndex(2);
     QSpinBox* channel = Control<QSpinBox>(dialog, "channel");
     EXPECT_EQ(-1, channel->value());
@@ -94,7 +97,7 @@ TEST_F(ChannelSetupDlgTest, WithoutATunerTheTuningControlsStayOffAndTheRecordKee
     record.editSelection = VideoSlot("Composite Card") << 8 | 0xFF;
     record.tunerChannel = 12;
     record.tunerCountry = 49;
-    CChannelSetupDlg dialog(nullptr, 5);
+    CChannelSetupDlg dialog(nullptr, 5, tuner);
     EXPECT_FALSE(Control<QSpinBox>(dialog, "channel")->isEnabled());
     EXPECT_FALSE(Control<QRadioButton>(dialog, "cable")->isEnabled());
     EXPECT_EQ(-1, Control<QComboBox>(dialog, "videoInput")->currentIndex());
@@ -141,7 +144,7 @@ TEST_F(ChannelSetupDlgTest, NetworkSourcesAreAddedTestedAndRemoved)
     record.editSelection = VideoSlot("Virtual TV Tuner") << 8 | 0xFF;
     // A choice made in the open lineup and not stored yet.
     gSettings.channels[7].editSelection = VideoSlot("Virtual TV Tuner") << 8 | 0xFF;
-    CChannelSetupDlg dialog(nullptr, 3);
+    CChannelSetupDlg dialog(nullptr, 3, tuner);
     QListWidget* sources = Control<QListWidget>(dialog, "sources");
     QLabel* result = Control<QLabel>(dialog, "sourceResult");
     EXPECT_EQ(0, sources->count());

@@ -62,14 +62,14 @@ protected:
         SetMotionDetected(false);
         SetMonitoringCountdown(10);
         SetMonitoring(true);
-        SetMessageHandler(MessageTarget::Frame, [this](unsigned message, uintptr_t, intptr_t) {
+        SetMessageHandler(MessageTarget::Recorder, [this](unsigned message, uintptr_t, intptr_t) {
             if (message == kMsgStartRecording)
                 recordingRequests.push_back(message);
         });
     }
     void TearDown() override
     {
-        SetMessageHandler(MessageTarget::Frame, {});
+        SetMessageHandler(MessageTarget::Recorder, {});
         SetMonitoring(false);
         CaptureTest::TearDown();
     }

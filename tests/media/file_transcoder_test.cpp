@@ -3,6 +3,7 @@
 // stages, with a consumer draining the rings as the sender would.
 
 #include "capture/grabber_callbacks.h"
+#include "capture/tuner.h"
 #include "config/settings.h"
 #include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
@@ -55,7 +56,7 @@ protected:
         gMediaSelection.subtitleFilePath[0] = 0;
     }
 
-    void TearDown() override { StopStreaming(); }
+    void TearDown() override { StopStreaming(tuner); }
 
     // Starts a file stream as the session asks for one; true once the
     // transcoder announced it.
@@ -64,14 +65,14 @@ protected:
         StreamRequest request{};
         request.profile = 0x11;
         request.videoStream = request.audioStream = request.subtitleStream = -1;
-        return StartStream(request, true, 20000).Succeeded() && IsStreaming();
+        return StartStream(tuner, request, true, 20000).Succeeded() && IsStreaming();
     }
 
     // How long StopStreaming took, in seconds.
-    static double TimedStop()
+    double TimedStop()
     {
         const auto asked = Clock::now();
-        StopStreaming();
+        StopStreaming(tuner);
         return std::chrono::duration<double>(Clock::now() - asked).count();
     }
 
@@ -86,6 +87,7 @@ protected:
 
     TempConfig config;
     std::string clip;
+    Tuner tuner;
 };
 
 TEST_F(FileTranscoderTest, AStopEndsItAtEveryStage)
@@ -107,7 +109,7 @@ TEST_F(FileTranscoderTest, AStopEndsItAtEveryStage)
 
     // A new start after a stop works, and a start while one runs is refused.
     ASSERT_TRUE(Start());
-    EXPECT_FALSE(StartStream(StreamRequest{}, true, 20000).Succeeded());
+    EXPECT_FALSE(StartStream(tuner, StreamRequest{}, true, 20000).Succeeded());
     EXPECT_LT(TimedStop(), 2.0);
 }
 

@@ -51,7 +51,7 @@ protected:
         gLatestVideoSample = {picture.data(), static_cast<int32_t>(picture.size())};
         const SystemTime start{2026, 3, 4, 5, 9, 4, 5, 0};
         SetLocalTimeOverride(&start);
-        SetMessageHandler(MessageTarget::Frame, [this](unsigned message, uintptr_t, intptr_t) {
+        SetMessageHandler(MessageTarget::Recorder, [this](unsigned message, uintptr_t, intptr_t) {
             stopRequests += message == kMsgStopRecording;
         });
     }
@@ -63,7 +63,7 @@ protected:
         CloseRecorder();
         CloseLiveEncoder();
         SetLocalTimeOverride(nullptr);
-        SetMessageHandler(MessageTarget::Frame, {});
+        SetMessageHandler(MessageTarget::Recorder, {});
         gLatestVideoSample = {};
     }
 

@@ -4,6 +4,7 @@
 #include "shared/resources.h"
 #include "shared/server_state.h"
 #include "capture/capture_fixture.h"
+#include "capture/tuner.h"
 #include "config/settings.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
@@ -36,16 +37,16 @@ protected:
         std::snprintf(gSettings.record.recordingFolder, sizeof gSettings.record.recordingFolder, "%s",
                       config.Root().c_str());
         SetLocalTimeOverride(&kStart);
-        SetMessageHandler(MessageTarget::Frame, [](unsigned message, uintptr_t, intptr_t) {
+        SetMessageHandler(MessageTarget::Recorder, [this](unsigned message, uintptr_t, intptr_t) {
             if (message == kMsgStopRecording)
-                StopRecording();
+                StopRecording(tuner);
         });
     }
 
     void TearDown() override
     {
-        StopRecording();
-        SetMessageHandler(MessageTarget::Frame, {});
+        StopRecording(tuner);
+        SetMessageHandler(MessageTarget::Recorder, {});
         SetLocalTimeOverride(nullptr);
         CaptureTest::TearDown();
     }
@@ -78,15 +79,16 @@ protected:
     }
 
     static constexpr SystemTime kStart{2026, 12, 0, 6, 9, 5, 3, 0};
+    Tuner tuner;
 };
 
 TEST_F(RecordingControlTest, RecordsTheChannelIntoANamedAvi)
 {
-    ASSERT_TRUE(StartRecordingCurrentChannel().Succeeded());
+    ASSERT_TRUE(StartRecording(tuner, 5).Succeeded());
     EXPECT_TRUE(IsRecording());
     EXPECT_NE(std::string::npos, StatusText().find(", Recording"));
     std::this_thread::sleep_for(std::chrono::seconds(3));
-    EXPECT_EQ(0, StopRecording());
+    EXPECT_EQ(0, StopRecording(tuner));
     EXPECT_FALSE(IsCaptureRunning()) << "nothing else needs the capture";
     EXPECT_EQ(std::string::npos, StatusText().find(", Recording"));
 
@@ -96,14 +98,14 @@ TEST_F(RecordingControlTest, RecordsTheChannelIntoANamedAvi)
     const size_t frames = probe.find("nb_read_frames=");
     ASSERT_NE(std::string::npos, frames);
     EXPECT_GE(std::atoi(probe.c_str() + frames + 15), 50);
-    EXPECT_EQ(-1, StopRecording()) << "a second stop finds nothing to stop";
+    EXPECT_EQ(-1, StopRecording(tuner)) << "a second stop finds nothing to stop";
 }
 
 TEST_F(RecordingControlTest, TheTimeLimitStopsTheRecordingByItself)
 {
     gSettings.record.limitRecordingTime = 1;
     gSettings.record.recordingTimeLimit = 1;
-    ASSERT_TRUE(StartRecordingCurrentChannel().Succeeded());
+    ASSERT_TRUE(StartRecording(tuner, 5).Succeeded());
     ASSERT_TRUE(RecordingEndsWithin(std::chrono::seconds(8)));
     EXPECT_GE(gRecorder.elapsedSeconds.load(), 2u) << "more than one whole second";
     EXPECT_LE(gRecorder.elapsedSeconds.load(), 3u);
@@ -113,19 +115,19 @@ TEST_F(RecordingControlTest, TheTimeLimitStopsTheRecordingByItself)
 
 TEST_F(RecordingControlTest, AStartWhileRecordingIsRefused)
 {
-    ASSERT_TRUE(StartRecordingCurrentChannel().Succeeded());
-    const StartResult second = StartRecordingCurrentChannel();
+    ASSERT_TRUE(StartRecording(tuner, 5).Succeeded());
+    const StartResult second = StartRecording(tuner, 5);
     EXPECT_FALSE(second.Succeeded());
     EXPECT_EQ("A recording runs already.", second.Reason());
     EXPECT_TRUE(IsRecording());
     EXPECT_EQ(1, FilesInFolder());
-    EXPECT_EQ(0, StopRecording());
+    EXPECT_EQ(0, StopRecording(tuner));
 }
 
 TEST_F(RecordingControlTest, AChannelWithoutDevicesRecordsNothing)
 {
     gSettings.channels[5].videoDevice = gSettings.channels[5].audioDevice = kNoDevice;
-    EXPECT_FALSE(StartRecordingCurrentChannel().Succeeded());
+    EXPECT_FALSE(StartRecording(tuner, 5).Succeeded());
     EXPECT_TRUE(messages.Saw("Please select a video and/or audio device for the current channel."));
     EXPECT_FALSE(IsRecording());
     EXPECT_EQ(0, FilesInFolder());
@@ -134,7 +136,7 @@ TEST_F(RecordingControlTest, AChannelWithoutDevicesRecordsNothing)
 TEST_F(RecordingControlTest, ADisabledChannelIsNotSetUp)
 {
     gSettings.channels[5].enabled = 0;
-    EXPECT_FALSE(StartRecordingCurrentChannel().Succeeded());
+    EXPECT_FALSE(StartRecording(tuner, 5).Succeeded());
     EXPECT_TRUE(messages.Saw("This channel is not setup."));
     EXPECT_EQ(0, FilesInFolder());
 }

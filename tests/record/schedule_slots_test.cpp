@@ -3,6 +3,8 @@
 // moved by hand.
 
 #include "shared/server_state.h"
+#include "capture/capture_fixture.h"
+#include "capture/tuner.h"
 #include "config/settings.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
@@ -154,7 +156,7 @@ TEST_F(ScheduleTest, DeletingARowFreesItsSlotAndStopsTheRecordingItStarted)
 {
     Application();
     int stops = 0;
-    SetMessageHandler(MessageTarget::Frame, [&stops](unsigned message, uintptr_t, intptr_t) {
+    SetMessageHandler(MessageTarget::Recorder, [&stops](unsigned message, uintptr_t, intptr_t) {
         stops += message == kMsgStopRecording;
     });
     ScheduleSlot* schedules = gSettings.record.schedules;
@@ -176,7 +178,7 @@ TEST_F(ScheduleTest, DeletingARowFreesItsSlotAndStopsTheRecordingItStarted)
         EXPECT_EQ(-1, DeleteScheduleRow(row));
     QCoreApplication::processEvents();
     EXPECT_EQ(1, stops);
-    SetMessageHandler(MessageTarget::Frame, {});
+    SetMessageHandler(MessageTarget::Recorder, {});
 }
 
 // The passes of the schedule thread, with the clock moved by hand and the
@@ -189,14 +191,14 @@ protected:
         Application();
         gSettings.channels[5].enabled = 1;
         gSettings.record.currentChannel = 3;
-        SetMessageHandler(MessageTarget::Frame, [this](unsigned message, uintptr_t, intptr_t) {
+        SetMessageHandler(MessageTarget::Recorder, [this](unsigned message, uintptr_t, intptr_t) {
             if (message == kMsgStartRecording || message == kMsgStopRecording)
                 posted.push_back(message);
         });
     }
     void TearDown() override
     {
-        SetMessageHandler(MessageTarget::Frame, {});
+        SetMessageHandler(MessageTarget::Recorder, {});
         ScheduleTest::TearDown();
     }
 
@@ -210,13 +212,14 @@ protected:
     std::vector<unsigned> Pass()
     {
         posted.clear();
-        RunSchedulePass();
+        RunSchedulePass(tuner);
         QCoreApplication::processEvents();
         return posted;
     }
 
     SystemTime now{};
     std::vector<unsigned> posted;
+    Tuner tuner;
 };
 
 using Posted = std::vector<unsigned>;
@@ -246,23 +249,64 @@ TEST_F(SchedulePassTest, DueSchedulesStartInSlotOrderAndTheirEndsFreeThem)
     EXPECT_EQ(Posted{}, Pass());
 }
 
-TEST_F(SchedulePassTest, AScheduleWaitsForALiveStreamOnAnotherChannel)
+// A schedule asks the tuner, on which a real stream's hold builds a graph of
+// the virtual TV card.
+class ScheduleWaitTest : public CaptureTest {
+protected:
+    void SetUp() override
+    {
+        Application();
+        CaptureTest::SetUp();
+        for (int channel : {3, 5}) {
+            ChannelRecord& record = gSettings.channels[channel];
+            record.enabled = 1;
+            record.videoDevice = VideoSlot("Virtual TV Tuner");
+            record.audioDevice = AudioSlot("Virtual TV Tuner");
+            record.tunerChannel = channel;
+        }
+        gSettings.record.currentChannel = 3;
+        SetMessageHandler(MessageTarget::Recorder, [this](unsigned message, uintptr_t, intptr_t) {
+            starts += message == kMsgStartRecording;
+        });
+    }
+    void TearDown() override
+    {
+        SetMessageHandler(MessageTarget::Recorder, {});
+        tuner.Release(TunerUse::Live);
+        SetLocalTimeOverride(nullptr);
+        CaptureTest::TearDown();
+    }
+
+    int Pass()
+    {
+        starts = 0;
+        RunSchedulePass(tuner);
+        QCoreApplication::processEvents();
+        return starts;
+    }
+
+    Tuner tuner;
+    int starts = 0;
+};
+
+TEST_F(ScheduleWaitTest, AScheduleWaitsForALiveStreamOnAnotherChannel)
 {
     ScheduleSlot* schedules = gSettings.record.schedules;
     // Its start passed while the program was not running; its end is to come.
     schedules[0] = {1, 0, 5, 0, At(4, 19, 30), At(4, 21, 0)};
-    SetStreaming(true);
-    SetClock(20, 0);
-    EXPECT_EQ(Posted{}, Pass());
+    SystemTime now = At(4, 20, 0);
+    SetLocalTimeOverride(&now);
+    ASSERT_TRUE(tuner.Hold(TunerUse::Live, 3, 25).Granted());
+    EXPECT_EQ(0, Pass());
     EXPECT_EQ(3, gSettings.record.currentChannel);
-    SetStreaming(false);
-    EXPECT_EQ(Posted{kMsgStartRecording}, Pass());
+    tuner.Release(TunerUse::Live);
+    EXPECT_EQ(1, Pass());
     EXPECT_EQ(5, gSettings.record.currentChannel);
 
     // On the stream's own channel it starts at once.
     schedules[0] = {1, 0, 5, 0, At(4, 19, 30), At(4, 21, 0)};
-    SetStreaming(true);
-    EXPECT_EQ(Posted{kMsgStartRecording}, Pass());
+    ASSERT_TRUE(tuner.Hold(TunerUse::Live, 5, 25).Granted());
+    EXPECT_EQ(1, Pass());
 }
 
 TEST_F(SchedulePassTest, AStartedScheduleIsNotStartedAgain)
@@ -284,7 +328,7 @@ TEST_F(SchedulePassTest, TheThreadRunsPassesUntilStopped)
     gSettings.record.schedules[1] = {1, 1, 3, 0, At(4, 21, 0), At(4, 22, 0)};
     SetClock(20, 0);
     ScheduleThread schedule;
-    ASSERT_TRUE(schedule.Start());
+    ASSERT_TRUE(schedule.Start(tuner));
     EXPECT_EQ(0, gSettings.record.schedules[1].active) << "nothing records after a start";
     EXPECT_TRUE(WaitUntil([] { return gSettings.record.schedules[0].used == 0; }, 3000)) << "a past schedule is freed";
     schedule.Stop();

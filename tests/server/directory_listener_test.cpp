@@ -14,10 +14,10 @@ class DirectoryListenerTest : public LoopbackServerTest {
 protected:
     void RestartWithDirectory(const std::string& webHost)
     {
-        StopServer();
+        StopServer(tuner);
         setenv("ORVANDEL_WEB_HOST", webHost.c_str(), 1);
         gSettings.record.directoryDisabled = 0;
-        ASSERT_EQ(0, StartServer());
+        ASSERT_EQ(0, StartServer(tuner));
     }
 
     void TearDown() override

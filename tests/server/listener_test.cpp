@@ -156,9 +156,9 @@ TEST_F(ListenerTest, LoginResultsOverTcpAndUdt)
 TEST_F(ListenerTest, UserNameComparesOnlyItsFirst31Bytes)
 {
     const std::string name31(31, 'n');
-    StopServer();
+    StopServer(tuner);
     StoreScrambled(gSettings.record.userName, sizeof gSettings.record.userName, name31);
-    ASSERT_EQ(0, StartServer());
+    ASSERT_EQ(0, StartServer(tuner));
     ASSERT_TRUE(WaitUntil([] { return gNet.controlListenSocket != kInvalidSocket; }));
     ProcessResult result = Handheld({"--user", name31 + "X", "login"});
     EXPECT_EQ("0", result.Value("login_result")) << result.output;
@@ -289,7 +289,7 @@ TEST_F(ListenerTest, StopEndsTheSessionAndTheListener)
     int control = ConnectControl();
     int data = ConnectTcpData();
     ASSERT_TRUE(WaitUntil([] { return StatusText() == "Status: Connected"; })) << StatusText();
-    StopServer();
+    StopServer(tuner);
     EXPECT_TRUE(ClosedByPeer(control, 3000));
     EXPECT_TRUE(IsDisconnected());
     EXPECT_FALSE(IsConnected());
@@ -309,7 +309,7 @@ TEST_F(ListenerTest, StopDuringANegotiationEndsAtOnce)
     SetConnectionWaitSeconds(15);
     int control = ConnectControl();  // chose TCP, never opens its data connection
     const auto stopping = std::chrono::steady_clock::now();
-    StopServer();
+    StopServer(tuner);
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(2));
     EXPECT_FALSE(gNet.networkThread.Registered());
     EXPECT_FALSE(gNet.sessionThread.Registered());
@@ -319,7 +319,7 @@ TEST_F(ListenerTest, StopDuringANegotiationEndsAtOnce)
 
 TEST_F(ListenerTest, TakenPortIsReportedAndLeavesTheServerStopped)
 {
-    StopServer();
+    StopServer(tuner);
     int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -327,7 +327,7 @@ TEST_F(ListenerTest, TakenPortIsReportedAndLeavesTheServerStopped)
     address.sin_port = htons(static_cast<uint16_t>(port + 1));
     ASSERT_EQ(0, ::bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address));
     ASSERT_EQ(0, ::listen(blocker, 1));
-    ASSERT_EQ(0, StartServer());
+    ASSERT_EQ(0, StartServer(tuner));
     ASSERT_TRUE(WaitUntil([] { return !gNet.networkThread.Registered() || IsDisconnected(); }));
     ASSERT_TRUE(WaitUntil([this] { return !sink.Entries().empty(); }));
     EXPECT_EQ(0u, sink.Texts()[0].find("Cannot bind command socket."));

@@ -4,6 +4,7 @@
 // catalogue derive their fixtures from this one.
 
 #include "shared/resources.h"
+#include "capture/tuner.h"
 #include "shared/server_state.h"
 #include "config/settings.h"
 #include "shared/live_params.h"
@@ -45,13 +46,13 @@ protected:
         StoreScrambled(record.password, sizeof record.password, "secret");
         SetConnectionWaitSeconds(2);
         Configure();
-        ASSERT_EQ(0, StartServer());
+        ASSERT_EQ(0, StartServer(tuner));
         WaitUntil([] { return gNet.controlListenSocket != kInvalidSocket; });
     }
 
     void TearDown() override
     {
-        StopServer();
+        StopServer(tuner);
         SetMessageSink(nullptr);
         SetConnectionWaitSeconds(15);
     }
@@ -79,4 +80,5 @@ protected:
     int port = 0;
     TempConfig config;
     RecordingMessageSink sink;
+    Tuner tuner;
 };

@@ -1,4 +1,5 @@
 #include "shared/resources.h"
+#include "capture/tuner.h"
 #include "shared/server_state.h"
 #include "capture/capture_graph.h"
 #include "capture/channel_setup_dlg.h"
@@ -56,6 +57,7 @@ protected:
 
     TempConfig config;
     RecordingMessageSink sink;
+    Tuner tuner;
 };
 
 // The dialog on screen, driven by clicks as the user would.
@@ -63,7 +65,7 @@ class LineupDialogTest : public LineupTest {
 protected:
     void Open()
     {
-        dialog = std::make_unique<CChannelDlg>();
+        dialog = std::make_unique<CChannelDlg>(tuner);
         dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
         dialog->activateWindow();

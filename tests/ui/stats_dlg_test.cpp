@@ -2,6 +2,7 @@
 // view opens it and refreshes it.
 
 #include "app/child_view.h"
+#include "capture/tuner.h"
 #include "app/main_frame.h"
 #include "config/settings.h"
 #include "shared/live_params.h"
@@ -142,7 +143,8 @@ TEST_F(StatsDlgTest, OpeningReadsTheStreamAsItIs)
 TEST_F(StatsDlgTest, TheViewOpensOneWindowAndRefreshesItOnTheRefreshMessage)
 {
     SetDefaultSettings();
-    auto frame = std::make_unique<CMainFrame>(false);
+    Tuner tuner;
+    auto frame = std::make_unique<CMainFrame>(tuner, false);
     CChildView* view = frame->View();
     QAction* statistics = nullptr;
     for (QAction* action : frame->findChildren<QAction*>())

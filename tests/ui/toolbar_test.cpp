@@ -1,4 +1,5 @@
 #include "shared/server_state.h"
+#include "capture/tuner.h"
 #include "config/settings.h"
 #include "platform/recording_sink.h"
 #include "ui/true_color_toolbar.h"
@@ -30,13 +31,14 @@ protected:
 
     TempConfig config;
     RecordingMessageSink sink;
+    Tuner tuner;
 };
 
 TEST_F(ChannelBoxTest, SpinsToAnyChannelUpTo999)
 {
     gSettings.record.currentChannel = 997;
     QAction start("Start");
-    CTrueColorToolBar bar({&start}, nullptr);
+    CTrueColorToolBar bar({&start}, tuner, nullptr);
     QSpinBox* box = bar.ChannelBox();
     EXPECT_EQ(box->text(), "997");
 
@@ -60,7 +62,7 @@ TEST_F(ChannelBoxTest, RefusesWhileTheChannelIsStreamedOrRecorded)
     const char refusal[] = "Current channel is being streamed/recorded. Please stop the streaming/recording first.";
     gSettings.record.currentChannel = 12;
     QAction start("Start");
-    CTrueColorToolBar bar({&start}, nullptr);
+    CTrueColorToolBar bar({&start}, tuner, nullptr);
     QSpinBox* box = bar.ChannelBox();
 
     SetStreaming(true);
