@@ -10,6 +10,7 @@
 #include "encode/stream_buffers.h"
 #include "server/net_state.h"
 #include "server/sender.h"
+#include "bench_stats.h"
 #include "tool_cost.h"
 
 #include <algorithm>
@@ -122,20 +123,6 @@ double ToolCpuSeconds(const Codec& codec, const std::string& rawPath, int count,
                                 codec.commandLine + " /dev/null";
     const RunCost cost = RunCommandCost(command);
     return cost.cpuSeconds < 0 ? NAN : cost.cpuSeconds;
-}
-
-// The median of the values, and their spread, as "0.41 (0.38 to 0.45)".
-std::string MedianAndSpread(std::vector<double> values)
-{
-    std::erase_if(values, [](double value) { return std::isnan(value); });
-    if (values.empty())
-        return "none (every run failed)";
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    const double median = values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-    char text[64];
-    std::snprintf(text, sizeof text, "%.2f (%.2f to %.2f)", median, values.front(), values.back());
-    return text;
 }
 
 // Each side's cost per frame is the difference between runs of N and 2N

@@ -1,7 +1,7 @@
 # Fails the build when a source file includes a header of a subsystem that
 # sits above its own in the order below (each folder may use only the
 # folders before it). Run by the build as `cmake -DSOURCE_DIR=src -P`.
-set(order platform platform/capture config shared net account capture encode record media server ui app)
+set(order platform platform/capture config shared net account guide capture encode record media server ui app)
 
 function(layer_of path result)
   if(path MATCHES "^platform/capture/")

@@ -18,7 +18,9 @@
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "record/recording_setup.h"
+#include "guide_verbs.h"
 #include "probe.h"
+#include "verb_status.h"
 #include "ui/channel_lineup.h"
 
 #include <algorithm>
@@ -41,11 +43,19 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-namespace {
+int Usage(const std::string& problem)
+{
+    std::fprintf(stderr, "orvandel-setup: %s (see orvandel-setup --help)\n", problem.c_str());
+    return kUsage;
+}
 
-constexpr int kDone = 0;
-constexpr int kRefused = 1;
-constexpr int kUsage = 2;
+int Refuse(const std::string& message)
+{
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return kRefused;
+}
+
+namespace {
 
 constexpr char kUsageText[] = R"(Usage: orvandel-setup VERB [OPTIONS]
 
@@ -96,6 +106,13 @@ while Orvandel runs: stop it first (it saves its settings when it ends).
       Example: orvandel-setup network --port 7000 --directory off
   recording --folder PATH [--max-minutes M] [--max-megabytes S]
       Where recordings go, and their limits (0 for none).
+  guide import FILE | guide show [--channel N] [--at "YYYY-MM-DD HH:MM"] | guide map GUIDE-ID N
+      The programme guide: "import" reads an XMLTV file (plain or .gz) and
+      matches its channels to the lineup by number and name; if the file
+      cannot be read or is malformed, the old guide stays. "show" lists
+      what is on every matched channel now (or at --at), or one channel's
+      next 24 hours, in local time. "map" matches a guide channel by hand.
+      Example: orvandel-setup guide import tv.xml.gz
 
 Exit status: 0 when done, 1 when refused, 2 on a bad command line.
 )";
@@ -119,18 +136,6 @@ public:
 };
 
 using Options = std::map<std::string, std::string>;
-
-int Usage(const std::string& problem)
-{
-    std::fprintf(stderr, "orvandel-setup: %s (see orvandel-setup --help)\n", problem.c_str());
-    return kUsage;
-}
-
-int Refuse(const std::string& message)
-{
-    std::fprintf(stderr, "%s\n", message.c_str());
-    return kRefused;
-}
 
 // "--name value" pairs, and "--flag" without a value for the flags named.
 bool ParseOptions(const std::vector<std::string>& arguments, size_t from, const std::vector<std::string>& flags,
@@ -624,6 +629,9 @@ int RunVerb(const std::string& verb, const std::vector<std::string>& positional,
         return Probe(positional, options);
     if (verb == "source" && positional == std::vector<std::string>{"list"})
         return Source(positional, options);
+    // The guide is a database of its own, which Orvandel only reads.
+    if (verb == "guide")
+        return GuideVerb(positional, options);
     if (!InstanceLock::TryTake())
         return Refuse("Orvandel is running: stop it first, since it saves its own settings when it ends.");
     if (verb == "account")

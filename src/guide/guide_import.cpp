@@ -1,0 +1,95 @@
+#include "guide/guide_import.h"
+
+#include "config/settings.h"
+#include "platform/log.h"
+
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr int kPieceBytes = 64 * 1024;
+
+struct GzClose {
+    void operator()(gzFile_s* file) const { gzclose(file); }
+};
+
+std::string GzError(gzFile_s* file)
+{
+    int code = Z_OK;
+    const char* text = gzerror(file, &code);
+    return code == Z_ERRNO ? std::strerror(errno) : text;
+}
+
+GuideImportResult Failed(const std::string& path, std::string error)
+{
+    GuideImportResult result;
+    result.error = std::move(error);
+    Log("The guide " + path + " was not imported, and the old guide stays: " + result.error);
+    return result;
+}
+
+} // namespace
+
+GuideImportResult ImportGuideFile(GuideStore& store, const std::string& path,
+                                  const std::vector<LineupChannel>& lineup)
+{
+    // gzread reads a plain file as it is.
+    std::unique_ptr<gzFile_s, GzClose> file(gzopen(path.c_str(), "rb"));
+    if (!file)
+        return Failed(path, std::string("it cannot be opened: ") + std::strerror(errno));
+    GuideStore::Import import(store);
+    XmltvReader reader(import);
+    std::unique_ptr<char[]> piece(new char[kPieceBytes]);
+    int read = 0;
+    while ((read = gzread(file.get(), piece.get(), kPieceBytes)) > 0)
+        if (!reader.Feed(piece.get(), static_cast<size_t>(read)))
+            return Failed(path, reader.Error());
+    if (read < 0)
+        return Failed(path, "it could not be read: " + GzError(file.get()));
+    if (!reader.Finish())
+        return Failed(path, reader.Error());
+    GuideImportResult result;
+    if (!import.Commit(lineup, result.counts))
+        return Failed(path, "the guide store failed: " + import.Error());
+    result.imported = true;
+    result.timesWithoutZone = reader.TimesWithoutZone();
+    result.skipped = reader.Skipped();
+    if (result.timesWithoutZone > 0)
+        Log("The guide " + path + " gives " + std::to_string(result.timesWithoutZone) +
+            " programmes' times without a zone; they were read in this PC's zone.");
+    Log("The guide " + path + " was imported: " + DescribeImport(result));
+    return result;
+}
+
+std::vector<LineupChannel> EnabledLineup()
+{
+    std::vector<LineupChannel> lineup;
+    for (int number = 0; number < kChannelCount; ++number) {
+        const ChannelRecord& record = gSettings.channels[number];
+        if (record.enabled)
+            lineup.push_back({number, std::string(record.description, strnlen(record.description,
+                                                                             sizeof record.description))});
+    }
+    return lineup;
+}
+
+std::string DescribeImport(const GuideImportResult& result)
+{
+    const ImportCounts& counts = result.counts;
+    std::string text = std::to_string(counts.channels) + " channels (" + std::to_string(counts.mapped) +
+                       " matched to the lineup), " + std::to_string(counts.programmes) + " programmes";
+    auto note = [&text](int count, const char* what) {
+        if (count > 0)
+            text += "; " + std::to_string(count) + " " + what;
+    };
+    note(counts.duplicateChannels, "channels given twice (the first kept)");
+    note(counts.overlapsDropped, "overlapping programmes left out (the later kept)");
+    note(counts.emptyDropped, "programmes of no length left out");
+    note(counts.endlessDropped, "last programmes without an end left out");
+    note(result.skipped, "programmes without a readable time left out");
+    return text + ".";
+}

@@ -1,0 +1,27 @@
+#pragma once
+// Importing an XMLTV guide into the store in one streaming pass, from a
+// file, plain or gzip. A guide that cannot be read, or is malformed
+// anywhere, changes nothing: the old guide stays, and the reason (the file's
+// own error, or the line) is returned and logged.
+
+#include "guide/guide_store.h"
+
+#include <string>
+#include <vector>
+
+struct GuideImportResult {
+    bool imported = false;
+    std::string error;
+    ImportCounts counts;
+    int timesWithoutZone = 0;
+    int skipped = 0;
+};
+
+GuideImportResult ImportGuideFile(GuideStore& store, const std::string& path,
+                                  const std::vector<LineupChannel>& lineup);
+
+// The enabled channels of the lineup, with their descriptions as names.
+std::vector<LineupChannel> EnabledLineup();
+
+// One line for the log and the user: what was imported and what was left out.
+std::string DescribeImport(const GuideImportResult& result);

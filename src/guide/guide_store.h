@@ -1,0 +1,99 @@
+#pragma once
+// The programme guide in SQLite, beside the settings: the guide's channels,
+// their programmes (times in UTC seconds), and which of Orvandel's channels
+// each guide channel is. An import replaces the guide in one transaction,
+// so that a failed or interrupted one leaves the old guide whole.
+
+#include "guide/xmltv.h"
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct SqliteClose {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+struct SqliteFinalize {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteFinalize>;
+
+// One of Orvandel's channels, as the automatic mapping sees it.
+struct LineupChannel {
+    int number = 0;
+    std::string name;
+};
+
+// What an import changed or left out, for the log and the user.
+struct ImportCounts {
+    int channels = 0;
+    int programmes = 0;
+    int duplicateChannels = 0;
+    int overlapsDropped = 0;
+    int emptyDropped = 0;
+    int endlessDropped = 0;  // the last of a channel, without a stop
+    int mapped = 0;
+};
+
+struct GuideEntry {
+    int channel = -1;  // Orvandel's, -1 when the guide channel is not mapped
+    std::string guideChannel;
+    GuideProgramme programme;
+};
+
+class GuideStore {
+public:
+    // Opens the database at path, making it and its tables when missing.
+    // Nothing, with error set, when SQLite cannot.
+    static std::unique_ptr<GuideStore> Open(const std::string& path, std::string& error);
+
+    // The guide being imported; nothing changes until Commit.
+    class Import : public XmltvReader::Sink {
+    public:
+        explicit Import(GuideStore& store);
+        ~Import() override;
+        void Channel(const GuideChannel& channel) override;
+        void Programme(const GuideProgramme& programme) override;
+        // Settles the programmes (a missing stop, overlaps), maps the new
+        // channels to the lineup and makes the guide the store's. False,
+        // with the old guide kept, when SQLite fails.
+        bool Commit(const std::vector<LineupChannel>& lineup, ImportCounts& counts);
+        const std::string& Error() const { return error_; }
+
+    private:
+        GuideStore& store_;
+        SqliteStatement addChannel_;
+        SqliteStatement addProgramme_;
+        bool open_ = false;
+        int duplicates_ = 0;
+        int channels_ = 0;
+        std::string error_;
+    };
+
+    // What is on each mapped channel at the moment at (UTC seconds).
+    std::vector<GuideEntry> OnAt(int64_t at);
+    // The programmes of Orvandel's channel that overlap [from, to).
+    std::vector<GuideEntry> OnChannelBetween(int channel, int64_t from, int64_t to);
+    // Makes the guide channel Orvandel's channel, by hand: no import
+    // changes it again. False when the guide has no such channel.
+    bool Map(const std::string& guideChannel, int channel);
+
+    const std::string& Error() const { return error_; }
+
+private:
+    explicit GuideStore(sqlite3* db) : db_(db) {}
+    bool Execute(const char* sql);
+    SqliteStatement Prepare(const char* sql);
+    std::vector<GuideEntry> Entries(sqlite3_stmt* statement);
+    int AutoMap(const std::vector<LineupChannel>& lineup);
+
+    std::unique_ptr<sqlite3, SqliteClose> db_;
+    std::string error_;
+};
+
+// Where the guide lives: "Guide.sqlite" beside the settings.
+std::string GuideDatabasePath();
