@@ -6,6 +6,7 @@
 #include "bench_stats.h"
 #include "guide/guide_import.h"
 #include "guide/guide_store.h"
+#include "guide/recording_rules.h"
 #include "platform/log.h"
 
 #include <zlib.h>
@@ -29,16 +30,6 @@ constexpr int kRepeats = 5;
 // 2027-01-04 00:00 UTC.
 constexpr int64_t kFirstDay = 1799020800;
 
-std::string XmltvTime(int64_t at)
-{
-    const std::time_t time = static_cast<std::time_t>(at);
-    std::tm fields{};
-    gmtime_r(&time, &fields);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d%H%M%S +0000", &fields);
-    return text;
-}
-
 // Programmes of 25 to 90 minutes, each with a description of a few lines.
 void WriteGuide(const std::string& path, bool gzip)
 {
@@ -52,7 +43,7 @@ void WriteGuide(const std::string& path, bool gzip)
         int64_t at = kFirstDay;
         for (int n = 0; at < kFirstDay + kDays * 86400; ++n) {
             const int64_t end = at + (25 + (n * 37 + channel) % 66) * 60;
-            text += "<programme start=\"" + XmltvTime(at) + "\" stop=\"" + XmltvTime(end) + "\" channel=\"ch" +
+            text += "<programme start=\"" + FormatXmltvTime(at) + "\" stop=\"" + FormatXmltvTime(end) + "\" channel=\"ch" +
                     std::to_string(channel) + ".example\"><title lang=\"en\">Programme " + std::to_string(n % 300) +
                     "</title><sub-title>Part " + std::to_string(n) + "</sub-title><desc lang=\"en\">" + description +
                     "</desc><episode-num system=\"xmltv_ns\">" + std::to_string(n % 9) + "." +
@@ -139,6 +130,32 @@ void ReportOnNow(const std::string& database)
     std::printf("What is on now, every channel (%zu found): %s ms\n", found, MedianAndSpread(milliseconds).c_str());
 }
 
+// Fifty series rules, each a title that runs on every channel, expanded
+// over the whole guide.
+void ReportRuleExpansion(const std::string& database)
+{
+    std::string error;
+    std::unique_ptr<GuideStore> store = GuideStore::Open(database, error);
+    RecordingRules rules(*store);
+    for (int n = 0; n < 50; ++n) {
+        RecordingRule rule;
+        rule.title = "Programme " + std::to_string(n * 6);
+        rule.series = true;
+        rule.newOnly = n % 2 == 0;
+        rules.Add(rule);
+    }
+    std::vector<double> milliseconds;
+    size_t planned = 0;
+    for (int repeat = 0; repeat < 5; ++repeat) {
+        const auto started = std::chrono::steady_clock::now();
+        planned = rules.Plan(kFirstDay).size();
+        milliseconds.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count());
+    }
+    std::printf("Expand 50 series rules over the 14 days (%zu recordings and conflicts): %s ms\n", planned,
+                MedianAndSpread(milliseconds).c_str());
+}
+
 } // namespace
 
 int main()
@@ -156,6 +173,7 @@ int main()
     ReportImports("  plain XMLTV", plain, database);
     ReportImports("  gzip XMLTV", packed, database);
     ReportOnNow(database);
+    ReportRuleExpansion(database);
     std::filesystem::remove_all(folder);
     return 0;
 }

@@ -29,6 +29,16 @@ CREATE TABLE IF NOT EXISTS channel_map(
   guide_id TEXT PRIMARY KEY,
   channel INTEGER NOT NULL,
   by_hand INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS rules(
+  id INTEGER PRIMARY KEY,
+  title TEXT NOT NULL,
+  title_contains INTEGER NOT NULL,
+  channel INTEGER NOT NULL,
+  series INTEGER NOT NULL,
+  new_only INTEGER NOT NULL,
+  keep INTEGER NOT NULL,
+  early_minutes INTEGER NOT NULL,
+  late_minutes INTEGER NOT NULL);
 )sql";
 
 // The settling steps of an import, in order, each counted into its field.
@@ -112,7 +122,10 @@ std::unique_ptr<GuideStore> GuideStore::Open(const std::string& path, std::strin
         return nullptr;
     }
     sqlite3_busy_timeout(db, 5000);
-    if (!store->Execute("PRAGMA journal_mode=WAL") || !store->Execute(kSchema)) {
+    // With the write-ahead log, NORMAL keeps the database whole through a
+    // crash or a power cut; a cut may only lose the last import.
+    if (!store->Execute("PRAGMA journal_mode=WAL") || !store->Execute("PRAGMA synchronous=NORMAL") ||
+        !store->Execute(kSchema)) {
         error = "The guide " + path + " could not be set up: " + store->Error();
         return nullptr;
     }

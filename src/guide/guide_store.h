@@ -85,6 +85,9 @@ public:
     const std::string& Error() const { return error_; }
 
 private:
+    // The rules live in the same database.
+    friend class RecordingRules;
+
     explicit GuideStore(sqlite3* db) : db_(db) {}
     bool Execute(const char* sql);
     SqliteStatement Prepare(const char* sql);

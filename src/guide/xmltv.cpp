@@ -91,6 +91,26 @@ std::optional<int64_t> ParseXmltvTime(std::string_view text, bool* hadOffset)
     return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second - offset;
 }
 
+std::string FormatXmltvTime(int64_t at)
+{
+    const std::time_t time = static_cast<std::time_t>(at);
+    std::tm fields{};
+    gmtime_r(&time, &fields);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d%H%M%S +0000", &fields);
+    return text;
+}
+
+std::string LocalTimeText(int64_t at, const char* format)
+{
+    const std::time_t time = static_cast<std::time_t>(at);
+    std::tm fields{};
+    localtime_r(&time, &fields);
+    char text[64];
+    std::strftime(text, sizeof text, format, &fields);
+    return text;
+}
+
 std::string EpisodeFromXmltvNs(std::string_view text)
 {
     // "season.episode.part", each counted from 0 and each "n/total" or empty.

@@ -33,6 +33,13 @@ struct GuideProgramme {
 // (hadOffset says so). Nothing for a text that is no such time.
 std::optional<int64_t> ParseXmltvTime(std::string_view text, bool* hadOffset = nullptr);
 
+// The same form for a UTC time, with "+0000".
+std::string FormatXmltvTime(int64_t at);
+
+// A time in the PC's zone, in strftime's format: how the guide's times are
+// shown.
+std::string LocalTimeText(int64_t at, const char* format);
+
 // "S01E02" from an xmltv_ns episode number ("0.1.0/1", counted from 0);
 // empty when it names no episode.
 std::string EpisodeFromXmltvNs(std::string_view text);

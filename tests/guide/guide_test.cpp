@@ -4,6 +4,7 @@
 
 #include "guide/guide_import.h"
 #include "guide/guide_store.h"
+#include "guide/recording_rules.h"
 #include "guide/xmltv.h"
 #include "config/settings.h"
 #include "support/process.h"
@@ -184,15 +185,9 @@ TEST_F(GuideTest, AKilledImportLeavesOneWholeGuide)
     EXPECT_EQ("3  2027-01-05 21:00-21:30  Old\n", shown.output) << "local time, Berlin";
 
     std::string body;
-    for (int64_t i = 0; i < 60000; ++i) {
-        const std::time_t start = kEvening + i * 120;
-        std::tm fields{};
-        gmtime_r(&start, &fields);
-        char text[32];
-        std::strftime(text, sizeof text, "%Y%m%d%H%M%S +0000", &fields);
-        body += Programme("news.example", text, "", "New " + std::to_string(i),
+    for (int64_t i = 0; i < 60000; ++i)
+        body += Programme("news.example", FormatXmltvTime(kEvening + i * 120), "", "New " + std::to_string(i),
                           "<desc>" + std::string(200, 'x') + "</desc>");
-    }
     WriteFileBytes(config.Root() + "/large.xml", Guide(body));
     const pid_t importer =
         StartProcess({BinPath("orvandel-setup"), "guide", "import", config.Root() + "/large.xml"});
@@ -216,4 +211,61 @@ TEST_F(GuideTest, AKilledImportLeavesOneWholeGuide)
     EXPECT_TRUE(programmes == 1 || programmes == 59999) << programmes << " programmes: half a guide";
 }
 
+// A series rule takes only new episodes, with its margins; a rule made
+// later that wants the tuner on another channel then is told with what.
+TEST_F(GuideTest, RulesPlanNewEpisodesAndTellTheirConflicts)
+{
+    // Tomorrow 20:00 UTC, and the days after: times to come for the tool too.
+    const int64_t day = 86400;
+    const int64_t evening = (static_cast<int64_t>(std::time(nullptr)) / day + 1) * day + 20 * 3600;
+    auto news = [&](int64_t at, const char* episode, bool repeat) {
+        return Programme("news.example", FormatXmltvTime(at), FormatXmltvTime(at + 1800), "The News",
+                         std::string("<episode-num system=\"onscreen\">") + episode + "</episode-num>" +
+                             (repeat ? "<previously-shown/>" : ""));
+    };
+    const std::string body = news(evening, "S01E01", false) + news(evening + day, "S01E01", true) +
+                             news(evening + 2 * day, "S01E02", false) + news(evening + 3 * day, "S01E02", false) +
+                             Programme("films.example", FormatXmltvTime(evening + 2 * day + 900),
+                                       FormatXmltvTime(evening + 2 * day + 7200), "The Film");
+    WriteFileBytes(config.Root() + "/rules.xml", Guide(body));
+    ASSERT_EQ(0, RunProcess({BinPath("orvandel-setup"), "guide", "import", config.Root() + "/rules.xml"}, 30000)
+                     .exitCode);
+    ASSERT_EQ(0, RunProcess({BinPath("orvandel-setup"), "guide", "map", "news.example", "3"}, 30000).exitCode);
+    ASSERT_EQ(0, RunProcess({BinPath("orvandel-setup"), "guide", "map", "films.example", "5"}, 30000).exitCode);
+    const ProcessResult series = RunProcess(
+        {BinPath("orvandel-setup"), "record", "The News", "--series", "--new-only"}, 30000, true);
+    ASSERT_EQ(0, series.exitCode) << series.output;
+    EXPECT_NE(std::string::npos, series.output.find("Rule 1: every new episode of \"The News\" on any channel, 1 min "
+                                                    "early, 2 min late."))
+        << series.output;
+    const ProcessResult film = RunProcess({BinPath("orvandel-setup"), "record", "The Film"}, 30000, true);
+    ASSERT_EQ(0, film.exitCode) << film.output;
+    EXPECT_NE(std::string::npos, film.output.find("will not record \"The Film\" on channel 5 at ")) << film.output;
+    EXPECT_NE(std::string::npos, film.output.find("conflicts with \"The News\" S01E02 on channel 3 at "))
+        << film.output;
+
+    std::string error;
+    std::unique_ptr<GuideStore> shared = GuideStore::Open(GuideDatabasePath(), error);
+    RecordingRules rules(*shared);
+    std::vector<PlannedRecording> plan = rules.Plan(evening - 3600);
+    ASSERT_EQ(3u, plan.size());
+    EXPECT_EQ(evening - 60, plan[0].start) << "a minute early";
+    EXPECT_EQ(evening + 1800 + 120, plan[0].end) << "two minutes late";
+    EXPECT_EQ("S01E02", plan[1].programme.episode) << "the repeat of S01E01 is left out";
+    EXPECT_TRUE(plan[1].conflict.empty());
+    EXPECT_EQ("The Film", plan[2].programme.title);
+    EXPECT_FALSE(plan[2].conflict.empty());
+    EXPECT_EQ(2u, rules.Plan(evening + day).size()) << "what has ended is not planned";
+
+    ASSERT_TRUE(rules.Remove(1));
+    EXPECT_FALSE(rules.Remove(1));
+    plan = rules.Plan(evening - 3600);
+    ASSERT_EQ(1u, plan.size());
+    EXPECT_TRUE(plan[0].conflict.empty()) << "without the series the film records";
+    const ProcessResult listed = RunProcess({BinPath("orvandel-setup"), "rules"}, 30000, true);
+    EXPECT_NE(std::string::npos, listed.output.find("Rule 2: once, \"The Film\" on any channel")) << listed.output;
+    EXPECT_NE(std::string::npos, listed.output.find("  records \"The Film\" on channel 5 at ")) << listed.output;
+}
+
 } // namespace
+

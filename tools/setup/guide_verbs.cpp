@@ -2,6 +2,7 @@
 
 #include "guide/guide_import.h"
 #include "guide/guide_store.h"
+#include "guide/recording_rules.h"
 #include "verb_status.h"
 
 #include <charconv>
@@ -39,21 +40,11 @@ std::optional<int64_t> LocalTime(const std::string& text)
     return static_cast<int64_t>(at);
 }
 
-std::string LocalText(int64_t at, const char* format)
-{
-    const std::time_t time = static_cast<std::time_t>(at);
-    std::tm fields{};
-    localtime_r(&time, &fields);
-    char text[64];
-    std::strftime(text, sizeof text, format, &fields);
-    return text;
-}
-
 void PrintEntry(const GuideEntry& entry)
 {
     const GuideProgramme& programme = entry.programme;
-    std::string line = std::to_string(entry.channel) + "  " + LocalText(programme.start, "%Y-%m-%d %H:%M") + "-" +
-                       LocalText(programme.stop.value_or(programme.start), "%H:%M") + "  " + programme.title;
+    std::string line = std::to_string(entry.channel) + "  " + LocalTimeText(programme.start, "%Y-%m-%d %H:%M") + "-" +
+                       LocalTimeText(programme.stop.value_or(programme.start), "%H:%M") + "  " + programme.title;
     if (!programme.episode.empty())
         line += " (" + programme.episode + ")";
     if (!programme.subTitle.empty())
@@ -99,7 +90,7 @@ int Show(const std::map<std::string, std::string>& options)
         return Refuse("The guide could not be read: " + store->Error());
     if (entries.empty())
         std::printf("Nothing in the guide%s at %s.\n", channel ? (" of channel " + std::to_string(*channel)).c_str() : "",
-                    LocalText(*at, "%Y-%m-%d %H:%M").c_str());
+                    LocalTimeText(*at, "%Y-%m-%d %H:%M").c_str());
     for (const GuideEntry& entry : entries)
         PrintEntry(entry);
     return kDone;
@@ -119,7 +110,112 @@ int Map(const std::string& guideChannel, const std::string& channelText)
     return kDone;
 }
 
+std::optional<int> Minutes(const VerbOptions& options, const char* name, int fallback)
+{
+    if (!options.contains(name))
+        return fallback;
+    const std::string& text = options.at(name);
+    int minutes = -1;
+    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), minutes);
+    if (parsed.ec != std::errc() || parsed.ptr != text.data() + text.size() || minutes < 0 || minutes > 600)
+        return std::nullopt;
+    return minutes;
+}
+
+std::string DescribeRule(const RecordingRule& rule)
+{
+    std::string text = "Rule " + std::to_string(rule.id) + ": " +
+                       (rule.series ? (rule.newOnly ? "every new episode of " : "every showing of ") : "once, ") +
+                       (rule.titleContains ? "a title containing \"" : "\"") + rule.title + "\" on " +
+                       (rule.channel < 0 ? "any channel" : "channel " + std::to_string(rule.channel)) + ", " +
+                       std::to_string(rule.earlyMinutes) + " min early, " + std::to_string(rule.lateMinutes) +
+                       " min late";
+    if (rule.keep > 0)
+        text += ", the last " + std::to_string(rule.keep) + " kept";
+    return text + ".";
+}
+
+// The rule and what it will record, or why not.
+void PrintRulePlan(const RecordingRule& rule, const std::vector<PlannedRecording>& plan)
+{
+    std::printf("%s\n", DescribeRule(rule).c_str());
+    int shown = 0;
+    for (const PlannedRecording& planned : plan) {
+        if (planned.ruleId != rule.id)
+            continue;
+        ++shown;
+        if (planned.conflict.empty())
+            std::printf("  records %s, %s-%s\n", DescribeProgramme(planned).c_str(),
+                        LocalTimeText(planned.start, "%H:%M").c_str(), LocalTimeText(planned.end, "%H:%M").c_str());
+        else
+            std::printf("  will not record %s: it %s\n", DescribeProgramme(planned).c_str(), planned.conflict.c_str());
+    }
+    if (shown == 0)
+        std::printf("  nothing in the guide matches it yet\n");
+}
+
 } // namespace
+
+int RecordVerb(const std::vector<std::string>& positional, const VerbOptions& options)
+{
+    if (positional.size() != 1 || positional[0].empty())
+        return Usage("record needs the programme's TITLE");
+    RecordingRule rule;
+    rule.title = positional[0];
+    rule.series = options.contains("--series");
+    rule.titleContains = options.contains("--contains");
+    rule.newOnly = options.contains("--new-only");
+    const std::optional<int> early = Minutes(options, "--early", rule.earlyMinutes);
+    const std::optional<int> late = Minutes(options, "--late", rule.lateMinutes);
+    const std::optional<int> keep = Minutes(options, "--keep", 0);
+    if (!early || !late || !keep)
+        return Usage("--early, --late and --keep need a number from 0 to 600");
+    rule.earlyMinutes = *early;
+    rule.lateMinutes = *late;
+    rule.keep = *keep;
+    if (options.contains("--channel")) {
+        const std::optional<int> channel = ChannelNumber(options.at("--channel"));
+        if (!channel)
+            return Usage("--channel needs a number from 0 to 999");
+        rule.channel = *channel;
+    }
+    const std::unique_ptr<GuideStore> store = OpenStore();
+    if (!store)
+        return kRefused;
+    RecordingRules rules(*store);
+    rule.id = rules.Add(rule);
+    if (rule.id == 0)
+        return Refuse("The rule could not be stored: " + rules.Error());
+    PrintRulePlan(rule, rules.Plan(static_cast<int64_t>(std::time(nullptr))));
+    return kDone;
+}
+
+int RulesVerb(const std::vector<std::string>& positional)
+{
+    const std::unique_ptr<GuideStore> store = OpenStore();
+    if (!store)
+        return kRefused;
+    RecordingRules rules(*store);
+    if (positional.size() == 2 && positional[0] == "remove") {
+        int64_t id = 0;
+        const std::string& text = positional[1];
+        if (std::from_chars(text.data(), text.data() + text.size(), id).ptr != text.data() + text.size() || id <= 0)
+            return Usage("rules remove needs a rule's number");
+        if (!rules.Remove(id))
+            return Refuse(rules.Error());
+        std::printf("Rule %lld is removed.\n", static_cast<long long>(id));
+        return kDone;
+    }
+    if (!positional.empty())
+        return Usage("rules takes nothing, or remove ID");
+    const std::vector<PlannedRecording> plan = rules.Plan(static_cast<int64_t>(std::time(nullptr)));
+    const std::vector<RecordingRule> all = rules.All();
+    if (all.empty())
+        std::printf("No recording rules.\n");
+    for (const RecordingRule& rule : all)
+        PrintRulePlan(rule, plan);
+    return kDone;
+}
 
 int GuideVerb(const std::vector<std::string>& positional, const std::map<std::string, std::string>& options)
 {

@@ -6,6 +6,14 @@
 #include <string>
 #include <vector>
 
+using VerbOptions = std::map<std::string, std::string>;
+
 // "guide import FILE", "guide show [--channel N] [--at TIME]", "guide map
 // GUIDE-ID CHANNEL". The tool's exit status.
-int GuideVerb(const std::vector<std::string>& positional, const std::map<std::string, std::string>& options);
+int GuideVerb(const std::vector<std::string>& positional, const VerbOptions& options);
+
+// "record TITLE [--series] [--contains] [--channel N] [--new-only] [--keep N]
+// [--early M] [--late M]": a rule, with the recordings it makes and any
+// conflict. "rules", "rules remove ID".
+int RecordVerb(const std::vector<std::string>& positional, const VerbOptions& options);
+int RulesVerb(const std::vector<std::string>& positional);

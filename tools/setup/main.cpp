@@ -113,6 +113,14 @@ while Orvandel runs: stop it first (it saves its settings when it ends).
       what is on every matched channel now (or at --at), or one channel's
       next 24 hours, in local time. "map" matches a guide channel by hand.
       Example: orvandel-setup guide import tv.xml.gz
+  record TITLE [--series] [--contains] [--channel N] [--new-only] [--keep N]
+         [--early M] [--late M] | rules | rules remove ID
+      A recording rule over the guide: the first showing of TITLE, or with
+      --series every one (--new-only: no repeats), on channel N or any,
+      starting M minutes early (1) and ending M late (2). It prints the
+      recordings the rule will make, and those it cannot because an earlier
+      rule records another channel then. "rules" lists every rule so.
+      Example: orvandel-setup record "The News" --series --new-only
 
 Exit status: 0 when done, 1 when refused, 2 on a bad command line.
 )";
@@ -632,6 +640,10 @@ int RunVerb(const std::string& verb, const std::vector<std::string>& positional,
     // The guide is a database of its own, which Orvandel only reads.
     if (verb == "guide")
         return GuideVerb(positional, options);
+    if (verb == "record")
+        return RecordVerb(positional, options);
+    if (verb == "rules")
+        return RulesVerb(positional);
     if (!InstanceLock::TryTake())
         return Refuse("Orvandel is running: stop it first, since it saves its own settings when it ends.");
     if (verb == "account")
@@ -664,7 +676,7 @@ int main(int argc, char** argv)
     }
     Options options;
     std::vector<std::string> positional;
-    if (!ParseOptions(arguments, 2, {"--password-stdin", "--disable", "--no-sound", "--verbose"}, options, positional))
+    if (!ParseOptions(arguments, 2, {"--password-stdin", "--disable", "--no-sound", "--verbose", "--series", "--contains", "--new-only"}, options, positional))
         return Usage("an option lacks its value");
     TerminalSink sink;
     SetMessageSink(&sink);

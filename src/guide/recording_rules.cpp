@@ -1,0 +1,162 @@
+#include "guide/recording_rules.h"
+
+#include <algorithm>
+#include <set>
+
+namespace {
+
+constexpr const char* kRuleColumns =
+    "id, title, title_contains, channel, series, new_only, keep, early_minutes, late_minutes";
+
+RecordingRule RuleAt(sqlite3_stmt* statement)
+{
+    RecordingRule rule;
+    rule.id = sqlite3_column_int64(statement, 0);
+    const unsigned char* title = sqlite3_column_text(statement, 1);
+    rule.title = title ? reinterpret_cast<const char*>(title) : "";
+    rule.titleContains = sqlite3_column_int(statement, 2) != 0;
+    rule.channel = sqlite3_column_int(statement, 3);
+    rule.series = sqlite3_column_int(statement, 4) != 0;
+    rule.newOnly = sqlite3_column_int(statement, 5) != 0;
+    rule.keep = sqlite3_column_int(statement, 6);
+    rule.earlyMinutes = sqlite3_column_int(statement, 7);
+    rule.lateMinutes = sqlite3_column_int(statement, 8);
+    return rule;
+}
+
+bool Overlap(const PlannedRecording& a, const PlannedRecording& b)
+{
+    return a.start < b.end && b.start < a.end;
+}
+
+} // namespace
+
+std::string DescribeProgramme(const PlannedRecording& planned)
+{
+    return "\"" + planned.programme.title + "\"" +
+           (planned.programme.episode.empty() ? "" : " " + planned.programme.episode) + " on channel " +
+           std::to_string(planned.channel) + " at " + LocalTimeText(planned.programme.start, "%Y-%m-%d %H:%M");
+}
+
+int64_t RecordingRules::Add(const RecordingRule& rule)
+{
+    SqliteStatement add = store_.Prepare(
+        "INSERT INTO rules(title, title_contains, channel, series, new_only, keep, early_minutes, late_minutes) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    if (!add) {
+        error_ = store_.Error();
+        return 0;
+    }
+    sqlite3_bind_text(add.get(), 1, rule.title.data(), static_cast<int>(rule.title.size()), SQLITE_TRANSIENT);
+    const int values[] = {rule.titleContains, rule.channel, rule.series, rule.newOnly,
+                          rule.keep,          rule.earlyMinutes, rule.lateMinutes};
+    for (int i = 0; i < 7; ++i)
+        sqlite3_bind_int(add.get(), i + 2, values[i]);
+    if (sqlite3_step(add.get()) != SQLITE_DONE) {
+        error_ = sqlite3_errmsg(store_.db_.get());
+        return 0;
+    }
+    return sqlite3_last_insert_rowid(store_.db_.get());
+}
+
+bool RecordingRules::Remove(int64_t id)
+{
+    SqliteStatement remove = store_.Prepare("DELETE FROM rules WHERE id = ?1");
+    if (!remove)
+        return false;
+    sqlite3_bind_int64(remove.get(), 1, id);
+    if (sqlite3_step(remove.get()) != SQLITE_DONE || sqlite3_changes(store_.db_.get()) == 0) {
+        error_ = "There is no rule " + std::to_string(id) + ".";
+        return false;
+    }
+    return true;
+}
+
+std::vector<RecordingRule> RecordingRules::All()
+{
+    SqliteStatement rules = store_.Prepare((std::string("SELECT ") + kRuleColumns + " FROM rules ORDER BY id").c_str());
+    std::vector<RecordingRule> all;
+    while (rules && sqlite3_step(rules.get()) == SQLITE_ROW)
+        all.push_back(RuleAt(rules.get()));
+    return all;
+}
+
+// The programmes the rule asks for, with its margins, before conflicts.
+std::vector<PlannedRecording> RecordingRules::Candidates(const RecordingRule& rule, int64_t now)
+{
+    const char* titleTest = rule.titleContains ? "instr(lower(p.title), lower(?1)) > 0" : "p.title = ?1";
+    const std::string sql = std::string("SELECT m.channel, p.start, p.stop, p.title, p.sub_title, p.description, "
+                                        "p.episode, p.previously_shown FROM programmes p JOIN channel_map m ON "
+                                        "m.guide_id = p.channel_id WHERE ") +
+                            titleTest + " AND (?2 < 0 OR m.channel = ?2) AND p.stop > ?3 ORDER BY p.start";
+    SqliteStatement statement = store_.Prepare(sql.c_str());
+    std::vector<PlannedRecording> candidates;
+    if (!statement)
+        return candidates;
+    sqlite3_bind_text(statement.get(), 1, rule.title.data(), static_cast<int>(rule.title.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int(statement.get(), 2, rule.channel);
+    sqlite3_bind_int64(statement.get(), 3, now);
+    std::set<std::string> episodesSeen;
+    while (sqlite3_step(statement.get()) == SQLITE_ROW) {
+        PlannedRecording planned;
+        planned.ruleId = rule.id;
+        planned.channel = sqlite3_column_int(statement.get(), 0);
+        GuideProgramme& programme = planned.programme;
+        programme.start = sqlite3_column_int64(statement.get(), 1);
+        programme.stop = sqlite3_column_int64(statement.get(), 2);
+        auto text = [&statement](int column) {
+            const unsigned char* value = sqlite3_column_text(statement.get(), column);
+            return value ? std::string(reinterpret_cast<const char*>(value)) : std::string();
+        };
+        programme.title = text(3);
+        programme.subTitle = text(4);
+        programme.description = text(5);
+        programme.episode = text(6);
+        programme.previouslyShown = sqlite3_column_int(statement.get(), 7) != 0;
+        // A repeat: shown before, or an episode this rule already takes.
+        if (rule.newOnly && (programme.previouslyShown ||
+                             (!programme.episode.empty() && !episodesSeen.insert(programme.episode).second)))
+            continue;
+        planned.start = programme.start - rule.earlyMinutes * 60;
+        planned.end = *programme.stop + rule.lateMinutes * 60;
+        candidates.push_back(std::move(planned));
+        if (!rule.series)
+            break;
+    }
+    return candidates;
+}
+
+std::vector<PlannedRecording> RecordingRules::Plan(int64_t now)
+{
+    std::vector<PlannedRecording> plan;
+    for (const RecordingRule& rule : All()) {
+        for (PlannedRecording& candidate : Candidates(rule, now)) {
+            for (PlannedRecording& earlier : plan) {
+                if (!earlier.conflict.empty() || !Overlap(candidate, earlier))
+                    continue;
+                // The same programme twice records once.
+                if (earlier.channel == candidate.channel && earlier.programme.start == candidate.programme.start) {
+                    candidate.conflict = "recorded already by rule " + std::to_string(earlier.ruleId);
+                    break;
+                }
+                // Back to back on one channel: only the margins meet, and
+                // the later recording starts when the earlier ends.
+                if (earlier.channel == candidate.channel && *earlier.programme.stop <= candidate.programme.start) {
+                    candidate.start = std::max(candidate.start, earlier.end);
+                    continue;
+                }
+                if (earlier.channel == candidate.channel && *candidate.programme.stop <= earlier.programme.start) {
+                    candidate.end = std::min(candidate.end, earlier.start);
+                    continue;
+                }
+                candidate.conflict = "conflicts with " + DescribeProgramme(earlier) + " (rule " +
+                                     std::to_string(earlier.ruleId) + ", made earlier)";
+                break;
+            }
+            plan.push_back(std::move(candidate));
+        }
+    }
+    std::stable_sort(plan.begin(), plan.end(),
+                     [](const PlannedRecording& a, const PlannedRecording& b) { return a.start < b.start; });
+    return plan;
+}

@@ -1,0 +1,59 @@
+#pragma once
+// Recording by programme: rules ("record this", "record every new episode
+// of that"), kept in the guide's database, and their expansion over the
+// guide into concrete recordings. There is one tuner, so two recordings
+// that overlap on different channels conflict: the rule made earlier wins,
+// and the one that loses says with which programme.
+
+#include "guide/guide_store.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct RecordingRule {
+    int64_t id = 0;
+    std::string title;
+    bool titleContains = false;  // else the title must match exactly
+    int channel = -1;            // Orvandel's channel; -1: any
+    bool series = false;         // else only the first programme that matches
+    bool newOnly = false;        // leave out repeats: previously shown, or an episode seen before
+    int keep = 0;                // recordings kept of a series; 0: all
+    int earlyMinutes = 1;
+    int lateMinutes = 2;
+};
+
+struct PlannedRecording {
+    int64_t ruleId = 0;
+    int channel = -1;
+    int64_t start = 0;  // UTC seconds, with the rule's margins
+    int64_t end = 0;
+    GuideProgramme programme;
+    // Why it will not be recorded; empty when it will.
+    std::string conflict;
+};
+
+class RecordingRules {
+public:
+    // The rules live in store's database.
+    explicit RecordingRules(GuideStore& store) : store_(store) {}
+
+    // The new rule's id, or 0 when it could not be stored (Error says why).
+    int64_t Add(const RecordingRule& rule);
+    bool Remove(int64_t id);
+    std::vector<RecordingRule> All();
+    // Every recording the rules make from now on, by start, with the ones
+    // that lose a conflict among them.
+    std::vector<PlannedRecording> Plan(int64_t now);
+
+    const std::string& Error() const { return error_; }
+
+private:
+    std::vector<PlannedRecording> Candidates(const RecordingRule& rule, int64_t now);
+
+    GuideStore& store_;
+    std::string error_;
+};
+
+// "\"The News\" on channel 3 at 2027-01-05 20:00", in local time.
+std::string DescribeProgramme(const PlannedRecording& planned);
