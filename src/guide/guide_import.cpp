@@ -24,15 +24,31 @@ std::string GzError(gzFile_s* file)
     return code == Z_ERRNO ? std::strerror(errno) : text;
 }
 
-GuideImportResult Failed(const std::string& path, std::string error)
+} // namespace
+
+GuideImportResult ImportFailed(const std::string& source, std::string error)
 {
     GuideImportResult result;
     result.error = std::move(error);
-    Log("The guide " + path + " was not imported, and the old guide stays: " + result.error);
+    Log("The guide " + source + " was not imported, and the old guide stays: " + result.error);
     return result;
 }
 
-} // namespace
+GuideImportResult CommitImport(GuideStore::Import& import, const XmltvReader& reader, const std::string& source,
+                               const std::vector<LineupChannel>& lineup)
+{
+    GuideImportResult result;
+    if (!import.Commit(lineup, result.counts))
+        return ImportFailed(source, "the guide store failed: " + import.Error());
+    result.imported = true;
+    result.timesWithoutZone = reader.TimesWithoutZone();
+    result.skipped = reader.Skipped();
+    if (result.timesWithoutZone > 0)
+        Log("The guide " + source + " gives " + std::to_string(result.timesWithoutZone) +
+            " programmes' times without a zone; they were read in this PC's zone.");
+    Log("The guide " + source + " was imported: " + DescribeImport(result));
+    return result;
+}
 
 GuideImportResult ImportGuideFile(GuideStore& store, const std::string& path,
                                   const std::vector<LineupChannel>& lineup)
@@ -40,29 +56,19 @@ GuideImportResult ImportGuideFile(GuideStore& store, const std::string& path,
     // gzread reads a plain file as it is.
     std::unique_ptr<gzFile_s, GzClose> file(gzopen(path.c_str(), "rb"));
     if (!file)
-        return Failed(path, std::string("it cannot be opened: ") + std::strerror(errno));
+        return ImportFailed(path, std::string("it cannot be opened: ") + std::strerror(errno));
     GuideStore::Import import(store);
     XmltvReader reader(import);
     std::unique_ptr<char[]> piece(new char[kPieceBytes]);
     int read = 0;
     while ((read = gzread(file.get(), piece.get(), kPieceBytes)) > 0)
         if (!reader.Feed(piece.get(), static_cast<size_t>(read)))
-            return Failed(path, reader.Error());
+            return ImportFailed(path, reader.Error());
     if (read < 0)
-        return Failed(path, "it could not be read: " + GzError(file.get()));
+        return ImportFailed(path, "it could not be read: " + GzError(file.get()));
     if (!reader.Finish())
-        return Failed(path, reader.Error());
-    GuideImportResult result;
-    if (!import.Commit(lineup, result.counts))
-        return Failed(path, "the guide store failed: " + import.Error());
-    result.imported = true;
-    result.timesWithoutZone = reader.TimesWithoutZone();
-    result.skipped = reader.Skipped();
-    if (result.timesWithoutZone > 0)
-        Log("The guide " + path + " gives " + std::to_string(result.timesWithoutZone) +
-            " programmes' times without a zone; they were read in this PC's zone.");
-    Log("The guide " + path + " was imported: " + DescribeImport(result));
-    return result;
+        return ImportFailed(path, reader.Error());
+    return CommitImport(import, reader, path, lineup);
 }
 
 std::vector<LineupChannel> EnabledLineup()

@@ -20,6 +20,12 @@ struct GuideImportResult {
 GuideImportResult ImportGuideFile(GuideStore& store, const std::string& path,
                                   const std::vector<LineupChannel>& lineup);
 
+// The two ends of every import, whatever it reads from: a failure, logged
+// with its source and reason, and the commit of what the reader read.
+GuideImportResult ImportFailed(const std::string& source, std::string error);
+GuideImportResult CommitImport(GuideStore::Import& import, const XmltvReader& reader, const std::string& source,
+                               const std::vector<LineupChannel>& lineup);
+
 // The enabled channels of the lineup, with their descriptions as names.
 std::vector<LineupChannel> EnabledLineup();
 

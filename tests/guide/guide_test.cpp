@@ -2,12 +2,15 @@
 // whatever zone the file or the PC is in, its odd programmes settled, and
 // an import that fails or is killed never leaving half a guide.
 
+#include "guide/guide_download.h"
 #include "guide/guide_import.h"
 #include "guide/guide_store.h"
 #include "guide/recording_rules.h"
 #include "guide/xmltv.h"
 #include "config/settings.h"
+#include "net/canned_server.h"
 #include "support/process.h"
+#include "support/test_application.h"
 #include "support/temp_config.h"
 
 #include <gtest/gtest.h>
@@ -167,6 +170,38 @@ TEST_F(GuideTest, AGuideThatCannotBeReadKeepsTheOldOne)
     const GuideImportResult missing = ImportGuideFile(*store, config.Root() + "/none.xml", lineup);
     EXPECT_EQ("it cannot be opened: No such file or directory", missing.error);
     EXPECT_EQ(std::vector<std::string>{"Kept"}, Titles(3));
+}
+
+// A guide from the web, gzip whether the server says so or not; a server
+// that refuses keeps the old guide and says how it refused.
+TEST_F(GuideTest, AGuideComesOverHttpPackedOrNot)
+{
+    Application();
+    const std::string xml = Guide(Programme("news.example", "20270105200000 +0000", "20270105203000 +0000", "Web"));
+    const std::string packedPath = config.Root() + "/web.xml.gz";
+    gzFile file = gzopen(packedPath.c_str(), "wb");
+    gzwrite(file, xml.data(), static_cast<unsigned>(xml.size()));
+    gzclose(file);
+    const std::string packed = ReadFileBytes(packedPath);
+    auto answer = [](const std::string& body) {
+        return "HTTP/1.1 200 OK\r\nContent-Type: application/gzip\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\nConnection: close\r\n\r\n" + body;
+    };
+    CannedServer gzipServer(answer(packed));
+    const GuideImportResult fromGzip = ImportGuideUrl(*store, "http://" + gzipServer.Url("/tv.xml.gz"), lineup);
+    ASSERT_TRUE(fromGzip.imported) << fromGzip.error;
+    EXPECT_EQ(std::vector<std::string>{"Web"}, Titles(3));
+
+    CannedServer plainServer(answer(xml));
+    EXPECT_TRUE(ImportGuideUrl(*store, "http://" + plainServer.Url("/tv.xml"), lineup).imported);
+
+    CannedServer cutServer(answer(packed.substr(0, packed.size() / 2)).substr(0, 90 + packed.size() / 2));
+    const GuideImportResult cut = ImportGuideUrl(*store, "http://" + cutServer.Url("/tv.xml.gz"), lineup);
+    EXPECT_FALSE(cut.imported);
+    CannedServer refusing("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    const GuideImportResult refused = ImportGuideUrl(*store, "http://" + refusing.Url("/none.xml"), lineup);
+    EXPECT_EQ("the server answered HTTP 404 Not Found", refused.error);
+    EXPECT_EQ(std::vector<std::string>{"Web"}, Titles(3)) << "the old guide stays";
 }
 
 // The tool is killed in the middle of a large import: the next reader finds

@@ -1,9 +1,12 @@
 #include "guide_verbs.h"
 
+#include "guide/guide_download.h"
 #include "guide/guide_import.h"
 #include "guide/guide_store.h"
 #include "guide/recording_rules.h"
 #include "verb_status.h"
+
+#include <QCoreApplication>
 
 #include <charconv>
 #include <cstdio>
@@ -61,12 +64,23 @@ std::unique_ptr<GuideStore> OpenStore()
     return store;
 }
 
-int Import(const std::string& path)
+// A download needs Qt's event loop, which the tool runs only for it.
+GuideImportResult ImportGuideUrlHere(GuideStore& store, const std::string& url)
+{
+    int argc = 1;
+    char name[] = "orvandel-setup";
+    char* argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+    return ImportGuideUrl(store, url, EnabledLineup());
+}
+
+int Import(const std::string& source)
 {
     const std::unique_ptr<GuideStore> store = OpenStore();
     if (!store)
         return kRefused;
-    const GuideImportResult result = ImportGuideFile(*store, path, EnabledLineup());
+    const GuideImportResult result =
+        IsGuideUrl(source) ? ImportGuideUrlHere(*store, source) : ImportGuideFile(*store, source, EnabledLineup());
     if (!result.imported)
         return Refuse("The guide was not imported, and the old guide stays: " + result.error);
     std::printf("Imported %s\n", DescribeImport(result).c_str());
@@ -225,5 +239,5 @@ int GuideVerb(const std::vector<std::string>& positional, const std::map<std::st
         return Show(options);
     if (positional.size() == 3 && positional[0] == "map")
         return Map(positional[1], positional[2]);
-    return Usage("guide needs import FILE, show [--channel N] [--at \"YYYY-MM-DD HH:MM\"] or map GUIDE-ID CHANNEL");
+    return Usage("guide needs import FILE|URL, show [--channel N] [--at \"YYYY-MM-DD HH:MM\"] or map GUIDE-ID CHANNEL");
 }

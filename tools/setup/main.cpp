@@ -106,13 +106,14 @@ while Orvandel runs: stop it first (it saves its settings when it ends).
       Example: orvandel-setup network --port 7000 --directory off
   recording --folder PATH [--max-minutes M] [--max-megabytes S]
       Where recordings go, and their limits (0 for none).
-  guide import FILE | guide show [--channel N] [--at "YYYY-MM-DD HH:MM"] | guide map GUIDE-ID N
-      The programme guide: "import" reads an XMLTV file (plain or .gz) and
-      matches its channels to the lineup by number and name; if the file
-      cannot be read or is malformed, the old guide stays. "show" lists
+  guide import FILE|URL | guide show [--channel N] [--at "YYYY-MM-DD HH:MM"] | guide map GUIDE-ID N
+      The programme guide: "import" reads an XMLTV file or http(s) address
+      (plain or gzip) and matches its channels to the lineup by number and
+      name; if the guide cannot be read or is malformed, the old one stays.
+      "show" lists
       what is on every matched channel now (or at --at), or one channel's
       next 24 hours, in local time. "map" matches a guide channel by hand.
-      Example: orvandel-setup guide import tv.xml.gz
+      Example: orvandel-setup guide import https://example.org/tv.xml.gz
   record TITLE [--series] [--contains] [--channel N] [--new-only] [--keep N]
          [--early M] [--late M] | rules | rules remove ID
       A recording rule over the guide: the first showing of TITLE, or with

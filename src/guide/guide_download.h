@@ -1,0 +1,18 @@
+#pragma once
+// Importing a guide from an http(s) URL: the body is read as it arrives,
+// unpacked when it is gzip (whether the server says so or not), and fed to
+// the same one-pass import as a file. Nothing of the old guide changes
+// unless the whole download was read and is well formed.
+
+#include "guide/guide_import.h"
+
+#include <string>
+#include <vector>
+
+// Needs a QCoreApplication; runs its own event loop until the download has
+// ended, failed (the HTTP status or the network's reason), or been silent
+// for 30 s.
+GuideImportResult ImportGuideUrl(GuideStore& store, const std::string& url, const std::vector<LineupChannel>& lineup);
+
+// Whether the text names a web address rather than a file.
+bool IsGuideUrl(const std::string& text);
