@@ -39,6 +39,16 @@ CREATE TABLE IF NOT EXISTS rules(
   keep INTEGER NOT NULL,
   early_minutes INTEGER NOT NULL,
   late_minutes INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS slotted(
+  slot INTEGER PRIMARY KEY,
+  channel INTEGER NOT NULL,
+  programme_start INTEGER NOT NULL,
+  start INTEGER NOT NULL,
+  end INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS skipped(
+  channel INTEGER NOT NULL,
+  programme_start INTEGER NOT NULL,
+  PRIMARY KEY(channel, programme_start));
 )sql";
 
 // The settling steps of an import, in order, each counted into its field.

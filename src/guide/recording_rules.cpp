@@ -126,6 +126,62 @@ std::vector<PlannedRecording> RecordingRules::Candidates(const RecordingRule& ru
     return candidates;
 }
 
+void RecordingRules::MarkSkipped(std::vector<PlannedRecording>& plan)
+{
+    SqliteStatement skipped = store_.Prepare("SELECT 1 FROM skipped WHERE channel = ?1 AND programme_start = ?2");
+    for (PlannedRecording& planned : plan) {
+        if (!skipped || !planned.conflict.empty())
+            continue;
+        sqlite3_bind_int(skipped.get(), 1, planned.channel);
+        sqlite3_bind_int64(skipped.get(), 2, planned.programme.start);
+        if (sqlite3_step(skipped.get()) == SQLITE_ROW)
+            planned.conflict = "was skipped: its schedule was deleted";
+        sqlite3_reset(skipped.get());
+    }
+}
+
+std::vector<SlottedRecording> RecordingRules::Slotted()
+{
+    SqliteStatement slotted =
+        store_.Prepare("SELECT slot, channel, programme_start, start, end FROM slotted ORDER BY slot");
+    std::vector<SlottedRecording> all;
+    while (slotted && sqlite3_step(slotted.get()) == SQLITE_ROW)
+        all.push_back({sqlite3_column_int(slotted.get(), 0), sqlite3_column_int(slotted.get(), 1),
+                       sqlite3_column_int64(slotted.get(), 2), sqlite3_column_int64(slotted.get(), 3),
+                       sqlite3_column_int64(slotted.get(), 4)});
+    return all;
+}
+
+bool RecordingRules::Change(const char* sql, std::initializer_list<int64_t> values)
+{
+    SqliteStatement statement = store_.Prepare(sql);
+    if (!statement)
+        return false;
+    int index = 0;
+    for (int64_t value : values)
+        sqlite3_bind_int64(statement.get(), ++index, value);
+    if (sqlite3_step(statement.get()) == SQLITE_DONE)
+        return true;
+    error_ = sqlite3_errmsg(store_.db_.get());
+    return false;
+}
+
+bool RecordingRules::Slot(int slot, const PlannedRecording& planned)
+{
+    return Change("INSERT OR REPLACE INTO slotted(slot, channel, programme_start, start, end) VALUES (?1, ?2, ?3, ?4, ?5)",
+                  {slot, planned.channel, planned.programme.start, planned.start, planned.end});
+}
+
+bool RecordingRules::Unslot(int slot)
+{
+    return Change("DELETE FROM slotted WHERE slot = ?1", {slot});
+}
+
+bool RecordingRules::Skip(int channel, int64_t programmeStart)
+{
+    return Change("INSERT OR IGNORE INTO skipped(channel, programme_start) VALUES (?1, ?2)", {channel, programmeStart});
+}
+
 std::vector<PlannedRecording> RecordingRules::Plan(int64_t now)
 {
     std::vector<PlannedRecording> plan;
@@ -156,6 +212,7 @@ std::vector<PlannedRecording> RecordingRules::Plan(int64_t now)
             plan.push_back(std::move(candidate));
         }
     }
+    MarkSkipped(plan);
     std::stable_sort(plan.begin(), plan.end(),
                      [](const PlannedRecording& a, const PlannedRecording& b) { return a.start < b.start; });
     return plan;

@@ -8,6 +8,7 @@
 #include "guide/guide_store.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,15 @@ struct PlannedRecording {
     std::string conflict;
 };
 
+// A planned recording that holds a schedule slot.
+struct SlottedRecording {
+    int slot = -1;
+    int channel = -1;
+    int64_t programmeStart = 0;
+    int64_t start = 0;
+    int64_t end = 0;
+};
+
 class RecordingRules {
 public:
     // The rules live in store's database.
@@ -43,13 +53,22 @@ public:
     bool Remove(int64_t id);
     std::vector<RecordingRule> All();
     // Every recording the rules make from now on, by start, with the ones
-    // that lose a conflict among them.
+    // that lose a conflict or were skipped among them.
     std::vector<PlannedRecording> Plan(int64_t now);
+
+    // Which slots hold planned recordings.
+    std::vector<SlottedRecording> Slotted();
+    bool Slot(int slot, const PlannedRecording& planned);
+    bool Unslot(int slot);
+    // The recording of the programme will not be made.
+    bool Skip(int channel, int64_t programmeStart);
 
     const std::string& Error() const { return error_; }
 
 private:
     std::vector<PlannedRecording> Candidates(const RecordingRule& rule, int64_t now);
+    bool Change(const char* sql, std::initializer_list<int64_t> values);
+    void MarkSkipped(std::vector<PlannedRecording>& plan);
 
     GuideStore& store_;
     std::string error_;

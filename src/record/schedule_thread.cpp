@@ -7,12 +7,14 @@
 #include "platform/messages.h"
 #include "shared/server_state.h"
 
+#include <ctime>
 #include <mutex>
 
 namespace {
 
 constexpr int kPassIntervalMs = 1000;
 constexpr int kStopLimitMs = 2000;
+constexpr int kPassesPerGuideFill = 60;
 
 // The slot's end has come: its recording stops and the slot is free.
 void EndSlot(ScheduleSlot& slot)
@@ -64,9 +66,12 @@ void RunSchedulePass(Tuner& tuner)
 
 int ScheduleThread::Run()
 {
-    do
+    int pass = 0;
+    do {
+        if (pass++ % kPassesPerGuideFill == 0)
+            guideSlots_.Fill(static_cast<int64_t>(std::time(nullptr)));
         RunSchedulePass(*tuner_);
-    while (!stop_.PauseFor(kPassIntervalMs));
+    } while (!stop_.PauseFor(kPassIntervalMs));
     return 0;
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 // The schedule thread: once a second it compares the schedule slots with the
-// local clock and asks the main frame to start or stop recordings. It only
-// posts messages; the recording itself runs on the window thread.
+// local clock and asks the recorder to start or stop recordings; once a
+// minute it lets the guide's planned recordings take slots. It only posts
+// messages; the recording itself runs on the window thread.
 
 #include "platform/sync.h"
 #include "platform/thread.h"
+#include "record/guide_slots.h"
 
 class Tuner;
 
@@ -26,6 +28,7 @@ private:
     int Run();
 
     Tuner* tuner_ = nullptr;
+    GuideSlots guideSlots_;
     WorkerThread thread_;
     StopRequest stop_;
 };

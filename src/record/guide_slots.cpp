@@ -1,0 +1,113 @@
+#include "record/guide_slots.h"
+
+#include "config/settings.h"
+#include "guide/recording_rules.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+
+#include <ctime>
+
+namespace {
+
+// How far ahead planned recordings take slots.
+constexpr int64_t kSlotWindowSeconds = 24 * 3600;
+
+SystemTime LocalSystemTime(int64_t at)
+{
+    const std::time_t time = static_cast<std::time_t>(at);
+    std::tm fields{};
+    localtime_r(&time, &fields);
+    auto field = [](int value) { return static_cast<uint16_t>(value); };
+    return SystemTime{field(fields.tm_year + 1900), field(fields.tm_mon + 1), field(fields.tm_wday),
+                      field(fields.tm_mday),        field(fields.tm_hour),     field(fields.tm_min),
+                      field(fields.tm_sec),         0};
+}
+
+bool SlotHolds(const ScheduleSlot& slot, const SlottedRecording& slotted)
+{
+    return slot.used && slot.channel == slotted.channel &&
+           CompareSystemTime(slot.start, LocalSystemTime(slotted.start)) == 0 &&
+           CompareSystemTime(slot.end, LocalSystemTime(slotted.end)) == 0;
+}
+
+// A schedule of its own that the time overlaps, or nullptr.
+const ScheduleSlot* OverlappingSlot(const SystemTime& start, const SystemTime& end)
+{
+    for (const ScheduleSlot& slot : gSettings.record.schedules)
+        if (slot.used && CompareSystemTime(start, slot.end) < 0 && CompareSystemTime(slot.start, end) < 0)
+            return &slot;
+    return nullptr;
+}
+
+int FreeSlot()
+{
+    for (int slot = 0; slot < kScheduleSlots; ++slot)
+        if (!gSettings.record.schedules[slot].used)
+            return slot;
+    return -1;
+}
+
+} // namespace
+
+bool GuideSlots::Open()
+{
+    if (store_)
+        return true;
+    std::string error;
+    store_ = GuideStore::Open(databasePath_.empty() ? GuideDatabasePath() : databasePath_, error);
+    if (!store_)
+        Log("Recordings from the guide cannot be scheduled: " + error);
+    return store_ != nullptr;
+}
+
+// A slot that no longer holds its recording has ended, or was deleted (or
+// its recording stopped by hand): then that one recording is skipped.
+void GuideSlots::ForgetEndedAndSkipDeleted(int64_t now)
+{
+    RecordingRules rules(*store_);
+    for (const SlottedRecording& slotted : rules.Slotted()) {
+        const bool valid = slotted.slot >= 0 && slotted.slot < kScheduleSlots;
+        if (valid && SlotHolds(gSettings.record.schedules[slotted.slot], slotted))
+            continue;
+        if (now < slotted.end) {
+            rules.Skip(slotted.channel, slotted.programmeStart);
+            Log("The guide's recording of channel " + std::to_string(slotted.channel) + " at " +
+                LocalTimeText(slotted.programmeStart, "%Y-%m-%d %H:%M") +
+                " is skipped: its schedule was deleted or stopped.");
+        }
+        rules.Unslot(slotted.slot);
+    }
+}
+
+int GuideSlots::Fill(int64_t now)
+{
+    if (!Open())
+        return 0;
+    ForgetEndedAndSkipDeleted(now);
+    RecordingRules rules(*store_);
+    std::set<std::pair<int, int64_t>> slotted;
+    for (const SlottedRecording& held : rules.Slotted())
+        slotted.insert({held.channel, held.programmeStart});
+    int filled = 0;
+    for (const PlannedRecording& planned : rules.Plan(now)) {
+        if (!planned.conflict.empty() || planned.start >= now + kSlotWindowSeconds || planned.end <= now ||
+            slotted.contains({planned.channel, planned.programme.start}))
+            continue;
+        const SystemTime start = LocalSystemTime(planned.start);
+        const SystemTime end = LocalSystemTime(planned.end);
+        if (const ScheduleSlot* other = OverlappingSlot(start, end)) {
+            if (toldWaiting_.insert({planned.channel, planned.programme.start}).second)
+                Log("The guide's recording " + DescribeProgramme(planned) + " waits: the schedule of channel " +
+                std::to_string(other->channel) + " holds the tuner then.");
+            continue;
+        }
+        // What finds no slot waits for the next pass.
+        const int slot = FreeSlot();
+        if (slot < 0 || !rules.Slot(slot, planned))
+            break;
+        gSettings.record.schedules[slot] = ScheduleSlot{1, 0, planned.channel, 0, start, end};
+        ++filled;
+        Log("The guide's recording " + DescribeProgramme(planned) + " takes schedule slot " + std::to_string(slot) + ".");
+    }
+    return filled;
+}
