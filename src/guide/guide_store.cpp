@@ -74,12 +74,6 @@ const SettleStep kSettleSteps[] = {
     {"DELETE FROM programmes WHERE stop <= start", &ImportCounts::emptyDropped},
 };
 
-std::string Column(sqlite3_stmt* statement, int column)
-{
-    const unsigned char* text = sqlite3_column_text(statement, column);
-    return text ? reinterpret_cast<const char*>(text) : "";
-}
-
 void Bind(sqlite3_stmt* statement, int index, const std::string& text)
 {
     sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
@@ -114,6 +108,12 @@ int MatchLineup(const std::string& names, const std::vector<LineupChannel>& line
 }
 
 } // namespace
+
+std::string ColumnText(sqlite3_stmt* statement, int column)
+{
+    const unsigned char* text = sqlite3_column_text(statement, column);
+    return text ? reinterpret_cast<const char*>(text) : "";
+}
 
 std::string GuideDatabasePath()
 {
@@ -266,10 +266,10 @@ int GuideStore::AutoMap(const std::vector<LineupChannel>& lineup)
         return -1;
     int mapped = 0;
     while (sqlite3_step(channels.get()) == SQLITE_ROW) {
-        const int channel = MatchLineup(Column(channels.get(), 1), lineup);
+        const int channel = MatchLineup(ColumnText(channels.get(), 1), lineup);
         if (channel < 0)
             continue;
-        Bind(add.get(), 1, Column(channels.get(), 0));
+        Bind(add.get(), 1, ColumnText(channels.get(), 0));
         sqlite3_bind_int(add.get(), 2, channel);
         if (sqlite3_step(add.get()) != SQLITE_DONE) {
             error_ = sqlite3_errmsg(db_.get());
@@ -317,15 +317,15 @@ std::vector<GuideEntry> GuideStore::Entries(sqlite3_stmt* statement)
     while ((stepped = sqlite3_step(statement)) == SQLITE_ROW) {
         GuideEntry entry;
         entry.channel = sqlite3_column_int(statement, 0);
-        entry.guideChannel = Column(statement, 1);
+        entry.guideChannel = ColumnText(statement, 1);
         GuideProgramme& programme = entry.programme;
         programme.channelId = entry.guideChannel;
         programme.start = sqlite3_column_int64(statement, 2);
         programme.stop = sqlite3_column_int64(statement, 3);
-        programme.title = Column(statement, 4);
-        programme.subTitle = Column(statement, 5);
-        programme.description = Column(statement, 6);
-        programme.episode = Column(statement, 7);
+        programme.title = ColumnText(statement, 4);
+        programme.subTitle = ColumnText(statement, 5);
+        programme.description = ColumnText(statement, 6);
+        programme.episode = ColumnText(statement, 7);
         programme.previouslyShown = sqlite3_column_int(statement, 8) != 0;
         entries.push_back(std::move(entry));
     }

@@ -22,6 +22,9 @@ struct SqliteFinalize {
 };
 using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteFinalize>;
 
+// A text column of the statement's row; empty for NULL.
+std::string ColumnText(sqlite3_stmt* statement, int column);
+
 // One of Orvandel's channels, as the automatic mapping sees it.
 struct LineupChannel {
     int number = 0;

@@ -1,5 +1,7 @@
 #include "guide/recording_rules.h"
 
+#include <QXmlStreamWriter>
+
 #include <algorithm>
 #include <set>
 
@@ -12,8 +14,7 @@ RecordingRule RuleAt(sqlite3_stmt* statement)
 {
     RecordingRule rule;
     rule.id = sqlite3_column_int64(statement, 0);
-    const unsigned char* title = sqlite3_column_text(statement, 1);
-    rule.title = title ? reinterpret_cast<const char*>(title) : "";
+    rule.title = ColumnText(statement, 1);
     rule.titleContains = sqlite3_column_int(statement, 2) != 0;
     rule.channel = sqlite3_column_int(statement, 3);
     rule.series = sqlite3_column_int(statement, 4) != 0;
@@ -30,6 +31,74 @@ bool Overlap(const PlannedRecording& a, const PlannedRecording& b)
 }
 
 } // namespace
+
+std::string ProgrammeFileStem(const GuideProgramme& programme)
+{
+    std::string stem = programme.title.empty() ? "Recording" : programme.title;
+    if (!programme.episode.empty())
+        stem += " - " + programme.episode;
+    stem += " - " + LocalTimeText(programme.start, "%Y-%m-%d %H-%M");
+    for (char& c : stem)
+        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos)
+            c = '_';
+    // Room for the extension within a file system's 255 bytes, cut at a
+    // whole UTF-8 character.
+    size_t length = std::min<size_t>(stem.size(), 200);
+    while (length > 0 && length < stem.size() && (static_cast<unsigned char>(stem[length]) & 0xC0) == 0x80)
+        --length;
+    stem.resize(length);
+    return stem.front() == '.' ? "_" + stem.substr(1) : stem;
+}
+
+std::string ProgrammeNfo(const GuideProgramme& programme, int channel)
+{
+    QString text;
+    QXmlStreamWriter xml(&text);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeStartElement("episodedetails");
+    auto element = [&xml](const char* name, const std::string& value) {
+        if (!value.empty())
+            xml.writeTextElement(name, QString::fromStdString(value));
+    };
+    element("title", programme.subTitle.empty() ? programme.title : programme.subTitle);
+    element("showtitle", programme.title);
+    int season = 0, episode = 0;
+    if (std::sscanf(programme.episode.c_str(), "S%dE%d", &season, &episode) == 2) {
+        element("season", std::to_string(season));
+        element("episode", std::to_string(episode));
+    }
+    element("plot", programme.description);
+    element("aired", LocalTimeText(programme.start, "%Y-%m-%d"));
+    element("premiered", LocalTimeText(programme.start, "%Y-%m-%d %H:%M"));
+    element("studio", "Channel " + std::to_string(channel));
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return text.toStdString();
+}
+
+std::optional<GuideProgramme> RecordingRules::ProgrammeInSlot(int slot)
+{
+    SqliteStatement statement = store_.Prepare(
+        "SELECT p.channel_id, p.start, p.stop, p.title, p.sub_title, p.description, p.episode FROM slotted s "
+        "JOIN channel_map m ON m.channel = s.channel JOIN programmes p ON p.channel_id = m.guide_id AND "
+        "p.start = s.programme_start WHERE s.slot = ?1 LIMIT 1");
+    if (!statement)
+        return std::nullopt;
+    sqlite3_bind_int(statement.get(), 1, slot);
+    if (sqlite3_step(statement.get()) != SQLITE_ROW)
+        return std::nullopt;
+    auto text = [&statement](int column) { return ColumnText(statement.get(), column); };
+    GuideProgramme programme;
+    programme.channelId = text(0);
+    programme.start = sqlite3_column_int64(statement.get(), 1);
+    programme.stop = sqlite3_column_int64(statement.get(), 2);
+    programme.title = text(3);
+    programme.subTitle = text(4);
+    programme.description = text(5);
+    programme.episode = text(6);
+    return programme;
+}
 
 std::string DescribeProgramme(const PlannedRecording& planned)
 {
@@ -104,10 +173,7 @@ std::vector<PlannedRecording> RecordingRules::Candidates(const RecordingRule& ru
         GuideProgramme& programme = planned.programme;
         programme.start = sqlite3_column_int64(statement.get(), 1);
         programme.stop = sqlite3_column_int64(statement.get(), 2);
-        auto text = [&statement](int column) {
-            const unsigned char* value = sqlite3_column_text(statement.get(), column);
-            return value ? std::string(reinterpret_cast<const char*>(value)) : std::string();
-        };
+        auto text = [&statement](int column) { return ColumnText(statement.get(), column); };
         programme.title = text(3);
         programme.subTitle = text(4);
         programme.description = text(5);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,8 +57,9 @@ public:
     // that lose a conflict or were skipped among them.
     std::vector<PlannedRecording> Plan(int64_t now);
 
-    // Which slots hold planned recordings.
+    // Which slots hold planned recordings, and the programme one records.
     std::vector<SlottedRecording> Slotted();
+    std::optional<GuideProgramme> ProgrammeInSlot(int slot);
     bool Slot(int slot, const PlannedRecording& planned);
     bool Unslot(int slot);
     // The recording of the programme will not be made.
@@ -73,6 +75,14 @@ private:
     GuideStore& store_;
     std::string error_;
 };
+
+// A guide recording's file name without its extension: "The News - S01E02 -
+// 2027-01-05 20-00" (the episode when known, the start in local time), with
+// what a file system refuses replaced.
+std::string ProgrammeFileStem(const GuideProgramme& programme);
+// The .nfo beside it that media centres read: title, episode, description,
+// channel and start.
+std::string ProgrammeNfo(const GuideProgramme& programme, int channel);
 
 // "\"The News\" on channel 3 at 2027-01-05 20:00", in local time.
 std::string DescribeProgramme(const PlannedRecording& planned);

@@ -49,6 +49,17 @@ int FreeSlot()
 
 } // namespace
 
+std::optional<GuideProgramme> ProgrammeOfSlot(int slot)
+{
+    std::string error;
+    const std::unique_ptr<GuideStore> store = GuideStore::Open(GuideDatabasePath(), error);
+    if (!store) {
+        Log("The guide's programme of schedule slot " + std::to_string(slot) + " cannot be read: " + error);
+        return std::nullopt;
+    }
+    return RecordingRules(*store).ProgrammeInSlot(slot);
+}
+
 bool GuideSlots::Open()
 {
     if (store_)

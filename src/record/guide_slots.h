@@ -11,9 +11,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
+
+// The guide's programme that a slot records, if it is one.
+std::optional<GuideProgramme> ProgrammeOfSlot(int slot);
 
 class GuideSlots {
 public:

@@ -113,7 +113,7 @@ std::string RecordingFileName(int channel)
     return name;
 }
 
-int OpenRecorder()
+int OpenRecorder(const std::string& fileName)
 {
     SettingsRecord& record = gSettings.record;
     if (record.recordingFolder[0] == 0)
@@ -121,7 +121,8 @@ int OpenRecorder()
     const std::string refusal = RecordingFolderRefusal(record.recordingFolder);
     if (!refusal.empty())
         return RefuseRecording(refusal);
-    const std::string path = std::string(record.recordingFolder) + "/" + RecordingFileName(record.currentChannel);
+    const std::string path = std::string(record.recordingFolder) + "/" +
+                             (fileName.empty() ? RecordingFileName(record.currentChannel) : fileName);
     EncoderBranch& branch = gRecorder.branch;
     if (OpenOutputContext(branch, path) != 0 || OpenEncoders(branch) != 0)
         return -1;

@@ -20,7 +20,9 @@ std::string RecordingFileName(int channel);
 
 // Opens the file in the recording folder, its encoders and its header. 0, or
 // -1 after telling the user why (through the message-display switch).
-int OpenRecorder();
+// The file is named fileName in the recording folder; without one, after
+// the channel and the time (RecordingFileName).
+int OpenRecorder(const std::string& fileName = {});
 // Finishes the file and frees the output; safe when nothing is open.
 void CloseRecorder();
 

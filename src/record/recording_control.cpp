@@ -10,11 +10,17 @@
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
+#include "guide/recording_rules.h"
+#include "record/guide_slots.h"
 #include "record/recorder.h"
 #include "shared/live_params.h"
 #include "shared/resources.h"
 #include "shared/server_state.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 
 namespace {
@@ -100,7 +106,18 @@ std::string ChannelRefusal(int channel)
     return refusal;
 }
 
-StartResult TryStartRecording(Tuner& tuner, int channel)
+// The .nfo beside a guide recording's file; a failure only costs the
+// description, and is logged.
+void WriteNfo(const GuideProgramme& programme, int channel)
+{
+    const std::string path = std::filesystem::path(RecordingPath()).replace_extension(".nfo").string();
+    std::ofstream nfo(path, std::ios::binary | std::ios::trunc);
+    nfo << ProgrammeNfo(programme, channel);
+    if (!nfo.flush())
+        Log("The description " + path + " could not be written: " + std::strerror(errno) + ".");
+}
+
+StartResult TryStartRecording(Tuner& tuner, int channel, const GuideProgramme* programme)
 {
     if (IsRecording())
         return StartResult::Failed("A recording runs already.");
@@ -116,11 +133,13 @@ StartResult TryStartRecording(Tuner& tuner, int channel)
     }
     if (StartResult held = HoldTuner(tuner, channel); !held.Succeeded())
         return held;
-    if (OpenRecorder() != 0) {
+    if (OpenRecorder(programme ? ProgrammeFileStem(*programme) + ".avi" : std::string()) != 0) {
         CloseRecorder();
         tuner.Release(TunerUse::Recording);
         return StartResult::Failed("The recording file could not be made.");
     }
+    if (programme)
+        WriteNfo(*programme, channel);
     SetSampleConsumer(&LiveEncodeSteps());
     SetRecordingStoppedEarly(false);
     SetRecording(true);
@@ -139,10 +158,10 @@ StartResult TryStartRecording(Tuner& tuner, int channel)
 
 } // namespace
 
-StartResult StartRecording(Tuner& tuner, int channel)
+StartResult StartRecording(Tuner& tuner, int channel, const GuideProgramme* programme)
 {
     StartResult result = StartResult::Failed("The window thread did not take the recording's start in time.");
-    CallOnWindowThread([&] { result = TryStartRecording(tuner, channel); }, kWindowCallLimitMs);
+    CallOnWindowThread([&] { result = TryStartRecording(tuner, channel, programme); }, kWindowCallLimitMs);
     return result;
 }
 
@@ -170,9 +189,12 @@ void ServeRecordingRequests(Tuner& tuner)
 {
     tuner.OnTaken(TunerUse::Recording, [&tuner] { StopRecording(tuner); });
     tuner.OnTaken(TunerUse::Monitoring, [&tuner] { StopMonitoring(tuner); });
-    SetMessageHandler(MessageTarget::Recorder, [&tuner](unsigned message, uintptr_t channel, intptr_t) {
+    SetMessageHandler(MessageTarget::Recorder, [&tuner](unsigned message, uintptr_t channel, intptr_t slotNumber) {
         if (message == kMsgStartRecording) {
-            if (const StartResult started = StartRecording(tuner, static_cast<int>(channel)); !started.Succeeded())
+            const std::optional<GuideProgramme> programme =
+                slotNumber > 0 ? ProgrammeOfSlot(static_cast<int>(slotNumber - 1)) : std::nullopt;
+            const StartResult started = StartRecording(tuner, static_cast<int>(channel), programme ? &*programme : nullptr);
+            if (!started.Succeeded())
                 Log("The recording did not start: " + started.Reason());
         } else if (message == kMsgStopRecording) {
             StopRecording(tuner);

@@ -2,13 +2,15 @@
 // Starting and stopping a recording. Both run on the main window's thread;
 // a call from another thread is handed to the window thread and waited for.
 
+#include "guide/xmltv.h"
 #include "platform/start_result.h"
 
 class Tuner;
 
 // Whether the recording of channel runs, or why not: it holds the tuner as
-// its rules allow, and a running one is not started again.
-StartResult StartRecording(Tuner& tuner, int channel);
+// its rules allow, and a running one is not started again. The recording of
+// a guide's programme is named after it, with an .nfo beside it.
+StartResult StartRecording(Tuner& tuner, int channel, const GuideProgramme* programme = nullptr);
 
 // Finishes the recording file once the grabbers have left it, and lets the
 // tuner go (the capture stops unless a stream or monitoring holds it). -1

@@ -34,7 +34,10 @@ void EndSlot(ScheduleSlot& slot)
 void StartSlot(Tuner& tuner, ScheduleSlot& slot)
 {
     tuner.Choose(slot.channel);
-    PostAppMessage(MessageTarget::Recorder, kMsgStartRecording, static_cast<uintptr_t>(slot.channel));
+    // The slot goes along, counted from 1, for a recording of the guide's
+    // programme to be named after it.
+    const intptr_t slotNumber = &slot - gSettings.record.schedules + 1;
+    PostAppMessage(MessageTarget::Recorder, kMsgStartRecording, static_cast<uintptr_t>(slot.channel), slotNumber);
     slot.active = 1;
     Log("A scheduled recording of channel " + std::to_string(slot.channel) + " starts.");
 }

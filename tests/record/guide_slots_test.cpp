@@ -75,6 +75,11 @@ TEST_F(GuideSlotsTest, PlannedRecordingsWaitForSlotsAndADeletedOneIsSkipped)
     EXPECT_EQ(0, CompareSystemTime(Local(now + kHour - 60), schedules[0].start)) << "a minute early";
     EXPECT_EQ(0, CompareSystemTime(Local(now + kHour + 1800 + 120), schedules[0].end)) << "two minutes late";
     EXPECT_EQ(0, guideSlots.Fill(now)) << "the second waits for a slot, the third is more than a day away";
+    const std::optional<GuideProgramme> recorded = ProgrammeOfSlot(0);
+    ASSERT_TRUE(recorded);
+    EXPECT_EQ("The News", recorded->title);
+    EXPECT_EQ(now + kHour, recorded->start);
+    EXPECT_FALSE(ProgrammeOfSlot(1)) << "a schedule of the person's own";
 
     schedules[5].used = 0;
     ASSERT_EQ(1, guideSlots.Fill(now));

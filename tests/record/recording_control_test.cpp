@@ -101,6 +101,30 @@ TEST_F(RecordingControlTest, RecordsTheChannelIntoANamedAvi)
     EXPECT_EQ(-1, StopRecording(tuner)) << "a second stop finds nothing to stop";
 }
 
+TEST_F(RecordingControlTest, AGuideProgrammeIsRecordedUnderItsNameWithItsNfo)
+{
+    setenv("TZ", "UTC", 1);
+    tzset();
+    GuideProgramme programme;
+    programme.title = "The News: Late";
+    programme.episode = "S01E02";
+    programme.description = "Headlines & weather";
+    programme.start = 1799179200;  // 2027-01-05 20:00 UTC
+    programme.stop = programme.start + 1800;
+    ASSERT_TRUE(StartRecording(tuner, 5, &programme).Succeeded());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(0, StopRecording(tuner));
+    unsetenv("TZ");
+    tzset();
+    const std::string stem = config.Root() + "/The News_ Late - S01E02 - 2027-01-05 20-00";
+    EXPECT_GT(std::filesystem::file_size(stem + ".avi"), 10000u);
+    const std::string nfo = ReadFileBytes(stem + ".nfo");
+    for (const char* part : {"<showtitle>The News: Late</showtitle>", "<season>1</season>", "<episode>2</episode>",
+                             "<plot>Headlines &amp; weather</plot>", "<aired>2027-01-05</aired>",
+                             "<studio>Channel 5</studio>"})
+        EXPECT_NE(std::string::npos, nfo.find(part)) << nfo;
+}
+
 TEST_F(RecordingControlTest, TheTimeLimitStopsTheRecordingByItself)
 {
     gSettings.record.limitRecordingTime = 1;
