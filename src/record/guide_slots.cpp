@@ -80,7 +80,7 @@ void GuideSlots::ForgetEndedAndSkipDeleted(int64_t now)
         const bool valid = slotted.slot >= 0 && slotted.slot < kScheduleSlots;
         if (valid && SlotHolds(gSettings.record.schedules[slotted.slot], slotted))
             continue;
-        if (now < slotted.end) {
+        if (now < slotted.end && !firstPass_) {
             rules.Skip(slotted.channel, slotted.programmeStart);
             Log("The guide's recording of channel " + std::to_string(slotted.channel) + " at " +
                 LocalTimeText(slotted.programmeStart, "%Y-%m-%d %H:%M") +
@@ -95,6 +95,7 @@ int GuideSlots::Fill(int64_t now)
     if (!Open())
         return 0;
     ForgetEndedAndSkipDeleted(now);
+    firstPass_ = false;
     RecordingRules rules(*store_);
     std::set<std::pair<int, int64_t>> slotted;
     for (const SlottedRecording& held : rules.Slotted())

@@ -34,6 +34,10 @@ private:
 
     std::string databasePath_;
     std::unique_ptr<GuideStore> store_;
+    // The settings keep slots only from a clean end: at the first pass, a
+    // slot the guide remembers but the settings lost is taken again rather
+    // than skipped.
+    bool firstPass_ = true;
     // The recordings a schedule of its own keeps waiting, told once.
     std::set<std::pair<int, int64_t>> toldWaiting_;
 };

@@ -33,13 +33,6 @@ WallClock::time_point NextMinuteAfter(std::chrono::seconds lead)
     return std::chrono::ceil<std::chrono::minutes>(WallClock::now() + lead);
 }
 
-double DurationSeconds(const std::string& path)
-{
-    ProcessResult result = RunProcess(
-        {"/usr/bin/ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "default=nw=1", path}, 60000);
-    return std::atof(result.Value("duration").c_str());
-}
-
 class ScheduledRecordingTest : public RunningProgramTest {};
 
 TEST_F(ScheduledRecordingTest, AScheduleSurvivesARestartAndRecordsItsMinute)

@@ -123,3 +123,10 @@ std::vector<std::string> RunningProgramTest::Recordings(int channel) const
             names.push_back(entry.path().string());
     return names;
 }
+
+double DurationSeconds(const std::string& path)
+{
+    ProcessResult result = RunProcess(
+        {"/usr/bin/ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "default=nw=1", path}, 60000);
+    return std::atof(result.Value("duration").c_str());
+}

@@ -56,3 +56,5 @@ struct Probe {
     int sampleRate = 0;
 };
 Probe ProbeFile(const std::string& path, const std::string& streams = "");
+// A media file's length in seconds, as ffprobe reads it; 0 when it cannot.
+double DurationSeconds(const std::string& path);
