@@ -237,6 +237,10 @@ StartResult StartMonitoring(Tuner& tuner, int channel)
 
 void StopMonitoring(Tuner& tuner)
 {
+    // Every session's end asks: the window thread is troubled only when
+    // something monitors.
+    if (!IsMonitoring() && !tuner.Holds(TunerUse::Monitoring))
+        return;
     SetMonitoring(false);
     CallOnWindowThread([&tuner] { tuner.Release(TunerUse::Monitoring); }, kWindowCallLimitMs);
     UpdateStatusText();

@@ -20,7 +20,7 @@ struct RecordingRule {
     int channel = -1;            // Orvandel's channel; -1: any
     bool series = false;         // else only the first programme that matches
     bool newOnly = false;        // leave out repeats: previously shown, or an episode seen before
-    int keep = 0;                // recordings kept of a series; 0: all
+    int keep = 0;                // recordings to keep of a series, 0: all (not applied yet)
     int earlyMinutes = 1;
     int lateMinutes = 2;
 };

@@ -124,7 +124,8 @@ int Map(const std::string& guideChannel, const std::string& channelText)
     return kDone;
 }
 
-std::optional<int> Minutes(const VerbOptions& options, const char* name, int fallback)
+// An option's whole number from 0 to 600 (minutes, or recordings kept).
+std::optional<int> BoundedNumber(const VerbOptions& options, const char* name, int fallback)
 {
     if (!options.contains(name))
         return fallback;
@@ -145,7 +146,7 @@ std::string DescribeRule(const RecordingRule& rule)
                        std::to_string(rule.earlyMinutes) + " min early, " + std::to_string(rule.lateMinutes) +
                        " min late";
     if (rule.keep > 0)
-        text += ", the last " + std::to_string(rule.keep) + " kept";
+        text += ", to keep the last " + std::to_string(rule.keep) + " (older ones are not deleted yet)";
     return text + ".";
 }
 
@@ -179,9 +180,9 @@ int RecordVerb(const std::vector<std::string>& positional, const VerbOptions& op
     rule.series = options.contains("--series");
     rule.titleContains = options.contains("--contains");
     rule.newOnly = options.contains("--new-only");
-    const std::optional<int> early = Minutes(options, "--early", rule.earlyMinutes);
-    const std::optional<int> late = Minutes(options, "--late", rule.lateMinutes);
-    const std::optional<int> keep = Minutes(options, "--keep", 0);
+    const std::optional<int> early = BoundedNumber(options, "--early", rule.earlyMinutes);
+    const std::optional<int> late = BoundedNumber(options, "--late", rule.lateMinutes);
+    const std::optional<int> keep = BoundedNumber(options, "--keep", 0);
     if (!early || !late || !keep)
         return Usage("--early, --late and --keep need a number from 0 to 600");
     rule.earlyMinutes = *early;

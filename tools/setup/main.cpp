@@ -120,7 +120,8 @@ while Orvandel runs: stop it first (it saves its settings when it ends).
       --series every one (--new-only: no repeats), on channel N or any,
       starting M minutes early (1) and ending M late (2). It prints the
       recordings the rule will make, and those it cannot because an earlier
-      rule records another channel then. "rules" lists every rule so.
+      rule records another channel then. --keep N is kept with the rule, but
+      older recordings are not deleted yet. "rules" lists every rule so.
       Example: orvandel-setup record "The News" --series --new-only
 
 Exit status: 0 when done, 1 when refused, 2 on a bad command line.
