@@ -276,6 +276,11 @@ bool WaitForGrabberExit(AutoResetEvent& exitEvent, int limitMs)
     return false;
 }
 
+void MarkStreamOver()
+{
+    SetStreaming(false);
+}
+
 void StopStreaming(Tuner& tuner)
 {
     if (!OnWindowThread()) {

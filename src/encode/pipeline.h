@@ -74,6 +74,10 @@ void StopMonitoring(Tuner& tuner);
 // stream's producer is cancelled and waited for instead.
 void StopStreaming(Tuner& tuner);
 
+// From any thread, when a session ends: the encoders stop filling the
+// stream's rings at once, before its thread wakes to call StopStreaming.
+void MarkStreamOver();
+
 // The Encode File job's own file producer, which writes a .tvs file
 // through the sender; on the window thread. No stream starts while it runs,
 // and StopStreaming leaves it alone. Returns once the producer has its file

@@ -3,6 +3,7 @@
 #include "shared/resources.h"
 #include "shared/server_state.h"
 #include "config/settings.h"
+#include "encode/pipeline.h"
 #include "net/connectivity.h"
 #include "net/port_mapping_policy.h"
 #include "platform/log.h"
@@ -559,7 +560,7 @@ void EndSession()
     ShutdownShared(gNet.controlSocket);
     // The stream is over from here, though the session thread stops its
     // pipeline only once it has woken.
-    SetStreaming(false);
+    MarkStreamOver();
     StopHandheldSender();
     SetConnected(false);
     UpdateStatusText();

@@ -15,8 +15,6 @@
 
 namespace {
 
-const char kNone[] = "None";
-
 QStringList NameList(const std::vector<std::string>& names)
 {
     QStringList list;
@@ -191,7 +189,7 @@ void CChannelDlg::OnDeleteChannel()
 
 void CChannelDlg::ClearRow(int row)
 {
-    ShowDevices(row, kNone, kNone);
+    ShowDevices(row, kNoDeviceName, kNoDeviceName);
     list_->SetCellText(row, kColumnDescription, QString());
     list_->SetChecked(row, false);
 }

@@ -10,8 +10,6 @@
 
 namespace {
 
-const char kNone[] = "None";
-
 // Stores text in a zero-terminated field, cut where a character ends.
 void CopyText(char* field, size_t fieldSize, const std::string& text)
 {
@@ -39,7 +37,7 @@ int DeviceEntry(int deviceIndex, size_t entryCount)
 std::string DeviceName(const std::vector<std::string>& names, int deviceIndex)
 {
     const int entry = DeviceEntry(deviceIndex, names.size());
-    return entry < static_cast<int>(names.size()) ? names[entry] : kNone;
+    return entry < static_cast<int>(names.size()) ? names[entry] : kNoDeviceName;
 }
 
 int ChooseDevice(int selectionWord, int column, int entry)
@@ -52,7 +50,7 @@ int ChooseDevice(int selectionWord, int column, int entry)
 
 bool RowHasDevice(const std::string& video, const std::string& audio)
 {
-    return video != kNone || audio != kNone;
+    return video != kNoDeviceName || audio != kNoDeviceName;
 }
 
 bool RefuseCheckedRow(bool checked, const std::string& video, const std::string& audio)

@@ -9,6 +9,9 @@
 
 enum LineupColumn { kColumnEnable, kColumnChannel, kColumnVideo, kColumnAudio, kColumnDescription, kLineupColumns };
 
+// What a device column shows for no device.
+inline constexpr char kNoDeviceName[] = "None";
+
 // The entry of a device name list (entry 0 "None") that shows a stored
 // device index: its own entry, or "None" for no device or one beyond the list.
 int DeviceEntry(int deviceIndex, size_t entryCount);

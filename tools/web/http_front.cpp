@@ -24,7 +24,7 @@ constexpr auto kClosingLimit = 10s;
 constexpr qint64 kFilePiece = 64 * 1024;
 // More of a file, or the next request's answer, waits until the client has
 // taken what is queued for it down to this.
-constexpr qint64 kMostUnsentBytes = 256 * 1024;
+constexpr qint64 kMostUnsentAnswerBytes = 256 * 1024;
 constexpr int kWebSocketSendBuffer = 256 * 1024;
 
 // The peer as its limits count it and the log names it: 127.0.0.1, not
@@ -131,7 +131,7 @@ private:
         }
         // A client that sends requests without reading the answers waits
         // until it has read them.
-        if (answering_ || socket_->bytesToWrite() > kMostUnsentBytes)
+        if (answering_ || socket_->bytesToWrite() > kMostUnsentAnswerBytes)
             return;
         // A body that comes a byte at a time is not read again each time.
         if (socket_->bytesAvailable() < neededBytes_)
@@ -208,7 +208,7 @@ private:
         if (!file_ || !socket_)
             return;
         deadline_.start(front_.settings().requestDeadline);
-        while (socket_->bytesToWrite() < kMostUnsentBytes && !file_->atEnd()) {
+        while (socket_->bytesToWrite() < kMostUnsentAnswerBytes && !file_->atEnd()) {
             const QByteArray piece = file_->read(kFilePiece);
             if (piece.isEmpty()) {
                 Log("sending " + file_->fileName().toStdString() + " to " + peer_.toStdString() + " failed: "

@@ -651,8 +651,8 @@ private:
     NetworkSourceDescription source_;
 };
 
-std::mutex registryLock;
-std::vector<NetworkSourceDescription> registry;
+std::mutex networkSourcesLock;
+std::vector<NetworkSourceDescription> networkSources;
 
 } // namespace
 
@@ -663,15 +663,15 @@ int SourceBackoffSeconds(int attempt)
 
 void SetNetworkSources(std::vector<NetworkSourceDescription> sources)
 {
-    std::lock_guard hold(registryLock);
-    registry = std::move(sources);
+    std::lock_guard hold(networkSourcesLock);
+    networkSources = std::move(sources);
 }
 
 std::vector<std::shared_ptr<DeviceMoniker>> NetworkSourceDevices()
 {
-    std::lock_guard hold(registryLock);
+    std::lock_guard hold(networkSourcesLock);
     std::vector<std::shared_ptr<DeviceMoniker>> devices;
-    for (const NetworkSourceDescription& source : registry)
+    for (const NetworkSourceDescription& source : networkSources)
         devices.push_back(std::make_shared<NetworkMoniker>(source));
     return devices;
 }

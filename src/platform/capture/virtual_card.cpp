@@ -391,8 +391,8 @@ private:
     VirtualDeviceDescription device_;
 };
 
-std::mutex registryLock;
-std::vector<VirtualDeviceDescription> registry = {VirtualTvTuner(), VirtualLineIn()};
+std::mutex virtualDevicesLock;
+std::vector<VirtualDeviceDescription> virtualDevices = {VirtualTvTuner(), VirtualLineIn()};
 
 } // namespace
 
@@ -423,21 +423,21 @@ VirtualDeviceDescription VirtualLineIn()
 
 void AddVirtualDevice(const VirtualDeviceDescription& device)
 {
-    std::lock_guard hold(registryLock);
-    registry.push_back(device);
+    std::lock_guard hold(virtualDevicesLock);
+    virtualDevices.push_back(device);
 }
 
 void ResetVirtualDevices()
 {
-    std::lock_guard hold(registryLock);
-    registry = {VirtualTvTuner(), VirtualLineIn()};
+    std::lock_guard hold(virtualDevicesLock);
+    virtualDevices = {VirtualTvTuner(), VirtualLineIn()};
 }
 
 std::vector<std::shared_ptr<DeviceMoniker>> VirtualDevices(DeviceCategory category)
 {
-    std::lock_guard hold(registryLock);
+    std::lock_guard hold(virtualDevicesLock);
     std::vector<std::shared_ptr<DeviceMoniker>> devices;
-    for (const VirtualDeviceDescription& device : registry)
+    for (const VirtualDeviceDescription& device : virtualDevices)
         if (device.video == (category == DeviceCategory::Video))
             devices.push_back(std::make_shared<VirtualMoniker>(device));
     return devices;
