@@ -5,6 +5,7 @@
 #include "encode/live_encoder.h"
 #include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
+#include "guide/guide_refresh.h"
 #include "media/file_transcoder.h"
 #include "net/connectivity.h"
 #include "net/port_mapping_policy.h"
@@ -32,8 +33,9 @@ extern "C" {
 }
 
 namespace {
-// Lives as long as the program: started with it, stopped first at shutdown.
+// Live as long as the program: started with it, stopped first at shutdown.
 ScheduleThread scheduleThread;
+GuideRefresh guideRefresh;
 } // namespace
 
 int RunInitialisationSequence(Tuner& tuner)
@@ -80,6 +82,8 @@ int RunInitialisationSequence(Tuner& tuner)
     ServeRecordingRequests(tuner);
     if (!scheduleThread.Start(tuner))
         Log("No thread could be started for the scheduled recordings.");
+    if (!guideRefresh.Start())
+        Log("No thread could be started for the guide's daily refresh.");
     ClearManualUpdateRequest();
     StartUpdateCheck(false);
     ReconcileChannelDevices();
@@ -97,6 +101,7 @@ void ShutdownProcess(Tuner& tuner)
     // First, so that no scheduled start is posted while the rest stops, and
     // the slots are saved as its last pass left them.
     scheduleThread.Stop();
+    guideRefresh.Stop();
     StopServingRecordingRequests();
     SaveSettings();
     // From here a session that would ask the window thread goes on without

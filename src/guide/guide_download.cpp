@@ -1,10 +1,10 @@
 #include "guide/guide_download.h"
 
-
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
 
 #include <zlib.h>
@@ -14,6 +14,7 @@
 namespace {
 
 constexpr int kSilenceLimitMs = 30000;
+constexpr int kStopLookMs = 100;
 constexpr qint64 kReadBufferBytes = 1 << 20;
 constexpr int kInflatedPieceBytes = 64 * 1024;
 
@@ -119,7 +120,8 @@ bool IsGuideUrl(const std::string& text)
     return text.starts_with("http://") || text.starts_with("https://");
 }
 
-GuideImportResult ImportGuideUrl(GuideStore& store, const std::string& url, const std::vector<LineupChannel>& lineup)
+GuideImportResult ImportGuideUrl(GuideStore& store, const std::string& url, const std::vector<LineupChannel>& lineup,
+                                 const StopRequest* stop)
 {
     QNetworkAccessManager network;
     QNetworkRequest request(QUrl(QString::fromStdString(url)));
@@ -138,8 +140,21 @@ GuideImportResult ImportGuideUrl(GuideStore& store, const std::string& url, cons
         }
     });
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer stopWatch;
+    bool stopped = false;
+    if (stop) {
+        QObject::connect(&stopWatch, &QTimer::timeout, &loop, [&] {
+            if (stop->Asked() && !stopped) {
+                stopped = true;
+                reply->abort();
+            }
+        });
+        stopWatch.start(kStopLookMs);
+    }
     if (!reply->isFinished())
         loop.exec();
+    if (stopped)
+        return ImportFailed(url, kImportStopped);
     if (!readable)
         return ImportFailed(url, body.Error());
     if (reply->error() != QNetworkReply::NoError)

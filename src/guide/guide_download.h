@@ -11,8 +11,9 @@
 
 // Needs a QCoreApplication; runs its own event loop until the download has
 // ended, failed (the HTTP status or the network's reason), or been silent
-// for 30 s.
-GuideImportResult ImportGuideUrl(GuideStore& store, const std::string& url, const std::vector<LineupChannel>& lineup);
+// for 30 s, or stop was asked (looked at ten times a second).
+GuideImportResult ImportGuideUrl(GuideStore& store, const std::string& url, const std::vector<LineupChannel>& lineup,
+                                 const StopRequest* stop = nullptr);
 
 // Whether the text names a web address rather than a file.
 bool IsGuideUrl(const std::string& text);

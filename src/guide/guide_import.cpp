@@ -38,7 +38,7 @@ GuideImportResult CommitImport(GuideStore::Import& import, const XmltvReader& re
                                const std::vector<LineupChannel>& lineup)
 {
     GuideImportResult result;
-    if (!import.Commit(lineup, result.counts))
+    if (!import.Commit(lineup, source, result.counts))
         return ImportFailed(source, "the guide store failed: " + import.Error());
     result.imported = true;
     result.timesWithoutZone = reader.TimesWithoutZone();
@@ -51,7 +51,7 @@ GuideImportResult CommitImport(GuideStore::Import& import, const XmltvReader& re
 }
 
 GuideImportResult ImportGuideFile(GuideStore& store, const std::string& path,
-                                  const std::vector<LineupChannel>& lineup)
+                                  const std::vector<LineupChannel>& lineup, const StopRequest* stop)
 {
     // gzread reads a plain file as it is.
     std::unique_ptr<gzFile_s, GzClose> file(gzopen(path.c_str(), "rb"));
@@ -61,9 +61,12 @@ GuideImportResult ImportGuideFile(GuideStore& store, const std::string& path,
     XmltvReader reader(import);
     std::unique_ptr<char[]> piece(new char[kPieceBytes]);
     int read = 0;
-    while ((read = gzread(file.get(), piece.get(), kPieceBytes)) > 0)
+    while ((read = gzread(file.get(), piece.get(), kPieceBytes)) > 0) {
         if (!reader.Feed(piece.get(), static_cast<size_t>(read)))
             return ImportFailed(path, reader.Error());
+        if (stop && stop->Asked())
+            return ImportFailed(path, kImportStopped);
+    }
     if (read < 0)
         return ImportFailed(path, "it could not be read: " + GzError(file.get()));
     if (!reader.Finish())

@@ -5,6 +5,7 @@
 // own error, or the line) is returned and logged.
 
 #include "guide/guide_store.h"
+#include "platform/sync.h"
 
 #include <string>
 #include <vector>
@@ -17,8 +18,10 @@ struct GuideImportResult {
     int skipped = 0;
 };
 
+// A stop asked while the import runs ends it within a piece, the old guide
+// kept.
 GuideImportResult ImportGuideFile(GuideStore& store, const std::string& path,
-                                  const std::vector<LineupChannel>& lineup);
+                                  const std::vector<LineupChannel>& lineup, const StopRequest* stop = nullptr);
 
 // The two ends of every import, whatever it reads from: a failure, logged
 // with its source and reason, and the commit of what the reader read.
@@ -28,6 +31,9 @@ GuideImportResult CommitImport(GuideStore::Import& import, const XmltvReader& re
 
 // The enabled channels of the lineup, with their descriptions as names.
 std::vector<LineupChannel> EnabledLineup();
+
+// What an import ended by a stop says.
+inline constexpr char kImportStopped[] = "the import was stopped";
 
 // One line for the log and the user: what was imported and what was left out.
 std::string DescribeImport(const GuideImportResult& result);

@@ -5,6 +5,8 @@
 
 #include <cctype>
 #include <charconv>
+#include <ctime>
+#include <iterator>
 #include <filesystem>
 
 namespace {
@@ -51,6 +53,26 @@ CREATE TABLE IF NOT EXISTS skipped(
   PRIMARY KEY(channel, programme_start));
 )sql";
 
+// Each step brings the database from the version before it to its own
+// (SQLite's user_version): step 1 makes version 1.
+constexpr const char* kMigrations[] = {
+    // Rules can be preferred in a conflict; slots and recordings know their
+    // rule; the guide remembers where it came from and when.
+    R"sql(
+ALTER TABLE rules ADD COLUMN preference INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE slotted ADD COLUMN rule_id INTEGER NOT NULL DEFAULT 0;
+CREATE TABLE recordings(
+  path TEXT PRIMARY KEY,
+  rule_id INTEGER NOT NULL,
+  channel INTEGER NOT NULL,
+  programme_start INTEGER NOT NULL);
+CREATE INDEX recordings_by_rule ON recordings(rule_id, programme_start);
+CREATE TABLE facts(
+  name TEXT PRIMARY KEY,
+  value TEXT NOT NULL);
+)sql",
+};
+
 // The settling steps of an import, in order, each counted into its field.
 struct SettleStep {
     const char* sql;
@@ -73,11 +95,6 @@ const SettleStep kSettleSteps[] = {
      &ImportCounts::overlapsDropped},
     {"DELETE FROM programmes WHERE stop <= start", &ImportCounts::emptyDropped},
 };
-
-void Bind(sqlite3_stmt* statement, int index, const std::string& text)
-{
-    sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-}
 
 std::string Lowered(std::string text)
 {
@@ -109,6 +126,11 @@ int MatchLineup(const std::string& names, const std::vector<LineupChannel>& line
 
 } // namespace
 
+void BindText(sqlite3_stmt* statement, int index, const std::string& text)
+{
+    sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
 std::string ColumnText(sqlite3_stmt* statement, int column)
 {
     const unsigned char* text = sqlite3_column_text(statement, column);
@@ -135,11 +157,71 @@ std::unique_ptr<GuideStore> GuideStore::Open(const std::string& path, std::strin
     // With the write-ahead log, NORMAL keeps the database whole through a
     // crash or a power cut; a cut may only lose the last import.
     if (!store->Execute("PRAGMA journal_mode=WAL") || !store->Execute("PRAGMA synchronous=NORMAL") ||
-        !store->Execute(kSchema)) {
+        !store->Execute(kSchema) || !store->Migrate()) {
         error = "The guide " + path + " could not be set up: " + store->Error();
         return nullptr;
     }
+    store->ChangedElsewhere();
     return store;
+}
+
+int64_t GuideStore::Number(const char* sql)
+{
+    SqliteStatement statement = Prepare(sql);
+    return statement && sqlite3_step(statement.get()) == SQLITE_ROW ? sqlite3_column_int64(statement.get(), 0) : -1;
+}
+
+// Brings an older database to this version, each step in a transaction of
+// its own; the version is read again inside it, since the program and the
+// setup tool may open the database at once.
+bool GuideStore::Migrate()
+{
+    constexpr int64_t kVersion = std::size(kMigrations);
+    while (Number("PRAGMA user_version") < kVersion) {
+        if (!Execute("BEGIN IMMEDIATE"))
+            return false;
+        const int64_t version = Number("PRAGMA user_version");
+        const bool moved = version >= kVersion ||
+                           (Execute(kMigrations[version]) &&
+                            Execute(("PRAGMA user_version = " + std::to_string(version + 1)).c_str()));
+        if (!moved || !Execute("COMMIT")) {
+            const std::string error = error_;
+            Execute("ROLLBACK");
+            error_ = error;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool GuideStore::ChangedElsewhere()
+{
+    const int64_t version = Number("PRAGMA data_version");
+    const bool changed = version != dataVersion_;
+    dataVersion_ = version;
+    return changed;
+}
+
+std::string GuideStore::Fact(const std::string& name)
+{
+    SqliteStatement statement = Prepare("SELECT value FROM facts WHERE name = ?1");
+    if (!statement)
+        return {};
+    BindText(statement.get(), 1, name);
+    return sqlite3_step(statement.get()) == SQLITE_ROW ? ColumnText(statement.get(), 0) : std::string();
+}
+
+bool GuideStore::SetFact(const std::string& name, const std::string& value)
+{
+    SqliteStatement statement = Prepare("INSERT OR REPLACE INTO facts(name, value) VALUES (?1, ?2)");
+    if (!statement)
+        return false;
+    BindText(statement.get(), 1, name);
+    BindText(statement.get(), 2, value);
+    if (sqlite3_step(statement.get()) == SQLITE_DONE)
+        return true;
+    error_ = sqlite3_errmsg(db_.get());
+    return false;
 }
 
 bool GuideStore::Execute(const char* sql)
@@ -189,8 +271,8 @@ void GuideStore::Import::Channel(const GuideChannel& channel)
     for (const std::string& name : channel.displayNames)
         names += (names.empty() ? "" : "\n") + name;
     sqlite3_stmt* statement = addChannel_.get();
-    Bind(statement, 1, channel.id);
-    Bind(statement, 2, names);
+    BindText(statement, 1, channel.id);
+    BindText(statement, 2, names);
     if (sqlite3_step(statement) != SQLITE_DONE) {
         error_ = sqlite3_errmsg(sqlite3_db_handle(statement));
         open_ = false;
@@ -207,16 +289,16 @@ void GuideStore::Import::Programme(const GuideProgramme& programme)
     if (!open_)
         return;
     sqlite3_stmt* statement = addProgramme_.get();
-    Bind(statement, 1, programme.channelId);
+    BindText(statement, 1, programme.channelId);
     sqlite3_bind_int64(statement, 2, programme.start);
     if (programme.stop)
         sqlite3_bind_int64(statement, 3, *programme.stop);
     else
         sqlite3_bind_null(statement, 3);
-    Bind(statement, 4, programme.title);
-    Bind(statement, 5, programme.subTitle);
-    Bind(statement, 6, programme.description);
-    Bind(statement, 7, programme.episode);
+    BindText(statement, 4, programme.title);
+    BindText(statement, 5, programme.subTitle);
+    BindText(statement, 6, programme.description);
+    BindText(statement, 7, programme.episode);
     sqlite3_bind_int(statement, 8, programme.previouslyShown ? 1 : 0);
     if (sqlite3_step(statement) != SQLITE_DONE) {
         error_ = sqlite3_errmsg(sqlite3_db_handle(statement));
@@ -226,7 +308,8 @@ void GuideStore::Import::Programme(const GuideProgramme& programme)
     sqlite3_reset(statement);
 }
 
-bool GuideStore::Import::Commit(const std::vector<LineupChannel>& lineup, ImportCounts& counts)
+bool GuideStore::Import::Commit(const std::vector<LineupChannel>& lineup, const std::string& source,
+                                ImportCounts& counts)
 {
     if (!open_)
         return false;
@@ -242,7 +325,9 @@ bool GuideStore::Import::Commit(const std::vector<LineupChannel>& lineup, Import
             counts.*step.count += sqlite3_changes(store_.db_.get());
     }
     counts.mapped = store_.AutoMap(lineup);
-    if (counts.mapped < 0 || !store_.Execute("COMMIT")) {
+    const bool remembered = store_.SetFact(kGuideSource, source) &&
+                            store_.SetFact(kGuideImportedAt, std::to_string(std::time(nullptr)));
+    if (counts.mapped < 0 || !remembered || !store_.Execute("COMMIT")) {
         error_ = store_.Error();
         return false;
     }
@@ -269,7 +354,7 @@ int GuideStore::AutoMap(const std::vector<LineupChannel>& lineup)
         const int channel = MatchLineup(ColumnText(channels.get(), 1), lineup);
         if (channel < 0)
             continue;
-        Bind(add.get(), 1, ColumnText(channels.get(), 0));
+        BindText(add.get(), 1, ColumnText(channels.get(), 0));
         sqlite3_bind_int(add.get(), 2, channel);
         if (sqlite3_step(add.get()) != SQLITE_DONE) {
             error_ = sqlite3_errmsg(db_.get());
@@ -289,12 +374,12 @@ bool GuideStore::Map(const std::string& guideChannel, int channel)
         "ON CONFLICT(guide_id) DO UPDATE SET channel = excluded.channel, by_hand = 1");
     if (!known || !map)
         return false;
-    Bind(known.get(), 1, guideChannel);
+    BindText(known.get(), 1, guideChannel);
     if (sqlite3_step(known.get()) != SQLITE_ROW) {
         error_ = "The guide has no channel \"" + guideChannel + "\".";
         return false;
     }
-    Bind(map.get(), 1, guideChannel);
+    BindText(map.get(), 1, guideChannel);
     sqlite3_bind_int(map.get(), 2, channel);
     if (sqlite3_step(map.get()) != SQLITE_DONE) {
         error_ = sqlite3_errmsg(db_.get());

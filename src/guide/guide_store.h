@@ -22,6 +22,7 @@ struct SqliteFinalize {
 };
 using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteFinalize>;
 
+void BindText(sqlite3_stmt* statement, int index, const std::string& text);
 // A text column of the statement's row; empty for NULL.
 std::string ColumnText(sqlite3_stmt* statement, int column);
 
@@ -62,9 +63,10 @@ public:
         void Channel(const GuideChannel& channel) override;
         void Programme(const GuideProgramme& programme) override;
         // Settles the programmes (a missing stop, overlaps), maps the new
-        // channels to the lineup and makes the guide the store's. False,
-        // with the old guide kept, when SQLite fails.
-        bool Commit(const std::vector<LineupChannel>& lineup, ImportCounts& counts);
+        // channels to the lineup and makes the guide the store's, with
+        // where it came from and when. False, with the old guide kept,
+        // when SQLite fails.
+        bool Commit(const std::vector<LineupChannel>& lineup, const std::string& source, ImportCounts& counts);
         const std::string& Error() const { return error_; }
 
     private:
@@ -85,6 +87,15 @@ public:
     // changes it again. False when the guide has no such channel.
     bool Map(const std::string& guideChannel, int channel);
 
+    // Small named values: kGuideSource, kGuideImportedAt...; empty when
+    // unset.
+    std::string Fact(const std::string& name);
+    bool SetFact(const std::string& name, const std::string& value);
+
+    // Whether another connection (the setup tool, the program) has changed
+    // the database since the last call, or since it was opened.
+    bool ChangedElsewhere();
+
     const std::string& Error() const { return error_; }
 
 private:
@@ -92,6 +103,9 @@ private:
     friend class RecordingRules;
 
     explicit GuideStore(sqlite3* db) : db_(db) {}
+    bool Migrate();
+    // The first column of the first row, or -1.
+    int64_t Number(const char* sql);
     bool Execute(const char* sql);
     SqliteStatement Prepare(const char* sql);
     std::vector<GuideEntry> Entries(sqlite3_stmt* statement);
@@ -99,7 +113,12 @@ private:
 
     std::unique_ptr<sqlite3, SqliteClose> db_;
     std::string error_;
+    int64_t dataVersion_ = -1;
 };
+
+// The facts an import leaves: its file or URL, and its time (UTC seconds).
+inline const std::string kGuideSource = "guide_source";
+inline const std::string kGuideImportedAt = "guide_imported_at";
 
 // Where the guide lives: "Guide.sqlite" beside the settings.
 std::string GuideDatabasePath();

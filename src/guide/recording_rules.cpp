@@ -77,10 +77,10 @@ std::string ProgrammeNfo(const GuideProgramme& programme, int channel)
     return text.toStdString();
 }
 
-std::optional<GuideProgramme> RecordingRules::ProgrammeInSlot(int slot)
+std::optional<GuideRecording> RecordingRules::RecordingInSlot(int slot)
 {
     SqliteStatement statement = store_.Prepare(
-        "SELECT p.channel_id, p.start, p.stop, p.title, p.sub_title, p.description, p.episode FROM slotted s "
+        "SELECT p.channel_id, p.start, p.stop, p.title, p.sub_title, p.description, p.episode, s.rule_id FROM slotted s "
         "JOIN channel_map m ON m.channel = s.channel JOIN programmes p ON p.channel_id = m.guide_id AND "
         "p.start = s.programme_start WHERE s.slot = ?1 LIMIT 1");
     if (!statement)
@@ -89,7 +89,9 @@ std::optional<GuideProgramme> RecordingRules::ProgrammeInSlot(int slot)
     if (sqlite3_step(statement.get()) != SQLITE_ROW)
         return std::nullopt;
     auto text = [&statement](int column) { return ColumnText(statement.get(), column); };
-    GuideProgramme programme;
+    GuideRecording recording;
+    recording.ruleId = sqlite3_column_int64(statement.get(), 7);
+    GuideProgramme& programme = recording.programme;
     programme.channelId = text(0);
     programme.start = sqlite3_column_int64(statement.get(), 1);
     programme.stop = sqlite3_column_int64(statement.get(), 2);
@@ -97,7 +99,7 @@ std::optional<GuideProgramme> RecordingRules::ProgrammeInSlot(int slot)
     programme.subTitle = text(4);
     programme.description = text(5);
     programme.episode = text(6);
-    return programme;
+    return recording;
 }
 
 std::string DescribeProgramme(const PlannedRecording& planned)
@@ -105,6 +107,27 @@ std::string DescribeProgramme(const PlannedRecording& planned)
     return "\"" + planned.programme.title + "\"" +
            (planned.programme.episode.empty() ? "" : " " + planned.programme.episode) + " on channel " +
            std::to_string(planned.channel) + " at " + LocalTimeText(planned.programme.start, "%Y-%m-%d %H:%M");
+}
+
+std::string DescribePlanned(const PlannedRecording& planned)
+{
+    if (!planned.conflict.empty())
+        return "will not record " + DescribeProgramme(planned) + ": it " + planned.conflict;
+    return "records " + DescribeProgramme(planned) + ", " + LocalTimeText(planned.start, "%H:%M") + "-" +
+           LocalTimeText(planned.end, "%H:%M");
+}
+
+std::string DescribeRule(const RecordingRule& rule)
+{
+    std::string text = "Rule " + std::to_string(rule.id) + ": " +
+                       (rule.series ? (rule.newOnly ? "every new episode of " : "every showing of ") : "once, ") +
+                       (rule.titleContains ? "a title containing \"" : "\"") + rule.title + "\" on " +
+                       (rule.channel < 0 ? "any channel" : "channel " + std::to_string(rule.channel)) + ", " +
+                       std::to_string(rule.earlyMinutes) + " min early, " + std::to_string(rule.lateMinutes) +
+                       " min late";
+    if (rule.keep > 0)
+        text += ", keeping the newest " + std::to_string(rule.keep);
+    return text + ".";
 }
 
 int64_t RecordingRules::Add(const RecordingRule& rule)
@@ -116,7 +139,7 @@ int64_t RecordingRules::Add(const RecordingRule& rule)
         error_ = store_.Error();
         return 0;
     }
-    sqlite3_bind_text(add.get(), 1, rule.title.data(), static_cast<int>(rule.title.size()), SQLITE_TRANSIENT);
+    BindText(add.get(), 1, rule.title);
     const int values[] = {rule.titleContains, rule.channel, rule.series, rule.newOnly,
                           rule.keep,          rule.earlyMinutes, rule.lateMinutes};
     for (int i = 0; i < 7; ++i)
@@ -141,9 +164,20 @@ bool RecordingRules::Remove(int64_t id)
     return true;
 }
 
+bool RecordingRules::Prefer(int64_t id)
+{
+    if (!Change("UPDATE rules SET preference = (SELECT MIN(preference) FROM rules) - 1 WHERE id = ?1", {id}))
+        return false;
+    if (sqlite3_changes(store_.db_.get()) > 0)
+        return true;
+    error_ = "There is no rule " + std::to_string(id) + ".";
+    return false;
+}
+
 std::vector<RecordingRule> RecordingRules::All()
 {
-    SqliteStatement rules = store_.Prepare((std::string("SELECT ") + kRuleColumns + " FROM rules ORDER BY id").c_str());
+    SqliteStatement rules =
+        store_.Prepare((std::string("SELECT ") + kRuleColumns + " FROM rules ORDER BY preference, id").c_str());
     std::vector<RecordingRule> all;
     while (rules && sqlite3_step(rules.get()) == SQLITE_ROW)
         all.push_back(RuleAt(rules.get()));
@@ -162,7 +196,7 @@ std::vector<PlannedRecording> RecordingRules::Candidates(const RecordingRule& ru
     std::vector<PlannedRecording> candidates;
     if (!statement)
         return candidates;
-    sqlite3_bind_text(statement.get(), 1, rule.title.data(), static_cast<int>(rule.title.size()), SQLITE_TRANSIENT);
+    BindText(statement.get(), 1, rule.title);
     sqlite3_bind_int(statement.get(), 2, rule.channel);
     sqlite3_bind_int64(statement.get(), 3, now);
     std::set<std::string> episodesSeen;
@@ -209,12 +243,13 @@ void RecordingRules::MarkSkipped(std::vector<PlannedRecording>& plan)
 std::vector<SlottedRecording> RecordingRules::Slotted()
 {
     SqliteStatement slotted =
-        store_.Prepare("SELECT slot, channel, programme_start, start, end FROM slotted ORDER BY slot");
+        store_.Prepare("SELECT slot, rule_id, channel, programme_start, start, end FROM slotted ORDER BY slot");
     std::vector<SlottedRecording> all;
-    while (slotted && sqlite3_step(slotted.get()) == SQLITE_ROW)
-        all.push_back({sqlite3_column_int(slotted.get(), 0), sqlite3_column_int(slotted.get(), 1),
-                       sqlite3_column_int64(slotted.get(), 2), sqlite3_column_int64(slotted.get(), 3),
-                       sqlite3_column_int64(slotted.get(), 4)});
+    while (slotted && sqlite3_step(slotted.get()) == SQLITE_ROW) {
+        auto number = [&slotted](int column) { return sqlite3_column_int64(slotted.get(), column); };
+        all.push_back({static_cast<int>(number(0)), number(1), static_cast<int>(number(2)), number(3), number(4),
+                       number(5)});
+    }
     return all;
 }
 
@@ -234,8 +269,9 @@ bool RecordingRules::Change(const char* sql, std::initializer_list<int64_t> valu
 
 bool RecordingRules::Slot(int slot, const PlannedRecording& planned)
 {
-    return Change("INSERT OR REPLACE INTO slotted(slot, channel, programme_start, start, end) VALUES (?1, ?2, ?3, ?4, ?5)",
-                  {slot, planned.channel, planned.programme.start, planned.start, planned.end});
+    return Change("INSERT OR REPLACE INTO slotted(slot, rule_id, channel, programme_start, start, end) "
+                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+                  {slot, planned.ruleId, planned.channel, planned.programme.start, planned.start, planned.end});
 }
 
 bool RecordingRules::Unslot(int slot)
@@ -246,6 +282,51 @@ bool RecordingRules::Unslot(int slot)
 bool RecordingRules::Skip(int channel, int64_t programmeStart)
 {
     return Change("INSERT OR IGNORE INTO skipped(channel, programme_start) VALUES (?1, ?2)", {channel, programmeStart});
+}
+
+bool RecordingRules::Recorded(const GuideRecording& recording, int channel, const std::string& path)
+{
+    SqliteStatement note = store_.Prepare(
+        "INSERT OR REPLACE INTO recordings(path, rule_id, channel, programme_start) VALUES (?1, ?2, ?3, ?4)");
+    if (!note)
+        return false;
+    BindText(note.get(), 1, path);
+    sqlite3_bind_int64(note.get(), 2, recording.ruleId);
+    sqlite3_bind_int(note.get(), 3, channel);
+    sqlite3_bind_int64(note.get(), 4, recording.programme.start);
+    if (sqlite3_step(note.get()) == SQLITE_DONE)
+        return true;
+    error_ = sqlite3_errmsg(store_.db_.get());
+    return false;
+}
+
+std::vector<std::string> RecordingRules::BeyondKeep(const std::string& finishedPath, const std::string& recordingNow)
+{
+    // The newest `keep` of the finished file's rule stay; a rule that keeps
+    // all (0) or is gone deletes nothing.
+    SqliteStatement beyond = store_.Prepare(
+        "SELECT r.path FROM recordings r JOIN rules u ON u.id = r.rule_id "
+        "WHERE r.rule_id = (SELECT rule_id FROM recordings WHERE path = ?1) AND u.keep > 0 AND r.path <> ?2 "
+        "ORDER BY r.programme_start DESC LIMIT -1 OFFSET "
+        "(SELECT keep FROM rules WHERE id = (SELECT rule_id FROM recordings WHERE path = ?1))");
+    std::vector<std::string> paths;
+    if (!beyond)
+        return paths;
+    BindText(beyond.get(), 1, finishedPath);
+    BindText(beyond.get(), 2, recordingNow);
+    while (sqlite3_step(beyond.get()) == SQLITE_ROW)
+        paths.push_back(ColumnText(beyond.get(), 0));
+    std::reverse(paths.begin(), paths.end());
+    return paths;
+}
+
+bool RecordingRules::Forget(const std::string& path)
+{
+    SqliteStatement forget = store_.Prepare("DELETE FROM recordings WHERE path = ?1");
+    if (!forget)
+        return false;
+    BindText(forget.get(), 1, path);
+    return sqlite3_step(forget.get()) == SQLITE_DONE;
 }
 
 std::vector<PlannedRecording> RecordingRules::Plan(int64_t now)
@@ -272,7 +353,7 @@ std::vector<PlannedRecording> RecordingRules::Plan(int64_t now)
                     continue;
                 }
                 candidate.conflict = "conflicts with " + DescribeProgramme(earlier) + " (rule " +
-                                     std::to_string(earlier.ruleId) + ", made earlier)";
+                                     std::to_string(earlier.ruleId) + ", which wins)";
                 break;
             }
             plan.push_back(std::move(candidate));

@@ -2,8 +2,9 @@
 // Recording by programme: rules ("record this", "record every new episode
 // of that"), kept in the guide's database, and their expansion over the
 // guide into concrete recordings. There is one tuner, so two recordings
-// that overlap on different channels conflict: the rule made earlier wins,
-// and the one that loses says with which programme.
+// that overlap on different channels conflict: the rule made earlier wins
+// unless the person prefers another, and the one that loses says with which
+// programme.
 
 #include "guide/guide_store.h"
 
@@ -20,7 +21,7 @@ struct RecordingRule {
     int channel = -1;            // Orvandel's channel; -1: any
     bool series = false;         // else only the first programme that matches
     bool newOnly = false;        // leave out repeats: previously shown, or an episode seen before
-    int keep = 0;                // recordings to keep of a series, 0: all (not applied yet)
+    int keep = 0;                // recordings to keep of a series, the newest; 0: all
     int earlyMinutes = 1;
     int lateMinutes = 2;
 };
@@ -38,10 +39,17 @@ struct PlannedRecording {
 // A planned recording that holds a schedule slot.
 struct SlottedRecording {
     int slot = -1;
+    int64_t ruleId = 0;
     int channel = -1;
     int64_t programmeStart = 0;
     int64_t start = 0;
     int64_t end = 0;
+};
+
+// What the recorder needs of a slot's guide recording.
+struct GuideRecording {
+    int64_t ruleId = 0;
+    GuideProgramme programme;
 };
 
 class RecordingRules {
@@ -52,6 +60,9 @@ public:
     // The new rule's id, or 0 when it could not be stored (Error says why).
     int64_t Add(const RecordingRule& rule);
     bool Remove(int64_t id);
+    // The rule wins its conflicts from now on, over rules made earlier too.
+    bool Prefer(int64_t id);
+    // In the order they win conflicts: preferred, then made earlier.
     std::vector<RecordingRule> All();
     // Every recording the rules make from now on, by start, with the ones
     // that lose a conflict or were skipped among them.
@@ -59,11 +70,18 @@ public:
 
     // Which slots hold planned recordings, and the programme one records.
     std::vector<SlottedRecording> Slotted();
-    std::optional<GuideProgramme> ProgrammeInSlot(int slot);
+    std::optional<GuideRecording> RecordingInSlot(int slot);
     bool Slot(int slot, const PlannedRecording& planned);
     bool Unslot(int slot);
     // The recording of the programme will not be made.
     bool Skip(int channel, int64_t programmeStart);
+
+    // The files the rules' recordings made. Recorded notes one as it
+    // starts; Beyond gives the finished ones of its rule past the rule's
+    // keep, oldest first, never `recordingNow`; Forget drops a file's note.
+    bool Recorded(const GuideRecording& recording, int channel, const std::string& path);
+    std::vector<std::string> BeyondKeep(const std::string& finishedPath, const std::string& recordingNow);
+    bool Forget(const std::string& path);
 
     const std::string& Error() const { return error_; }
 
@@ -86,3 +104,9 @@ std::string ProgrammeNfo(const GuideProgramme& programme, int channel);
 
 // "\"The News\" on channel 3 at 2027-01-05 20:00", in local time.
 std::string DescribeProgramme(const PlannedRecording& planned);
+// "records \"The News\" ... , 19:59-20:32", or "will not record ...: it
+// conflicts with ...".
+std::string DescribePlanned(const PlannedRecording& planned);
+// "Rule 1: every new episode of \"The News\" on any channel, 1 min early,
+// 2 min late."
+std::string DescribeRule(const RecordingRule& rule);

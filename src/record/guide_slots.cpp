@@ -5,12 +5,17 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 
+#include <algorithm>
 #include <ctime>
+#include <vector>
 
 namespace {
 
 // How far ahead planned recordings take slots.
 constexpr int64_t kSlotWindowSeconds = 24 * 3600;
+// The plan is made afresh this often, and whenever the guide's database
+// changes (an import, a rule).
+constexpr int kPassesPerFill = 60;
 
 SystemTime LocalSystemTime(int64_t at)
 {
@@ -39,6 +44,15 @@ const ScheduleSlot* OverlappingSlot(const SystemTime& start, const SystemTime& e
     return nullptr;
 }
 
+bool StillPlanned(const SlottedRecording& slotted, const std::vector<PlannedRecording>& plan)
+{
+    return std::any_of(plan.begin(), plan.end(), [&slotted](const PlannedRecording& planned) {
+        return planned.conflict.empty() && planned.ruleId == slotted.ruleId && planned.channel == slotted.channel &&
+               planned.programme.start == slotted.programmeStart && planned.start == slotted.start &&
+               planned.end == slotted.end;
+    });
+}
+
 int FreeSlot()
 {
     for (int slot = 0; slot < kScheduleSlots; ++slot)
@@ -48,17 +62,6 @@ int FreeSlot()
 }
 
 } // namespace
-
-std::optional<GuideProgramme> ProgrammeOfSlot(int slot)
-{
-    std::string error;
-    const std::unique_ptr<GuideStore> store = GuideStore::Open(GuideDatabasePath(), error);
-    if (!store) {
-        Log("The guide's programme of schedule slot " + std::to_string(slot) + " cannot be read: " + error);
-        return std::nullopt;
-    }
-    return RecordingRules(*store).ProgrammeInSlot(slot);
-}
 
 bool GuideSlots::Open()
 {
@@ -90,6 +93,31 @@ void GuideSlots::ForgetEndedAndSkipDeleted(int64_t now)
     }
 }
 
+// A slot whose recording the plan no longer makes as it was (the programme
+// moved or went, its rule was removed or lost a conflict) is freed before
+// it starts, and what the plan makes now takes a slot like any other. A
+// recording that runs keeps its slot: a guide change never cuts one short.
+void GuideSlots::FreeChanged(const std::vector<PlannedRecording>& plan)
+{
+    RecordingRules rules(*store_);
+    for (const SlottedRecording& slotted : rules.Slotted()) {
+        ScheduleSlot& slot = gSettings.record.schedules[slotted.slot];
+        if (slot.active || StillPlanned(slotted, plan))
+            continue;
+        slot = ScheduleSlot{};
+        rules.Unslot(slotted.slot);
+        Log("The guide's recording of channel " + std::to_string(slotted.channel) + " at " +
+            LocalTimeText(slotted.programmeStart, "%Y-%m-%d %H:%M") + " gives up schedule slot " +
+            std::to_string(slotted.slot) + ": the guide or its rules changed.");
+    }
+}
+
+int GuideSlots::Pass(int64_t now)
+{
+    const bool due = passes_++ % kPassesPerFill == 0;
+    return due || (store_ && store_->ChangedElsewhere()) ? Fill(now) : 0;
+}
+
 int GuideSlots::Fill(int64_t now)
 {
     if (!Open())
@@ -97,11 +125,13 @@ int GuideSlots::Fill(int64_t now)
     ForgetEndedAndSkipDeleted(now);
     firstPass_ = false;
     RecordingRules rules(*store_);
+    const std::vector<PlannedRecording> plan = rules.Plan(now);
+    FreeChanged(plan);
     std::set<std::pair<int, int64_t>> slotted;
     for (const SlottedRecording& held : rules.Slotted())
         slotted.insert({held.channel, held.programmeStart});
     int filled = 0;
-    for (const PlannedRecording& planned : rules.Plan(now)) {
+    for (const PlannedRecording& planned : plan) {
         if (!planned.conflict.empty() || planned.start >= now + kSlotWindowSeconds || planned.end <= now ||
             slotted.contains({planned.channel, planned.programme.start}))
             continue;

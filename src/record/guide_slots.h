@@ -4,10 +4,11 @@
 // schedule and the handheld sees them in its list. What does not fit in the
 // 20 slots waits in the guide's database and takes a slot when one frees; a
 // slot deleted before its start skips that one recording, not the rule's
-// others. Run by the schedule thread, which alone writes slots besides the
+// others. A programme that moves in the guide, or whose rule goes, gives
+// its slot up before it starts; a recording that runs keeps it. Run by the schedule thread, which alone writes slots besides the
 // dialogs.
 
-#include "guide/guide_store.h"
+#include "guide/recording_rules.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,9 +16,7 @@
 #include <set>
 #include <string>
 #include <utility>
-
-// The guide's programme that a slot records, if it is one.
-std::optional<GuideProgramme> ProgrammeOfSlot(int slot);
+#include <vector>
 
 class GuideSlots {
 public:
@@ -25,15 +24,21 @@ public:
     // settings), opened at the first pass.
     explicit GuideSlots(std::string databasePath = {}) : databasePath_(std::move(databasePath)) {}
 
-    // One pass at the moment now (UTC seconds). The slots it filled.
+    // Each pass of the schedule thread, at the moment now (UTC seconds):
+    // fills the slots once a minute, and at once when the guide's database
+    // has changed. The slots it filled.
+    int Pass(int64_t now);
+    // Plans afresh and fills the slots now.
     int Fill(int64_t now);
 
 private:
     bool Open();
     void ForgetEndedAndSkipDeleted(int64_t now);
+    void FreeChanged(const std::vector<PlannedRecording>& plan);
 
     std::string databasePath_;
     std::unique_ptr<GuideStore> store_;
+    int passes_ = 0;
     // The settings keep slots only from a clean end: at the first pass, a
     // slot the guide remembers but the settings lost is taken again rather
     // than skipped.

@@ -11,7 +11,7 @@
 #include "platform/messages.h"
 #include "platform/sync.h"
 #include "guide/recording_rules.h"
-#include "record/guide_slots.h"
+#include "record/guide_recordings.h"
 #include "record/recorder.h"
 #include "shared/live_params.h"
 #include "shared/resources.h"
@@ -117,7 +117,7 @@ void WriteNfo(const GuideProgramme& programme, int channel)
         Log("The description " + path + " could not be written: " + std::strerror(errno) + ".");
 }
 
-StartResult TryStartRecording(Tuner& tuner, int channel, const GuideProgramme* programme)
+StartResult TryStartRecording(Tuner& tuner, int channel, const GuideRecording* guided)
 {
     if (IsRecording())
         return StartResult::Failed("A recording runs already.");
@@ -133,13 +133,15 @@ StartResult TryStartRecording(Tuner& tuner, int channel, const GuideProgramme* p
     }
     if (StartResult held = HoldTuner(tuner, channel); !held.Succeeded())
         return held;
-    if (OpenRecorder(programme ? ProgrammeFileStem(*programme) + ".avi" : std::string()) != 0) {
+    if (OpenRecorder(guided ? ProgrammeFileStem(guided->programme) + ".avi" : std::string()) != 0) {
         CloseRecorder();
         tuner.Release(TunerUse::Recording);
         return StartResult::Failed("The recording file could not be made.");
     }
-    if (programme)
-        WriteNfo(*programme, channel);
+    if (guided) {
+        WriteNfo(guided->programme, channel);
+        NoteGuideRecording(*guided, channel, RecordingPath());
+    }
     SetSampleConsumer(&LiveEncodeSteps());
     SetRecordingStoppedEarly(false);
     SetRecording(true);
@@ -158,10 +160,10 @@ StartResult TryStartRecording(Tuner& tuner, int channel, const GuideProgramme* p
 
 } // namespace
 
-StartResult StartRecording(Tuner& tuner, int channel, const GuideProgramme* programme)
+StartResult StartRecording(Tuner& tuner, int channel, const GuideRecording* guided)
 {
     StartResult result = StartResult::Failed("The window thread did not take the recording's start in time.");
-    CallOnWindowThread([&] { result = TryStartRecording(tuner, channel, programme); }, kWindowCallLimitMs);
+    CallOnWindowThread([&] { result = TryStartRecording(tuner, channel, guided); }, kWindowCallLimitMs);
     return result;
 }
 
@@ -180,8 +182,10 @@ int StopRecording(Tuner& tuner)
     }
     tuner.Release(TunerUse::Recording);
     UpdateStatusText();
+    const std::string finished = RecordingPath();
     CloseRecorder();
     ReportWriteFailure();
+    DeleteBeyondKeep(finished);
     return 0;
 }
 
@@ -191,9 +195,9 @@ void ServeRecordingRequests(Tuner& tuner)
     tuner.OnTaken(TunerUse::Monitoring, [&tuner] { StopMonitoring(tuner); });
     SetMessageHandler(MessageTarget::Recorder, [&tuner](unsigned message, uintptr_t channel, intptr_t slotNumber) {
         if (message == kMsgStartRecording) {
-            const std::optional<GuideProgramme> programme =
-                slotNumber > 0 ? ProgrammeOfSlot(static_cast<int>(slotNumber - 1)) : std::nullopt;
-            const StartResult started = StartRecording(tuner, static_cast<int>(channel), programme ? &*programme : nullptr);
+            const std::optional<GuideRecording> guided =
+                slotNumber > 0 ? RecordingOfSlot(static_cast<int>(slotNumber - 1)) : std::nullopt;
+            const StartResult started = StartRecording(tuner, static_cast<int>(channel), guided ? &*guided : nullptr);
             if (!started.Succeeded())
                 Log("The recording did not start: " + started.Reason());
         } else if (message == kMsgStopRecording) {

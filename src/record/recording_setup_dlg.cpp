@@ -2,6 +2,7 @@
 
 #include "config/settings.h"
 #include "platform/messages.h"
+#include "record/guide_rules_dlg.h"
 #include "record/schedule_dialogs.h"
 
 #include <QButtonGroup>
@@ -70,6 +71,10 @@ CRecordingSetupDlg::CRecordingSetupDlg(QWidget* parent) : QDialog(parent)
     schedule->setObjectName("scheduleRecording");
     connect(schedule, &QPushButton::clicked, this, [this] { CRecScheduleListDlg(this).exec(); });
     layout->addWidget(schedule);
+    auto* guide = new QPushButton("Guide and Rules...", this);
+    guide->setObjectName("guideAndRules");
+    connect(guide, &QPushButton::clicked, this, [this] { CGuideRulesDlg(this).exec(); });
+    layout->addWidget(guide);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

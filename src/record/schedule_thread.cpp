@@ -14,7 +14,6 @@ namespace {
 
 constexpr int kPassIntervalMs = 1000;
 constexpr int kStopLimitMs = 2000;
-constexpr int kPassesPerGuideFill = 60;
 
 // The slot's end has come: its recording stops and the slot is free.
 void EndSlot(ScheduleSlot& slot)
@@ -69,10 +68,8 @@ void RunSchedulePass(Tuner& tuner)
 
 int ScheduleThread::Run()
 {
-    int pass = 0;
     do {
-        if (pass++ % kPassesPerGuideFill == 0)
-            guideSlots_.Fill(static_cast<int64_t>(std::time(nullptr)));
+        guideSlots_.Pass(static_cast<int64_t>(std::time(nullptr)));
         RunSchedulePass(*tuner_);
     } while (!stop_.PauseFor(kPassIntervalMs));
     return 0;

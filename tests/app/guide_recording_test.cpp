@@ -2,7 +2,8 @@
 // virtual TV card, at the night summer time begins in Berlin: the program
 // runs under libfaketime from a minute before (its wall clock only), the
 // programme crosses the change, and the recording is named after it, has
-// its .nfo and plays.
+// its .nfo and plays. The guide was imported months before, so the program
+// refreshes it at its start, and the programme has moved since.
 
 #include "support/loopback.h"
 #include "support/program_fixture.h"
@@ -25,16 +26,13 @@ protected:
     void SetUp() override
     {
         port = FreePortTriple();
-        // 01:59:40 CET to 03:00:00 CEST: twenty seconds of programme.
-        WriteFileBytes(config.Root() + "/guide.xml",
-                       "<tv><channel id=\"five.example\"><display-name>Five</display-name></channel>"
-                       "<programme channel=\"five.example\" start=\"20270328015940 +0100\" "
-                       "stop=\"20270328030000 +0200\"><title>The News</title><desc>Spring forward.</desc>"
-                       "</programme></tv>");
+        WriteGuide("20270328031000 +0200", "20270328040000 +0200");
         ASSERT_EQ(0, Setup({"guide", "import", config.Root() + "/guide.xml"}).exitCode);
         ASSERT_EQ(0, Setup({"guide", "map", "five.example", "5"}).exitCode);
         const ProcessResult rule = Setup({"record", "The News", "--early", "0", "--late", "1"});
         ASSERT_EQ(0, rule.exitCode) << rule.output;
+        // Moved to 01:59:40 CET - 03:00:00 CEST: twenty seconds of programme.
+        WriteGuide("20270328015940 +0100", "20270328030000 +0200");
         const char* sanitizer = std::getenv("ASAN_OPTIONS");
         // libfaketime preloaded by hand rather than by the faketime tool,
         // which would stand between the test and the program's stop.
@@ -44,6 +42,14 @@ protected:
                     std::string("ASAN_OPTIONS=") + (sanitizer ? sanitizer : "") + ":verify_asan_link_order=0"};
         started = std::chrono::steady_clock::now();
         ASSERT_TRUE(StartProgram());
+    }
+
+    void WriteGuide(const std::string& start, const std::string& stop)
+    {
+        WriteFileBytes(config.Root() + "/guide.xml",
+                       "<tv><channel id=\"five.example\"><display-name>Five</display-name></channel>"
+                       "<programme channel=\"five.example\" start=\"" + start + "\" stop=\"" + stop +
+                           "\"><title>The News</title><desc>Spring forward.</desc></programme></tv>");
     }
 
     ProcessResult Setup(const std::vector<std::string>& arguments)
@@ -69,6 +75,7 @@ TEST_F(GuideRecordingTest, ARuleRecordsAProgrammeAcrossTheSpringChangeUnderItsNa
     EXPECT_EQ("wmv2", ProbeFile(stem + ".avi", "v:0").codec);
     EXPECT_NEAR(80, DurationSeconds(stem + ".avi"), 5);
     EXPECT_NE(std::string::npos, ReadFileBytes(stem + ".nfo").find("<plot>Spring forward.</plot>"));
+    EXPECT_FALSE(std::filesystem::exists(config.Root() + "/The News - 2027-03-28 03-10.avi"));
 }
 
 } // namespace

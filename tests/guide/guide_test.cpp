@@ -4,6 +4,7 @@
 
 #include "guide/guide_download.h"
 #include "guide/guide_import.h"
+#include "guide/guide_refresh.h"
 #include "guide/guide_store.h"
 #include "guide/recording_rules.h"
 #include "guide/xmltv.h"
@@ -154,6 +155,13 @@ TEST_F(GuideTest, ProgrammesWithoutAZoneCrossBothSummerTimeChanges)
     EXPECT_EQ(ParseXmltvTime("20270328003000 +0000"), news[0].programme.start);
     EXPECT_EQ(3 * 3600 + 1800, *news[1].programme.stop - news[1].programme.start) << "an hour is lived twice";
     EXPECT_EQ(ParseXmltvTime("20271030233000 +0000"), news[1].programme.start);
+
+    // The daily refresh at 02:30 comes at least 12 hours after the last
+    // import; on the night 02:30 is not on the clock, at 03:30 summer time,
+    // and on the night it comes twice, at the first.
+    EXPECT_EQ(ParseXmltvTime("20270327023000 +0100"), NextGuideRefresh(*ParseXmltvTime("20270326120000 +0100"), 150));
+    EXPECT_EQ(ParseXmltvTime("20270328033000 +0200"), NextGuideRefresh(*ParseXmltvTime("20270327100000 +0100"), 150));
+    EXPECT_EQ(ParseXmltvTime("20271031023000 +0200"), NextGuideRefresh(*ParseXmltvTime("20271030100000 +0200"), 150));
 }
 
 TEST_F(GuideTest, AGuideThatCannotBeReadKeepsTheOldOne)
@@ -247,7 +255,8 @@ TEST_F(GuideTest, AKilledImportLeavesOneWholeGuide)
 }
 
 // A series rule takes only new episodes, with its margins; a rule made
-// later that wants the tuner on another channel then is told with what.
+// later that wants the tuner on another channel then is told with what,
+// and wins once the person prefers it.
 TEST_F(GuideTest, RulesPlanNewEpisodesAndTellTheirConflicts)
 {
     // Tomorrow 20:00 UTC, and the days after: times to come for the tool too.
@@ -291,6 +300,18 @@ TEST_F(GuideTest, RulesPlanNewEpisodesAndTellTheirConflicts)
     EXPECT_EQ("The Film", plan[2].programme.title);
     EXPECT_FALSE(plan[2].conflict.empty());
     EXPECT_EQ(2u, rules.Plan(evening + day).size()) << "what has ended is not planned";
+
+    // The person lets the film win: the episode it overlaps gives way.
+    const ProcessResult preferred = RunProcess({BinPath("orvandel-setup"), "rules", "prefer", "2"}, 30000, true);
+    ASSERT_EQ(0, preferred.exitCode) << preferred.output;
+    EXPECT_NE(std::string::npos, preferred.output.find("will not record \"The News\" S01E02 on channel 3 at "))
+        << preferred.output;
+    EXPECT_NE(std::string::npos, preferred.output.find("conflicts with \"The Film\" on channel 5 at "))
+        << preferred.output;
+    plan = rules.Plan(evening - 3600);
+    ASSERT_EQ(3u, plan.size());
+    EXPECT_FALSE(plan[1].conflict.empty()) << "the episode";
+    EXPECT_TRUE(plan[2].conflict.empty()) << "the film";
 
     ASSERT_TRUE(rules.Remove(1));
     EXPECT_FALSE(rules.Remove(1));

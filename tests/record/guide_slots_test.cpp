@@ -6,12 +6,14 @@
 #include "guide/guide_import.h"
 #include "guide/recording_rules.h"
 #include "platform/clock.h"
+#include "record/guide_recordings.h"
 #include "record/guide_slots.h"
 #include "support/temp_config.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -29,13 +31,7 @@ protected:
         std::string error;
         store = GuideStore::Open(GuideDatabasePath(), error);
         ASSERT_TRUE(store) << error;
-        std::string body;
-        for (int64_t at : {now + kHour, now + 3 * kHour, now + 25 * kHour})
-            body += "<programme channel=\"news.example\" start=\"" + FormatXmltvTime(at) + "\" stop=\"" +
-                    FormatXmltvTime(at + 1800) + "\"><title>The News</title></programme>";
-        WriteFileBytes(config.Root() + "/guide.xml", "<tv><channel id=\"news.example\"><display-name>3</display-name>"
-                                                     "</channel>" + body + "</tv>");
-        ASSERT_TRUE(ImportGuideFile(*store, config.Root() + "/guide.xml", {{3, "News"}}).imported);
+        ImportNewsAt({now + kHour, now + 3 * kHour, now + 25 * kHour});
         RecordingRule series;
         series.title = "The News";
         series.series = true;
@@ -45,6 +41,17 @@ protected:
     {
         unsetenv("TZ");
         tzset();
+    }
+
+    void ImportNewsAt(std::initializer_list<int64_t> starts)
+    {
+        std::string body;
+        for (int64_t at : starts)
+            body += "<programme channel=\"news.example\" start=\"" + FormatXmltvTime(at) + "\" stop=\"" +
+                    FormatXmltvTime(at + 1800) + "\"><title>The News</title></programme>";
+        WriteFileBytes(config.Root() + "/guide.xml", "<tv><channel id=\"news.example\"><display-name>3</display-name>"
+                                                     "</channel>" + body + "</tv>");
+        ASSERT_TRUE(ImportGuideFile(*store, config.Root() + "/guide.xml", {{3, "News"}}).imported);
     }
 
     static SystemTime Local(int64_t at)
@@ -75,11 +82,12 @@ TEST_F(GuideSlotsTest, PlannedRecordingsWaitForSlotsAndADeletedOneIsSkipped)
     EXPECT_EQ(0, CompareSystemTime(Local(now + kHour - 60), schedules[0].start)) << "a minute early";
     EXPECT_EQ(0, CompareSystemTime(Local(now + kHour + 1800 + 120), schedules[0].end)) << "two minutes late";
     EXPECT_EQ(0, guideSlots.Fill(now)) << "the second waits for a slot, the third is more than a day away";
-    const std::optional<GuideProgramme> recorded = ProgrammeOfSlot(0);
+    const std::optional<GuideRecording> recorded = RecordingOfSlot(0);
     ASSERT_TRUE(recorded);
-    EXPECT_EQ("The News", recorded->title);
-    EXPECT_EQ(now + kHour, recorded->start);
-    EXPECT_FALSE(ProgrammeOfSlot(1)) << "a schedule of the person's own";
+    EXPECT_EQ("The News", recorded->programme.title);
+    EXPECT_EQ(now + kHour, recorded->programme.start);
+    EXPECT_EQ(1, recorded->ruleId);
+    EXPECT_FALSE(RecordingOfSlot(1)) << "a schedule of the person's own";
 
     schedules[5].used = 0;
     ASSERT_EQ(1, guideSlots.Fill(now));
@@ -95,6 +103,33 @@ TEST_F(GuideSlotsTest, PlannedRecordingsWaitForSlotsAndADeletedOneIsSkipped)
     EXPECT_EQ("was skipped: its schedule was deleted", plan[0].conflict);
     EXPECT_TRUE(plan[1].conflict.empty());
     EXPECT_EQ(1, guideSlots.Fill(now + 4 * kHour));
+}
+
+// The guide moves its programmes: a slot not started yet moves with its
+// programme, at the next pass rather than the next minute's, while one that
+// records keeps its time.
+TEST_F(GuideSlotsTest, AMovedProgrammeTakesItsRecordingAlongButNotOneThatRuns)
+{
+    ScheduleSlot* schedules = gSettings.record.schedules;
+    GuideSlots guideSlots(GuideDatabasePath());
+    ASSERT_EQ(2, guideSlots.Pass(now)) << "the first pass fills";
+    EXPECT_EQ(0, guideSlots.Pass(now)) << "nothing changed";
+    schedules[1].active = 1;  // the second records already
+    const ScheduleSlot running = schedules[1];
+
+    ImportNewsAt({now + kHour + 1800, now + 3 * kHour + 1800});
+    EXPECT_EQ(1, guideSlots.Pass(now)) << "the import is seen at once";
+    EXPECT_EQ(0, std::memcmp(&running, &schedules[1], sizeof running)) << "the running one is not cut short";
+    const std::optional<GuideRecording> moved = RecordingOfSlot(0);
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(now + kHour + 1800, moved->programme.start);
+    EXPECT_EQ(0, CompareSystemTime(Local(now + kHour + 1800 - 60), schedules[0].start));
+
+    // Without its rule, the recording that has not started gives its slot up.
+    ASSERT_TRUE(RecordingRules(*store).Remove(1));
+    guideSlots.Pass(now);
+    EXPECT_EQ(0, schedules[0].used);
+    EXPECT_EQ(1, schedules[1].used);
 }
 
 } // namespace

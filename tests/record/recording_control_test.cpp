@@ -8,6 +8,7 @@
 #include "config/settings.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "guide/recording_rules.h"
 #include "record/recorder.h"
 #include "record/recording_control.h"
 #include "support/process.h"
@@ -105,13 +106,14 @@ TEST_F(RecordingControlTest, AGuideProgrammeIsRecordedUnderItsNameWithItsNfo)
 {
     setenv("TZ", "UTC", 1);
     tzset();
-    GuideProgramme programme;
+    GuideRecording guided;
+    GuideProgramme& programme = guided.programme;
     programme.title = "The News: Late";
     programme.episode = "S01E02";
     programme.description = "Headlines & weather";
     programme.start = 1799179200;  // 2027-01-05 20:00 UTC
     programme.stop = programme.start + 1800;
-    ASSERT_TRUE(StartRecording(tuner, 5, &programme).Succeeded());
+    ASSERT_TRUE(StartRecording(tuner, 5, &guided).Succeeded());
     std::this_thread::sleep_for(std::chrono::seconds(1));
     EXPECT_EQ(0, StopRecording(tuner));
     unsetenv("TZ");
@@ -123,6 +125,37 @@ TEST_F(RecordingControlTest, AGuideProgrammeIsRecordedUnderItsNameWithItsNfo)
                              "<plot>Headlines &amp; weather</plot>", "<aired>2027-01-05</aired>",
                              "<studio>Channel 5</studio>"})
         EXPECT_NE(std::string::npos, nfo.find(part)) << nfo;
+}
+
+// A series rule that keeps two: its oldest recording goes, with its .nfo,
+// once a third has ended; never while the newest is still being written.
+TEST_F(RecordingControlTest, ARuleKeepsItsNewestRecordings)
+{
+    std::string error;
+    const std::unique_ptr<GuideStore> store = GuideStore::Open(GuideDatabasePath(), error);
+    ASSERT_TRUE(store) << error;
+    RecordingRule series;
+    series.title = "Quiz";
+    series.series = true;
+    series.keep = 2;
+    GuideRecording guided;
+    guided.ruleId = RecordingRules(*store).Add(series);
+    guided.programme.title = "Quiz";
+    ASSERT_EQ(0, StartRecording(tuner, 5).Succeeded() ? StopRecording(tuner) : -1) << "one of no rule";
+    std::vector<std::string> stems;
+    for (int episode = 1; episode <= 3; ++episode) {
+        guided.programme.episode = "S01E0" + std::to_string(episode);
+        guided.programme.start = 1799179200 + episode * 86400;
+        ASSERT_TRUE(StartRecording(tuner, 5, &guided).Succeeded());
+        stems.push_back(std::filesystem::path(RecordingPath()).replace_extension().string());
+        EXPECT_EQ(episode + 1, FilesInFolder()) << "nothing goes while a recording runs";
+        EXPECT_EQ(0, StopRecording(tuner));
+    }
+    EXPECT_FALSE(std::filesystem::exists(stems[0] + ".avi"));
+    EXPECT_FALSE(std::filesystem::exists(stems[0] + ".nfo"));
+    for (const std::string& kept : {stems[1], stems[2]})
+        EXPECT_TRUE(std::filesystem::exists(kept + ".avi") && std::filesystem::exists(kept + ".nfo")) << kept;
+    EXPECT_EQ(3, FilesInFolder()) << "the recording of no rule stays";
 }
 
 TEST_F(RecordingControlTest, TheTimeLimitStopsTheRecordingByItself)

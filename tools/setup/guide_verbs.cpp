@@ -2,6 +2,7 @@
 
 #include "guide/guide_download.h"
 #include "guide/guide_import.h"
+#include "guide/guide_refresh.h"
 #include "guide/guide_store.h"
 #include "guide/recording_rules.h"
 #include "verb_status.h"
@@ -10,6 +11,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <ctime>
 #include <optional>
 
@@ -65,26 +67,44 @@ std::unique_ptr<GuideStore> OpenStore()
 }
 
 // A download needs Qt's event loop, which the tool runs only for it.
-GuideImportResult ImportGuideUrlHere(GuideStore& store, const std::string& url)
+template <typename Importing>
+GuideImportResult WithEventLoop(Importing importing)
 {
     int argc = 1;
     char name[] = "orvandel-setup";
     char* argv[] = {name, nullptr};
     QCoreApplication application(argc, argv);
-    return ImportGuideUrl(store, url, EnabledLineup());
+    return importing();
 }
 
+int Told(const GuideImportResult& result)
+{
+    if (!result.imported)
+        return Refuse("The guide was not imported, and the old guide stays: " + result.error);
+    std::printf("Imported %s\n", DescribeImport(result).c_str());
+    return kDone;
+}
+
+// The program refreshes the guide from the same source each day, so a file
+// is remembered by its whole path.
 int Import(const std::string& source)
 {
     const std::unique_ptr<GuideStore> store = OpenStore();
     if (!store)
         return kRefused;
-    const GuideImportResult result =
-        IsGuideUrl(source) ? ImportGuideUrlHere(*store, source) : ImportGuideFile(*store, source, EnabledLineup());
-    if (!result.imported)
-        return Refuse("The guide was not imported, and the old guide stays: " + result.error);
-    std::printf("Imported %s\n", DescribeImport(result).c_str());
-    return kDone;
+    if (IsGuideUrl(source))
+        return Told(WithEventLoop([&] { return ImportGuideUrl(*store, source, EnabledLineup()); }));
+    std::error_code ignored;
+    const std::string path = std::filesystem::absolute(source, ignored).lexically_normal().string();
+    return Told(ImportGuideFile(*store, path.empty() ? source : path, EnabledLineup()));
+}
+
+int Refresh()
+{
+    const std::unique_ptr<GuideStore> store = OpenStore();
+    if (!store)
+        return kRefused;
+    return Told(WithEventLoop([&] { return RefreshGuide(*store); }));
 }
 
 int Show(const std::map<std::string, std::string>& options)
@@ -137,19 +157,6 @@ std::optional<int> BoundedNumber(const VerbOptions& options, const char* name, i
     return minutes;
 }
 
-std::string DescribeRule(const RecordingRule& rule)
-{
-    std::string text = "Rule " + std::to_string(rule.id) + ": " +
-                       (rule.series ? (rule.newOnly ? "every new episode of " : "every showing of ") : "once, ") +
-                       (rule.titleContains ? "a title containing \"" : "\"") + rule.title + "\" on " +
-                       (rule.channel < 0 ? "any channel" : "channel " + std::to_string(rule.channel)) + ", " +
-                       std::to_string(rule.earlyMinutes) + " min early, " + std::to_string(rule.lateMinutes) +
-                       " min late";
-    if (rule.keep > 0)
-        text += ", to keep the last " + std::to_string(rule.keep) + " (older ones are not deleted yet)";
-    return text + ".";
-}
-
 // The rule and what it will record, or why not.
 void PrintRulePlan(const RecordingRule& rule, const std::vector<PlannedRecording>& plan)
 {
@@ -159,11 +166,9 @@ void PrintRulePlan(const RecordingRule& rule, const std::vector<PlannedRecording
         if (planned.ruleId != rule.id)
             continue;
         ++shown;
-        if (planned.conflict.empty())
-            std::printf("  records %s, %s-%s\n", DescribeProgramme(planned).c_str(),
-                        LocalTimeText(planned.start, "%H:%M").c_str(), LocalTimeText(planned.end, "%H:%M").c_str());
-        else
-            std::printf("  will not record %s: it %s\n", DescribeProgramme(planned).c_str(), planned.conflict.c_str());
+        std::printf("  %s\n", DescribePlanned(planned).c_str());
+        if (planned.conflict.starts_with("conflicts"))
+            std::printf("  (\"rules prefer %lld\" lets this rule win)\n", static_cast<long long>(rule.id));
     }
     if (shown == 0)
         std::printf("  nothing in the guide matches it yet\n");
@@ -211,18 +216,21 @@ int RulesVerb(const std::vector<std::string>& positional)
     if (!store)
         return kRefused;
     RecordingRules rules(*store);
-    if (positional.size() == 2 && positional[0] == "remove") {
+    if (positional.size() == 2 && (positional[0] == "remove" || positional[0] == "prefer")) {
+        const bool removing = positional[0] == "remove";
         int64_t id = 0;
         const std::string& text = positional[1];
         if (std::from_chars(text.data(), text.data() + text.size(), id).ptr != text.data() + text.size() || id <= 0)
-            return Usage("rules remove needs a rule's number");
-        if (!rules.Remove(id))
+            return Usage("rules " + positional[0] + " needs a rule's number");
+        if (!(removing ? rules.Remove(id) : rules.Prefer(id)))
             return Refuse(rules.Error());
-        std::printf("Rule %lld is removed.\n", static_cast<long long>(id));
-        return kDone;
+        std::printf(removing ? "Rule %lld is removed.\n" : "Rule %lld wins its conflicts now.\n",
+                    static_cast<long long>(id));
+        if (removing)
+            return kDone;
+    } else if (!positional.empty()) {
+        return Usage("rules takes nothing, remove ID or prefer ID");
     }
-    if (!positional.empty())
-        return Usage("rules takes nothing, or remove ID");
     const std::vector<PlannedRecording> plan = rules.Plan(static_cast<int64_t>(std::time(nullptr)));
     const std::vector<RecordingRule> all = rules.All();
     if (all.empty())
@@ -236,9 +244,12 @@ int GuideVerb(const std::vector<std::string>& positional, const std::map<std::st
 {
     if (positional.size() == 2 && positional[0] == "import")
         return Import(positional[1]);
+    if (positional.size() == 1 && positional[0] == "refresh")
+        return Refresh();
     if (positional.size() == 1 && positional[0] == "show")
         return Show(options);
     if (positional.size() == 3 && positional[0] == "map")
         return Map(positional[1], positional[2]);
-    return Usage("guide needs import FILE|URL, show [--channel N] [--at \"YYYY-MM-DD HH:MM\"] or map GUIDE-ID CHANNEL");
+    return Usage("guide needs import FILE|URL, refresh, show [--channel N] [--at \"YYYY-MM-DD HH:MM\"] or map GUIDE-ID "
+                 "CHANNEL");
 }

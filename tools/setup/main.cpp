@@ -106,22 +106,25 @@ while Orvandel runs: stop it first (it saves its settings when it ends).
       Example: orvandel-setup network --port 7000 --directory off
   recording --folder PATH [--max-minutes M] [--max-megabytes S]
       Where recordings go, and their limits (0 for none).
-  guide import FILE|URL | guide show [--channel N] [--at "YYYY-MM-DD HH:MM"] | guide map GUIDE-ID N
+  guide import FILE|URL | guide refresh | guide show [--channel N] [--at "YYYY-MM-DD HH:MM"]
+  | guide map GUIDE-ID N
       The programme guide: "import" reads an XMLTV file or http(s) address
       (plain or gzip) and matches its channels to the lineup by number and
       name; if the guide cannot be read or is malformed, the old one stays.
-      "show" lists
-      what is on every matched channel now (or at --at), or one channel's
-      next 24 hours, in local time. "map" matches a guide channel by hand.
+      Orvandel imports it again from there once a day; "refresh" does now.
+      "show" lists what is on every matched channel now (or at --at), or one
+      channel's next 24 hours, in local time. "map" matches a guide channel
+      by hand.
       Example: orvandel-setup guide import https://example.org/tv.xml.gz
   record TITLE [--series] [--contains] [--channel N] [--new-only] [--keep N]
-         [--early M] [--late M] | rules | rules remove ID
+         [--early M] [--late M] | rules | rules remove ID | rules prefer ID
       A recording rule over the guide: the first showing of TITLE, or with
       --series every one (--new-only: no repeats), on channel N or any,
-      starting M minutes early (1) and ending M late (2). It prints the
-      recordings the rule will make, and those it cannot because an earlier
-      rule records another channel then. --keep N is kept with the rule, but
-      older recordings are not deleted yet. "rules" lists every rule so.
+      starting M minutes early (1) and ending M late (2); --keep N deletes
+      the rule's older recordings once N newer ones are made. It prints the
+      recordings the rule will make, and those it cannot because another
+      rule records another channel then: the rule made earlier wins, unless
+      "rules prefer ID" lets another win. "rules" lists every rule so.
       Example: orvandel-setup record "The News" --series --new-only
 
 Exit status: 0 when done, 1 when refused, 2 on a bad command line.
