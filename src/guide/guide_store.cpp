@@ -65,7 +65,12 @@ CREATE TABLE recordings(
   path TEXT PRIMARY KEY,
   rule_id INTEGER NOT NULL,
   channel INTEGER NOT NULL,
-  programme_start INTEGER NOT NULL);
+  programme_start INTEGER NOT NULL,
+  programme_stop INTEGER NOT NULL,
+  title TEXT NOT NULL,
+  sub_title TEXT NOT NULL,
+  description TEXT NOT NULL,
+  episode TEXT NOT NULL);
 CREATE INDEX recordings_by_rule ON recordings(rule_id, programme_start);
 CREATE TABLE facts(
   name TEXT PRIMARY KEY,

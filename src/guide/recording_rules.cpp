@@ -287,13 +287,19 @@ bool RecordingRules::Skip(int channel, int64_t programmeStart)
 bool RecordingRules::Recorded(const GuideRecording& recording, int channel, const std::string& path)
 {
     SqliteStatement note = store_.Prepare(
-        "INSERT OR REPLACE INTO recordings(path, rule_id, channel, programme_start) VALUES (?1, ?2, ?3, ?4)");
+        "INSERT OR REPLACE INTO recordings(path, rule_id, channel, programme_start, programme_stop, title, sub_title, "
+        "description, episode) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
     if (!note)
         return false;
+    const GuideProgramme& programme = recording.programme;
     BindText(note.get(), 1, path);
     sqlite3_bind_int64(note.get(), 2, recording.ruleId);
     sqlite3_bind_int(note.get(), 3, channel);
-    sqlite3_bind_int64(note.get(), 4, recording.programme.start);
+    sqlite3_bind_int64(note.get(), 4, programme.start);
+    sqlite3_bind_int64(note.get(), 5, programme.stop.value_or(programme.start));
+    int column = 6;
+    for (const std::string* text : {&programme.title, &programme.subTitle, &programme.description, &programme.episode})
+        BindText(note.get(), column++, *text);
     if (sqlite3_step(note.get()) == SQLITE_DONE)
         return true;
     error_ = sqlite3_errmsg(store_.db_.get());

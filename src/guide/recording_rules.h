@@ -76,8 +76,8 @@ public:
     // The recording of the programme will not be made.
     bool Skip(int channel, int64_t programmeStart);
 
-    // The files the rules' recordings made. Recorded notes one as it
-    // starts; Beyond gives the finished ones of its rule past the rule's
+    // The files the rules' recordings made, with their programme's details.
+    // Recorded notes one as it starts; BeyondKeep gives the finished ones of its rule past the rule's
     // keep, oldest first, never `recordingNow`; Forget drops a file's note.
     bool Recorded(const GuideRecording& recording, int channel, const std::string& path);
     std::vector<std::string> BeyondKeep(const std::string& finishedPath, const std::string& recordingNow);
