@@ -5,6 +5,7 @@
 #include "encode/live_encoder.h"
 #include "encode/pipeline.h"
 #include "encode/stream_buffers.h"
+#include "guide/guide_import.h"
 #include "guide/guide_refresh.h"
 #include "media/file_transcoder.h"
 #include "net/connectivity.h"
@@ -35,7 +36,13 @@ extern "C" {
 namespace {
 // Live as long as the program: started with it, stopped first at shutdown.
 ScheduleThread scheduleThread;
-GuideRefresh guideRefresh;
+// The lineup is the window thread's: the refresh asks for it there.
+constexpr int kLineupAskLimitMs = 10000;
+GuideRefresh guideRefresh([] {
+    std::vector<LineupChannel> lineup;
+    CallOnWindowThread([&lineup] { lineup = EnabledLineup(); }, kLineupAskLimitMs);
+    return lineup;
+});
 } // namespace
 
 int RunInitialisationSequence(Tuner& tuner)

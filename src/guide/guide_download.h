@@ -1,8 +1,9 @@
 #pragma once
-// Importing a guide from an http(s) URL: the body is read as it arrives,
-// unpacked when it is gzip (whether the server says so or not), and fed to
-// the same one-pass import as a file. Nothing of the old guide changes
-// unless the whole download was read and is well formed.
+// Importing a guide from an http(s) URL: the body is written to a
+// temporary file as it arrives (up to 1 GB), then imported as a file is,
+// unpacked when it is gzip whether the server says so or not. Nothing of
+// the old guide changes unless the whole download was read and is well
+// formed.
 
 #include "guide/guide_import.h"
 

@@ -53,25 +53,31 @@ GuideImportResult CommitImport(GuideStore::Import& import, const XmltvReader& re
 GuideImportResult ImportGuideFile(GuideStore& store, const std::string& path,
                                   const std::vector<LineupChannel>& lineup, const StopRequest* stop)
 {
+    return ImportGuideFileAs(store, path, path, lineup, stop);
+}
+
+GuideImportResult ImportGuideFileAs(GuideStore& store, const std::string& path, const std::string& source,
+                                    const std::vector<LineupChannel>& lineup, const StopRequest* stop)
+{
     // gzread reads a plain file as it is.
     std::unique_ptr<gzFile_s, GzClose> file(gzopen(path.c_str(), "rb"));
     if (!file)
-        return ImportFailed(path, std::string("it cannot be opened: ") + std::strerror(errno));
+        return ImportFailed(source, std::string("it cannot be opened: ") + std::strerror(errno));
     GuideStore::Import import(store);
     XmltvReader reader(import);
     std::unique_ptr<char[]> piece(new char[kPieceBytes]);
     int read = 0;
     while ((read = gzread(file.get(), piece.get(), kPieceBytes)) > 0) {
         if (!reader.Feed(piece.get(), static_cast<size_t>(read)))
-            return ImportFailed(path, reader.Error());
+            return ImportFailed(source, reader.Error());
         if (stop && stop->Asked())
-            return ImportFailed(path, kImportStopped);
+            return ImportFailed(source, kImportStopped);
     }
     if (read < 0)
-        return ImportFailed(path, "it could not be read: " + GzError(file.get()));
+        return ImportFailed(source, "it could not be read: " + GzError(file.get()));
     if (!reader.Finish())
-        return ImportFailed(path, reader.Error());
-    return CommitImport(import, reader, path, lineup);
+        return ImportFailed(source, reader.Error());
+    return CommitImport(import, reader, source, lineup);
 }
 
 std::vector<LineupChannel> EnabledLineup()

@@ -22,6 +22,10 @@ struct GuideImportResult {
 // kept.
 GuideImportResult ImportGuideFile(GuideStore& store, const std::string& path,
                                   const std::vector<LineupChannel>& lineup, const StopRequest* stop = nullptr);
+// The same, for a file that stands for `source` (a download of it): the
+// log, the error and the remembered source name the source.
+GuideImportResult ImportGuideFileAs(GuideStore& store, const std::string& path, const std::string& source,
+                                    const std::vector<LineupChannel>& lineup, const StopRequest* stop = nullptr);
 
 // The two ends of every import, whatever it reads from: a failure, logged
 // with its source and reason, and the commit of what the reader read.

@@ -61,13 +61,13 @@ int GuideRefreshMinute(GuideStore& store)
     return minute;
 }
 
-GuideImportResult RefreshGuide(GuideStore& store, const StopRequest* stop)
+GuideImportResult RefreshGuide(GuideStore& store, const std::vector<LineupChannel>& lineup, const StopRequest* stop)
 {
     const std::string source = store.Fact(kGuideSource);
     if (source.empty())
         return ImportFailed("refresh", "no guide was imported yet, so there is nothing to refresh from");
-    return IsGuideUrl(source) ? ImportGuideUrl(store, source, EnabledLineup(), stop)
-                              : ImportGuideFile(store, source, EnabledLineup(), stop);
+    return IsGuideUrl(source) ? ImportGuideUrl(store, source, lineup, stop)
+                              : ImportGuideFile(store, source, lineup, stop);
 }
 
 bool GuideRefresh::Start()
@@ -79,8 +79,10 @@ bool GuideRefresh::Start()
 void GuideRefresh::Stop()
 {
     stop_.Ask();
-    if (!thread_.WaitForExit(kStopLimitMs))
-        Log("The guide's refresh did not end in time.");
+    if (thread_.WaitForExit(kStopLimitMs))
+        return;
+    Log("The guide's refresh did not end in time; it is waited for.");
+    thread_.WaitForExit();
 }
 
 int GuideRefresh::Run()
@@ -104,7 +106,14 @@ void GuideRefresh::RefreshIfDue(int64_t now)
     const int64_t imported = FactNumber(*store, kGuideImportedAt, 0);
     if (now < NextGuideRefresh(imported, GuideRefreshMinute(*store)))
         return;
+    // Without the lineup every channel would lose its automatic match.
+    const std::vector<LineupChannel> lineup = lineup_();
+    if (lineup.empty()) {
+        Log("The guide is not refreshed now: no channel of the lineup is enabled, or it could not be asked for.");
+        retryAt_ = now + kRetrySeconds;
+        return;
+    }
     Log("The guide is being refreshed from " + store->Fact(kGuideSource) + ".");
-    const GuideImportResult result = RefreshGuide(*store, &stop_);
+    const GuideImportResult result = RefreshGuide(*store, lineup, &stop_);
     retryAt_ = result.imported ? 0 : now + kRetrySeconds;
 }

@@ -10,7 +10,9 @@
 #include "platform/thread.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 // When the refresh after an import at `imported` is due: the first
 // `minuteOfDay` of the local day that is at least 12 hours after it.
@@ -20,29 +22,38 @@ int64_t NextGuideRefresh(int64_t imported, int minuteOfDay);
 // the store the first time it is asked for.
 int GuideRefreshMinute(GuideStore& store);
 
-// Imports the guide again from its remembered source. Needs a
-// QCoreApplication for a URL.
-GuideImportResult RefreshGuide(GuideStore& store, const StopRequest* stop = nullptr);
+// Imports the guide again from its remembered source, matching its
+// channels to lineup. Needs a QCoreApplication for a URL.
+GuideImportResult RefreshGuide(GuideStore& store, const std::vector<LineupChannel>& lineup,
+                               const StopRequest* stop = nullptr);
 
 // The thread that refreshes when due; it looks once a minute, so that a
-// changed clock is seen. Stop ends a refresh that runs within a tenth of a
-// second or a 64 KB piece.
+// changed clock is seen.
 class GuideRefresh {
 public:
+    // The lineup to match the guide's channels to, asked for at each
+    // refresh from the thread that owns it.
+    using LineupSource = std::function<std::vector<LineupChannel>()>;
+
     // The guide's database at path (empty: the program's own).
-    explicit GuideRefresh(std::string databasePath = {}) : databasePath_(std::move(databasePath)) {}
+    explicit GuideRefresh(LineupSource lineup, std::string databasePath = {})
+        : lineup_(std::move(lineup)), databasePath_(std::move(databasePath))
+    {
+    }
     GuideRefresh(const GuideRefresh&) = delete;
     GuideRefresh& operator=(const GuideRefresh&) = delete;
     ~GuideRefresh() { Stop(); }
 
     bool Start();
-    // Safe when it never started.
+    // Safe when it never started. A refresh under way ends within a piece
+    // of the guide; one stuck in SQLite is waited for, and logged.
     void Stop();
 
 private:
     int Run();
     void RefreshIfDue(int64_t now);
 
+    LineupSource lineup_;
     std::string databasePath_;
     WorkerThread thread_;
     StopRequest stop_;

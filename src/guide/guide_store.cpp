@@ -56,10 +56,12 @@ CREATE TABLE IF NOT EXISTS skipped(
 // Each step brings the database from the version before it to its own
 // (SQLite's user_version): step 1 makes version 1.
 constexpr const char* kMigrations[] = {
-    // Rules can be preferred in a conflict; slots and recordings know their
-    // rule; the guide remembers where it came from and when.
+    // Rules can be preferred in a conflict, and a rule for one showing
+    // names it; slots and recordings know their rule; the guide remembers
+    // where it came from and when.
     R"sql(
 ALTER TABLE rules ADD COLUMN preference INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE rules ADD COLUMN showing INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE slotted ADD COLUMN rule_id INTEGER NOT NULL DEFAULT 0;
 CREATE TABLE recordings(
   path TEXT PRIMARY KEY,
@@ -182,12 +184,19 @@ int64_t GuideStore::Number(const char* sql)
 bool GuideStore::Migrate()
 {
     constexpr int64_t kVersion = std::size(kMigrations);
-    while (Number("PRAGMA user_version") < kVersion) {
+    int64_t found = 0;
+    while ((found = Number("PRAGMA user_version")) != kVersion) {
+        if (found < 0 || found > kVersion) {
+            error_ = found < 0 ? "its version cannot be read"
+                               : "it was made by a newer Orvandel (version " + std::to_string(found) + ")";
+            return false;
+        }
         if (!Execute("BEGIN IMMEDIATE"))
             return false;
         const int64_t version = Number("PRAGMA user_version");
-        const bool moved = version >= kVersion ||
-                           (Execute(kMigrations[version]) &&
+        const bool moved = version == kVersion ||
+                           (version >= 0 && version < kVersion &&
+                            Execute(kMigrations[version]) &&
                             Execute(("PRAGMA user_version = " + std::to_string(version + 1)).c_str()));
         if (!moved || !Execute("COMMIT")) {
             const std::string error = error_;

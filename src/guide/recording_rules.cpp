@@ -8,7 +8,7 @@
 namespace {
 
 constexpr const char* kRuleColumns =
-    "id, title, title_contains, channel, series, new_only, keep, early_minutes, late_minutes";
+    "id, title, title_contains, channel, series, new_only, keep, early_minutes, late_minutes, showing";
 
 RecordingRule RuleAt(sqlite3_stmt* statement)
 {
@@ -22,6 +22,7 @@ RecordingRule RuleAt(sqlite3_stmt* statement)
     rule.keep = sqlite3_column_int(statement, 6);
     rule.earlyMinutes = sqlite3_column_int(statement, 7);
     rule.lateMinutes = sqlite3_column_int(statement, 8);
+    rule.showing = sqlite3_column_int64(statement, 9);
     return rule;
 }
 
@@ -132,9 +133,16 @@ std::string DescribeRule(const RecordingRule& rule)
 
 int64_t RecordingRules::Add(const RecordingRule& rule)
 {
+    for (const RecordingRule& made : All()) {
+        if (made.title == rule.title && made.titleContains == rule.titleContains && made.channel == rule.channel &&
+            made.series == rule.series && made.newOnly == rule.newOnly && made.showing == rule.showing) {
+            error_ = "Rule " + std::to_string(made.id) + " records that already.";
+            return 0;
+        }
+    }
     SqliteStatement add = store_.Prepare(
-        "INSERT INTO rules(title, title_contains, channel, series, new_only, keep, early_minutes, late_minutes) "
-        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+        "INSERT INTO rules(title, title_contains, channel, series, new_only, keep, early_minutes, late_minutes, "
+        "showing) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
     if (!add) {
         error_ = store_.Error();
         return 0;
@@ -144,6 +152,7 @@ int64_t RecordingRules::Add(const RecordingRule& rule)
                           rule.keep,          rule.earlyMinutes, rule.lateMinutes};
     for (int i = 0; i < 7; ++i)
         sqlite3_bind_int(add.get(), i + 2, values[i]);
+    sqlite3_bind_int64(add.get(), 9, rule.showing);
     if (sqlite3_step(add.get()) != SQLITE_DONE) {
         error_ = sqlite3_errmsg(store_.db_.get());
         return 0;
@@ -151,17 +160,29 @@ int64_t RecordingRules::Add(const RecordingRule& rule)
     return sqlite3_last_insert_rowid(store_.db_.get());
 }
 
+// A removed rule's id may be given to a rule made later: its recordings
+// are no longer its, so that the new rule's keep never counts them.
 bool RecordingRules::Remove(int64_t id)
 {
-    SqliteStatement remove = store_.Prepare("DELETE FROM rules WHERE id = ?1");
-    if (!remove)
-        return false;
-    sqlite3_bind_int64(remove.get(), 1, id);
-    if (sqlite3_step(remove.get()) != SQLITE_DONE || sqlite3_changes(store_.db_.get()) == 0) {
-        error_ = "There is no rule " + std::to_string(id) + ".";
+    if (!store_.Execute("BEGIN IMMEDIATE")) {
+        error_ = store_.Error();
         return false;
     }
-    return true;
+    const bool removed = Change("DELETE FROM rules WHERE id = ?1", {id}) && sqlite3_changes(store_.db_.get()) > 0;
+    if (removed && Change("UPDATE recordings SET rule_id = 0 WHERE rule_id = ?1", {id}) && store_.Execute("COMMIT"))
+        return true;
+    store_.Execute("ROLLBACK");
+    if (!removed)
+        error_ = "There is no rule " + std::to_string(id) + ".";
+    return false;
+}
+
+bool RecordingRules::RetireIfOneOff(int64_t id)
+{
+    for (const RecordingRule& rule : All())
+        if (rule.id == id && !rule.series)
+            return Remove(id);
+    return false;
 }
 
 bool RecordingRules::Prefer(int64_t id)
@@ -188,10 +209,14 @@ std::vector<RecordingRule> RecordingRules::All()
 std::vector<PlannedRecording> RecordingRules::Candidates(const RecordingRule& rule, int64_t now)
 {
     const char* titleTest = rule.titleContains ? "instr(lower(p.title), lower(?1)) > 0" : "p.title = ?1";
+    // A programme stays planned until its late margin has passed: a
+    // recording right after it on the channel keeps its time meanwhile.
     const std::string sql = std::string("SELECT m.channel, p.start, p.stop, p.title, p.sub_title, p.description, "
                                         "p.episode, p.previously_shown FROM programmes p JOIN channel_map m ON "
                                         "m.guide_id = p.channel_id WHERE ") +
-                            titleTest + " AND (?2 < 0 OR m.channel = ?2) AND p.stop > ?3 ORDER BY p.start";
+                            titleTest +
+                            " AND (?2 < 0 OR m.channel = ?2) AND p.stop + ?4 > ?3 AND (?5 = 0 OR p.start = ?5) "
+                            "ORDER BY p.start";
     SqliteStatement statement = store_.Prepare(sql.c_str());
     std::vector<PlannedRecording> candidates;
     if (!statement)
@@ -199,6 +224,8 @@ std::vector<PlannedRecording> RecordingRules::Candidates(const RecordingRule& ru
     BindText(statement.get(), 1, rule.title);
     sqlite3_bind_int(statement.get(), 2, rule.channel);
     sqlite3_bind_int64(statement.get(), 3, now);
+    sqlite3_bind_int64(statement.get(), 4, rule.lateMinutes * 60);
+    sqlite3_bind_int64(statement.get(), 5, rule.series ? 0 : rule.showing);
     std::set<std::string> episodesSeen;
     while (sqlite3_step(statement.get()) == SQLITE_ROW) {
         PlannedRecording planned;
@@ -306,20 +333,19 @@ bool RecordingRules::Recorded(const GuideRecording& recording, int channel, cons
     return false;
 }
 
-std::vector<std::string> RecordingRules::BeyondKeep(const std::string& finishedPath, const std::string& recordingNow)
+std::vector<std::string> RecordingRules::BeyondKeep(const std::string& finishedPath)
 {
     // The newest `keep` of the finished file's rule stay; a rule that keeps
     // all (0) or is gone deletes nothing.
     SqliteStatement beyond = store_.Prepare(
         "SELECT r.path FROM recordings r JOIN rules u ON u.id = r.rule_id "
-        "WHERE r.rule_id = (SELECT rule_id FROM recordings WHERE path = ?1) AND u.keep > 0 AND r.path <> ?2 "
+        "WHERE r.rule_id = (SELECT rule_id FROM recordings WHERE path = ?1) AND u.keep > 0 "
         "ORDER BY r.programme_start DESC LIMIT -1 OFFSET "
-        "(SELECT keep FROM rules WHERE id = (SELECT rule_id FROM recordings WHERE path = ?1))");
+        "COALESCE((SELECT keep FROM rules WHERE id = (SELECT rule_id FROM recordings WHERE path = ?1)), 0)");
     std::vector<std::string> paths;
     if (!beyond)
         return paths;
     BindText(beyond.get(), 1, finishedPath);
-    BindText(beyond.get(), 2, recordingNow);
     while (sqlite3_step(beyond.get()) == SQLITE_ROW)
         paths.push_back(ColumnText(beyond.get(), 0));
     std::reverse(paths.begin(), paths.end());

@@ -24,6 +24,9 @@ struct RecordingRule {
     int keep = 0;                // recordings to keep of a series, the newest; 0: all
     int earlyMinutes = 1;
     int lateMinutes = 2;
+    // A one-off for one showing: its start (UTC seconds); 0 for the first
+    // showing from now.
+    int64_t showing = 0;
 };
 
 struct PlannedRecording {
@@ -57,9 +60,12 @@ public:
     // The rules live in store's database.
     explicit RecordingRules(GuideStore& store) : store_(store) {}
 
-    // The new rule's id, or 0 when it could not be stored (Error says why).
+    // The new rule's id, or 0 when it could not be stored or another rule
+    // is the same (Error says why).
     int64_t Add(const RecordingRule& rule);
     bool Remove(int64_t id);
+    // A one-off rule has done its work once its recording starts.
+    bool RetireIfOneOff(int64_t id);
     // The rule wins its conflicts from now on, over rules made earlier too.
     bool Prefer(int64_t id);
     // In the order they win conflicts: preferred, then made earlier.
@@ -77,10 +83,11 @@ public:
     bool Skip(int channel, int64_t programmeStart);
 
     // The files the rules' recordings made, with their programme's details.
-    // Recorded notes one as it starts; BeyondKeep gives the finished ones of its rule past the rule's
-    // keep, oldest first, never `recordingNow`; Forget drops a file's note.
+    // Recorded notes one as it starts. Once one has ended, BeyondKeep gives
+    // the recordings of its rule past the rule's keep, oldest first.
+    // Forget drops a file's note.
     bool Recorded(const GuideRecording& recording, int channel, const std::string& path);
-    std::vector<std::string> BeyondKeep(const std::string& finishedPath, const std::string& recordingNow);
+    std::vector<std::string> BeyondKeep(const std::string& finishedPath);
     bool Forget(const std::string& path);
 
     const std::string& Error() const { return error_; }

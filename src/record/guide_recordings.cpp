@@ -44,15 +44,17 @@ void NoteGuideRecording(const GuideRecording& recording, int channel, const std:
     RecordingRules rules(*store);
     if (!rules.Recorded(recording, channel, path))
         Log("The guide cannot note the recording " + path + ": " + rules.Error());
+    if (rules.RetireIfOneOff(recording.ruleId))
+        Log("Rule " + std::to_string(recording.ruleId) + " records its showing, and is done.");
 }
 
-void DeleteBeyondKeep(const std::string& finishedPath, const std::string& recordingNow)
+void DeleteBeyondKeep(const std::string& finishedPath)
 {
     const std::unique_ptr<GuideStore> store = OpenGuide("Old recordings of the rule of " + finishedPath + " stay");
     if (!store)
         return;
     RecordingRules rules(*store);
-    for (const std::string& path : rules.BeyondKeep(finishedPath, recordingNow)) {
+    for (const std::string& path : rules.BeyondKeep(finishedPath)) {
         const std::filesystem::path file(path);
         if (!RemoveFile(file) || !RemoveFile(std::filesystem::path(file).replace_extension(".nfo")))
             continue;

@@ -12,10 +12,11 @@
 // The guide's recording that a slot holds, if it is one.
 std::optional<GuideRecording> RecordingOfSlot(int slot);
 
-// Notes the file the recording is being written to, under its rule.
+// Notes the file the recording is being written to, under its rule; a
+// one-off rule has then done its work and goes.
 void NoteGuideRecording(const GuideRecording& recording, int channel, const std::string& path);
 
-// After a recording of a rule ends: deletes its rule's recordings beyond
-// the rule's keep, oldest first, with their .nfo, and logs each. Never the
-// file at recordingNow. Does nothing for a recording of no rule.
-void DeleteBeyondKeep(const std::string& finishedPath, const std::string& recordingNow = {});
+// After a recording of a rule ends (so none of them is being written):
+// deletes its rule's recordings beyond the rule's keep, oldest first, with
+// their .nfo, and logs each. Does nothing for a recording of no rule.
+void DeleteBeyondKeep(const std::string& finishedPath);

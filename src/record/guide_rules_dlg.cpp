@@ -125,6 +125,7 @@ void CGuideRulesDlg::RecordChosen(bool series)
     rule.channel = onNow_[row].channel;
     rule.series = series;
     rule.newOnly = series;
+    rule.showing = series ? 0 : onNow_[row].programme.start;
     RecordingRules rules(*store_);
     if (rules.Add(rule) == 0)
         Told("The rule could not be stored: " + rules.Error());
@@ -163,7 +164,7 @@ void CGuideRulesDlg::Import(const std::string& source)
     if (!store_)
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const GuideImportResult result = source.empty()          ? RefreshGuide(*store_)
+    const GuideImportResult result = source.empty()          ? RefreshGuide(*store_, EnabledLineup())
                                      : IsGuideUrl(source)    ? ImportGuideUrl(*store_, source, EnabledLineup())
                                                              : ImportGuideFile(*store_, source, EnabledLineup());
     QApplication::restoreOverrideCursor();

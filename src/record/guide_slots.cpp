@@ -102,10 +102,11 @@ void GuideSlots::FreeChanged(const std::vector<PlannedRecording>& plan)
     RecordingRules rules(*store_);
     for (const SlottedRecording& slotted : rules.Slotted()) {
         ScheduleSlot& slot = gSettings.record.schedules[slotted.slot];
-        if (slot.active || StillPlanned(slotted, plan))
+        // Unslotted first: a slot emptied while the guide still held it
+        // would read as deleted by the person, and skip the programme.
+        if (slot.active || StillPlanned(slotted, plan) || !rules.Unslot(slotted.slot))
             continue;
         slot = ScheduleSlot{};
-        rules.Unslot(slotted.slot);
         Log("The guide's recording of channel " + std::to_string(slotted.channel) + " at " +
             LocalTimeText(slotted.programmeStart, "%Y-%m-%d %H:%M") + " gives up schedule slot " +
             std::to_string(slotted.slot) + ": the guide or its rules changed.");

@@ -128,7 +128,7 @@ TEST_F(RecordingControlTest, AGuideProgrammeIsRecordedUnderItsNameWithItsNfo)
 }
 
 // A series rule that keeps two: its oldest recording goes, with its .nfo,
-// once a third has ended; never while the newest is still being written.
+// once a third has ended, and a recording of no rule stays.
 TEST_F(RecordingControlTest, ARuleKeepsItsNewestRecordings)
 {
     std::string error;
@@ -148,7 +148,7 @@ TEST_F(RecordingControlTest, ARuleKeepsItsNewestRecordings)
         guided.programme.start = 1799179200 + episode * 86400;
         ASSERT_TRUE(StartRecording(tuner, 5, &guided).Succeeded());
         stems.push_back(std::filesystem::path(RecordingPath()).replace_extension().string());
-        EXPECT_EQ(episode + 1, FilesInFolder()) << "nothing goes while a recording runs";
+        EXPECT_EQ(episode + 1, FilesInFolder()) << "the rule keeps two";
         EXPECT_EQ(0, StopRecording(tuner));
     }
     EXPECT_FALSE(std::filesystem::exists(stems[0] + ".avi"));

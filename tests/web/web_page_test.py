@@ -112,9 +112,10 @@ class Programs:
         self.server = None
         self.start_server()
         with open(root + "/gateway.log", "w") as log:
+            # The server's own user: the gateway reads the guide beside its settings.
             self.gateway = subprocess.Popen([BIN + "/orvandel-web", "--server", f"127.0.0.1:{self.base}",
                                              "--listen", f"127.0.0.1:{self.web_port}"], stderr=log,
-                                            env=dict(os.environ, **(gateway_env or {})))
+                                            env=dict(self.env, **(gateway_env or {})))
         assert wait_for(lambda: listening(self.web_port), 20), "the gateway did not listen"
         self.url = f"http://127.0.0.1:{self.web_port}/"
 
@@ -549,6 +550,79 @@ class WebPageTest(unittest.TestCase):
         self.assertEqual(WebDriverWait(browser, 10).until(lambda b: result() or None), "The schedule is deleted.")
         self.assertTrue(wait_for(lambda: rows() == [], 10), rows())
 
+    def test_95b_the_guide_shows_what_is_on_and_records_from_it(self):
+        browser = self.browser
+        now = int(time.time()) // 60 * 60
+        xmltv = lambda at: time.strftime("%Y%m%d%H%M%S +0000", time.gmtime(at))
+        programme = lambda channel, start, stop, title: (
+            f'<programme channel="{channel}" start="{xmltv(now + start * 60)}" stop="{xmltv(now + stop * 60)}">'
+            f'<title>{title}</title><desc>About {title}.</desc></programme>')
+        guide = self.programs.folder.name + "/guide.xml"
+        with open(guide, "w") as written:
+            # The news and the film overlap on two channels: one tuner.
+            written.write('<tv><channel id="three"><display-name>3</display-name></channel>'
+                          '<channel id="five"><display-name>5</display-name></channel>' +
+                          programme("three", -10, 30, "Morning Show") + programme("three", 30, 90, "The News") +
+                          programme("five", -5, 60, "Cartoons") + programme("five", 60, 150, "The Film") + "</tv>")
+        subprocess.run([BIN + "/orvandel-setup", "guide", "import", guide], env=self.programs.env, check=True,
+                       capture_output=True)
+        browser.get(self.programs.url)
+        if wait_for(lambda: browser.find_element(By.ID, "login").is_displayed(), 3):
+            self.log_in(PASSWORD)
+        text = lambda css: " | ".join(e.text for e in browser.find_elements(By.CSS_SELECTOR, css))
+        self.assertTrue(wait_for(lambda: "Morning Show, until" in text("#channels li")
+                                 and "Cartoons, until" in text("#channels li"), 15), text("#channels li"))
+        self.assertEqual(len(browser.find_elements(By.CSS_SELECTOR, "#channels progress")), 2)
+
+        def open_programme(channel, title):
+            browser.execute_script("const s = document.getElementById('guide-channel'); s.value = arguments[0];"
+                                   "s.dispatchEvent(new Event('change'));", str(channel))
+            entry = WebDriverWait(browser, 10).until(lambda b: next(
+                (e for e in b.find_elements(By.CSS_SELECTOR, "#guide-list button") if title in e.text), None))
+            entry.click()
+            self.assertTrue(wait_for(lambda: browser.find_element(By.ID, "programme-title").text == title, 5))
+
+        result = lambda: browser.find_element(By.ID, "rule-result").text
+        open_programme(5, "The Film")
+        self.assertEqual(browser.find_element(By.ID, "programme-description").text, "About The Film.")
+        browser.find_element(By.ID, "programme-record").click()
+        self.assertTrue(wait_for(lambda: result().startswith('Rule 1 records "The Film" on channel 5'), 10), result())
+        open_programme(3, "The News")
+        browser.find_element(By.ID, "programme-series").click()
+        self.assertTrue(wait_for(lambda: result().startswith('Rule 2 will not record "The News" on channel 3'), 10),
+                        result())
+        self.assertIn('conflicts with "The Film"', result())
+        self.assertTrue(wait_for(lambda: "Will not record" in text("#guide-list li"), 10), text("#guide-list li"))
+
+        # The person lets the news win: it is planned, and the server takes
+        # it into a schedule slot, which the schedule list shows.
+        browser.find_element(By.CSS_SELECTOR, "#rule-list > li:nth-child(2) button").click()
+        self.assertTrue(wait_for(lambda: result() == "Rule 2 wins its conflicts now.", 10), result())
+        self.assertTrue(wait_for(lambda: "Recording planned" in text("#guide-list li"), 10), text("#guide-list li"))
+        self.assertIn('will not record "The Film"', text("#rule-list > li"))
+
+        def slot_listed():
+            browser.refresh()
+            return wait_for(lambda: text("#schedule-list li").startswith("Channel 3:"), 3)
+        self.assertTrue(wait_for(slot_listed, 20), text("#schedule-list li"))
+
+        # On a phone: nothing reaches past the window's width.
+        browser.set_window_size(390, 844)
+        try:
+            open_programme(3, "The News")
+            widths = browser.execute_script("return [document.documentElement.scrollWidth, window.innerWidth]")
+            self.assertLessEqual(widths[0], widths[1], widths)
+            browser.execute_script("document.getElementById('guide').scrollIntoView()")
+            browser.save_screenshot("guide-390.png")
+            print(f"the guide at 390 px: {os.path.abspath('guide-390.png')}", file=sys.stderr)
+        finally:
+            browser.set_window_size(800, 1000)
+        for left in (1, 0):
+            browser.find_element(By.CSS_SELECTOR, "#rule-list > li button:last-child").click()
+            browser.switch_to.alert.accept()
+            self.assertTrue(wait_for(lambda: len(browser.find_elements(By.CSS_SELECTOR, "#rule-list > li")) == left,
+                                     10), text("#rule-list > li"))
+
     def test_96_motion_is_reported_on_a_moving_channel_and_not_on_a_still_one(self):
         motion = lambda: self.browser.find_element(By.ID, "motion-state").text
         for channel, moving in [(3, False), (5, True)]:
@@ -562,7 +636,7 @@ class WebPageTest(unittest.TestCase):
 
     def test_97_the_page_weighs_little(self):
         total = 0
-        for name in ["", "style.css", "app.js", "films.js", "player.js", "recorder.js", "schedules.js",
+        for name in ["", "style.css", "app.js", "films.js", "guide.js", "player.js", "recorder.js", "schedules.js",
                      "subtitles.js", "icon.svg"]:
             with urllib.request.urlopen(self.programs.url + name, timeout=10) as answer:
                 total += len(answer.read())

@@ -104,7 +104,7 @@ int Refresh()
     const std::unique_ptr<GuideStore> store = OpenStore();
     if (!store)
         return kRefused;
-    return Told(WithEventLoop([&] { return RefreshGuide(*store); }));
+    return Told(WithEventLoop([&] { return RefreshGuide(*store, EnabledLineup()); }));
 }
 
 int Show(const std::map<std::string, std::string>& options)

@@ -6,6 +6,7 @@
 
 #include "download.h"
 #include "fragment_cache.h"
+#include "guide_desk.h"
 #include "http_front.h"
 #include "logins.h"
 #include "server_link.h"
@@ -65,6 +66,8 @@ private:
         Clock::time_point stuckSince = Clock::now();
         // Logged its requests' refusal already.
         bool refusing = false;
+        Clock::time_point guideWindowStart{};
+        int guideRequests = 0;
     };
 
     // The HTTP side.
@@ -86,6 +89,7 @@ private:
     // the answers come in order, and one login must not keep the others
     // waiting.
     bool admitsRequest(Viewer& viewer);
+    bool admitsGuideRequest(Viewer& viewer);
     void play(Viewer& viewer, StreamSource source, int quality);
     void startDownload(Viewer& viewer, const QString& path, int start, double length, int quality);
     void cancelDownload();
@@ -129,6 +133,7 @@ private:
     QJsonObject streamMessage_;
     QJsonObject stateMessage_;
     QJsonArray channels_;
+    GuideDesk guide_;
     quint64 stream_ = 0;
     StreamSource wanted_;
     // Shared with the worker that writes its file.

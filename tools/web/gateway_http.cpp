@@ -24,6 +24,7 @@ constexpr PageFile kPageFiles[] = {
     {"index.html", "text/html; charset=utf-8"},
     {"app.js", "text/javascript; charset=utf-8"},
     {"films.js", "text/javascript; charset=utf-8"},
+    {"guide.js", "text/javascript; charset=utf-8"},
     {"player.js", "text/javascript; charset=utf-8"},
     {"recorder.js", "text/javascript; charset=utf-8"},
     {"schedules.js", "text/javascript; charset=utf-8"},

@@ -27,6 +27,9 @@ constexpr auto kStuckLimit = 30s;
 constexpr qint64 kMostUnsentText = 8 << 20;
 // Requests of one login waiting for the server.
 constexpr int kMostPendingRequests = 16;
+// Guide requests of one viewer within a window.
+constexpr int kMostGuideRequests = 8;
+constexpr auto kGuideWindow = 1s;
 constexpr size_t kRateWindowSeconds = 5;
 
 }  // namespace
@@ -84,6 +87,21 @@ void Gateway::closeViewer(Viewer& viewer, const std::string& reason)
     Log("a viewer from " + viewer.socket->peerAddress().toString().toStdString() + " is let go: " + reason);
     viewer.socket->abort();
     dropViewer(viewer.socket.get());
+}
+
+bool Gateway::admitsGuideRequest(Viewer& viewer)
+{
+    const Clock::time_point now = Clock::now();
+    if (now - viewer.guideWindowStart >= kGuideWindow) {
+        viewer.guideWindowStart = now;
+        viewer.guideRequests = 0;
+    }
+    if (++viewer.guideRequests <= kMostGuideRequests)
+        return true;
+    if (viewer.guideRequests == kMostGuideRequests + 1)
+        Log("a viewer from " + viewer.socket->peerAddress().toString().toStdString() + " asks the guide over "
+            + std::to_string(kMostGuideRequests) + " times a second: further ones are refused");
+    return false;
 }
 
 bool Gateway::admitsRequest(Viewer& viewer)

@@ -1,6 +1,7 @@
 // The page: login, the channel list, the address (#live/N) and the
 // WebSocket that carries the gateway's messages and the stream.
 import { Films, clock, fileHash, go, wantedFile } from "./films.js";
+import { Guide, clockTime, showProgress } from "./guide.js";
 import { LivePlayer } from "./player.js";
 import { Recorder } from "./recorder.js";
 import { Schedules } from "./schedules.js";
@@ -121,6 +122,8 @@ function renderChannels() {
       mark.textContent = "Recording scheduled";
       button.append(mark);
     }
+    const on = guide.nowOn(number);
+    if (on) button.append(onNowLine(on));
     button.setAttribute("aria-current", String(number === state.playing));
     button.addEventListener("click", () => { location.hash = `#live/${number}`; });
     item.append(button);
@@ -129,6 +132,20 @@ function renderChannels() {
   const current = state.channels.find((c) => c.number === state.playing);
   const film = state.file?.path.slice(state.file.path.lastIndexOf("/") + 1);
   $("now-playing").textContent = current ? `${current.number}  ${current.name}` : film ?? "No channel";
+}
+
+// "The News, until 20:30", with how far it has come.
+function onNowLine({ title, start, stop, next }) {
+  const line = document.createElement("span");
+  line.className = "on-now";
+  line.textContent = `${title}, until ${clockTime(stop)}` + (next ? `; then ${next}` : "");
+  const progress = document.createElement("progress");
+  progress.max = stop - start;
+  progress.dataset.start = String(start);
+  progress.dataset.title = title;
+  showProgress(progress);
+  line.append(progress);
+  return line;
 }
 
 function renderFigures() {
@@ -145,6 +162,7 @@ function renderFigures() {
 const films = new Films(send, () => state.quality, replayFile);
 const recorder = new Recorder(send, () => state.playing);
 const schedules = new Schedules(send);
+const guide = new Guide(send, (channel) => { location.hash = `#live/${channel}`; }, () => renderChannels());
 
 const handlers = {
   folder: (message) => films.showFolder(message),
@@ -156,9 +174,13 @@ const handlers = {
   motion: (message) => recorder.motion(message),
   schedules: (message) => schedules.showList(message),
   schedule: (message) => schedules.showResult(message),
+  guidenow: (message) => guide.showNow(message),
+  guideday: (message) => guide.showDay(message),
+  rules: (message) => guide.showRules(message),
   channels({ channels }) {
     state.channels = channels;
     schedules.setChannels(channels);
+    guide.setChannels(channels);
     renderChannels();
   },
   state({ state: link, channel, message }) {
@@ -216,6 +238,7 @@ function connect() {
     recorder.reconnected();
     films.open();
     schedules.refresh();
+    guide.refresh();
     send({ type: "recordingstatus" });
   });
   socket.addEventListener("message", ({ data }) => {
