@@ -233,7 +233,9 @@ void EncodeRecordedPicture(int32_t framesBefore)
     EncoderBranch& branch = gRecorder.branch;
     if (!ScaleSample(branch))
         return;
-    branch.picture->pts = framesBefore;
+    if (gRecorder.firstLiveFrame < 0)
+        gRecorder.firstLiveFrame = framesBefore;
+    branch.picture->pts = framesBefore - gRecorder.firstLiveFrame;
     if (avcodec_send_frame(branch.video.get(), branch.picture.get()) < 0)
         return;
     if (gLiveEncoder.framesEncoded == framesBefore)

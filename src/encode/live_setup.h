@@ -71,6 +71,9 @@ struct RecordingOutput {
     std::atomic<uint32_t> recordedBytes{0};
     std::atomic<uint32_t> elapsedSeconds{0};
     uint32_t recordedAudioFrames = 0;
+    // The live picture count at the file's first picture, -1 before it: a
+    // recording that joins a running stream starts its file at zero.
+    int32_t firstLiveFrame = -1;
     uint32_t startTick = 0;
     // The recorder's PCM staging, as the live encoder's.
     int32_t pcmFill = 0;

@@ -103,6 +103,20 @@ std::optional<GuideRecording> RecordingRules::RecordingInSlot(int slot)
     return recording;
 }
 
+std::optional<GuideRecording> RecordingRules::RecordingStartingOn(int channel, int64_t from, int64_t to)
+{
+    SqliteStatement statement =
+        store_.Prepare("SELECT slot FROM slotted WHERE channel = ?1 AND start >= ?2 AND start < ?3 LIMIT 1");
+    if (!statement)
+        return std::nullopt;
+    sqlite3_bind_int(statement.get(), 1, channel);
+    sqlite3_bind_int64(statement.get(), 2, from);
+    sqlite3_bind_int64(statement.get(), 3, to);
+    if (sqlite3_step(statement.get()) != SQLITE_ROW)
+        return std::nullopt;
+    return RecordingInSlot(sqlite3_column_int(statement.get(), 0));
+}
+
 std::string DescribeProgramme(const PlannedRecording& planned)
 {
     return "\"" + planned.programme.title + "\"" +

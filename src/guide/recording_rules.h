@@ -77,6 +77,8 @@ public:
     // Which slots hold planned recordings, and the programme one records.
     std::vector<SlottedRecording> Slotted();
     std::optional<GuideRecording> RecordingInSlot(int slot);
+    // The guide's recording of a slot on channel that starts in [from, to).
+    std::optional<GuideRecording> RecordingStartingOn(int channel, int64_t from, int64_t to);
     bool Slot(int slot, const PlannedRecording& planned);
     bool Unslot(int slot);
     // The recording of the programme will not be made.

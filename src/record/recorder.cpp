@@ -155,6 +155,7 @@ int OpenRecorder(const std::string& fileName)
     gRecorder.recordedBytes = 0;
     gRecorder.elapsedSeconds = 0;
     gRecorder.recordedAudioFrames = 0;
+    gRecorder.firstLiveFrame = -1;
     gRecorder.startTick = GetTickCount();
     return 0;
 }

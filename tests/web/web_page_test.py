@@ -103,7 +103,10 @@ class Programs:
     def __init__(self, gateway_env=None):
         self.folder = tempfile.TemporaryDirectory(prefix="orvandel-web-test.")
         root = self.folder.name
-        self.env = dict(os.environ, HOME=root, XDG_CONFIG_HOME=root + "/config", QT_QPA_PLATFORM="offscreen")
+        # The web services on a closed loopback port: the server's update
+        # check and directory never reach the real network.
+        self.env = dict(os.environ, HOME=root, XDG_CONFIG_HOME=root + "/config", QT_QPA_PLATFORM="offscreen",
+                        ORVANDEL_WEB_HOST="127.0.0.1:9")
         self.base = free_port(3)
         self.web_port = free_port()
         os.makedirs(root + "/media")
@@ -226,6 +229,12 @@ class WebPageTest(unittest.TestCase):
         form.find_element(By.NAME, "user").send_keys(USER)
         form.find_element(By.NAME, "password").send_keys(password)
         form.find_element(By.CSS_SELECTOR, "button[type=submit]").click()
+
+    def page_logged_in(self):
+        """The page afresh, logged in whether or not an earlier test did."""
+        self.browser.get(self.programs.url)
+        if wait_for(lambda: self.browser.find_element(By.ID, "login").is_displayed(), 3):
+            self.log_in(PASSWORD)
 
     def watch(self, channel):
         self.browser.execute_script(f"location.hash = '#live/{channel}'")
@@ -566,9 +575,7 @@ class WebPageTest(unittest.TestCase):
                           programme("five", -5, 60, "Cartoons") + programme("five", 60, 150, "The Film") + "</tv>")
         subprocess.run([BIN + "/orvandel-setup", "guide", "import", guide], env=self.programs.env, check=True,
                        capture_output=True)
-        browser.get(self.programs.url)
-        if wait_for(lambda: browser.find_element(By.ID, "login").is_displayed(), 3):
-            self.log_in(PASSWORD)
+        self.page_logged_in()
         text = lambda css: " | ".join(e.text for e in browser.find_elements(By.CSS_SELECTOR, css))
         self.assertTrue(wait_for(lambda: "Morning Show, until" in text("#channels li")
                                  and "Cartoons, until" in text("#channels li"), 15), text("#channels li"))
@@ -622,6 +629,36 @@ class WebPageTest(unittest.TestCase):
             browser.switch_to.alert.accept()
             self.assertTrue(wait_for(lambda: len(browser.find_elements(By.CSS_SELECTOR, "#rule-list > li")) == left,
                                      10), text("#rule-list > li"))
+
+    def test_95c_a_recording_that_comes_due_takes_the_page_to_its_channel(self):
+        browser = self.browser
+        self.page_logged_in()
+        self.watch(5)
+        start = int(time.time()) + 25
+        xmltv = lambda at: time.strftime("%Y%m%d%H%M%S +0000", time.gmtime(at))
+        guide = self.programs.folder.name + "/quiz.xml"
+        with open(guide, "w") as written:
+            written.write('<tv><channel id="three"><display-name>3</display-name></channel>'
+                          f'<programme channel="three" start="{xmltv(start)}" stop="{xmltv(start + 20)}">'
+                          "<title>Quiz</title></programme></tv>")
+        for arguments in (["guide", "import", guide], ["record", "Quiz", "--early", "0", "--late", "0"]):
+            subprocess.run([BIN + "/orvandel-setup", *arguments], env=self.programs.env, check=True, capture_output=True)
+        notice = lambda: browser.find_element(By.ID, "notice").text
+        self.assertTrue(wait_for(lambda: notice() == "Recording 3: Quiz starts now", 30), notice())
+        self.assertLess(time.time(), start, "the page went along before the recording's start")
+        self.assertTrue(wait_for(lambda: browser.find_element(By.ID, "now-playing").text.startswith("3 "), 10))
+        self.assertPlays(seconds=2, least=20)
+
+        videos = self.programs.folder.name + "/Videos"
+        quiz = lambda: [name for name in os.listdir(videos) if name.startswith("Quiz - ") and name.endswith(".avi")]
+        self.assertTrue(wait_for(lambda: quiz(), start + 10 - time.time()), os.listdir(videos))
+        time.sleep(max(0, start + 25 - time.time()))
+        seconds = float(subprocess.run(["ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0",
+                                        os.path.join(videos, quiz()[0])], capture_output=True, text=True).stdout)
+        # Its file starts at its own start, though the stream ran before.
+        self.assertAlmostEqual(seconds, 20, delta=4)
+        print(f"the page went to channel 3 for {quiz()[0]}, {seconds:.1f} s", file=sys.stderr)
+        self.show(5)
 
     def test_96_motion_is_reported_on_a_moving_channel_and_not_on_a_still_one(self):
         motion = lambda: self.browser.find_element(By.ID, "motion-state").text

@@ -174,6 +174,7 @@ Gateway::Gateway(GatewaySettings settings) : settings_(std::move(settings))
     stateMessage_["state"] = "offline";
     connect(&viewerCheck_, &QTimer::timeout, this, [this] {
         checkViewers();
+        handOverToRecordings();
         sendStats();
     });
     viewerCheck_.start(1000);
@@ -217,6 +218,7 @@ void Gateway::onViewerMessage(Viewer& viewer, const QString& text)
             return sendText(viewer, QJsonObject{{"type", type}, {"error", kBusy}});
         sendText(viewer, guide_.answer(request, static_cast<int64_t>(std::time(nullptr))));
     } else if (auto asked = viewerRequest(request)) {
+        schedulesChanged_ = schedulesChanged_ || type == "addschedule";
         if (!admitsRequest(viewer))
             return sendText(viewer, asked->toMessage(Answer{.error = kBusy}));
         link_->ask(asked->command, std::move(asked->payload),
@@ -281,6 +283,7 @@ void Gateway::play(Viewer& viewer, StreamSource source, int quality)
     streamWanted_ = true;
     wanted_ = source;
     quality_ = quality;
+    playAsked_ = Clock::now();
     link_->play(source);
 }
 

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace web {
@@ -120,6 +121,7 @@ private:
     void sendText(Viewer& viewer, const QJsonObject& message);
     void broadcast(const QJsonObject& message);
     void checkViewers();
+    void handOverToRecordings();
     void sendStats();
 
     GatewaySettings settings_;
@@ -134,6 +136,14 @@ private:
     QJsonObject stateMessage_;
     QJsonArray channels_;
     GuideDesk guide_;
+    // The server's schedules as last read, while a channel streams.
+    QJsonArray schedules_;
+    bool askingSchedules_ = false;
+    bool schedulesChanged_ = false;
+    Clock::time_point schedulesAsked_{};
+    Clock::time_point playAsked_{};
+    // The recordings (channel and start) the viewers were taken to.
+    std::set<QString> handedOver_;
     quint64 stream_ = 0;
     StreamSource wanted_;
     // Shared with the worker that writes its file.

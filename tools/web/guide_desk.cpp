@@ -99,6 +99,14 @@ QJsonObject GuideDesk::answer(const QJsonObject& request, int64_t now)
     return changeRule(request, now, type == "deleterule");
 }
 
+std::string GuideDesk::titleRecordedFrom(int channel, int64_t minute)
+{
+    if (!store())
+        return {};
+    const std::optional<GuideRecording> recording = RecordingRules(*store_).RecordingStartingOn(channel, minute, minute + 60);
+    return recording ? recording->programme.title : std::string();
+}
+
 // What is on every matched channel, and what comes next.
 QJsonObject GuideDesk::onNow(int64_t now)
 {

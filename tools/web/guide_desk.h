@@ -27,6 +27,12 @@ public:
     static bool handles(const QString& type);
     // The answer to a guide message at the moment now (UTC seconds).
     QJsonObject answer(const QJsonObject& request, int64_t now);
+    // Whether the server or the setup tool changed the guide's database
+    // since the last call.
+    bool changedElsewhere() { return store() && store_->ChangedElsewhere(); }
+    // The title of the guide's recording on channel that starts within
+    // the minute from `minute` (UTC seconds); empty for none.
+    std::string titleRecordedFrom(int channel, int64_t minute);
 
 private:
     GuideStore* store();

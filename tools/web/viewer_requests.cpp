@@ -32,29 +32,6 @@ std::optional<ScheduleTime> timeOf(const QJsonValue& value)
                         uint16_t(time.minute())};
 }
 
-// A list record reads "Ch005>12/09/26(18:30)-12/09/26(19:00)": month, day,
-// year within the century, hour and minute of the start, then of the end.
-QJsonArray scheduleRows(const Bytes& block)
-{
-    static const QRegularExpression record(
-        R"(^Ch(\d+)>(\d\d)/(\d\d)/(\d\d)\((\d\d):(\d\d)\)-(\d\d)/(\d\d)/(\d\d)\((\d\d):(\d\d)\))");
-    QJsonArray rows;
-    for (size_t at = 0; at + kScheduleRecordSize <= block.size(); at += kScheduleRecordSize) {
-        const QString text = QString::fromLatin1(reinterpret_cast<const char*>(block.data() + at), kScheduleRecordSize);
-        const QRegularExpressionMatch match = record.match(text);
-        if (!match.hasMatch())
-            continue;
-        auto when = [&match](int first) {
-            return QString("20%1-%2-%3T%4:%5")
-                .arg(match.captured(first + 2), match.captured(first), match.captured(first + 1),
-                     match.captured(first + 3), match.captured(first + 4));
-        };
-        rows.append(QJsonObject{{"row", int(at / kScheduleRecordSize)}, {"channel", match.captured(1).toInt()},
-                                {"start", when(2)}, {"end", when(7)}});
-    }
-    return rows;
-}
-
 // Every answer names what it answers; a request the server never answered
 // says so instead.
 QJsonObject answered(const char* type, const Answer& answer, QJsonObject fields)
@@ -82,6 +59,29 @@ std::optional<ViewerRequest> scheduleChange(const QJsonObject& message)
 }
 
 }  // namespace
+
+// A list record reads "Ch005>12/09/26(18:30)-12/09/26(19:00)": month, day,
+// year within the century, hour and minute of the start, then of the end.
+QJsonArray scheduleRows(const handheld::Bytes& block)
+{
+    static const QRegularExpression record(
+        R"(^Ch(\d+)>(\d\d)/(\d\d)/(\d\d)\((\d\d):(\d\d)\)-(\d\d)/(\d\d)/(\d\d)\((\d\d):(\d\d)\))");
+    QJsonArray rows;
+    for (size_t at = 0; at + kScheduleRecordSize <= block.size(); at += kScheduleRecordSize) {
+        const QString text = QString::fromLatin1(reinterpret_cast<const char*>(block.data() + at), kScheduleRecordSize);
+        const QRegularExpressionMatch match = record.match(text);
+        if (!match.hasMatch())
+            continue;
+        auto when = [&match](int first) {
+            return QString("20%1-%2-%3T%4:%5")
+                .arg(match.captured(first + 2), match.captured(first), match.captured(first + 1),
+                     match.captured(first + 3), match.captured(first + 4));
+        };
+        rows.append(QJsonObject{{"row", int(at / kScheduleRecordSize)}, {"channel", match.captured(1).toInt()},
+                                {"start", when(2)}, {"end", when(7)}});
+    }
+    return rows;
+}
 
 std::optional<ViewerRequest> viewerRequest(const QJsonObject& message)
 {

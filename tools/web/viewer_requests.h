@@ -5,6 +5,7 @@
 
 #include "server_link.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 
 #include <functional>
@@ -18,6 +19,10 @@ struct ViewerRequest {
     // The page's message for the server's answer.
     std::function<QJsonObject(const Answer&)> toMessage;
 };
+
+// The server's schedule list as the page reads it: {row, channel, start,
+// end}, the times as "2026-12-09T18:30" in the server's local time.
+QJsonArray scheduleRows(const handheld::Bytes& block);
 
 // The request for a page message, or none when its type is not one of these
 // or a field is missing or out of range.

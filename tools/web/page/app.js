@@ -209,6 +209,13 @@ const handlers = {
     renderChannels();
     renderFigures();
   },
+  // Why the channel changed by itself: a recording took the tuner.
+  notice({ text }) {
+    $("notice").textContent = text;
+    $("notice").hidden = false;
+    clearTimeout(state.noticeTimer);
+    state.noticeTimer = setTimeout(() => { $("notice").hidden = true; }, 60000);
+  },
   subtitle({ text, at }) {
     if (state.file) subtitles.add(text, state.file, at);
   },
