@@ -366,6 +366,19 @@ std::vector<std::string> RecordingRules::BeyondKeep(const std::string& finishedP
     return paths;
 }
 
+std::vector<std::string> RecordingRules::OfTheSameRule(const std::string& finishedPath)
+{
+    SqliteStatement same = store_.Prepare(
+        "SELECT path FROM recordings WHERE rule_id = (SELECT rule_id FROM recordings WHERE path = ?1) AND rule_id > 0");
+    std::vector<std::string> paths;
+    if (!same)
+        return paths;
+    BindText(same.get(), 1, finishedPath);
+    while (sqlite3_step(same.get()) == SQLITE_ROW)
+        paths.push_back(ColumnText(same.get(), 0));
+    return paths;
+}
+
 bool RecordingRules::Forget(const std::string& path)
 {
     SqliteStatement forget = store_.Prepare("DELETE FROM recordings WHERE path = ?1");

@@ -90,6 +90,8 @@ public:
     // Forget drops a file's note.
     bool Recorded(const GuideRecording& recording, int channel, const std::string& path);
     std::vector<std::string> BeyondKeep(const std::string& finishedPath);
+    // Every noted file of the rule that made finishedPath.
+    std::vector<std::string> OfTheSameRule(const std::string& finishedPath);
     bool Forget(const std::string& path);
 
     const std::string& Error() const { return error_; }

@@ -1,6 +1,7 @@
 #include "record/guide_recordings.h"
 
 #include "platform/log.h"
+#include "record/recording_thumbnail.h"
 
 #include <filesystem>
 #include <memory>
@@ -54,9 +55,16 @@ void DeleteBeyondKeep(const std::string& finishedPath)
     if (!store)
         return;
     RecordingRules rules(*store);
+    // A file the person deleted no longer counts among the kept.
+    for (const std::string& path : rules.OfTheSameRule(finishedPath)) {
+        std::error_code error;
+        if (!std::filesystem::exists(path, error) && !error)
+            rules.Forget(path);
+    }
     for (const std::string& path : rules.BeyondKeep(finishedPath)) {
         const std::filesystem::path file(path);
-        if (!RemoveFile(file) || !RemoveFile(std::filesystem::path(file).replace_extension(".nfo")))
+        if (!RemoveFile(file) || !RemoveFile(std::filesystem::path(file).replace_extension(".nfo")) ||
+            !RemoveFile(ThumbnailPath(path)))
             continue;
         rules.Forget(path);
         Log("The recording " + path + " was deleted: its rule keeps only the newest ones.");

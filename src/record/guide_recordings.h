@@ -18,5 +18,5 @@ void NoteGuideRecording(const GuideRecording& recording, int channel, const std:
 
 // After a recording of a rule ends (so none of them is being written):
 // deletes its rule's recordings beyond the rule's keep, oldest first, with
-// their .nfo, and logs each. Does nothing for a recording of no rule.
+// their .nfo and picture, and logs each. Does nothing for a recording of no rule.
 void DeleteBeyondKeep(const std::string& finishedPath);

@@ -13,6 +13,7 @@
 #include "guide/recording_rules.h"
 #include "record/guide_recordings.h"
 #include "record/recorder.h"
+#include "record/recording_thumbnail.h"
 #include "shared/live_params.h"
 #include "shared/resources.h"
 #include "shared/server_state.h"
@@ -117,6 +118,13 @@ void WriteNfo(const GuideProgramme& programme, int channel)
         Log("The description " + path + " could not be written: " + std::strerror(errno) + ".");
 }
 
+// The finished recording's picture for lists; a failure costs only that.
+void WriteThumbnail(const std::string& path)
+{
+    if (std::string error; gStream.video.present && !WriteRecordingThumbnail(path, error))
+        Log("No picture of the recording " + path + " was made: " + error + ".");
+}
+
 StartResult TryStartRecording(Tuner& tuner, int channel, const GuideRecording* guided)
 {
     if (IsRecording())
@@ -185,6 +193,7 @@ int StopRecording(Tuner& tuner)
     const std::string finished = RecordingPath();
     CloseRecorder();
     ReportWriteFailure();
+    WriteThumbnail(finished);
     DeleteBeyondKeep(finished);
     return 0;
 }

@@ -36,23 +36,6 @@ std::string RepairPath(const std::string& path)
     return path.substr(0, nameAt) + "." + path.substr(nameAt) + kRepairSuffix;
 }
 
-bool OpenInput(const std::string& path, InputFormatPtr& input, std::string& error)
-{
-    AVFormatContext* context = nullptr;
-    int code = avformat_open_input(&context, path.c_str(), nullptr, nullptr);
-    if (code < 0) {
-        error = FfmpegError(code);
-        return false;
-    }
-    input.reset(context);
-    code = avformat_find_stream_info(context, nullptr);
-    if (code < 0) {
-        error = FfmpegError(code);
-        return false;
-    }
-    return true;
-}
-
 bool OpenOutput(const std::string& path, const AVFormatContext& input, OutputFormatPtr& output, std::string& error)
 {
     AVFormatContext* context = nullptr;
@@ -111,7 +94,7 @@ bool Remux(const std::string& from, const std::string& to, std::string& error)
 {
     InputFormatPtr input;
     OutputFormatPtr output;
-    if (!OpenInput(from, input, error) || !OpenOutput(to, *input, output, error))
+    if (!OpenRecordingInput(from, input, error) || !OpenOutput(to, *input, output, error))
         return false;
     const bool copied = CopyPackets(*input, *output, error);
     const int closed = avio_closep(&output->pb);
@@ -124,7 +107,7 @@ bool Remux(const std::string& from, const std::string& to, std::string& error)
 bool ReadsBack(const std::string& path, double& seconds, std::string& error)
 {
     InputFormatPtr input;
-    if (!OpenInput(path, input, error))
+    if (!OpenRecordingInput(path, input, error))
         return false;
     if (input->duration <= 0 || IsUnclosedRecording(path)) {
         error = "the repaired copy has no length";
@@ -151,6 +134,23 @@ bool EndsWith(const std::string& text, const std::string& end)
 }
 
 } // namespace
+
+bool OpenRecordingInput(const std::string& path, InputFormatPtr& input, std::string& error)
+{
+    AVFormatContext* context = nullptr;
+    int code = avformat_open_input(&context, path.c_str(), nullptr, nullptr);
+    if (code < 0) {
+        error = FfmpegError(code);
+        return false;
+    }
+    input.reset(context);
+    code = avformat_find_stream_info(context, nullptr);
+    if (code < 0) {
+        error = FfmpegError(code);
+        return false;
+    }
+    return true;
+}
 
 // Past a gigabyte the writer closes the first RIFF chunk as it goes, so
 // only the main header's frame count, written at the close, tells.

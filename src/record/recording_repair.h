@@ -5,7 +5,12 @@
 // with the FFmpeg libraries; the original stays until the repaired copy has
 // been read back.
 
+#include "platform/av_owned.h"
+
 #include <string>
+
+// Opens a recording and reads its streams; false with FFmpeg's words.
+bool OpenRecordingInput(const std::string& path, InputFormatPtr& input, std::string& error);
 
 // Whether the file is an AVI whose writer never closed it.
 bool IsUnclosedRecording(const std::string& path);

@@ -120,6 +120,13 @@ TEST_F(RecordingControlTest, AGuideProgrammeIsRecordedUnderItsNameWithItsNfo)
     tzset();
     const std::string stem = config.Root() + "/The News_ Late - S01E02 - 2027-01-05 20-00";
     EXPECT_GT(std::filesystem::file_size(stem + ".avi"), 10000u);
+    // Its picture for lists, beside it.
+    const std::string picture = RunProcess({"/usr/bin/ffprobe", "-v", "error", "-show_entries",
+                                            "stream=codec_name,width", "-of", "default=noprint_wrappers=1",
+                                            stem + ".jpg"},
+                                           60000)
+                                    .output;
+    EXPECT_EQ("codec_name=mjpeg\nwidth=320\n", picture);
     const std::string nfo = ReadFileBytes(stem + ".nfo");
     for (const char* part : {"<showtitle>The News: Late</showtitle>", "<season>1</season>", "<episode>2</episode>",
                              "<plot>Headlines &amp; weather</plot>", "<aired>2027-01-05</aired>",
@@ -128,7 +135,8 @@ TEST_F(RecordingControlTest, AGuideProgrammeIsRecordedUnderItsNameWithItsNfo)
 }
 
 // A series rule that keeps two: its oldest recording goes, with its .nfo,
-// once a third has ended, and a recording of no rule stays.
+// once a third has ended; one the person deleted does not count, and a
+// recording of no rule stays.
 TEST_F(RecordingControlTest, ARuleKeepsItsNewestRecordings)
 {
     std::string error;
@@ -143,19 +151,31 @@ TEST_F(RecordingControlTest, ARuleKeepsItsNewestRecordings)
     guided.programme.title = "Quiz";
     ASSERT_EQ(0, StartRecording(tuner, 5).Succeeded() ? StopRecording(tuner) : -1) << "one of no rule";
     std::vector<std::string> stems;
-    for (int episode = 1; episode <= 3; ++episode) {
+    for (int episode = 0; episode <= 3; ++episode) {
         guided.programme.episode = "S01E0" + std::to_string(episode);
         guided.programme.start = 1799179200 + episode * 86400;
         ASSERT_TRUE(StartRecording(tuner, 5, &guided).Succeeded());
         stems.push_back(std::filesystem::path(RecordingPath()).replace_extension().string());
-        EXPECT_EQ(episode + 1, FilesInFolder()) << "the rule keeps two";
         EXPECT_EQ(0, StopRecording(tuner));
+        // The person deletes the first: it no longer counts among the two.
+        if (episode == 0)
+            std::filesystem::remove(RecordingPath());
     }
-    EXPECT_FALSE(std::filesystem::exists(stems[0] + ".avi"));
-    EXPECT_FALSE(std::filesystem::exists(stems[0] + ".nfo"));
-    for (const std::string& kept : {stems[1], stems[2]})
+    EXPECT_FALSE(std::filesystem::exists(stems[1] + ".avi"));
+    EXPECT_FALSE(std::filesystem::exists(stems[1] + ".nfo"));
+    EXPECT_FALSE(std::filesystem::exists(stems[1] + ".jpg"));
+    for (const std::string& kept : {stems[2], stems[3]})
         EXPECT_TRUE(std::filesystem::exists(kept + ".avi") && std::filesystem::exists(kept + ".nfo")) << kept;
     EXPECT_EQ(3, FilesInFolder()) << "the recording of no rule stays";
+
+    // A one-off rule is done once its showing records.
+    RecordingRule once;
+    once.title = "Quiz";
+    guided.ruleId = RecordingRules(*store).Add(once);
+    guided.programme.start += 86400;
+    ASSERT_TRUE(StartRecording(tuner, 5, &guided).Succeeded());
+    EXPECT_EQ(0, StopRecording(tuner));
+    EXPECT_EQ(1u, RecordingRules(*store).All().size()) << "only the series is left";
 }
 
 TEST_F(RecordingControlTest, TheTimeLimitStopsTheRecordingByItself)
