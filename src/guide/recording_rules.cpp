@@ -209,6 +209,17 @@ bool RecordingRules::Prefer(int64_t id)
     return false;
 }
 
+bool RecordingRules::Edit(const RecordingRule& rule)
+{
+    if (!Change("UPDATE rules SET early_minutes = ?2, late_minutes = ?3, keep = ?4, new_only = ?5 WHERE id = ?1",
+                {rule.id, rule.earlyMinutes, rule.lateMinutes, rule.keep, rule.newOnly}))
+        return false;
+    if (sqlite3_changes(store_.db_.get()) > 0)
+        return true;
+    error_ = "There is no rule " + std::to_string(rule.id) + ".";
+    return false;
+}
+
 std::vector<RecordingRule> RecordingRules::All()
 {
     SqliteStatement rules =

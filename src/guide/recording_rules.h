@@ -68,6 +68,8 @@ public:
     bool RetireIfOneOff(int64_t id);
     // The rule wins its conflicts from now on, over rules made earlier too.
     bool Prefer(int64_t id);
+    // Changes the rule's margins, keep and new-only to the given rule's.
+    bool Edit(const RecordingRule& rule);
     // In the order they win conflicts: preferred, then made earlier.
     std::vector<RecordingRule> All();
     // Every recording the rules make from now on, by start, with the ones

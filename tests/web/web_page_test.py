@@ -607,6 +607,14 @@ class WebPageTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: result() == "Rule 2 wins its conflicts now.", 10), result())
         self.assertTrue(wait_for(lambda: "Recording planned" in text("#guide-list li"), 10), text("#guide-list li"))
         self.assertIn('will not record "The Film"', text("#rule-list > li"))
+        # Two minutes more at its end.
+        browser.execute_script("""
+            const rule = document.querySelectorAll('#rule-list > li')[0];
+            rule.querySelector('button[aria-label^="Edit"]').click();
+            rule.querySelector('input[name=late]').value = '4';
+            rule.querySelector('button[type=submit]').click();""")
+        self.assertTrue(wait_for(lambda: result() == "Rule 2 is changed.", 10), result())
+        self.assertIn("1 min early, 4 min late", text("#rule-list > li"))
 
         def slot_listed():
             browser.refresh()
@@ -625,7 +633,7 @@ class WebPageTest(unittest.TestCase):
         finally:
             browser.set_window_size(800, 1000)
         for left in (1, 0):
-            browser.find_element(By.CSS_SELECTOR, "#rule-list > li button:last-child").click()
+            browser.find_element(By.CSS_SELECTOR, "#rule-list > li button[aria-label^=Delete]").click()
             browser.switch_to.alert.accept()
             self.assertTrue(wait_for(lambda: len(browser.find_elements(By.CSS_SELECTOR, "#rule-list > li")) == left,
                                      10), text("#rule-list > li"))

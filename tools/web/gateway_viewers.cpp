@@ -28,7 +28,7 @@ constexpr qint64 kMostUnsentText = 8 << 20;
 // Requests of one login waiting for the server.
 constexpr int kMostPendingRequests = 16;
 // Guide requests of one viewer within a window.
-constexpr int kMostGuideRequests = 8;
+constexpr int kMostGuideRequests = 20;
 constexpr auto kGuideWindow = 1s;
 constexpr size_t kRateWindowSeconds = 5;
 

@@ -17,6 +17,8 @@ constexpr int kMostRules = 100;
 // the same.
 constexpr qsizetype kMostDescription = 2000;
 constexpr int kPlansShownPerRule = 5;
+// Margins in minutes, and recordings kept, as the setup tool takes them.
+constexpr int kMostMinutes = 600;
 constexpr int64_t kDaySeconds = 24 * 3600;
 
 QString text(const std::string& value)
@@ -79,8 +81,8 @@ GuideStore* GuideDesk::store()
 
 bool GuideDesk::handles(const QString& type)
 {
-    return type == "guidenow" || type == "guideday" || type == "rules" || type == "addrule" || type == "deleterule" ||
-           type == "preferrule";
+    return type == "guidenow" || type == "guideday" || type == "rules" || type == "addrule" || type == "editrule" ||
+           type == "deleterule" || type == "preferrule";
 }
 
 QJsonObject GuideDesk::answer(const QJsonObject& request, int64_t now)
@@ -96,6 +98,8 @@ QJsonObject GuideDesk::answer(const QJsonObject& request, int64_t now)
         return addRule(request, now);
     if (type == "rules")
         return rules(now);
+    if (type == "editrule")
+        return editRule(request, now);
     return changeRule(request, now, type == "deleterule");
 }
 
@@ -154,7 +158,14 @@ QJsonObject GuideDesk::rules(int64_t now, const QString& result)
         for (const PlannedRecording& planned : plan)
             if (planned.ruleId == rule.id && plans.size() < kPlansShownPerRule)
                 plans.append(text(DescribePlanned(planned)));
-        list.append(QJsonObject{{"id", double(rule.id)}, {"text", text(DescribeRule(rule))}, {"plans", plans}});
+        list.append(QJsonObject{{"id", double(rule.id)},
+                                {"text", text(DescribeRule(rule))},
+                                {"plans", plans},
+                                {"series", rule.series},
+                                {"newOnly", rule.newOnly},
+                                {"early", rule.earlyMinutes},
+                                {"late", rule.lateMinutes},
+                                {"keep", rule.keep}});
     }
     QJsonObject message{{"type", "rules"}, {"rules", list}};
     if (!result.isEmpty())
@@ -187,6 +198,24 @@ QJsonObject GuideDesk::addRule(const QJsonObject& request, int64_t now)
         if (planned.ruleId == rule.id)
             return rules(now, "Rule " + QString::number(rule.id) + " " + text(DescribePlanned(planned)) + ".");
     return rules(now, "Rule " + QString::number(rule.id) + " is made; nothing in the guide matches it yet.");
+}
+
+QJsonObject GuideDesk::editRule(const QJsonObject& request, int64_t now)
+{
+    const std::optional<int64_t> id = secondsOf(request.value("id"));
+    RecordingRule rule;
+    rule.earlyMinutes = request.value("early").toInt(-1);
+    rule.lateMinutes = request.value("late").toInt(-1);
+    rule.keep = request.value("keep").toInt(-1);
+    rule.newOnly = request.value("newOnly").toBool();
+    auto minutes = [](int value) { return value >= 0 && value <= kMostMinutes; };
+    if (!id || *id <= 0 || !minutes(rule.earlyMinutes) || !minutes(rule.lateMinutes) || !minutes(rule.keep))
+        return rules(now, "Margins and the number kept go from 0 to 600.");
+    rule.id = *id;
+    RecordingRules store(*store_);
+    if (!store.Edit(rule))
+        return rules(now, text(store.Error()));
+    return rules(now, "Rule " + QString::number(rule.id) + " is changed.");
 }
 
 QJsonObject GuideDesk::changeRule(const QJsonObject& request, int64_t now, bool remove)

@@ -23,7 +23,7 @@ public:
     explicit GuideDesk(std::string databasePath = {}) : databasePath_(std::move(databasePath)) {}
 
     // Whether a page message of this type is the guide's: "guidenow",
-    // "guideday", "rules", "addrule", "deleterule", "preferrule".
+    // "guideday", "rules", "addrule", "editrule", "deleterule", "preferrule".
     static bool handles(const QString& type);
     // The answer to a guide message at the moment now (UTC seconds).
     QJsonObject answer(const QJsonObject& request, int64_t now);
@@ -41,6 +41,7 @@ private:
     QJsonObject rules(int64_t now, const QString& result = {});
     QJsonObject addRule(const QJsonObject& request, int64_t now);
     QJsonObject changeRule(const QJsonObject& request, int64_t now, bool remove);
+    QJsonObject editRule(const QJsonObject& request, int64_t now);
 
     std::string databasePath_;
     std::unique_ptr<GuideStore> store_;

@@ -121,12 +121,43 @@ export class Guide {
       const remove = button("Delete", () => {
         if (confirm(`Delete rule ${rule.id}? Its recordings stay.`)) this.send({ type: "deleterule", id: rule.id });
       });
+      const edit = button("Edit", () => { form.hidden = !form.hidden; });
       prefer.setAttribute("aria-label", `Let rule ${rule.id} win its conflicts`);
       remove.setAttribute("aria-label", `Delete rule ${rule.id}`);
-      item.append(text, plans, prefer, remove);
+      edit.setAttribute("aria-label", `Edit rule ${rule.id}`);
+      const form = this.#editForm(rule);
+      item.append(text, plans, prefer, edit, remove, form);
       return item;
     }));
     if (result) this.#askDay();
+  }
+
+  // The rule's margins, how many it keeps and, for a series, new episodes only.
+  #editForm(rule) {
+    const form = document.createElement("form");
+    form.className = "rule-form";
+    form.hidden = true;
+    const number = (label, name, value) => {
+      const field = document.createElement("label");
+      const input = Object.assign(document.createElement("input"),
+        { type: "number", name, min: 0, max: 600, step: 1, value, required: true, inputMode: "numeric" });
+      field.append(label, input);
+      return field;
+    };
+    const newOnly = document.createElement("label");
+    const check = Object.assign(document.createElement("input"), { type: "checkbox", name: "newOnly", checked: rule.newOnly });
+    newOnly.append(check, " New episodes only");
+    newOnly.hidden = !rule.series;
+    const save = Object.assign(document.createElement("button"), { type: "submit", textContent: "Save" });
+    form.append(number("Minutes early", "early", rule.early), number("Minutes late", "late", rule.late),
+      number("Recordings kept (0: all)", "keep", rule.keep), newOnly, save);
+    form.addEventListener("submit", (event) => {
+      event.preventDefault();
+      const fields = form.elements;
+      this.send({ type: "editrule", id: rule.id, early: Number(fields.early.value), late: Number(fields.late.value),
+                  keep: Number(fields.keep.value), newOnly: fields.newOnly.checked });
+    });
+    return form;
   }
 
   #askDay() {
