@@ -119,7 +119,7 @@ std::vector<std::string> RunningProgramTest::Recordings(int channel) const
     const std::string prefix = "Rec_ch" + std::to_string(channel) + "_";
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(config.Root()))
-        if (entry.path().filename().string().starts_with(prefix))
+        if (entry.path().filename().string().starts_with(prefix) && entry.path().extension() == ".avi")
             names.push_back(entry.path().string());
     return names;
 }

@@ -34,7 +34,8 @@ protected:
     // Where the program runs; nothing it does may leave a file there.
     std::string WorkingDirectory() const { return config.Root() + "/cwd"; }
 
-    // Recording files the program wrote for a channel, by path.
+    // The recordings (.avi files; their pictures aside) the program wrote
+    // for a channel, by path.
     std::vector<std::string> Recordings(int channel) const;
 
     TempConfig config;
