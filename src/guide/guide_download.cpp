@@ -35,6 +35,13 @@ bool IsGuideUrl(const std::string& text)
     return text.starts_with("http://") || text.starts_with("https://");
 }
 
+GuideImportResult ImportGuideFrom(GuideStore& store, const std::string& source,
+                                  const std::vector<LineupChannel>& lineup, const StopRequest* stop)
+{
+    return IsGuideUrl(source) ? ImportGuideUrl(store, source, lineup, stop)
+                              : ImportGuideFile(store, source, lineup, stop);
+}
+
 // The body goes to a file first, then into the guide as a file does: the
 // guide's database is written only for the moments of the import itself,
 // not for as long as a slow server takes.

@@ -18,3 +18,7 @@ GuideImportResult ImportGuideUrl(GuideStore& store, const std::string& url, cons
 
 // Whether the text names a web address rather than a file.
 bool IsGuideUrl(const std::string& text);
+
+// Imports from a web address or a file, whichever source names.
+GuideImportResult ImportGuideFrom(GuideStore& store, const std::string& source,
+                                  const std::vector<LineupChannel>& lineup, const StopRequest* stop = nullptr);

@@ -66,8 +66,7 @@ GuideImportResult RefreshGuide(GuideStore& store, const std::vector<LineupChanne
     const std::string source = store.Fact(kGuideSource);
     if (source.empty())
         return ImportFailed("refresh", "no guide was imported yet, so there is nothing to refresh from");
-    return IsGuideUrl(source) ? ImportGuideUrl(store, source, lineup, stop)
-                              : ImportGuideFile(store, source, lineup, stop);
+    return ImportGuideFrom(store, source, lineup, stop);
 }
 
 bool GuideRefresh::Start()
@@ -101,7 +100,8 @@ void GuideRefresh::RefreshIfDue(int64_t now)
         Log("The guide cannot be refreshed: " + error);
         return;
     }
-    if (store->Fact(kGuideSource).empty() || now < retryAt_)
+    const std::string source = store->Fact(kGuideSource);
+    if (source.empty() || now < retryAt_)
         return;
     const int64_t imported = FactNumber(*store, kGuideImportedAt, 0);
     if (now < NextGuideRefresh(imported, GuideRefreshMinute(*store)))
@@ -113,7 +113,7 @@ void GuideRefresh::RefreshIfDue(int64_t now)
         retryAt_ = now + kRetrySeconds;
         return;
     }
-    Log("The guide is being refreshed from " + store->Fact(kGuideSource) + ".");
+    Log("The guide is being refreshed from " + source + ".");
     const GuideImportResult result = RefreshGuide(*store, lineup, &stop_);
     retryAt_ = result.imported ? 0 : now + kRetrySeconds;
 }

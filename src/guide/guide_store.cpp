@@ -144,6 +144,18 @@ std::string ColumnText(sqlite3_stmt* statement, int column)
     return text ? reinterpret_cast<const char*>(text) : "";
 }
 
+std::string DescribeEntry(const GuideEntry& entry)
+{
+    const GuideProgramme& programme = entry.programme;
+    std::string line = std::to_string(entry.channel) + "  " + LocalTimeText(programme.start, "%Y-%m-%d %H:%M") + "-" +
+                       LocalTimeText(programme.stop.value_or(programme.start), "%H:%M") + "  " + programme.title;
+    if (!programme.episode.empty())
+        line += " (" + programme.episode + ")";
+    if (!programme.subTitle.empty())
+        line += ": " + programme.subTitle;
+    return line;
+}
+
 std::string GuideDatabasePath()
 {
     return ConfigDir() + "/Guide.sqlite";

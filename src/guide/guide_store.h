@@ -120,5 +120,8 @@ private:
 inline const std::string kGuideSource = "guide_source";
 inline const std::string kGuideImportedAt = "guide_imported_at";
 
+// "3  2027-01-05 20:00-20:30  The News (S01E02): Late edition", in local time.
+std::string DescribeEntry(const GuideEntry& entry);
+
 // Where the guide lives: "Guide.sqlite" beside the settings.
 std::string GuideDatabasePath();

@@ -43,9 +43,16 @@ SystemTime GetLocalTime()
     }
     using namespace std::chrono;
     const auto now = system_clock::now();
-    const std::time_t seconds = system_clock::to_time_t(now);
+    SystemTime time = LocalSystemTime(static_cast<int64_t>(system_clock::to_time_t(now)));
+    time.milliseconds = static_cast<uint16_t>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    return time;
+}
+
+SystemTime LocalSystemTime(int64_t seconds)
+{
+    const std::time_t moment = static_cast<std::time_t>(seconds);
     std::tm local{};
-    localtime_r(&seconds, &local);
+    localtime_r(&moment, &local);
     SystemTime time{};
     time.year = static_cast<uint16_t>(local.tm_year + 1900);
     time.month = static_cast<uint16_t>(local.tm_mon + 1);
@@ -54,7 +61,6 @@ SystemTime GetLocalTime()
     time.hour = static_cast<uint16_t>(local.tm_hour);
     time.minute = static_cast<uint16_t>(local.tm_min);
     time.second = static_cast<uint16_t>(local.tm_sec);
-    time.milliseconds = static_cast<uint16_t>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
     return time;
 }
 

@@ -22,6 +22,9 @@ static_assert(sizeof(SystemTime) == 16);
 // The local time now, or the time set by SetLocalTimeOverride.
 SystemTime GetLocalTime();
 
+// The local calendar time of a moment, whole seconds since 1970 in UTC.
+SystemTime LocalSystemTime(int64_t seconds);
+
 // Lets tests fix the local clock; nullptr returns to the real clock.
 void SetLocalTimeOverride(const SystemTime* fixed);
 

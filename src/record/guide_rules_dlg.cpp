@@ -96,13 +96,8 @@ void CGuideRulesDlg::Reload(int64_t now)
     source_->setText(QString::fromStdString(source.empty() ? "No guide was imported yet."
                                                             : "The guide comes from " + source + "."));
     onNow_ = store_->OnAt(now);
-    for (const GuideEntry& entry : onNow_) {
-        const GuideProgramme& programme = entry.programme;
-        guide_->addItem(QString::fromStdString(std::to_string(entry.channel) + "  " +
-                                               LocalTimeText(programme.start, "%H:%M") + "-" +
-                                               LocalTimeText(programme.stop.value_or(programme.start), "%H:%M") +
-                                               "  " + programme.title));
-    }
+    for (const GuideEntry& entry : onNow_)
+        guide_->addItem(QString::fromStdString(DescribeEntry(entry)));
     RecordingRules rules(*store_);
     const std::vector<PlannedRecording> plan = rules.Plan(now);
     for (const RecordingRule& rule : rules.All()) {
@@ -164,9 +159,8 @@ void CGuideRulesDlg::Import(const std::string& source)
     if (!store_)
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const GuideImportResult result = source.empty()          ? RefreshGuide(*store_, EnabledLineup())
-                                     : IsGuideUrl(source)    ? ImportGuideUrl(*store_, source, EnabledLineup())
-                                                             : ImportGuideFile(*store_, source, EnabledLineup());
+    const GuideImportResult result = source.empty() ? RefreshGuide(*store_, EnabledLineup())
+                                                    : ImportGuideFrom(*store_, source, EnabledLineup());
     QApplication::restoreOverrideCursor();
     if (!result.imported)
         Told("The guide was not imported, and the old guide stays: " + result.error);

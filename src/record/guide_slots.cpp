@@ -6,7 +6,6 @@
 #include "platform/log.h"
 
 #include <algorithm>
-#include <ctime>
 #include <vector>
 
 namespace {
@@ -16,17 +15,6 @@ constexpr int64_t kSlotWindowSeconds = 24 * 3600;
 // The plan is made afresh this often, and whenever the guide's database
 // changes (an import, a rule).
 constexpr int kPassesPerFill = 60;
-
-SystemTime LocalSystemTime(int64_t at)
-{
-    const std::time_t time = static_cast<std::time_t>(at);
-    std::tm fields{};
-    localtime_r(&time, &fields);
-    auto field = [](int value) { return static_cast<uint16_t>(value); };
-    return SystemTime{field(fields.tm_year + 1900), field(fields.tm_mon + 1), field(fields.tm_wday),
-                      field(fields.tm_mday),        field(fields.tm_hour),     field(fields.tm_min),
-                      field(fields.tm_sec),         0};
-}
 
 bool SlotHolds(const ScheduleSlot& slot, const SlottedRecording& slotted)
 {

@@ -10,7 +10,6 @@
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
-#include "guide/recording_rules.h"
 #include "record/guide_recordings.h"
 #include "record/recorder.h"
 #include "record/recording_thumbnail.h"

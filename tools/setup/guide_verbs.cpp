@@ -45,18 +45,6 @@ std::optional<int64_t> LocalTime(const std::string& text)
     return static_cast<int64_t>(at);
 }
 
-void PrintEntry(const GuideEntry& entry)
-{
-    const GuideProgramme& programme = entry.programme;
-    std::string line = std::to_string(entry.channel) + "  " + LocalTimeText(programme.start, "%Y-%m-%d %H:%M") + "-" +
-                       LocalTimeText(programme.stop.value_or(programme.start), "%H:%M") + "  " + programme.title;
-    if (!programme.episode.empty())
-        line += " (" + programme.episode + ")";
-    if (!programme.subTitle.empty())
-        line += ": " + programme.subTitle;
-    std::printf("%s\n", line.c_str());
-}
-
 std::unique_ptr<GuideStore> OpenStore()
 {
     std::string error;
@@ -92,11 +80,13 @@ int Import(const std::string& source)
     const std::unique_ptr<GuideStore> store = OpenStore();
     if (!store)
         return kRefused;
-    if (IsGuideUrl(source))
-        return Told(WithEventLoop([&] { return ImportGuideUrl(*store, source, EnabledLineup()); }));
-    std::error_code ignored;
-    const std::string path = std::filesystem::absolute(source, ignored).lexically_normal().string();
-    return Told(ImportGuideFile(*store, path.empty() ? source : path, EnabledLineup()));
+    std::string where = source;
+    if (!IsGuideUrl(source)) {
+        std::error_code ignored;
+        const std::string path = std::filesystem::absolute(source, ignored).lexically_normal().string();
+        where = path.empty() ? source : path;
+    }
+    return Told(WithEventLoop([&] { return ImportGuideFrom(*store, where, EnabledLineup()); }));
 }
 
 int Refresh()
@@ -126,7 +116,7 @@ int Show(const std::map<std::string, std::string>& options)
         std::printf("Nothing in the guide%s at %s.\n", channel ? (" of channel " + std::to_string(*channel)).c_str() : "",
                     LocalTimeText(*at, "%Y-%m-%d %H:%M").c_str());
     for (const GuideEntry& entry : entries)
-        PrintEntry(entry);
+        std::printf("%s\n", DescribeEntry(entry).c_str());
     return kDone;
 }
 

@@ -78,11 +78,9 @@ void Gateway::handOverToRecordings()
         Log("a recording of channel " + std::to_string(channel) + " is due: the viewers of " + wanted_.name()
             + " go along to its channel");
         broadcast(QJsonObject{{"type", "notice"}, {"text", notice}});
-        StreamSource source = wanted_;
-        source.channel = channel;
-        wanted_ = source;
+        wanted_.channel = channel;
         playAsked_ = now;
-        link_->play(source);
+        link_->play(wanted_);
         return;
     }
 }
